@@ -1,0 +1,14 @@
+#pragma once
+
+namespace ravdel {
+
+// What the processor we run on offers, read once. All false when the environment variable
+// RAVDEL_PORTABLE_KERNELS is set to a non-empty value other than "0".
+struct CpuFeatures {
+  bool avx2 = false;
+  bool avx512bw = false;  // with AVX-512 F, BW and VL
+};
+
+const CpuFeatures& cpuFeatures();
+
+}  // namespace ravdel

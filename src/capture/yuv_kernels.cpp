@@ -1,0 +1,47 @@
+#include "capture/yuv_kernels.h"
+
+#include <vector>
+
+#include "base/cpu_features.h"
+
+namespace ravdel {
+namespace {
+
+void packedRowPortable(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
+                       std::int32_t pairs) {
+  for (std::int32_t k = 0; k < pairs; ++k, src += 4, dst += 6) {
+    yuvToBgr(t, src[0], src[1], src[3], dst);
+    yuvToBgr(t, src[2], src[1], src[3], dst + 3);
+  }
+}
+
+void planarRowPortable(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
+                       const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {
+  for (std::int32_t k = 0; k < pairs; ++k, y += 2, dst += 6) {
+    yuvToBgr(t, y[0], u[k], v[k], dst);
+    yuvToBgr(t, y[1], u[k], v[k], dst + 3);
+  }
+}
+
+constexpr YuvKernels kPortable{"portable", packedRowPortable, planarRowPortable};
+
+std::vector<const YuvKernels*> detectAvailable() {
+  std::vector<const YuvKernels*> kernels{&kPortable};
+  return kernels;
+}
+
+const std::vector<const YuvKernels*>& available() {
+  static const std::vector<const YuvKernels*> kernels = detectAvailable();
+  return kernels;
+}
+
+}  // namespace
+
+const YuvKernels& portableYuvKernels() { return kPortable; }
+const YuvKernels& bestYuvKernels() { return *available().back(); }
+int availableYuvKernelCount() { return static_cast<int>(available().size()); }
+const YuvKernels& availableYuvKernels(int index) {
+  return *available().at(static_cast<std::size_t>(index));
+}
+
+}  // namespace ravdel

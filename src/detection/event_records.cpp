@@ -1,0 +1,144 @@
+#include "detection/event_records.h"
+
+#include <langinfo.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace ravdel {
+namespace {
+
+std::string twoDigits(int v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d", v % 100);
+  return buf;
+}
+
+// The first character of a time format such as "%H:%M:%S" that is not part of a conversion.
+char separatorOf(const char* format) {
+  for (const char* p = format; p != nullptr && *p != '\0'; ++p) {
+    if (*p == '%') {
+      ++p;
+      while (*p == 'E' || *p == 'O') ++p;
+      if (*p == '\0') break;
+      continue;
+    }
+    if (*p != ' ') return *p;
+  }
+  return ':';
+}
+
+}  // namespace
+
+LocalTime localTimeNow() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t seconds = system_clock::to_time_t(now);
+  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm tm{};
+  localtime_r(&seconds, &tm);
+  LocalTime t;
+  t.year = tm.tm_year + 1900;
+  t.month = tm.tm_mon + 1;
+  t.day = tm.tm_mday;
+  t.hour = tm.tm_hour;
+  t.minute = tm.tm_min;
+  t.second = tm.tm_sec;
+  t.millisecond = static_cast<int>(ms < 0 ? ms + 1000 : ms);
+  return t;
+}
+
+LocaleSeparators currentLocaleSeparators() {
+  LocaleSeparators s;
+  s.time = separatorOf(nl_langinfo(T_FMT));
+  const char* radix = nl_langinfo(RADIXCHAR);
+  if (radix != nullptr && radix[0] != '\0') s.decimal = radix[0];
+  return s;
+}
+
+std::string eventFileName(const LocalTime& t) {
+  char ms[8];
+  std::snprintf(ms, sizeof ms, "%03d", t.millisecond % 1000);
+  return twoDigits(t.year) + twoDigits(t.month) + twoDigits(t.day) + twoDigits(t.hour) +
+         twoDigits(t.minute) + twoDigits(t.second) + ms + ".png";
+}
+
+std::string eventTimeLine(const LocalTime& t, char timeSeparator) {
+  return "Event at " + twoDigits(t.day) + "." + twoDigits(t.month) + "." + twoDigits(t.year) + " " +
+         twoDigits(t.hour) + timeSeparator + twoDigits(t.minute) + timeSeparator +
+         twoDigits(t.second);
+}
+
+std::string eventColourLine(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  return "R:" + std::to_string(r) + " G:" + std::to_string(g) + " B:" + std::to_string(b);
+}
+
+std::string formatRate(double eventsPerDay, char decimalSeparator) {
+  const bool negative = eventsPerDay < 0;
+  const double v = negative ? -eventsPerDay : eventsPerDay;
+  char buf[400];
+  std::string text;
+  // Rounded to 5 significant digits first; the exponent after rounding decides the form.
+  std::snprintf(buf, sizeof buf, "%.4e", v);
+  const char* e = std::strchr(buf, 'e');
+  const int exponent = v == 0 ? 0 : std::atoi(e + 1);
+  if (exponent >= 5) {
+    std::string mantissa(static_cast<const char*>(buf), e);
+    mantissa.erase(mantissa.find_last_not_of('0') + 1);
+    if (mantissa.back() == '.') mantissa.pop_back();
+    text = mantissa + "E" + std::to_string(exponent);
+  } else {
+    const int decimals = std::min(7, 4 - exponent);
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    text = buf;
+    if (decimals == 0) text += '.';
+    text.append(static_cast<std::size_t>(7 - decimals), '0');
+  }
+  std::replace(text.begin(), text.end(), '.', decimalSeparator);
+  return negative ? "-" + text : text;
+}
+
+std::string formatUpTime(std::int32_t minutes) {
+  std::int32_t hours = minutes / 60;
+  const std::int32_t rest = minutes % 60;
+  if (rest > 30 || (rest == 30 && hours % 2 != 0)) ++hours;
+  return std::to_string(hours) + " h";
+}
+
+void EventRecords::resetForRun() {
+  minuteFrames_ = 0;
+  minutesElapsed_ = 0;
+  eventCount_ = 0;
+}
+
+EventRecords::MinuteTick EventRecords::minuteTick() {
+  MinuteTick tick;
+  tick.framesLastMinute = minuteFrames_;
+  minuteFrames_ = 0;
+  ++minutesElapsed_;
+  tick.minutesElapsed = minutesElapsed_;
+  return tick;
+}
+
+EventRecords::EventUpdate EventRecords::recordEvent() {
+  EventUpdate update;
+  if (eventCount_ == 0) {
+    firstEventMinute_ = minutesElapsed_;
+  } else {
+    // Events after the first one, over the whole minutes since it, scaled to a day.
+    const std::int32_t minutes = minutesElapsed_ - firstEventMinute_;
+    if (minutes > 0) {
+      eventsPerDay_ = static_cast<double>(eventCount_) / minutes * 60 * 24;
+      update.rateChanged = true;
+    }
+  }
+  ++eventCount_;
+  update.eventCount = eventCount_;
+  return update;
+}
+
+}  // namespace ravdel

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ravdel {
+
+// A local wall-clock moment to the millisecond.
+struct LocalTime {
+  int year = 0;    // e.g. 2015
+  int month = 0;   // 1..12
+  int day = 0;     // 1..31
+  int hour = 0;    // 0..23
+  int minute = 0;  // 0..59
+  int second = 0;  // 0..59
+  int millisecond = 0;
+};
+
+LocalTime localTimeNow();
+
+// The separators of the user's locale used in captions and log lines.
+struct LocaleSeparators {
+  char time = ':';
+  char decimal = '.';
+};
+
+// Reads the separators of the locale the process runs in (LC_TIME, LC_NUMERIC).
+LocaleSeparators currentLocaleSeparators();
+
+// "yymmddhhnnsszzz.png": the name of the image file of an event at `t`.
+std::string eventFileName(const LocalTime& t);
+// "Event at dd.mm.yy hh:nn:ss", with the locale's time separator.
+std::string eventTimeLine(const LocalTime& t, char timeSeparator);
+// "R:255 G:200 B:180".
+std::string eventColourLine(std::uint8_t r, std::uint8_t g, std::uint8_t b);
+
+// The events-per-day figure: 5 significant digits, at most 7 decimals, written with exactly
+// 7 decimals; past 5 integer digits in scientific notation (1.2346E5).
+std::string formatRate(double eventsPerDay, char decimalSeparator);
+
+// round(minutes / 60), halves to even, then " h".
+std::string formatUpTime(std::int32_t minutes);
+
+// Counters of one monitoring run and the rates built from them. One thread only.
+class EventRecords {
+ public:
+  struct EventUpdate {
+    std::int32_t eventCount = 0;  // including this event
+    bool rateChanged = false;     // eventsPerDay() holds a new figure
+  };
+  struct MinuteTick {
+    std::int32_t framesLastMinute = 0;
+    std::int32_t minutesElapsed = 0;
+  };
+
+  // A start of monitoring: frame, minute and event counts back to 0. The first-event
+  // minute and the last rate are kept; the next event sets them afresh.
+  void resetForRun();
+  void countFrame() { ++minuteFrames_; }
+  MinuteTick minuteTick();
+  EventUpdate recordEvent();
+
+  std::int32_t eventCount() const { return eventCount_; }
+  std::int32_t minuteFrames() const { return minuteFrames_; }
+  std::int32_t minutesElapsed() const { return minutesElapsed_; }
+  std::int32_t firstEventMinute() const { return firstEventMinute_; }
+  double eventsPerDay() const { return eventsPerDay_; }
+
+ private:
+  std::int32_t eventCount_ = 0;
+  std::int32_t minuteFrames_ = 0;
+  std::int32_t minutesElapsed_ = 0;
+  std::int32_t firstEventMinute_ = 0;
+  double eventsPerDay_ = 0.0;
+};
+
+}  // namespace ravdel

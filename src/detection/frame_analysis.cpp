@@ -1,0 +1,120 @@
+#include "detection/frame_analysis.h"
+
+#include <cmath>
+
+#include "detection/peak_kernels.h"
+
+namespace ravdel {
+
+PeakPixel findPeak(const FrameBitmap& frame) {
+  PeakPixel peak;
+  if (frame.empty()) return peak;
+  const PeakKernels& kernels = bestPeakKernels();
+  const std::int32_t w = frame.width();
+  // The last pixel in scan order (bottom row first) among equals is the one in the topmost
+  // row holding the maximum, so rows are searched top-down and only a larger maximum wins.
+  std::int32_t peakRow = 0;
+  std::uint32_t best = kernels.rowMaxSumOfSquares(frame.row(0), w);
+  for (std::int32_t y = 1; y < frame.height(); ++y) {
+    const std::uint32_t m = kernels.rowMaxSumOfSquares(frame.row(y), w);
+    if (m > best) {
+      best = m;
+      peakRow = y;
+    }
+  }
+  // Within that row the rightmost of equals wins.
+  const std::uint8_t* row = frame.row(peakRow);
+  std::int32_t x = w - 1;
+  while (x > 0 && sumOfSquares(row + std::size_t{3} * static_cast<std::size_t>(x)) != best) --x;
+  const std::uint8_t* pixel = row + std::size_t{3} * static_cast<std::size_t>(x);
+  peak.x = x;
+  peak.y = peakRow;
+  peak.b = pixel[0];
+  peak.g = pixel[1];
+  peak.r = pixel[2];
+  return peak;
+}
+
+double meanMagnitude(const FrameBitmap& frame) {
+  if (frame.empty()) return 0.0;
+  double sum = 0.0;
+  const std::size_t bytes = frame.byteCount();
+  const std::uint8_t* p = frame.data();
+  for (std::size_t i = 0; i < bytes; i += 3) sum += std::sqrt(static_cast<double>(sumOfSquares(p + i)));
+  return sum / (static_cast<double>(frame.width()) * static_cast<double>(frame.height()));
+}
+
+void applyDisplayOptions(FrameBitmap& frame, bool gray, bool inverse) {
+  if (!gray && !inverse) return;
+  const std::size_t bytes = frame.byteCount();
+  std::uint8_t* p = frame.data();
+  for (std::size_t i = 0; i < bytes; i += 3) {
+    std::uint8_t* px = p + i;
+    if (inverse) {
+      px[0] = static_cast<std::uint8_t>(255 - px[0]);
+      px[1] = static_cast<std::uint8_t>(255 - px[1]);
+      px[2] = static_cast<std::uint8_t>(255 - px[2]);
+    }
+    if (gray) {
+      // floor(0.3 R + 0.59 G + 0.11 B), exact in integers.
+      const unsigned y = (300u * px[2] + 590u * px[1] + 110u * px[0]) / 1000u;
+      px[0] = px[1] = px[2] = static_cast<std::uint8_t>(y);
+    }
+  }
+}
+
+ThumbnailSize thumbnailSize(std::int32_t width, std::int32_t height) {
+  ThumbnailSize size;
+  if (width > height) {
+    size.height = static_cast<std::int32_t>(std::int64_t{height} * 64 / width);
+  } else if (height > width) {
+    size.width = static_cast<std::int32_t>(std::int64_t{width} * 64 / height);
+  }
+  return size;
+}
+
+FrameBitmap makeThumbnail(const FrameBitmap& frame, ThumbnailSize size) {
+  FrameBitmap thumb(size.width, size.height);
+  if (frame.empty()) {
+    thumb.fill(0, 0, 0);
+    return thumb;
+  }
+  // Each thumbnail pixel takes the source pixel under its centre.
+  const std::int64_t w = frame.width();
+  const std::int64_t h = frame.height();
+  for (std::int32_t j = 0; j < thumb.height(); ++j) {
+    const auto sy = static_cast<std::int32_t>((2 * j + 1) * h / (2 * std::int64_t{size.height}));
+    const std::uint8_t* src = frame.row(sy);
+    std::uint8_t* dst = thumb.row(j);
+    for (std::int32_t i = 0; i < thumb.width(); ++i, dst += 3) {
+      const auto sx = static_cast<std::size_t>((2 * i + 1) * w / (2 * std::int64_t{size.width}));
+      dst[0] = src[3 * sx];
+      dst[1] = src[3 * sx + 1];
+      dst[2] = src[3 * sx + 2];
+    }
+  }
+  return thumb;
+}
+
+FrameAnalysis analyseFrame(FrameBitmap& work, const AnalysisOptions& options) {
+  FrameAnalysis a;
+  a.width = work.width();
+  a.height = work.height();
+  a.converted = !work.showsNotice();
+  a.peak = findPeak(work);
+  if (options.lensCheck) {
+    a.lensMean = meanMagnitude(work);
+    if (*a.lensMean >= kUncoveredLensMean) {
+      a.lensUncovered = true;
+      return a;
+    }
+  }
+  applyDisplayOptions(work, options.gray, options.inverse);
+  // The notice's white cells would otherwise make every unconvertible frame an event.
+  const PeakPixel& p = a.peak;
+  a.event = a.converted && !work.empty() &&
+            (p.b > options.limit || p.g > options.limit || p.r > options.limit);
+  return a;
+}
+
+}  // namespace ravdel

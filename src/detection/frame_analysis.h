@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "capture/frame_bitmap.h"
+
+namespace ravdel {
+
+// What the user has set for every analysed frame, read at that moment.
+struct AnalysisOptions {
+  std::uint8_t limit = 150;  // a channel strictly above it makes an event
+  bool gray = false;
+  bool inverse = false;
+  bool lensCheck = false;  // this is the first frame after a start
+};
+
+struct PeakPixel {
+  std::int32_t x = 0;
+  std::int32_t y = 0;  // row 0 is the top row
+  std::uint8_t b = 0, g = 0, r = 0;
+};
+
+struct ThumbnailSize {
+  std::int32_t width = 64;
+  std::int32_t height = 64;
+};
+
+// A mean pixel magnitude of this much or more on the lens-check frame means an uncovered lens.
+inline constexpr double kUncoveredLensMean = 40.0;
+
+struct FrameAnalysis {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  PeakPixel peak;
+  std::optional<double> lensMean;  // set when the lens check ran
+  bool lensUncovered = false;      // the check failed: stop, no options, no event
+  bool converted = true;           // false when the picture is the format notice
+  bool event = false;
+};
+
+// The brightest pixel by B*B + G*G + R*R; of equal ones, the last in the scan order
+// (bottom row first, left to right), i.e. the rightmost of the topmost row holding the maximum.
+PeakPixel findPeak(const FrameBitmap& frame);
+
+// Mean of sqrt(B*B + G*G + R*R) over all pixels.
+double meanMagnitude(const FrameBitmap& frame);
+
+// Inverts and/or turns grey every pixel, in place (inverse first).
+void applyDisplayOptions(FrameBitmap& frame, bool gray, bool inverse);
+
+// 64 pixels on the longer side, the shorter side keeps the aspect ratio, rounded down.
+ThumbnailSize thumbnailSize(std::int32_t width, std::int32_t height);
+
+// Shrinks (or grows) `frame` to `size` by dropping rows and columns, never averaging.
+FrameBitmap makeThumbnail(const FrameBitmap& frame, ThumbnailSize size);
+
+// Analyses one frame held in `work`: finds the peak, runs the lens check when asked, applies
+// the display options to `work` (unless the lens check failed) and decides the event.
+FrameAnalysis analyseFrame(FrameBitmap& work, const AnalysisOptions& options);
+
+}  // namespace ravdel

@@ -1,0 +1,158 @@
+#include "detection/png_writer.h"
+
+// clang-format off
+#include <csetjmp>
+#include <cstdio>
+#include <png.h>
+#include <zlib.h>
+// clang-format on
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace ravdel {
+namespace {
+
+std::string fullPath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.lexically_normal().string();
+}
+
+[[noreturn]] void fail(const char* what, const std::string& path, int error) {
+  throw ImageWriteError(std::string(what) + " \"" + fullPath(path) + "\". " + std::strerror(error));
+}
+
+// A file written under a temporary name beside its target and renamed over it once complete.
+// Until commit() succeeds the destructor removes the temporary file.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(const std::string& target) : target_(target) {
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path t(target);
+    const std::string dir = t.has_parent_path() ? t.parent_path().string() + "/" : "";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      temp_ = dir + "." + t.filename().string() + "." + std::to_string(getpid()) + "-" +
+              std::to_string(counter++) + ".tmp";
+      const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        file_ = ::fdopen(fd, "wb");
+        if (file_ == nullptr) {
+          const int error = errno;
+          ::close(fd);
+          ::unlink(temp_.c_str());
+          fail("Cannot create file", target_, error);
+        }
+        return;
+      }
+      if (errno != EEXIST) fail("Cannot create file", target_, errno);
+    }
+    fail("Cannot create file", target_, EEXIST);
+  }
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  ~ReplacingFile() {
+    if (file_ != nullptr) std::fclose(file_);
+    if (!committed_) ::unlink(temp_.c_str());
+  }
+
+  std::FILE* stream() const { return file_; }
+
+  void commit() {
+    const bool writeFailed = std::fflush(file_) != 0 || std::ferror(file_) != 0;
+    const int writeError = errno;
+    const bool closeFailed = std::fclose(file_) != 0;
+    const int closeError = errno;
+    file_ = nullptr;
+    if (writeFailed) fail("Cannot write file", target_, writeError);
+    if (closeFailed) fail("Cannot write file", target_, closeError);
+    if (std::rename(temp_.c_str(), target_.c_str()) != 0) fail("Cannot create file", target_, errno);
+    committed_ = true;
+  }
+
+ private:
+  std::string target_;
+  std::string temp_;
+  std::FILE* file_ = nullptr;
+  bool committed_ = false;
+};
+
+struct PngErrorState {
+  std::jmp_buf jump;
+  char message[256];
+};
+
+[[noreturn]] void onPngError(png_structp png, png_const_charp message) {
+  auto* state = static_cast<PngErrorState*>(png_get_error_ptr(png));
+  std::snprintf(state->message, sizeof state->message, "%s", message);
+  std::longjmp(state->jump, 1);
+}
+
+void onPngWarning(png_structp, png_const_charp) {}
+
+// Owns the libpng write structures.
+class PngEncoder {
+ public:
+  explicit PngEncoder(PngErrorState& errors) {
+    png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, onPngError, onPngWarning);
+    if (png_ != nullptr) info_ = png_create_info_struct(png_);
+  }
+  PngEncoder(const PngEncoder&) = delete;
+  PngEncoder& operator=(const PngEncoder&) = delete;
+  ~PngEncoder() { png_destroy_write_struct(&png_, &info_); }
+  bool valid() const { return png_ != nullptr && info_ != nullptr; }
+  png_structp png() const { return png_; }
+  png_infop info() const { return info_; }
+
+ private:
+  png_structp png_ = nullptr;
+  png_infop info_ = nullptr;
+};
+
+// The one place libpng may jump out of; it keeps no objects with destructors of its own.
+bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const FrameBitmap& bitmap,
+            const PngSettings& settings) {
+  png_structp png = encoder.png();
+  png_infop info = encoder.info();
+  if (setjmp(errors.jump) != 0) return false;
+  png_init_io(png, out);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(bitmap.width()),
+               static_cast<png_uint_32>(bitmap.height()), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_compression_level(png, settings.compressionLevel);
+  if (settings.fastFilters) {
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    png_set_compression_strategy(png, Z_FILTERED);
+  }
+  png_set_compression_buffer_size(png, 1 << 18);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  for (std::int32_t y = 0; y < bitmap.height(); ++y) png_write_row(png, bitmap.row(y));
+  png_write_end(png, nullptr);
+  return true;
+}
+
+}  // namespace
+
+void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSettings& settings) {
+  if (bitmap.empty()) {
+    throw ImageWriteError("Cannot write file \"" + fullPath(path) + "\". The picture is empty");
+  }
+  ReplacingFile file(path);
+  PngErrorState errors{};
+  PngEncoder encoder(errors);
+  if (!encoder.valid()) fail("Cannot write file", path, ENOMEM);
+  if (!encode(encoder, errors, file.stream(), bitmap, settings)) {
+    const int error = std::ferror(file.stream()) != 0 ? errno : 0;
+    if (error != 0) fail("Cannot write file", path, error);
+    throw ImageWriteError("Cannot write file \"" + fullPath(path) + "\". " + errors.message);
+  }
+  file.commit();
+}
+
+}  // namespace ravdel

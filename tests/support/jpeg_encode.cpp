@@ -1,0 +1,45 @@
+#include "support/jpeg_encode.h"
+
+// clang-format off
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <jpeglib.h>
+// clang-format on
+
+namespace ravdel::test {
+namespace {
+
+[[noreturn]] void throwError(j_common_ptr) { throw std::runtime_error("jpeg encoding failed"); }
+
+}  // namespace
+
+std::vector<std::uint8_t> encodeJpeg(const FrameBitmap& picture, int quality, bool grayscale) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  err.error_exit = throwError;
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(picture.width());
+  cinfo.image_height = static_cast<JDIMENSION>(picture.height());
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_EXT_BGR;
+  jpeg_set_defaults(&cinfo);
+  if (grayscale) jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(picture.row(static_cast<std::int32_t>(cinfo.next_scanline)));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::vector<std::uint8_t> jpeg(buffer, buffer + size);
+  std::free(buffer);
+  jpeg_destroy_compress(&cinfo);
+  return jpeg;
+}
+
+}  // namespace ravdel::test
