@@ -10,10 +10,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 namespace ravdel {
 namespace {
@@ -114,6 +116,40 @@ class PngEncoder {
   png_infop info_ = nullptr;
 };
 
+// Deflated size of some rows, each led by its filter byte as in the image data.
+uLong deflatedSize(const FrameBitmap& bitmap, std::int32_t firstRow, std::int32_t rows, int strategy) {
+  z_stream z{};
+  if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, strategy) != Z_OK) return ~uLong{0};
+  std::vector<Bytef> out(deflateBound(&z, static_cast<uLong>((bitmap.stride() + 1) * static_cast<std::size_t>(rows))));
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  Bytef filterNone = 0;
+  for (std::int32_t y = firstRow; y < firstRow + rows; ++y) {
+    z.next_in = &filterNone;
+    z.avail_in = 1;
+    deflate(&z, Z_NO_FLUSH);
+    z.next_in = const_cast<Bytef*>(bitmap.row(y));
+    z.avail_in = static_cast<uInt>(bitmap.stride());
+    deflate(&z, Z_NO_FLUSH);
+  }
+  deflate(&z, Z_FINISH);
+  const uLong size = z.total_out;
+  deflateEnd(&z);
+  return size;
+}
+
+// Sensor noise with a skewed distribution packs best with Huffman codes alone; pictures
+// with repeats (flat areas, decoded JPEG blocks) need string matching. A band of rows from
+// the middle of the picture decides.
+int fastStrategy(const FrameBitmap& bitmap) {
+  const std::int32_t rows = std::min<std::int32_t>(bitmap.height(), 24);
+  const std::int32_t first = (bitmap.height() - rows) / 2;
+  return deflatedSize(bitmap, first, rows, Z_HUFFMAN_ONLY) <=
+                 deflatedSize(bitmap, first, rows, Z_DEFAULT_STRATEGY)
+             ? Z_HUFFMAN_ONLY
+             : Z_DEFAULT_STRATEGY;
+}
+
 // The one place libpng may jump out of; it keeps no objects with destructors of its own.
 bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const FrameBitmap& bitmap,
             const PngSettings& settings) {
@@ -124,10 +160,10 @@ bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const Fr
   png_set_IHDR(png, info, static_cast<png_uint_32>(bitmap.width()),
                static_cast<png_uint_32>(bitmap.height()), 8, PNG_COLOR_TYPE_RGB,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, settings.compressionLevel);
-  if (settings.fastFilters) {
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
-    png_set_compression_strategy(png, Z_FILTERED);
+  if (!settings.libpngDefaults) {
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_compression_level(png, 1);
+    png_set_compression_strategy(png, fastStrategy(bitmap));
   }
   png_set_compression_buffer_size(png, 1 << 18);
   png_write_info(png, info);

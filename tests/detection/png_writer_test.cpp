@@ -88,7 +88,7 @@ std::vector<std::string> chunkTypes(const fs::path& path) {
 }
 
 TEST_F(PngWriterTest, WritesExactlyThePixelsAsTruecolour) {
-  for (const PngSettings& settings : {PngSettings{}, PngSettings{6, false}}) {
+  for (const PngSettings& settings : {PngSettings{}, PngSettings{true}}) {
     const FrameBitmap frame = noisyFrame(37, 23);  // a row of 111 bytes: no padding assumed
     const fs::path path = dir_ / "150314092653123.png";
     writePng(frame, path.string(), settings);
