@@ -9,6 +9,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "detection/png_writer.h"
+
 namespace ravdel {
 namespace {
 
@@ -77,6 +79,11 @@ std::string eventColourLine(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   return "R:" + std::to_string(r) + " G:" + std::to_string(g) + " B:" + std::to_string(b);
 }
 
+std::array<std::string, 3> eventLogLines(const LocalTime& t, std::uint8_t r, std::uint8_t g,
+                                         std::uint8_t b, char timeSeparator) {
+  return {eventTimeLine(t, timeSeparator), eventColourLine(r, g, b), std::string()};
+}
+
 std::string formatRate(double eventsPerDay, char decimalSeparator) {
   const bool negative = eventsPerDay < 0;
   const double v = negative ? -eventsPerDay : eventsPerDay;
@@ -139,6 +146,23 @@ EventRecords::EventUpdate EventRecords::recordEvent() {
   ++eventCount_;
   update.eventCount = eventCount_;
   return update;
+}
+
+std::string recordEvent(EventRecords& records, const LocalTime& t, std::uint8_t r, std::uint8_t g,
+                        std::uint8_t b, const FrameBitmap& picture,
+                        const std::string& outputDirectory, const LocaleSeparators& separators,
+                        EventDisplay& display) {
+  const EventRecords::EventUpdate update = records.recordEvent();
+  if (update.rateChanged) {
+    display.showEventsPerDay(formatRate(records.eventsPerDay(), separators.decimal));
+  }
+  display.showEventCount(update.eventCount);
+  for (const std::string& line : eventLogLines(t, r, g, b, separators.time)) {
+    display.appendLogLine(line);
+  }
+  const std::string path = outputDirectory + eventFileName(t);
+  writePng(picture, path);
+  return path;
 }
 
 }  // namespace ravdel

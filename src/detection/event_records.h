@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+
+#include "capture/frame_bitmap.h"
 
 namespace ravdel {
 
@@ -33,6 +36,10 @@ std::string eventFileName(const LocalTime& t);
 std::string eventTimeLine(const LocalTime& t, char timeSeparator);
 // "R:255 G:200 B:180".
 std::string eventColourLine(std::uint8_t r, std::uint8_t g, std::uint8_t b);
+
+// The three log lines of one event: its time, the peak's colour as captured, an empty line.
+std::array<std::string, 3> eventLogLines(const LocalTime& t, std::uint8_t r, std::uint8_t g,
+                                         std::uint8_t b, char timeSeparator);
 
 // The events-per-day figure: 5 significant digits, at most 7 decimals, written with exactly
 // 7 decimals; past 5 integer digits in scientific notation (1.2346E5).
@@ -73,5 +80,23 @@ class EventRecords {
   std::int32_t firstEventMinute_ = 0;
   double eventsPerDay_ = 0.0;
 };
+
+// Where a recorded event shows. Called on the thread that records the event.
+class EventDisplay {
+ public:
+  virtual ~EventDisplay() = default;
+  virtual void showEventCount(std::int32_t count) = 0;
+  virtual void showEventsPerDay(const std::string& text) = 0;
+  virtual void appendLogLine(const std::string& line) = 0;
+};
+
+// Records one event at moment `t`: counts it, shows the count and the new rate, logs its three
+// lines and stores `picture` as "<outputDirectory><yymmddhhnnsszzz>.png". Returns the path.
+// A failed image write throws ImageWriteError after the count and the log were updated, so
+// the event still counts; nothing is left behind that would hinder the next event.
+std::string recordEvent(EventRecords& records, const LocalTime& t, std::uint8_t r, std::uint8_t g,
+                        std::uint8_t b, const FrameBitmap& picture,
+                        const std::string& outputDirectory, const LocaleSeparators& separators,
+                        EventDisplay& display);
 
 }  // namespace ravdel

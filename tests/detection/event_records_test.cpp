@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "detection/png_writer.h"
 
 namespace ravdel {
 namespace {
@@ -107,6 +112,46 @@ TEST(EventRecordsTest, MinuteTicksAndANewRun) {
   records.minuteTick();
   records.recordEvent();
   EXPECT_EQ(records.firstEventMinute(), 1);  // set afresh by the first event of the run
+}
+
+struct RecordingDisplay : EventDisplay {
+  void showEventCount(std::int32_t count) override { counts.push_back(count); }
+  void showEventsPerDay(const std::string& text) override { rates.push_back(text); }
+  void appendLogLine(const std::string& line) override { log.push_back(line); }
+  std::vector<std::int32_t> counts;
+  std::vector<std::string> rates;
+  std::vector<std::string> log;
+};
+
+// An image that cannot be written still counts and is logged; the next event is recorded
+// as usual once the directory is there.
+TEST(RecordEventTest, FailedWriteCountsAndLogsThenRecordingGoesOn) {
+  char pattern[] = "/tmp/ravdel-events-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path dir = std::filesystem::path(pattern) / "later";
+  FrameBitmap picture(16, 12);
+  picture.fill(1, 2, 3);
+  EventRecords records;
+  RecordingDisplay display;
+  const LocaleSeparators separators;
+  const LocalTime t{2015, 3, 14, 9, 26, 53, 123};
+
+  EXPECT_THROW(recordEvent(records, t, 255, 200, 180, picture, dir.string() + "/", separators, display),
+               ImageWriteError);
+  EXPECT_EQ(records.eventCount(), 1);
+  EXPECT_EQ(display.counts, std::vector<std::int32_t>{1});
+  EXPECT_EQ(display.log, (std::vector<std::string>{"Event at 14.03.15 09:26:53", "R:255 G:200 B:180", ""}));
+
+  std::filesystem::create_directory(dir);
+  records.minuteTick();
+  const LocalTime later{2015, 3, 14, 9, 27, 53, 7};
+  const std::string path = recordEvent(records, later, 1, 2, 3, picture, dir.string() + "/", separators, display);
+  EXPECT_EQ(path, dir.string() + "/150314092753007.png");
+  EXPECT_TRUE(std::filesystem::exists(path));
+  EXPECT_EQ(display.counts, (std::vector<std::int32_t>{1, 2}));
+  EXPECT_EQ(display.rates, std::vector<std::string>{"1440.0000000"});
+  EXPECT_EQ(display.log.size(), 6u);
+  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace
