@@ -17,8 +17,6 @@ CpuFeatures detect() {
   if (portableForced()) return f;
   __builtin_cpu_init();
   f.avx2 = __builtin_cpu_supports("avx2");
-  f.avx512bw = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-               __builtin_cpu_supports("avx512vl");
 #endif
   return f;
 }

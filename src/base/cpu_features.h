@@ -6,7 +6,6 @@ namespace ravdel {
 // RAVDEL_PORTABLE_KERNELS is set to a non-empty value other than "0".
 struct CpuFeatures {
   bool avx2 = false;
-  bool avx512bw = false;  // with AVX-512 F, BW and VL
 };
 
 const CpuFeatures& cpuFeatures();

@@ -5,7 +5,8 @@ namespace ravdel {
 std::string fourccLabel(std::uint32_t code) {
   if (code == fourcc::kRgb) return "RGB";
   std::string label(4, ' ');
-  for (std::size_t i = 0; i < 4; ++i) label[i] = static_cast<char>((code >> (8 * i)) & 0xff);
+  for (std::size_t i = 0; i < 4; ++i)
+    label[i] = static_cast<char>((code >> (8 * i)) & 0xff);
   return label;
 }
 

@@ -28,7 +28,9 @@ class FrameBitmap {
   std::size_t stride() const { return static_cast<std::size_t>(width_) * kBytesPerPixel; }
   std::size_t byteCount() const { return pixels_.size(); }
 
-  std::uint8_t* row(std::int32_t y) { return pixels_.data() + static_cast<std::size_t>(y) * stride(); }
+  std::uint8_t* row(std::int32_t y) {
+    return pixels_.data() + static_cast<std::size_t>(y) * stride();
+  }
   const std::uint8_t* row(std::int32_t y) const {
     return pixels_.data() + static_cast<std::size_t>(y) * stride();
   }

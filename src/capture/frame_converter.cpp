@@ -47,7 +47,8 @@ void copyRgb(const std::uint8_t* src, FrameBitmap& bitmap) {
 
 // A lone last column of an odd width has no chroma pair: it is shown as grey from its Y.
 void convertLoneColumn(const YuvTables& t, std::uint8_t y, FrameBitmap& bitmap, std::int32_t r) {
-  yuvToBgr(t, y, kNeutralChroma, kNeutralChroma, bitmap.row(r) + std::size_t{3} * static_cast<std::size_t>(bitmap.width() - 1));
+  yuvToBgr(t, y, kNeutralChroma, kNeutralChroma,
+           bitmap.row(r) + std::size_t{3} * static_cast<std::size_t>(bitmap.width() - 1));
 }
 
 void convertPacked(const YuvKernels& kernels, const std::uint8_t* src, FrameBitmap& bitmap) {
@@ -79,7 +80,8 @@ void convertPlanar(const YuvKernels& kernels, const std::uint8_t* src, bool vFir
     const std::uint8_t* u = neutralRow.data();
     const std::uint8_t* v = neutralRow.data();
     if (chromaRows > 0) {
-      const std::size_t offset = static_cast<std::size_t>(std::min(r / 2, chromaRows - 1)) * chromaStride;
+      const std::size_t offset =
+          static_cast<std::size_t>(std::min(r / 2, chromaRows - 1)) * chromaStride;
       u = uPlane + offset;
       v = vPlane + offset;
     }

@@ -38,8 +38,8 @@ class FrameConverter {
 
   // Converts one sample of `byteCount` bytes at `data` (or none) in format `fourcc` into
   // `bitmap`, whose size is the stream's. Never reads outside the sample.
-  ConvertOutcome ConvertFrame(std::uint32_t fourcc, std::int32_t byteCount, const std::uint8_t* data,
-                              FrameBitmap& bitmap);
+  ConvertOutcome ConvertFrame(std::uint32_t fourcc, std::int32_t byteCount,
+                              const std::uint8_t* data, FrameBitmap& bitmap);
 
  private:
   bool convert(std::uint32_t fourcc, std::int32_t byteCount, const std::uint8_t* data,

@@ -64,7 +64,9 @@ JpegDecoder::JpegDecoder() : state_(std::make_unique<State>()) {
   jpeg_create_decompress(&s.cinfo);
 }
 
-JpegDecoder::~JpegDecoder() { jpeg_destroy_decompress(&state_->cinfo); }
+JpegDecoder::~JpegDecoder() {
+  jpeg_destroy_decompress(&state_->cinfo);
+}
 
 namespace {
 
@@ -106,8 +108,8 @@ bool JpegDecoder::decodeInto(const std::uint8_t* data, std::size_t size, FrameBi
   jpeg_decompress_struct& cinfo = s.cinfo;
   return guarded(cinfo, s.err, [&]() -> bool {
     if (!startDecoding(cinfo, data, size)) return false;
-    const JDIMENSION rows = std::min<JDIMENSION>(cinfo.output_height,
-                                                 static_cast<JDIMENSION>(bitmap.height()));
+    const JDIMENSION rows =
+        std::min<JDIMENSION>(cinfo.output_height, static_cast<JDIMENSION>(bitmap.height()));
     const bool clipped = cinfo.output_width > static_cast<JDIMENSION>(bitmap.width());
     if (clipped) s.wideRow.resize(std::size_t{cinfo.output_width} * 3);
     JSAMPROW rowPointers[kRowsPerRead];
@@ -115,12 +117,14 @@ bool JpegDecoder::decodeInto(const std::uint8_t* data, std::size_t size, FrameBi
       const JDIMENSION first = cinfo.output_scanline;
       const JDIMENSION count = clipped ? 1 : std::min<JDIMENSION>(kRowsPerRead, rows - first);
       for (JDIMENSION i = 0; i < count; ++i) {
-        rowPointers[i] = clipped ? s.wideRow.data() : bitmap.row(static_cast<std::int32_t>(first + i));
+        rowPointers[i] =
+            clipped ? s.wideRow.data() : bitmap.row(static_cast<std::int32_t>(first + i));
       }
       const JDIMENSION got = jpeg_read_scanlines(&cinfo, rowPointers, count);
       if (s.err.corruptData) return false;
       if (clipped && got == 1) {
-        std::memcpy(bitmap.row(static_cast<std::int32_t>(first)), s.wideRow.data(), bitmap.stride());
+        std::memcpy(bitmap.row(static_cast<std::int32_t>(first)), s.wideRow.data(),
+                    bitmap.stride());
       }
     }
     return true;

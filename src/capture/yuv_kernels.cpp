@@ -1,8 +1,7 @@
 #include "capture/yuv_kernels.h"
 
-#include <vector>
-
-#include "base/cpu_features.h"
+#include "base/kernel_sets.h"
+#include "capture/yuv_kernels_simd.h"
 
 namespace ravdel {
 namespace {
@@ -25,23 +24,28 @@ void planarRowPortable(const YuvTables& t, const std::uint8_t* y, const std::uin
 
 constexpr YuvKernels kPortable{"portable", packedRowPortable, planarRowPortable};
 
-std::vector<const YuvKernels*> detectAvailable() {
-  std::vector<const YuvKernels*> kernels{&kPortable};
-  return kernels;
-}
-
-const std::vector<const YuvKernels*>& available() {
-  static const std::vector<const YuvKernels*> kernels = detectAvailable();
+const KernelSets<YuvKernels>& sets() {
+#if defined(__x86_64__)
+  static const KernelSets<YuvKernels> kernels(kPortable, &kYuvKernelsAvx2);
+#else
+  static const KernelSets<YuvKernels> kernels(kPortable, nullptr);
+#endif
   return kernels;
 }
 
 }  // namespace
 
-const YuvKernels& portableYuvKernels() { return kPortable; }
-const YuvKernels& bestYuvKernels() { return *available().back(); }
-int availableYuvKernelCount() { return static_cast<int>(available().size()); }
+const YuvKernels& portableYuvKernels() {
+  return kPortable;
+}
+const YuvKernels& bestYuvKernels() {
+  return sets().best();
+}
+int availableYuvKernelCount() {
+  return sets().count();
+}
 const YuvKernels& availableYuvKernels(int index) {
-  return *available().at(static_cast<std::size_t>(index));
+  return sets().at(index);
 }
 
 }  // namespace ravdel

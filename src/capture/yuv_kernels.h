@@ -12,7 +12,8 @@ namespace ravdel {
 struct YuvKernels {
   const char* name;
   // Packed 4:2:2: Y0 U Y1 V per pair, 4 * pairs bytes.
-  void (*packedRow)(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst, std::int32_t pairs);
+  void (*packedRow)(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
+                    std::int32_t pairs);
   // Planar 4:2:0: 2 * pairs Y bytes, pairs U bytes, pairs V bytes for one picture row.
   void (*planarRow)(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
                     const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs);

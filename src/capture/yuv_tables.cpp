@@ -17,7 +17,8 @@ std::int32_t roundedEntry(std::int64_t aMilli, std::int64_t bMilli, int i) {
 }
 
 void fillTable(std::array<std::int32_t, 256>& table, std::int64_t aMilli, std::int64_t bMilli) {
-  for (int i = 0; i < 256; ++i) table[static_cast<std::size_t>(i)] = roundedEntry(aMilli, bMilli, i);
+  for (int i = 0; i < 256; ++i)
+    table[static_cast<std::size_t>(i)] = roundedEntry(aMilli, bMilli, i);
 }
 
 YuvTables buildTables() {

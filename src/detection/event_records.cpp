@@ -25,7 +25,8 @@ char separatorOf(const char* format) {
   for (const char* p = format; p != nullptr && *p != '\0'; ++p) {
     if (*p == '%') {
       ++p;
-      while (*p == 'E' || *p == 'O') ++p;
+      while (*p == 'E' || *p == 'O')
+        ++p;
       if (*p == '\0') break;
       continue;
     }

@@ -25,7 +25,8 @@ PeakPixel findPeak(const FrameBitmap& frame) {
   // Within that row the rightmost of equals wins.
   const std::uint8_t* row = frame.row(peakRow);
   std::int32_t x = w - 1;
-  while (x > 0 && sumOfSquares(row + std::size_t{3} * static_cast<std::size_t>(x)) != best) --x;
+  while (x > 0 && sumOfSquares(row + std::size_t{3} * static_cast<std::size_t>(x)) != best)
+    --x;
   const std::uint8_t* pixel = row + std::size_t{3} * static_cast<std::size_t>(x);
   peak.x = x;
   peak.y = peakRow;
@@ -40,7 +41,8 @@ double meanMagnitude(const FrameBitmap& frame) {
   double sum = 0.0;
   const std::size_t bytes = frame.byteCount();
   const std::uint8_t* p = frame.data();
-  for (std::size_t i = 0; i < bytes; i += 3) sum += std::sqrt(static_cast<double>(sumOfSquares(p + i)));
+  for (std::size_t i = 0; i < bytes; i += 3)
+    sum += std::sqrt(static_cast<double>(sumOfSquares(p + i)));
   return sum / (static_cast<double>(frame.width()) * static_cast<double>(frame.height()));
 }
 

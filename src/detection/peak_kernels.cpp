@@ -1,8 +1,7 @@
 #include "detection/peak_kernels.h"
 
-#include <vector>
-
-#include "base/cpu_features.h"
+#include "base/kernel_sets.h"
+#include "detection/peak_kernels_simd.h"
 
 namespace ravdel {
 namespace {
@@ -18,23 +17,28 @@ std::uint32_t rowMaxPortable(const std::uint8_t* row, std::int32_t width) {
 
 constexpr PeakKernels kPortable{"portable", rowMaxPortable};
 
-std::vector<const PeakKernels*> detectAvailable() {
-  std::vector<const PeakKernels*> kernels{&kPortable};
-  return kernels;
-}
-
-const std::vector<const PeakKernels*>& available() {
-  static const std::vector<const PeakKernels*> kernels = detectAvailable();
+const KernelSets<PeakKernels>& sets() {
+#if defined(__x86_64__)
+  static const KernelSets<PeakKernels> kernels(kPortable, &kPeakKernelsAvx2);
+#else
+  static const KernelSets<PeakKernels> kernels(kPortable, nullptr);
+#endif
   return kernels;
 }
 
 }  // namespace
 
-const PeakKernels& portablePeakKernels() { return kPortable; }
-const PeakKernels& bestPeakKernels() { return *available().back(); }
-int availablePeakKernelCount() { return static_cast<int>(available().size()); }
+const PeakKernels& portablePeakKernels() {
+  return kPortable;
+}
+const PeakKernels& bestPeakKernels() {
+  return sets().best();
+}
+int availablePeakKernelCount() {
+  return sets().count();
+}
 const PeakKernels& availablePeakKernels(int index) {
-  return *available().at(static_cast<std::size_t>(index));
+  return sets().at(index);
 }
 
 }  // namespace ravdel

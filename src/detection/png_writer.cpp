@@ -73,7 +73,8 @@ class ReplacingFile {
     file_ = nullptr;
     if (writeFailed) fail("Cannot write file", target_, writeError);
     if (closeFailed) fail("Cannot write file", target_, closeError);
-    if (std::rename(temp_.c_str(), target_.c_str()) != 0) fail("Cannot create file", target_, errno);
+    if (std::rename(temp_.c_str(), target_.c_str()) != 0)
+      fail("Cannot create file", target_, errno);
     committed_ = true;
   }
 
@@ -117,10 +118,12 @@ class PngEncoder {
 };
 
 // Deflated size of some rows, each led by its filter byte as in the image data.
-uLong deflatedSize(const FrameBitmap& bitmap, std::int32_t firstRow, std::int32_t rows, int strategy) {
+uLong deflatedSize(const FrameBitmap& bitmap, std::int32_t firstRow, std::int32_t rows,
+                   int strategy) {
   z_stream z{};
   if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, strategy) != Z_OK) return ~uLong{0};
-  std::vector<Bytef> out(deflateBound(&z, static_cast<uLong>((bitmap.stride() + 1) * static_cast<std::size_t>(rows))));
+  std::vector<Bytef> out(
+      deflateBound(&z, static_cast<uLong>((bitmap.stride() + 1) * static_cast<std::size_t>(rows))));
   z.next_out = out.data();
   z.avail_out = static_cast<uInt>(out.size());
   Bytef filterNone = 0;
@@ -158,8 +161,8 @@ bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const Fr
   if (setjmp(errors.jump) != 0) return false;
   png_init_io(png, out);
   png_set_IHDR(png, info, static_cast<png_uint_32>(bitmap.width()),
-               static_cast<png_uint_32>(bitmap.height()), 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+               static_cast<png_uint_32>(bitmap.height()), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (!settings.libpngDefaults) {
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_compression_level(png, 1);
@@ -168,7 +171,8 @@ bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const Fr
   png_set_compression_buffer_size(png, 1 << 18);
   png_write_info(png, info);
   png_set_bgr(png);
-  for (std::int32_t y = 0; y < bitmap.height(); ++y) png_write_row(png, bitmap.row(y));
+  for (std::int32_t y = 0; y < bitmap.height(); ++y)
+    png_write_row(png, bitmap.row(y));
   png_write_end(png, nullptr);
   return true;
 }

@@ -32,7 +32,8 @@ std::array<std::uint8_t, 3> expectedPixel(std::uint8_t y, std::uint8_t u, std::u
 FrameBitmap patterned(std::int32_t w, std::int32_t h, unsigned seed) {
   FrameBitmap b(w, h);
   std::mt19937 rng(seed);
-  for (std::size_t i = 0; i < b.byteCount(); ++i) b.data()[i] = static_cast<std::uint8_t>(rng());
+  for (std::size_t i = 0; i < b.byteCount(); ++i)
+    b.data()[i] = static_cast<std::uint8_t>(rng());
   return b;
 }
 
@@ -123,7 +124,8 @@ TEST(FrameConverterTest, PackedPairsUseTheirOwnFourBytes) {
   FrameBitmap bitmap(w, h);
   Bytes sample(static_cast<std::size_t>(w * h * 2));
   std::mt19937 rng(11);
-  for (auto& byte : sample) byte = static_cast<std::uint8_t>(rng());
+  for (auto& byte : sample)
+    byte = static_cast<std::uint8_t>(rng());
   ASSERT_EQ(convert(converter, fourcc::kYuy2, sample, bitmap), kConverted);
   for (std::int32_t r = 0; r < h; ++r) {
     for (std::int32_t k = 0; k < w / 2; ++k) {
@@ -138,7 +140,8 @@ TEST(FrameConverterTest, PackedPairsUseTheirOwnFourBytes) {
 TEST(FrameConverterTest, PlanarChromaOrderAndRowSharing) {
   const std::int32_t w = 4, h = 4;
   Bytes sample(static_cast<std::size_t>(w * h * 3 / 2));
-  for (std::size_t i = 0; i < 16; ++i) sample[i] = static_cast<std::uint8_t>(60 + 10 * i);
+  for (std::size_t i = 0; i < 16; ++i)
+    sample[i] = static_cast<std::uint8_t>(60 + 10 * i);
   const Bytes first = {90, 100, 110, 120};
   const Bytes second = {200, 190, 180, 170};
   std::copy(first.begin(), first.end(), sample.begin() + 16);
@@ -171,7 +174,8 @@ TEST(FrameConverterTest, PlanarNeutralChromaGivesTheSameGreyInBothOrders) {
 // Odd sizes must neither crash nor read outside the sample (run under ASan). A lone last
 // column has no chroma pair and shows the grey of its Y.
 TEST(FrameConverterTest, OddSizesConvertSafely) {
-  const std::pair<std::int32_t, std::int32_t> sizes[] = {{1, 1}, {3, 1}, {1, 3}, {3, 3}, {5, 7}, {641, 481}};
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{1, 1}, {3, 1}, {1, 3},
+                                                         {3, 3}, {5, 7}, {641, 481}};
   FrameConverter converter;
   for (const auto& [w, h] : sizes) {
     for (std::uint32_t code : {fourcc::kYuy2, fourcc::kI420, fourcc::kYv12, fourcc::kRgb}) {
@@ -185,7 +189,6 @@ TEST(FrameConverterTest, OddSizesConvertSafely) {
     }
   }
 }
-
 
 TEST(FrameConverterTest, SmallerJpegOverwritesOnlyTheTopLeft) {
   FrameBitmap source = patterned(32, 16, 5);
@@ -202,7 +205,8 @@ TEST(FrameConverterTest, SmallerJpegOverwritesOnlyTheTopLeft) {
     if (covered > 0) {
       EXPECT_EQ(0, std::memcmp(bitmap.row(y), decoded.row(y), covered)) << y;
     }
-    EXPECT_EQ(0, std::memcmp(bitmap.row(y) + covered, before.row(y) + covered, 64 * 3 - covered)) << y;
+    EXPECT_EQ(0, std::memcmp(bitmap.row(y) + covered, before.row(y) + covered, 64 * 3 - covered))
+        << y;
   }
 }
 
@@ -213,7 +217,8 @@ TEST(FrameConverterTest, LargerJpegIsClipped) {
   FrameBitmap full(40, 30), clipped(16, 8);
   ASSERT_EQ(convert(converter, fourcc::kMjpg, jpeg, full), kConverted);
   ASSERT_EQ(convert(converter, fourcc::kMjpg, jpeg, clipped), kConverted);
-  for (std::int32_t y = 0; y < 8; ++y) EXPECT_EQ(0, std::memcmp(clipped.row(y), full.row(y), 16 * 3));
+  for (std::int32_t y = 0; y < 8; ++y)
+    EXPECT_EQ(0, std::memcmp(clipped.row(y), full.row(y), 16 * 3));
 }
 
 TEST(FrameConverterTest, JpegColoursSurviveAndGreyscaleExpands) {
@@ -222,7 +227,8 @@ TEST(FrameConverterTest, JpegColoursSurviveAndGreyscaleExpands) {
   FrameConverter converter;
   for (bool grayscale : {false, true}) {
     FrameBitmap bitmap(16, 16);
-    ASSERT_EQ(convert(converter, fourcc::kMjpg, test::encodeJpeg(source, 95, grayscale), bitmap), kConverted);
+    ASSERT_EQ(convert(converter, fourcc::kMjpg, test::encodeJpeg(source, 95, grayscale), bitmap),
+              kConverted);
     const auto p = pixelAt(bitmap, 8, 8);
     if (grayscale) {
       EXPECT_EQ(p[0], p[1]);

@@ -14,19 +14,46 @@ struct TableCase {
 };
 
 TEST(YuvTablesTest, EntriesAtTheReferencePoints) {
-  const TableCase cases[] = {
-      {"Y", [](const YuvTables& t) -> const auto& { return t.y; }, {0, 4769, 38154, 76011}},
-      {"UG", [](const YuvTables& t) -> const auto& { return t.ug; }, {0, -1605, -12837, -25574}},
-      {"UB", [](const YuvTables& t) -> const auto& { return t.ub; }, {-70870, -62607, -4769, 60815}},
-      {"VR", [](const YuvTables& t) -> const auto& { return t.vr; }, {-57068, -50530, -4769, 47121}},
-      {"VG", [](const YuvTables& t) -> const auto& { return t.vg; }, {34707, 31378, 8068, -18363}},
-  };
-  const std::size_t points[] = {0, 16, 128, 255};
-  for (const TableCase& c : cases) {
-    for (std::size_t i = 0; i < 4; ++i) {
-      EXPECT_EQ(c.table(yuvTables())[points[i]], c.at0_16_128_255[i]) << c.name << "[" << points[i] << "]";
-    }
+  const TableCase cases[] = {{"Y", [](const YuvTables& t) -> const auto& {return t.y;
+}
+, {
+  0, 4769, 38154, 76011
+}
+}  // namespace
+, {"UG", [](const YuvTables& t) -> const auto& {return t.ug;
+}  // namespace ravdel
+, {
+  0, -1605, -12837, -25574
+}
+}
+, {"UB", [](const YuvTables& t) -> const auto& {return t.ub;
+}
+, {
+  -70870, -62607, -4769, 60815
+}
+}
+, {"VR", [](const YuvTables& t) -> const auto& {return t.vr;
+}
+, {
+  -57068, -50530, -4769, 47121
+}
+}
+, {"VG", [](const YuvTables& t) -> const auto& {return t.vg;
+}
+, {
+  34707, 31378, 8068, -18363
+}
+}
+,
+}
+;
+const std::size_t points[] = {0, 16, 128, 255};
+for (const TableCase& c : cases) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(c.table(yuvTables())[points[i]], c.at0_16_128_255[i])
+        << c.name << "[" << points[i] << "]";
   }
+}
 }
 
 // Exact halves go to the even neighbour; rounding them away from zero gives 74521 and 13209.
@@ -54,9 +81,9 @@ TEST(YuvTablesTest, PixelRuleExamples) {
     std::array<std::uint8_t, 3> bgr;
   };
   const Case cases[] = {
-      {16, 128, 128, {0, 0, 0}},      {128, 128, 128, {130, 130, 130}},
+      {16, 128, 128, {0, 0, 0}},        {128, 128, 128, {130, 130, 130}},
       {235, 128, 128, {255, 255, 255}}, {81, 90, 240, {0, 0, 254}},
-      {0, 0, 0, {0, 135, 0}},         {200, 100, 150, {157, 207, 249}},
+      {0, 0, 0, {0, 135, 0}},           {200, 100, 150, {157, 207, 249}},
   };
   for (const Case& c : cases) {
     std::array<std::uint8_t, 3> out{};

@@ -22,22 +22,25 @@ TEST(RateFormatTest, FiveSignificantDigitsWrittenWithSevenDecimals) {
       {1234.5678, "1234.6000000"},
       {0.5, "0.5000000"},
       {123456.0, "1.2346E5"},
-      {12345.4, "12345.0000000"},  // no decimals left after rounding
-      {99999.5, "1E5"},            // rounding adds a sixth integer digit
+      {12345.4, "12345.0000000"},   // no decimals left after rounding
+      {99999.5, "1E5"},             // rounding adds a sixth integer digit
       {0.0000123456, "0.0000123"},  // never more than 7 decimals
       {9.99996, "10.0000000"},
       {1e12, "1E12"},
       {0.0, "0.0000000"},
   };
-  for (const Case& c : cases) EXPECT_EQ(formatRate(c.value, '.'), c.text) << c.value;
+  for (const Case& c : cases)
+    EXPECT_EQ(formatRate(c.value, '.'), c.text) << c.value;
   EXPECT_EQ(formatRate(1234.5678, ','), "1234,6000000");
   EXPECT_EQ(formatRate(123456.0, ','), "1,2346E5");
 }
 
 TEST(UpTimeTest, WholeHoursWithHalvesToEven) {
-  const std::pair<std::int32_t, const char*> cases[] = {
-      {0, "0 h"}, {30, "0 h"}, {31, "1 h"}, {89, "1 h"}, {90, "2 h"}, {150, "2 h"}, {151, "3 h"}, {210, "4 h"}};
-  for (const auto& [minutes, text] : cases) EXPECT_EQ(formatUpTime(minutes), text) << minutes;
+  const std::pair<std::int32_t, const char*> cases[] = {{0, "0 h"},   {30, "0 h"}, {31, "1 h"},
+                                                        {89, "1 h"},  {90, "2 h"}, {150, "2 h"},
+                                                        {151, "3 h"}, {210, "4 h"}};
+  for (const auto& [minutes, text] : cases)
+    EXPECT_EQ(formatUpTime(minutes), text) << minutes;
 }
 
 TEST(EventNamingTest, FileNameAndLogLinesOfOneMoment) {
@@ -68,7 +71,8 @@ TEST(EventNamingTest, PosixLocaleSeparators) {
 TEST(EventRecordsTest, RateCountsEventsAfterTheFirstOverWholeMinutes) {
   EventRecords records;
   records.resetForRun();
-  for (int i = 0; i < 3; ++i) records.minuteTick();
+  for (int i = 0; i < 3; ++i)
+    records.minuteTick();
 
   EventRecords::EventUpdate u = records.recordEvent();  // first event, minute 3
   EXPECT_EQ(u.eventCount, 1);
@@ -79,7 +83,8 @@ TEST(EventRecordsTest, RateCountsEventsAfterTheFirstOverWholeMinutes) {
   EXPECT_EQ(u.eventCount, 2);
   EXPECT_FALSE(u.rateChanged);
 
-  for (int i = 0; i < 4; ++i) records.minuteTick();
+  for (int i = 0; i < 4; ++i)
+    records.minuteTick();
   records.recordEvent();
   records.recordEvent();
   u = records.recordEvent();  // fifth event at minute 7: 4 events over 4 minutes
@@ -136,16 +141,19 @@ TEST(RecordEventTest, FailedWriteCountsAndLogsThenRecordingGoesOn) {
   const LocaleSeparators separators;
   const LocalTime t{2015, 3, 14, 9, 26, 53, 123};
 
-  EXPECT_THROW(recordEvent(records, t, 255, 200, 180, picture, dir.string() + "/", separators, display),
-               ImageWriteError);
+  EXPECT_THROW(
+      recordEvent(records, t, 255, 200, 180, picture, dir.string() + "/", separators, display),
+      ImageWriteError);
   EXPECT_EQ(records.eventCount(), 1);
   EXPECT_EQ(display.counts, std::vector<std::int32_t>{1});
-  EXPECT_EQ(display.log, (std::vector<std::string>{"Event at 14.03.15 09:26:53", "R:255 G:200 B:180", ""}));
+  EXPECT_EQ(display.log,
+            (std::vector<std::string>{"Event at 14.03.15 09:26:53", "R:255 G:200 B:180", ""}));
 
   std::filesystem::create_directory(dir);
   records.minuteTick();
   const LocalTime later{2015, 3, 14, 9, 27, 53, 7};
-  const std::string path = recordEvent(records, later, 1, 2, 3, picture, dir.string() + "/", separators, display);
+  const std::string path =
+      recordEvent(records, later, 1, 2, 3, picture, dir.string() + "/", separators, display);
   EXPECT_EQ(path, dir.string() + "/150314092753007.png");
   EXPECT_TRUE(std::filesystem::exists(path));
   EXPECT_EQ(display.counts, (std::vector<std::int32_t>{1, 2}));

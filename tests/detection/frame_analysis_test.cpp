@@ -121,7 +121,8 @@ TEST(AnalyseFrameTest, EventNeedsAPeakChannelStrictlyAboveTheLimit) {
   for (const Case& c : cases) {
     FrameBitmap f = darkFrame();
     std::int32_t x = 1;
-    for (const Bgr& p : c.pixels) setPixel(f, x += 7, 20, p);
+    for (const Bgr& p : c.pixels)
+      setPixel(f, x += 7, 20, p);
     AnalysisOptions options;
     options.limit = c.limit;
     EXPECT_EQ(analyseFrame(f, options).event, c.event) << c.name;
@@ -156,7 +157,8 @@ TEST(AnalyseFrameTest, LensCheckStopsAtAMeanOfFortyExactly) {
   for (const Case& c : cases) {
     FrameBitmap f(10, 10);
     for (std::int32_t y = 0; y < 10; ++y) {
-      for (std::int32_t x = 0; x < 10; ++x) setPixel(f, x, y, {0, 0, y < 5 ? c.low : c.high});
+      for (std::int32_t x = 0; x < 10; ++x)
+        setPixel(f, x, y, {0, 0, y < 5 ? c.low : c.high});
     }
     AnalysisOptions options;
     options.lensCheck = true;
@@ -181,7 +183,8 @@ TEST(ThumbnailTest, LongerSideIsSixtyFourPixels) {
   struct Case {
     std::int32_t w, h, tw, th;
   };
-  const Case cases[] = {{640, 480, 64, 48}, {352, 288, 64, 52}, {480, 640, 48, 64}, {720, 720, 64, 64}};
+  const Case cases[] = {
+      {640, 480, 64, 48}, {352, 288, 64, 52}, {480, 640, 48, 64}, {720, 720, 64, 64}};
   for (const Case& c : cases) {
     const ThumbnailSize s = thumbnailSize(c.w, c.h);
     EXPECT_EQ(s.width, c.tw) << c.w << "x" << c.h;

@@ -30,7 +30,8 @@ class PngWriterTest : public ::testing::Test {
 
   std::vector<std::string> entries() const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dir_))
+      names.push_back(e.path().filename().string());
     return names;
   }
 
@@ -40,7 +41,8 @@ class PngWriterTest : public ::testing::Test {
 FrameBitmap noisyFrame(std::int32_t w, std::int32_t h) {
   FrameBitmap f(w, h);
   std::mt19937 rng(1);
-  for (std::size_t i = 0; i < f.byteCount(); ++i) f.data()[i] = static_cast<std::uint8_t>(rng() % 16);
+  for (std::size_t i = 0; i < f.byteCount(); ++i)
+    f.data()[i] = static_cast<std::uint8_t>(rng() % 16);
   f.row(h / 2)[9] = 250;
   return f;
 }
@@ -101,7 +103,8 @@ TEST_F(PngWriterTest, WritesExactlyThePixelsAsTruecolour) {
     for (std::int32_t y = 0; y < 23; ++y) {
       for (std::int32_t x = 0; x < 37; ++x) {
         const std::uint8_t* bgr = frame.row(y) + 3 * x;
-        const std::uint8_t* rgb = png.rgb.data() + (static_cast<std::size_t>(y) * 37 + static_cast<std::size_t>(x)) * 3;
+        const std::uint8_t* rgb =
+            png.rgb.data() + (static_cast<std::size_t>(y) * 37 + static_cast<std::size_t>(x)) * 3;
         ASSERT_EQ(rgb[0], bgr[2]);
         ASSERT_EQ(rgb[1], bgr[1]);
         ASSERT_EQ(rgb[2], bgr[0]);
@@ -125,7 +128,8 @@ TEST_F(PngWriterTest, MissingDirectoryNamesTheFullPathAndTheReason) {
     writePng(noisyFrame(4, 4), path.string());
     FAIL() << "no error";
   } catch (const ImageWriteError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + path.string() + "\". No such file or directory");
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file \"" + path.string() + "\". No such file or directory");
   }
 }
 
@@ -139,7 +143,8 @@ TEST_F(PngWriterTest, RelativePathIsReportedInFull) {
     message = e.what();
   }
   fs::current_path(cwd);
-  EXPECT_EQ(message, "Cannot create file \"" + (dir_ / "nowhere/2.png").string() + "\". No such file or directory");
+  EXPECT_EQ(message, "Cannot create file \"" + (dir_ / "nowhere/2.png").string() +
+                         "\". No such file or directory");
 }
 
 // A disk that fills up part-way: the error is reported and neither the target nor a
@@ -154,7 +159,8 @@ TEST_F(PngWriterTest, FailedWriteLeavesNoPartialFile) {
     setrlimit(RLIMIT_FSIZE, &limit);
     FrameBitmap frame(640, 480);
     std::mt19937 rng(3);
-    for (std::size_t i = 0; i < frame.byteCount(); ++i) frame.data()[i] = static_cast<std::uint8_t>(rng());
+    for (std::size_t i = 0; i < frame.byteCount(); ++i)
+      frame.data()[i] = static_cast<std::uint8_t>(rng());
     try {
       writePng(frame, path.string());
     } catch (const ImageWriteError& e) {

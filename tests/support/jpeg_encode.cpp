@@ -10,7 +10,9 @@
 namespace ravdel::test {
 namespace {
 
-[[noreturn]] void throwError(j_common_ptr) { throw std::runtime_error("jpeg encoding failed"); }
+[[noreturn]] void throwError(j_common_ptr) {
+  throw std::runtime_error("jpeg encoding failed");
+}
 
 }  // namespace
 
@@ -32,7 +34,8 @@ std::vector<std::uint8_t> encodeJpeg(const FrameBitmap& picture, int quality, bo
   jpeg_set_quality(&cinfo, quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(picture.row(static_cast<std::int32_t>(cinfo.next_scanline)));
+    JSAMPROW row =
+        const_cast<JSAMPROW>(picture.row(static_cast<std::int32_t>(cinfo.next_scanline)));
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);

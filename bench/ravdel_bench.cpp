@@ -1,0 +1,362 @@
+// Time per frame of the frame path (conversion, analysis, event image) against the libraries
+// one would otherwise use, on dark taped-lens pictures. Single-threaded; every benchmark runs
+// its operation twice before the timed loop, so first-touch and cache warm-up are not timed.
+// Run bench/run_ratios.sh for the ratios.
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+#include <libyuv.h>
+#include <png.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capture/fourcc.h"
+#include "capture/frame_bitmap.h"
+#include "capture/frame_converter.h"
+#include "detection/frame_analysis.h"
+#include "detection/png_writer.h"
+
+namespace ravdel {
+namespace {
+
+struct Size {
+  std::int32_t width;
+  std::int32_t height;
+};
+constexpr Size kSizes[] = {{640, 480}, {1280, 720}, {1920, 1080}, {3840, 2160}};
+
+// Deterministic noise, the same on every machine and library.
+class Noise {
+ public:
+  explicit Noise(std::uint64_t seed) : state_(seed) {}
+  std::uint32_t next() {  // SplitMix64
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
+  }
+  // Mostly small: the sum of three small uniform values, 0..spread.
+  std::uint8_t dark(std::uint32_t spread) {
+    const std::uint32_t r = next();
+    const std::uint32_t third = spread / 3 + 1;
+    return static_cast<std::uint8_t>((r % third) + ((r >> 10) % third) + ((r >> 20) % third));
+  }
+  std::uint32_t below(std::uint32_t n) { return next() % n; }
+
+ private:
+  std::uint64_t state_;
+};
+
+// One hot pixel per 50000 or so, like a sensor's defects and the odd particle hit.
+std::size_t hotPixelCount(Size s) {
+  return static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height) / 50000 + 1;
+}
+
+// The pictures of one size, made once.
+struct Frames {
+  FrameBitmap bgr;                 // dark noise 0..12 with hot pixels
+  std::vector<std::uint8_t> yuy2;  // Y ~ 16 + noise, U, V ~ 128 +- 2, hot Y values
+  std::vector<std::uint8_t> i420;
+  std::vector<std::uint8_t> jpeg;  // `bgr` compressed as a webcam would, 4:2:2, quality 85
+};
+
+std::vector<std::uint8_t> compressJpeg(const FrameBitmap& bgr) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr jerr{};
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(bgr.width());
+  cinfo.image_height = static_cast<JDIMENSION>(bgr.height());
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_EXT_BGR;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 85, TRUE);
+  cinfo.comp_info[0].h_samp_factor = 2;  // 4:2:2
+  cinfo.comp_info[0].v_samp_factor = 1;
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(bgr.row(static_cast<std::int32_t>(cinfo.next_scanline)));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::vector<std::uint8_t> out(buffer, buffer + size);
+  jpeg_destroy_compress(&cinfo);
+  std::free(buffer);
+  return out;
+}
+
+std::unique_ptr<Frames> makeFrames(Size s) {
+  auto f = std::make_unique<Frames>();
+  const auto w = static_cast<std::size_t>(s.width);
+  const auto h = static_cast<std::size_t>(s.height);
+  Noise noise(0x5EED0000u + w);
+
+  f->bgr.resize(s.width, s.height);
+  for (std::size_t i = 0; i < f->bgr.byteCount(); ++i)
+    f->bgr.data()[i] = noise.dark(12);
+  for (std::size_t k = 0; k < hotPixelCount(s); ++k) {
+    std::uint8_t* p = f->bgr.data() + 3 * noise.below(static_cast<std::uint32_t>(w * h));
+    for (int c = 0; c < 3; ++c)
+      p[c] = static_cast<std::uint8_t>(120 + noise.below(136));
+  }
+
+  const auto chroma = [&] { return static_cast<std::uint8_t>(126 + noise.below(5)); };
+  f->yuy2.resize(w * h * 2);
+  for (std::size_t i = 0; i < f->yuy2.size(); i += 4) {
+    f->yuy2[i] = static_cast<std::uint8_t>(16 + noise.dark(6));
+    f->yuy2[i + 1] = chroma();
+    f->yuy2[i + 2] = static_cast<std::uint8_t>(16 + noise.dark(6));
+    f->yuy2[i + 3] = chroma();
+  }
+  f->i420.resize(w * h * 3 / 2);
+  for (std::size_t i = 0; i < w * h; ++i)
+    f->i420[i] = static_cast<std::uint8_t>(16 + noise.dark(6));
+  for (std::size_t i = w * h; i < f->i420.size(); ++i)
+    f->i420[i] = chroma();
+  for (std::size_t k = 0; k < hotPixelCount(s); ++k) {
+    const std::size_t pixel = noise.below(static_cast<std::uint32_t>(w * h));
+    const auto hot = static_cast<std::uint8_t>(180 + noise.below(76));
+    f->yuy2[2 * pixel] = hot;
+    f->i420[pixel] = hot;
+  }
+
+  f->jpeg = compressJpeg(f->bgr);
+  return f;
+}
+
+const Frames& frames(Size s) {
+  static std::map<std::pair<std::int32_t, std::int32_t>, std::unique_ptr<Frames>> cache;
+  auto& slot = cache[{s.width, s.height}];
+  if (!slot) slot = makeFrames(s);
+  return *slot;
+}
+
+std::filesystem::path& tempDir() {
+  static std::filesystem::path dir;
+  return dir;
+}
+
+std::uintmax_t fileSize(const std::filesystem::path& p) {
+  return std::filesystem::file_size(p);
+}
+
+// Makes a result observable (through a non-const lvalue, which every library version takes).
+template <typename T>
+void keep(T value) {
+  benchmark::DoNotOptimize(value);
+}
+
+// Runs `op` twice untimed, then the timed loop: one frame per iteration.
+template <typename Op>
+void timeFrames(benchmark::State& state, Op&& op) {
+  op();
+  op();
+  for (auto _ : state) {
+    op();
+    benchmark::ClobberMemory();
+  }
+}
+
+void benchRavdelConvert(benchmark::State& state, Size s, std::uint32_t code,
+                        const std::vector<std::uint8_t>& sample) {
+  FrameConverter converter;
+  FrameBitmap bitmap(s.width, s.height);
+  timeFrames(state, [&] {
+    const ConvertOutcome o = converter.ConvertFrame(code, static_cast<std::int32_t>(sample.size()),
+                                                    sample.data(), bitmap);
+    if (o != ConvertOutcome::Converted) throw std::runtime_error("conversion failed");
+    keep(bitmap.data());
+  });
+}
+
+// libyuv has no packed 4:2:2 to 24-bit conversion; its nearest is to 32-bit ARGB.
+void benchLibyuvYuy2(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  std::vector<std::uint8_t> argb(static_cast<std::size_t>(s.width) * 4 *
+                                 static_cast<std::size_t>(s.height));
+  timeFrames(state, [&] {
+    libyuv::YUY2ToARGB(f.yuy2.data(), s.width * 2, argb.data(), s.width * 4, s.width, s.height);
+    keep(argb.data());
+  });
+}
+
+void benchLibyuvI420(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  const auto lumaBytes = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
+  const std::uint8_t* y = f.i420.data();
+  const std::uint8_t* u = y + lumaBytes;
+  const std::uint8_t* v = u + lumaBytes / 4;
+  std::vector<std::uint8_t> rgb24(lumaBytes * 3);  // libyuv's RGB24 is B, G, R in memory
+  timeFrames(state, [&] {
+    libyuv::I420ToRGB24(y, s.width, u, s.width / 2, v, s.width / 2, rgb24.data(), s.width * 3,
+                        s.width, s.height);
+    keep(rgb24.data());
+  });
+}
+
+void benchOpencv(benchmark::State& state, Size s, bool packed) {
+  const Frames& f = frames(s);
+  const cv::Mat src =
+      packed
+          ? cv::Mat(s.height, s.width, CV_8UC2, const_cast<std::uint8_t*>(f.yuy2.data()))
+          : cv::Mat(s.height * 3 / 2, s.width, CV_8UC1, const_cast<std::uint8_t*>(f.i420.data()));
+  cv::Mat dst(s.height, s.width, CV_8UC3);
+  const int code = packed ? cv::COLOR_YUV2BGR_YUY2 : cv::COLOR_YUV2BGR_I420;
+  timeFrames(state, [&] {
+    cv::cvtColor(src, dst, code);
+    keep(dst.data);
+  });
+}
+
+void benchLibjpegDecode(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(s.width) * 3 *
+                                static_cast<std::size_t>(s.height));
+  jpeg_decompress_struct cinfo{};
+  jpeg_error_mgr jerr{};
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_decompress(&cinfo);
+  timeFrames(state, [&] {
+    jpeg_mem_src(&cinfo, f.jpeg.data(), static_cast<unsigned long>(f.jpeg.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    const std::size_t stride = static_cast<std::size_t>(cinfo.output_width) * 3;
+    while (cinfo.output_scanline < cinfo.output_height) {
+      JSAMPROW row = out.data() + cinfo.output_scanline * stride;
+      jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    keep(out.data());
+  });
+  jpeg_destroy_decompress(&cinfo);
+}
+
+void benchPeak(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  timeFrames(state, [&] { keep(findPeak(f.bgr)); });
+}
+
+void benchAnalyse(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  FrameBitmap work;
+  timeFrames(state, [&] {
+    work = f.bgr;
+    keep(analyseFrame(work, AnalysisOptions{}));
+  });
+}
+
+void benchRavdelPng(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  const std::filesystem::path path = tempDir() / "ravdel.png";
+  timeFrames(state, [&] { writePng(f.bgr, path.string()); });
+  state.counters["bytes"] = static_cast<double>(fileSize(path));
+}
+
+// libpng as it comes: nothing set but the picture format (and B, G, R byte order).
+void writeLibpngDefault(const FrameBitmap& bgr, const std::filesystem::path& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) throw std::runtime_error("cannot create " + path.string());
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (png == nullptr || info == nullptr || setjmp(png_jmpbuf(png)) != 0) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    throw std::runtime_error("libpng failed");
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(bgr.width()),
+               static_cast<png_uint_32>(bgr.height()), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  for (std::int32_t y = 0; y < bgr.height(); ++y)
+    png_write_row(png, bgr.row(y));
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(file);
+}
+
+void benchLibpngDefault(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  const std::filesystem::path path = tempDir() / "libpng.png";
+  timeFrames(state, [&] { writeLibpngDefault(f.bgr, path); });
+  state.counters["bytes"] = static_cast<double>(fileSize(path));
+}
+
+void benchCopy(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  std::vector<std::uint8_t> copy(f.bgr.byteCount());
+  timeFrames(state, [&] {
+    std::memcpy(copy.data(), f.bgr.data(), f.bgr.byteCount());
+    keep(copy.data());
+  });
+}
+
+template <typename Fn>
+void add(const std::string& name, Size s, Fn fn) {
+  const std::string full = name + "/" + std::to_string(s.width) + "x" + std::to_string(s.height);
+  benchmark::RegisterBenchmark(full.c_str(), [s, fn](benchmark::State& state) {
+    fn(state, s);
+  })->Unit(benchmark::kMillisecond);
+}
+
+void registerAll() {
+  for (const Size s : kSizes) {
+    add("convert/YUY2/ravdel", s, [](benchmark::State& st, Size z) {
+      benchRavdelConvert(st, z, fourcc::kYuy2, frames(z).yuy2);
+    });
+    add("convert/YUY2/libyuv", s, benchLibyuvYuy2);
+    add("convert/YUY2/opencv", s, [](benchmark::State& st, Size z) { benchOpencv(st, z, true); });
+    add("convert/I420/ravdel", s, [](benchmark::State& st, Size z) {
+      benchRavdelConvert(st, z, fourcc::kI420, frames(z).i420);
+    });
+    add("convert/I420/libyuv", s, benchLibyuvI420);
+    add("convert/I420/opencv", s, [](benchmark::State& st, Size z) { benchOpencv(st, z, false); });
+    add("convert/MJPG/ravdel", s, [](benchmark::State& st, Size z) {
+      benchRavdelConvert(st, z, fourcc::kMjpg, frames(z).jpeg);
+    });
+    add("convert/MJPG/libjpeg-turbo", s, benchLibjpegDecode);
+    add("analyse/peak/ravdel", s, benchPeak);
+    add("analyse/frame/ravdel", s, benchAnalyse);
+    add("png/dark/ravdel", s, benchRavdelPng);
+    add("png/dark/libpng-default", s, benchLibpngDefault);
+    add("memory/copy", s, benchCopy);
+  }
+}
+
+}  // namespace
+}  // namespace ravdel
+
+int main(int argc, char** argv) {
+  cv::setNumThreads(1);  // every contender on one core
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  auto& dir = ravdel::tempDir();
+  dir = std::filesystem::temp_directory_path() /
+        ("ravdel-bench-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(dir);
+  ravdel::registerAll();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  return 0;
+}

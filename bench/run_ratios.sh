@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Runs ravdel-bench once and prints, per picture size, how our frame path compares with its
+# anchors, every ratio taken from that one run (below 1 means we are faster or smaller).
+#
+#   bench/run_ratios.sh [path/to/ravdel-bench] [benchmark flags...]
+#
+# The default binary is the release preset's. The benchmark's own table goes to stderr.
+set -euo pipefail
+
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+bench="${repo}/build/release/bench/ravdel-bench"
+if [[ $# -gt 0 && "$1" != --* ]]; then
+  bench="$1"
+  shift
+fi
+if [[ ! -x "$bench" ]]; then
+  echo "no benchmark binary at $bench (configure with -DRAVDEL_BUILD_BENCH=ON and build)" >&2
+  exit 1
+fi
+
+out="$(mktemp)"
+trap 'rm -f "$out"' EXIT
+"$bench" --benchmark_out="$out" --benchmark_out_format=json "$@" >&2
+
+python3 - "$out" <<'EOF'
+import json
+import sys
+from collections import defaultdict
+
+SCALE_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+
+with open(sys.argv[1]) as f:
+    report = json.load(f)
+
+# name -> (ms per frame, bytes counter); repetitions are averaged.
+samples = defaultdict(list)
+for b in report["benchmarks"]:
+    if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
+        continue
+    ms = b["real_time"] * SCALE_TO_MS[b.get("time_unit", "ns")]
+    samples[b["run_name"] if "run_name" in b else b["name"]].append((ms, b.get("bytes")))
+
+times, sizes_bytes = {}, {}
+for name, runs in samples.items():
+    times[name] = sum(r[0] for r in runs) / len(runs)
+    if runs[0][1] is not None:
+        sizes_bytes[name] = runs[0][1]
+
+def size_key(s):
+    w, h = s.split("x")
+    return int(w) * int(h)
+
+sizes = sorted({n.rsplit("/", 1)[1] for n in times}, key=size_key)
+
+# (label, ours, anchor, what): what is "time" or "size".
+RATIOS = [
+    ("YUY2 convert / libyuv", "convert/YUY2/ravdel", "convert/YUY2/libyuv", "time"),
+    ("YUY2 convert / opencv", "convert/YUY2/ravdel", "convert/YUY2/opencv", "time"),
+    ("YUY2 convert / memcpy", "convert/YUY2/ravdel", "memory/copy", "time"),
+    ("I420 convert / libyuv", "convert/I420/ravdel", "convert/I420/libyuv", "time"),
+    ("I420 convert / opencv", "convert/I420/ravdel", "convert/I420/opencv", "time"),
+    ("I420 convert / memcpy", "convert/I420/ravdel", "memory/copy", "time"),
+    ("MJPG decode / libjpeg-turbo", "convert/MJPG/ravdel", "convert/MJPG/libjpeg-turbo", "time"),
+    ("PNG time / libpng-default", "png/dark/ravdel", "png/dark/libpng-default", "time"),
+    ("PNG size / libpng-default", "png/dark/ravdel", "png/dark/libpng-default", "size"),
+    ("peak search / memcpy", "analyse/peak/ravdel", "memory/copy", "time"),
+]
+
+for size in sizes:
+    print(f"== {size}")
+    for label, ours, anchor, what in RATIOS:
+        a, b = f"{ours}/{size}", f"{anchor}/{size}"
+        table = times if what == "time" else sizes_bytes
+        if a not in table or b not in table:
+            continue
+        fmt = (lambda v: f"{v:.3f} ms") if what == "time" else (lambda v: f"{v:.0f} B")
+        print(f"  {label:<30} {table[a] / table[b]:7.3f}   ({fmt(table[a])} vs {fmt(table[b])})")
+EOF
