@@ -40,6 +40,7 @@ constexpr std::uint8_t kNeutralChroma = 128;
 // The sample is bottom-up like a device-independent bitmap: its first row is the bottom row.
 void copyRgb(const std::uint8_t* src, FrameBitmap& bitmap) {
   const std::size_t stride = bitmap.stride();
+  if (stride == 0) return;  // a picture 0 pixels wide has no row storage
   for (std::int32_t r = bitmap.height() - 1; r >= 0; --r, src += stride) {
     std::memcpy(bitmap.row(r), src, stride);
   }

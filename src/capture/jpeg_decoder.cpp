@@ -108,8 +108,11 @@ bool JpegDecoder::decodeInto(const std::uint8_t* data, std::size_t size, FrameBi
   jpeg_decompress_struct& cinfo = s.cinfo;
   return guarded(cinfo, s.err, [&]() -> bool {
     if (!startDecoding(cinfo, data, size)) return false;
+    // An empty bitmap has no row storage: the header and the start were checked, and that is all.
     const JDIMENSION rows =
-        std::min<JDIMENSION>(cinfo.output_height, static_cast<JDIMENSION>(bitmap.height()));
+        bitmap.empty()
+            ? 0
+            : std::min<JDIMENSION>(cinfo.output_height, static_cast<JDIMENSION>(bitmap.height()));
     const bool clipped = cinfo.output_width > static_cast<JDIMENSION>(bitmap.width());
     if (clipped) s.wideRow.resize(std::size_t{cinfo.output_width} * 3);
     JSAMPROW rowPointers[kRowsPerRead];

@@ -190,6 +190,21 @@ TEST(FrameConverterTest, OddSizesConvertSafely) {
   }
 }
 
+// A stream may report a zero width; such a picture has no pixel storage at all.
+TEST(FrameConverterTest, PicturesWithoutPixelsAreHandled) {
+  FrameConverter converter;
+  const Bytes jpeg = test::encodeJpeg(patterned(8, 8, 4), 90);
+  const Bytes none(1, 0);
+  for (const auto& [w, h] : {std::pair{0, 1}, std::pair{1, 0}, std::pair{0, 0}}) {
+    FrameBitmap bitmap(w, h);
+    EXPECT_EQ(converter.ConvertFrame(fourcc::kRgb, 0, none.data(), bitmap),
+              ConvertOutcome::Converted);
+    EXPECT_EQ(converter.ConvertFrame(fourcc::kYuy2, 0, none.data(), bitmap),
+              ConvertOutcome::Converted);
+    EXPECT_EQ(convert(converter, fourcc::kMjpg, jpeg, bitmap), kConverted);
+  }
+}
+
 TEST(FrameConverterTest, SmallerJpegOverwritesOnlyTheTopLeft) {
   FrameBitmap source = patterned(32, 16, 5);
   const Bytes jpeg = test::encodeJpeg(source, 90);

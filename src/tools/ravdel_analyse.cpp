@@ -1,0 +1,461 @@
+// ravdel-analyse: converts and analyses recorded camera samples exactly as the monitoring
+// program does with live frames, for checking recordings and tuning the limit offline.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <limits>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "capture/fourcc.h"
+#include "capture/frame_bitmap.h"
+#include "capture/frame_converter.h"
+#include "capture/jpeg_decoder.h"
+#include "detection/event_records.h"
+#include "detection/frame_analysis.h"
+#include "detection/png_writer.h"
+
+namespace ravdel {
+namespace {
+
+constexpr const char* kProgram = "ravdel-analyse";
+constexpr int kExitFileError = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kUsage = R"(Usage: ravdel-analyse [OPTIONS] FILE...
+
+Converts and analyses raw camera samples as the monitoring program does, one file per
+frame, in order, with one converter and one frame reused like a stream.
+
+Sample format:
+  --fourcc CODE     RGB (or 0), I420, IYUV, YV12, YUY2, YUNV, YUYV, MJPG or any four
+                    characters. Without it a file starting with FF D8 is taken as MJPG.
+  --width W         frame size; for Motion-JPEG it defaults to each picture's own size
+  --height H
+Analysis:
+  --limit N         a channel above N (0..255, default 150) makes an event
+  --gray            turn the picture grey before the event check
+  --inverse         invert the picture before the event check
+  --lens-check      check each file as the first frame after a start; report the mean
+Output:
+  --json            one JSON object per line and file
+  --out DIR         write each event's picture as PNG into DIR, named after the moment the
+                    file was last modified (yymmddhhnnsszzz.png, local time)
+  --all             with --out: write every frame's picture, not only events'
+  --help            show this text
+
+Exit status: 0 when all went well, 1 when a file could not be read or converted or a
+picture could not be written, 2 for a usage error.
+)";
+
+struct Options {
+  std::optional<std::uint32_t> fourcc;
+  std::optional<std::int32_t> width, height;
+  AnalysisOptions analysis;
+  bool json = false;
+  std::string outDir;
+  bool all = false;
+  std::vector<std::string> files;
+};
+
+class UsageError : public std::exception {
+ public:
+  explicit UsageError(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+long parseNumber(std::string_view option, std::string_view text, long min, long max) {
+  long value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
+    throw UsageError(std::string(option) + " needs a number from " + std::to_string(min) + " to " +
+                     std::to_string(max) + ", not '" + std::string(text) + "'");
+  }
+  return value;
+}
+
+// Returns nothing when --help was asked for.
+std::optional<Options> parseArguments(int argc, char** argv) {
+  Options o;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      o.files.emplace_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // "--name=value" or "--name value".
+    std::string_view name = arg;
+    std::optional<std::string_view> inlineValue;
+    if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+      name = arg.substr(0, eq);
+      inlineValue = arg.substr(eq + 1);
+    }
+    auto value = [&]() -> std::string_view {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
+      return argv[++i];
+    };
+    auto flag = [&](bool& target) {
+      if (inlineValue) throw UsageError(std::string(name) + " takes no value");
+      target = true;
+    };
+    if (name == "--help" || name == "-h") return std::nullopt;
+    if (name == "--fourcc") {
+      std::uint32_t code = 0;
+      const std::string text(value());
+      if (!parseFourCC(text, code)) {
+        throw UsageError("--fourcc needs RGB, 0 or four characters, not '" + text + "'");
+      }
+      o.fourcc = code;
+    } else if (name == "--width") {
+      o.width = static_cast<std::int32_t>(parseNumber(name, value(), 1, 1 << 20));
+    } else if (name == "--height") {
+      o.height = static_cast<std::int32_t>(parseNumber(name, value(), 1, 1 << 20));
+    } else if (name == "--limit") {
+      o.analysis.limit = static_cast<std::uint8_t>(parseNumber(name, value(), 0, 255));
+    } else if (name == "--gray") {
+      flag(o.analysis.gray);
+    } else if (name == "--inverse") {
+      flag(o.analysis.inverse);
+    } else if (name == "--lens-check") {
+      flag(o.analysis.lensCheck);
+    } else if (name == "--json") {
+      flag(o.json);
+    } else if (name == "--all") {
+      flag(o.all);
+    } else if (name == "--out") {
+      o.outDir = value();
+      if (o.outDir.empty()) throw UsageError("--out needs a directory");
+    } else {
+      throw UsageError("unknown option " + std::string(name));
+    }
+  }
+  if (o.files.empty()) throw UsageError("no sample file given");
+  if (o.width.has_value() != o.height.has_value()) {
+    throw UsageError("--width and --height go together");
+  }
+  if (o.width &&
+      std::int64_t{*o.width} * *o.height * FrameBitmap::kBytesPerPixel > FrameBitmap::kMaxBytes) {
+    throw UsageError("the frame size is too large");
+  }
+  if (o.fourcc && *o.fourcc != fourcc::kMjpg && !o.width) {
+    throw UsageError("--width and --height are needed unless the samples are Motion-JPEG");
+  }
+  if (o.all && o.outDir.empty()) throw UsageError("--all needs --out");
+  if (!o.outDir.empty()) {
+    struct stat st {};
+    if (::stat(o.outDir.c_str(), &st) != 0) {
+      throw UsageError("--out " + o.outDir + ": " + std::strerror(errno));
+    }
+    if (!S_ISDIR(st.st_mode)) throw UsageError("--out " + o.outDir + ": not a directory");
+  }
+  return o;
+}
+
+struct SampleFile {
+  std::vector<std::uint8_t> bytes;
+  std::int64_t modifiedMs = 0;  // since the epoch
+};
+
+// A sample's byte count is a signed 32-bit number.
+constexpr std::int64_t kMaxSampleBytes = std::numeric_limits<std::int32_t>::max();
+constexpr const char* kTooLarge = "too large for one camera sample";
+
+// Reads a whole file (a device or pipe too); on failure returns the OS reason.
+std::optional<std::string> readSample(const std::string& path, SampleFile& out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  std::optional<std::string> error;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    error = std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    error = std::strerror(EISDIR);
+  } else if (st.st_size > kMaxSampleBytes) {
+    error = kTooLarge;
+  } else {
+    out.modifiedMs = std::int64_t{st.st_mtim.tv_sec} * 1000 + st.st_mtim.tv_nsec / 1000000;
+    out.bytes.clear();
+    out.bytes.reserve(static_cast<std::size_t>(st.st_size));
+    std::uint8_t buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = std::strerror(errno);
+        break;
+      }
+      if (n == 0) break;
+      out.bytes.insert(out.bytes.end(), buffer, buffer + n);
+      if (out.bytes.size() > static_cast<std::size_t>(kMaxSampleBytes)) {
+        error = kTooLarge;
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  return error;
+}
+
+bool startsLikeJpeg(const std::vector<std::uint8_t>& bytes) {
+  return bytes.size() >= 2 && bytes[0] == 0xff && bytes[1] == 0xd8;
+}
+
+LocalTime localTimeAt(std::int64_t ms) {
+  std::int64_t seconds = ms / 1000, millis = ms % 1000;
+  if (millis < 0) {
+    millis += 1000;
+    --seconds;
+  }
+  const auto t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  LocalTime lt;
+  lt.year = tm.tm_year + 1900;
+  lt.month = tm.tm_mon + 1;
+  lt.day = tm.tm_mday;
+  lt.hour = tm.tm_hour;
+  lt.minute = tm.tm_min;
+  lt.second = tm.tm_sec;
+  lt.millisecond = static_cast<int>(millis);
+  return lt;
+}
+
+// Appends `text` as a JSON string. Bytes that are not valid UTF-8 become U+FFFD, so the line
+// stays valid JSON whatever bytes a file name holds.
+void appendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      switch (c) {
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\b':
+          out += "\\b";
+          break;
+        case '\f':
+          out += "\\f";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        default:
+          if (c < 0x20 || c == 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+            out += buf;
+          } else {
+            out += static_cast<char>(c);
+          }
+      }
+      ++i;
+      continue;
+    }
+    // A multi-byte sequence: lead byte, continuation count, and the smallest code point it
+    // may encode (overlong forms and surrogates are invalid).
+    std::size_t extra = 0;
+    std::uint32_t cp = 0, min = 0;
+    if (c >= 0xc2 && c <= 0xdf) {
+      extra = 1, cp = c & 0x1fu, min = 0x80;
+    } else if (c >= 0xe0 && c <= 0xef) {
+      extra = 2, cp = c & 0x0fu, min = 0x800;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      extra = 3, cp = c & 0x07u, min = 0x10000;
+    }
+    bool valid = extra > 0 && i + extra < text.size();
+    for (std::size_t k = 1; valid && k <= extra; ++k) {
+      const auto cc = static_cast<unsigned char>(text[i + k]);
+      valid = (cc & 0xc0u) == 0x80u;
+      cp = cp << 6 | (cc & 0x3fu);
+    }
+    valid = valid && cp >= min && cp <= 0x10ffff && (cp < 0xd800 || cp > 0xdfff);
+    if (valid) {
+      out.append(text.substr(i, extra + 1));
+      i += extra + 1;
+    } else {
+      out += "\\ufffd";
+      ++i;
+    }
+  }
+  out += '"';
+}
+
+std::string formatNumber(double v) {
+  char buf[32];
+  const auto result = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, result.ptr);
+}
+
+std::string jsonLine(const std::string& file, const FrameAnalysis& a) {
+  std::string s = "{\"file\":";
+  appendJsonString(s, file);
+  s += ",\"width\":" + std::to_string(a.width) + ",\"height\":" + std::to_string(a.height);
+  s += ",\"peak\":{\"x\":" + std::to_string(a.peak.x) + ",\"y\":" + std::to_string(a.peak.y) +
+       ",\"r\":" + std::to_string(a.peak.r) + ",\"g\":" + std::to_string(a.peak.g) +
+       ",\"b\":" + std::to_string(a.peak.b) + "}";
+  s += std::string(",\"event\":") + (a.event ? "true" : "false");
+  s += std::string(",\"converted\":") + (a.converted ? "true" : "false");
+  if (a.lensMean) s += ",\"lens_mean\":" + formatNumber(*a.lensMean);
+  return s + "}";
+}
+
+std::string textLine(const std::string& file, const FrameAnalysis& a) {
+  std::string s = file + ": " + std::to_string(a.width) + "x" + std::to_string(a.height) +
+                  ", peak at (" + std::to_string(a.peak.x) + ", " + std::to_string(a.peak.y) +
+                  ") " + eventColourLine(a.peak.r, a.peak.g, a.peak.b);
+  if (!a.converted) s += ", not converted (format notice)";
+  s += a.event ? ", event" : ", no event";
+  if (a.lensMean) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, ", lens mean %.2f%s", *a.lensMean,
+                  a.lensUncovered ? " (lens uncovered)" : "");
+    s += buf;
+  }
+  return s;
+}
+
+class Analyser {
+ public:
+  explicit Analyser(const Options& options) : options_(options) {
+    if (options_.width) resizeFrame(*options_.width, *options_.height);
+  }
+
+  // Returns false when the file could not be analysed or its picture not written.
+  bool analyse(const std::string& path) {
+    SampleFile sample;
+    if (const auto error = readSample(path, sample)) return fail(path, *error);
+
+    std::uint32_t code = 0;
+    if (options_.fourcc) {
+      code = *options_.fourcc;
+    } else if (startsLikeJpeg(sample.bytes)) {
+      code = fourcc::kMjpg;
+    } else {
+      return fail(path, "not a JPEG file; give --fourcc (and --width, --height) for raw samples");
+    }
+    if (!options_.width) {
+      // Motion-JPEG without a given size: the frame takes each picture's own size.
+      std::int32_t w = 0, h = 0;
+      if (!sizeReader_.readSize(sample.bytes.data(), sample.bytes.size(), w, h) || w <= 0 ||
+          h <= 0) {
+        return fail(path, "cannot read the JPEG picture size; give --width and --height");
+      }
+      if (w != frame_.width() || h != frame_.height()) {
+        if (!resizeFrame(w, h)) return fail(path, "the JPEG picture is too large");
+      }
+    }
+
+    // A zero-byte file is still a sample (of no bytes), not the absence of one.
+    static const std::uint8_t kNoBytes = 0;
+    const std::uint8_t* data = sample.bytes.empty() ? &kNoBytes : sample.bytes.data();
+    const ConvertOutcome outcome =
+        converter_.ConvertFrame(code, static_cast<std::int32_t>(sample.bytes.size()), data, frame_);
+    if (!completed(outcome)) return fail(path, "the conversion failed");
+
+    FrameBitmap work = frame_;
+    const FrameAnalysis a = analyseFrame(work, options_.analysis);
+    const std::string line = options_.json ? jsonLine(path, a) : textLine(path, a);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+
+    if (options_.outDir.empty() || !(a.event || options_.all)) return true;
+    try {
+      writePng(work, options_.outDir + "/" + uniqueName(sample.modifiedMs));
+    } catch (const ImageWriteError& e) {
+      std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  bool resizeFrame(std::int32_t width, std::int32_t height) {
+    if (!frame_.resize(width, height)) return false;
+    frame_.fill(0, 0, 0);  // a stream starts black
+    frame_.setShowsNotice(false);
+    return true;
+  }
+
+  static bool fail(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, path.c_str(), reason.c_str());
+    return false;
+  }
+
+  // The event file name of this moment, moved on by a millisecond at a time past the names
+  // already written in this run.
+  std::string uniqueName(std::int64_t ms) {
+    std::string name = eventFileName(localTimeAt(ms));
+    while (!usedNames_.insert(name).second)
+      name = eventFileName(localTimeAt(++ms));
+    return name;
+  }
+
+  const Options& options_;
+  FrameConverter converter_;
+  JpegDecoder sizeReader_;
+  FrameBitmap frame_;
+  std::set<std::string> usedNames_;
+};
+
+int run(int argc, char** argv) {
+  std::optional<Options> options;
+  try {
+    options = parseArguments(argc, argv);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, e.what(), kProgram);
+    return kExitUsage;
+  }
+  if (!options) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  Analyser analyser(*options);
+  bool ok = true;
+  for (const std::string& file : options->files)
+    ok = analyser.analyse(file) && ok;
+  return ok ? 0 : kExitFileError;
+}
+
+}  // namespace
+}  // namespace ravdel
+
+int main(int argc, char** argv) {
+  try {
+    return ravdel::run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", ravdel::kProgram, e.what());
+    return ravdel::kExitFileError;
+  }
+}
