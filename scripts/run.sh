@@ -18,7 +18,7 @@ samples="build/app/samples"
 mkdir -p "$samples/events"
 sample="$samples/dark-with-hit.yuy2"
 # Y=16 (black) with neutral chroma everywhere ...
-yes $'\x10\x80\x10\x80' | tr -d '\n' | head -c 614400 >"$sample"
+head -c 614400 < <(yes $'\x10\x80\x10\x80' | tr -d '\n') >"$sample"
 # ... and one bright pixel (Y=235) in the middle of the picture.
 printf '\xeb' | dd of="$sample" bs=1 seek=$((240 * 1280 + 320 * 2)) conv=notrunc status=none
 

@@ -47,8 +47,9 @@ Sample format:
   --height H
 Analysis:
   --limit N         a channel above N (0..255, default 150) makes an event
-  --gray            turn the picture grey before the event check
-  --inverse         invert the picture before the event check
+  --gray            show and store the picture grey (the event check always sees
+                    the captured colours)
+  --inverse         show and store the picture inverted
   --lens-check      check each file as the first frame after a start; report the mean
 Output:
   --json            one JSON object per line and file
