@@ -27,6 +27,7 @@
 #include "capture/frame_converter.h"
 #include "detection/frame_analysis.h"
 #include "detection/png_writer.h"
+#include "support/jpeg_encode.h"
 
 namespace ravdel {
 namespace {
@@ -72,34 +73,6 @@ struct Frames {
   std::vector<std::uint8_t> jpeg;  // `bgr` compressed as a webcam would, 4:2:2, quality 85
 };
 
-std::vector<std::uint8_t> compressJpeg(const FrameBitmap& bgr) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr jerr{};
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(bgr.width());
-  cinfo.image_height = static_cast<JDIMENSION>(bgr.height());
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_EXT_BGR;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 85, TRUE);
-  cinfo.comp_info[0].h_samp_factor = 2;  // 4:2:2
-  cinfo.comp_info[0].v_samp_factor = 1;
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(bgr.row(static_cast<std::int32_t>(cinfo.next_scanline)));
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  std::vector<std::uint8_t> out(buffer, buffer + size);
-  jpeg_destroy_compress(&cinfo);
-  std::free(buffer);
-  return out;
-}
-
 std::unique_ptr<Frames> makeFrames(Size s) {
   auto f = std::make_unique<Frames>();
   const auto w = static_cast<std::size_t>(s.width);
@@ -135,7 +108,7 @@ std::unique_ptr<Frames> makeFrames(Size s) {
     f->i420[pixel] = hot;
   }
 
-  f->jpeg = compressJpeg(f->bgr);
+  f->jpeg = test::encodeJpeg(f->bgr, {.quality = 85, .subsample422 = true});
   return f;
 }
 

@@ -9,11 +9,11 @@
 #include <fstream>
 #include <string>
 #include <vector>
-#include <jpeglib.h>
 // clang-format on
 
 #include "capture/frame_converter.h"
 #include "convert_frame_input.h"
+#include "support/jpeg_encode.h"
 
 namespace ravdel {
 namespace {
@@ -49,51 +49,24 @@ std::vector<std::uint8_t> encodeHeader(const Header& h) {
   return out;
 }
 
-// A picture with a smooth background and one bright spot, as 8-bit samples per component.
-std::vector<std::uint8_t> testPattern(int width, int height, int components) {
-  std::vector<std::uint8_t> p(static_cast<std::size_t>(width * height * components));
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      for (int c = 0; c < components; ++c) {
+// A picture with a smooth background and one bright spot.
+FrameBitmap testPattern(std::int32_t width, std::int32_t height) {
+  FrameBitmap p(width, height);
+  for (std::int32_t y = 0; y < height; ++y) {
+    std::uint8_t* row = p.row(y);
+    for (std::int32_t x = 0; x < width; ++x) {
+      for (std::int32_t c = 0; c < 3; ++c) {
         const bool spot = x == width / 3 && y == height / 2;
-        p[static_cast<std::size_t>((y * width + x) * components + c)] =
-            static_cast<std::uint8_t>(spot ? 250 : (x * 3 + y * 5 + c * 40) % 90);
+        row[3 * x + c] = static_cast<std::uint8_t>(spot ? 250 : (x * 3 + y * 5 + c * 40) % 90);
       }
     }
   }
   return p;
 }
 
-std::vector<std::uint8_t> encodeJpeg(int width, int height, bool gray, bool progressive,
-                                     int restartRows) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);  // errors exit: acceptable in a seed writer
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = gray ? 1 : 3;
-  cinfo.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 75, TRUE);
-  if (progressive) jpeg_simple_progression(&cinfo);
-  cinfo.restart_in_rows = restartRows;
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<std::uint8_t> pixels = testPattern(width, height, cinfo.input_components);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = pixels.data() + static_cast<std::size_t>(cinfo.next_scanline) *
-                                       static_cast<std::size_t>(width) *
-                                       static_cast<std::size_t>(cinfo.input_components);
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  std::vector<std::uint8_t> out(buffer, buffer + size);
-  jpeg_destroy_compress(&cinfo);
-  std::free(buffer);
-  return out;
+std::vector<std::uint8_t> encodeJpeg(std::int32_t width, std::int32_t height,
+                                     const test::JpegOptions& options) {
+  return test::encodeJpeg(testPattern(width, height), options);
 }
 
 bool writeSeed(const std::string& dir, const std::string& name, const Header& h,
@@ -168,15 +141,21 @@ int main(int argc, char** argv) {
   jpeg.format = formatIndex(fourcc::kMjpg);
   jpeg.width = 64;
   jpeg.height = 48;
-  ok = writeSeed(dir, "mjpg_64x48", jpeg, encodeJpeg(64, 48, false, false, 0)) && ok;
-  ok = writeSeed(dir, "mjpg_restarts", jpeg, encodeJpeg(80, 40, false, false, 1)) && ok;
+  ok = writeSeed(dir, "mjpg_64x48", jpeg, encodeJpeg(64, 48, {.quality = 75})) && ok;
+  ok = writeSeed(dir, "mjpg_restarts", jpeg,
+                 encodeJpeg(80, 40, {.quality = 75, .restartRows = 1})) &&
+       ok;
   jpeg.width = 16;  // a picture larger than the stream's frame: clipped
   jpeg.height = 16;
-  ok = writeSeed(dir, "mjpg_gray_clipped", jpeg, encodeJpeg(21, 19, true, false, 0)) && ok;
+  ok = writeSeed(dir, "mjpg_gray_clipped", jpeg,
+                 encodeJpeg(21, 19, {.quality = 75, .grayscale = true})) &&
+       ok;
   jpeg.width = 50;
   jpeg.height = 40;
   jpeg.flags = 6;
-  ok = writeSeed(dir, "mjpg_progressive", jpeg, encodeJpeg(40, 30, false, true, 0)) && ok;
+  ok = writeSeed(dir, "mjpg_progressive", jpeg,
+                 encodeJpeg(40, 30, {.quality = 75, .progressive = true})) &&
+       ok;
 
   Header unknown;
   unknown.format = fuzz::kArbitraryFormat;

@@ -39,20 +39,28 @@ char separatorOf(const char* format) {
 
 LocalTime localTimeNow() {
   using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t seconds = system_clock::to_time_t(now);
-  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  return localTimeAt(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+LocalTime localTimeAt(std::int64_t millisecondsSinceEpoch) {
+  std::int64_t seconds = millisecondsSinceEpoch / 1000;
+  std::int64_t millis = millisecondsSinceEpoch % 1000;
+  if (millis < 0) {
+    millis += 1000;
+    --seconds;
+  }
+  const auto t = static_cast<std::time_t>(seconds);
   std::tm tm{};
-  localtime_r(&seconds, &tm);
-  LocalTime t;
-  t.year = tm.tm_year + 1900;
-  t.month = tm.tm_mon + 1;
-  t.day = tm.tm_mday;
-  t.hour = tm.tm_hour;
-  t.minute = tm.tm_min;
-  t.second = tm.tm_sec;
-  t.millisecond = static_cast<int>(ms < 0 ? ms + 1000 : ms);
-  return t;
+  localtime_r(&t, &tm);
+  LocalTime lt;
+  lt.year = tm.tm_year + 1900;
+  lt.month = tm.tm_mon + 1;
+  lt.day = tm.tm_mday;
+  lt.hour = tm.tm_hour;
+  lt.minute = tm.tm_min;
+  lt.second = tm.tm_sec;
+  lt.millisecond = static_cast<int>(millis);
+  return lt;
 }
 
 LocaleSeparators currentLocaleSeparators() {

@@ -20,6 +20,8 @@ struct LocalTime {
 };
 
 LocalTime localTimeNow();
+// The local time of a moment given in milliseconds since 1970-01-01 00:00 UTC.
+LocalTime localTimeAt(std::int64_t millisecondsSinceEpoch);
 
 // The separators of the user's locale used in captions and log lines.
 struct LocaleSeparators {

@@ -223,26 +223,6 @@ bool startsLikeJpeg(const std::vector<std::uint8_t>& bytes) {
   return bytes.size() >= 2 && bytes[0] == 0xff && bytes[1] == 0xd8;
 }
 
-LocalTime localTimeAt(std::int64_t ms) {
-  std::int64_t seconds = ms / 1000, millis = ms % 1000;
-  if (millis < 0) {
-    millis += 1000;
-    --seconds;
-  }
-  const auto t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  LocalTime lt;
-  lt.year = tm.tm_year + 1900;
-  lt.month = tm.tm_mon + 1;
-  lt.day = tm.tm_mday;
-  lt.hour = tm.tm_hour;
-  lt.minute = tm.tm_min;
-  lt.second = tm.tm_sec;
-  lt.millisecond = static_cast<int>(millis);
-  return lt;
-}
-
 // Appends `text` as a JSON string. Bytes that are not valid UTF-8 become U+FFFD, so the line
 // stays valid JSON whatever bytes a file name holds.
 void appendJsonString(std::string& out, std::string_view text) {

@@ -193,7 +193,7 @@ TEST(FrameConverterTest, OddSizesConvertSafely) {
 // A stream may report a zero width; such a picture has no pixel storage at all.
 TEST(FrameConverterTest, PicturesWithoutPixelsAreHandled) {
   FrameConverter converter;
-  const Bytes jpeg = test::encodeJpeg(patterned(8, 8, 4), 90);
+  const Bytes jpeg = test::encodeJpeg(patterned(8, 8, 4));
   const Bytes none(1, 0);
   for (const auto& [w, h] : {std::pair{0, 1}, std::pair{1, 0}, std::pair{0, 0}}) {
     FrameBitmap bitmap(w, h);
@@ -207,7 +207,7 @@ TEST(FrameConverterTest, PicturesWithoutPixelsAreHandled) {
 
 TEST(FrameConverterTest, SmallerJpegOverwritesOnlyTheTopLeft) {
   FrameBitmap source = patterned(32, 16, 5);
-  const Bytes jpeg = test::encodeJpeg(source, 90);
+  const Bytes jpeg = test::encodeJpeg(source);
   FrameBitmap bitmap = patterned(64, 48, 9);
   const FrameBitmap before = bitmap;
   FrameConverter converter;
@@ -227,7 +227,7 @@ TEST(FrameConverterTest, SmallerJpegOverwritesOnlyTheTopLeft) {
 
 TEST(FrameConverterTest, LargerJpegIsClipped) {
   FrameBitmap source = patterned(40, 30, 6);
-  const Bytes jpeg = test::encodeJpeg(source, 90);
+  const Bytes jpeg = test::encodeJpeg(source);
   FrameConverter converter;
   FrameBitmap full(40, 30), clipped(16, 8);
   ASSERT_EQ(convert(converter, fourcc::kMjpg, jpeg, full), kConverted);
@@ -242,7 +242,8 @@ TEST(FrameConverterTest, JpegColoursSurviveAndGreyscaleExpands) {
   FrameConverter converter;
   for (bool grayscale : {false, true}) {
     FrameBitmap bitmap(16, 16);
-    ASSERT_EQ(convert(converter, fourcc::kMjpg, test::encodeJpeg(source, 95, grayscale), bitmap),
+    ASSERT_EQ(convert(converter, fourcc::kMjpg,
+                      test::encodeJpeg(source, {.quality = 95, .grayscale = grayscale}), bitmap),
               kConverted);
     const auto p = pixelAt(bitmap, 8, 8);
     if (grayscale) {
@@ -258,7 +259,7 @@ TEST(FrameConverterTest, JpegColoursSurviveAndGreyscaleExpands) {
 
 TEST(FrameConverterTest, DamagedJpegShowsTheNoticeAndTheDecoderRecovers) {
   const FrameBitmap source = patterned(64, 64, 8);
-  const Bytes good = test::encodeJpeg(source, 80);
+  const Bytes good = test::encodeJpeg(source, {.quality = 80});
   Bytes truncated(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
   Bytes garbage(500);
   std::iota(garbage.begin(), garbage.end(), std::uint8_t{1});

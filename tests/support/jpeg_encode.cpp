@@ -9,7 +9,7 @@
 namespace ravdel::test {
 namespace {
 
-// Only pictures the tests make are encoded; a failure is a broken test, not a case to handle.
+// Only pictures we make ourselves are encoded; a failure is a broken caller, not a case to handle.
 [[noreturn]] void abortOnError(j_common_ptr cinfo) {
   (*cinfo->err->output_message)(cinfo);
   std::abort();
@@ -17,7 +17,7 @@ namespace {
 
 }  // namespace
 
-std::vector<std::uint8_t> encodeJpeg(const FrameBitmap& picture, int quality, bool grayscale) {
+std::vector<std::uint8_t> encodeJpeg(const FrameBitmap& picture, const JpegOptions& options) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);
@@ -31,8 +31,14 @@ std::vector<std::uint8_t> encodeJpeg(const FrameBitmap& picture, int quality, bo
   cinfo.input_components = 3;
   cinfo.in_color_space = JCS_EXT_BGR;
   jpeg_set_defaults(&cinfo);
-  if (grayscale) jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
-  jpeg_set_quality(&cinfo, quality, TRUE);
+  if (options.grayscale) jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+  jpeg_set_quality(&cinfo, options.quality, TRUE);
+  if (options.subsample422 && !options.grayscale) {
+    cinfo.comp_info[0].h_samp_factor = 2;
+    cinfo.comp_info[0].v_samp_factor = 1;
+  }
+  if (options.progressive) jpeg_simple_progression(&cinfo);
+  cinfo.restart_in_rows = options.restartRows;
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row =

@@ -131,7 +131,7 @@ Bytes jpegFrame(int w, int h, int squareX, int squareY) {
       std::fill_n(picture.row(y) + x * 3, 3, std::uint8_t{240});
     }
   }
-  return test::encodeJpeg(picture, 95);
+  return test::encodeJpeg(picture, {.quality = 95});
 }
 
 Args split(const std::string& words) {
