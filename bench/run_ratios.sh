@@ -34,11 +34,15 @@ with open(sys.argv[1]) as f:
 
 # name -> (ms per frame, bytes counter); repetitions are averaged.
 samples = defaultdict(list)
+rates = {}
 for b in report["benchmarks"]:
     if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
         continue
     ms = b["real_time"] * SCALE_TO_MS[b.get("time_unit", "ns")]
-    samples[b["run_name"] if "run_name" in b else b["name"]].append((ms, b.get("bytes")))
+    name = b["run_name"] if "run_name" in b else b["name"]
+    samples[name].append((ms, b.get("bytes")))
+    if "frames_per_s" in b:
+        rates[name] = b["frames_per_s"]
 
 times, sizes_bytes = {}, {}
 for name, runs in samples.items():
@@ -64,6 +68,7 @@ RATIOS = [
     ("PNG time / libpng-default", "png/dark/ravdel", "png/dark/libpng-default", "time"),
     ("PNG size / libpng-default", "png/dark/ravdel", "png/dark/libpng-default", "size"),
     ("peak search / memcpy", "analyse/peak/ravdel", "memory/copy", "time"),
+    ("frame receiver / frame copy", "deliver/receiver", "memory/copy-frame", "time"),
 ]
 
 for size in sizes:
@@ -75,4 +80,11 @@ for size in sizes:
             continue
         fmt = (lambda v: f"{v:.3f} ms") if what == "time" else (lambda v: f"{v:.0f} B")
         print(f"  {label:<30} {table[a] / table[b]:7.3f}   ({fmt(table[a])} vs {fmt(table[b])})")
+    # The receiver's own cost beyond the copy it has to make.
+    a, b = f"deliver/receiver/{size}", f"memory/copy-frame/{size}"
+    if a in times and b in times:
+        print(f"  {'frame receiver - frame copy':<30} {(times[a] - times[b]) * 1000:7.1f} us")
+    e2e = f"deliver/end-to-end/{size}"
+    if e2e in rates:
+        print(f"  {'end to end, one core':<30} {rates[e2e]:7.0f} frames analysed per second")
 EOF

@@ -11,7 +11,7 @@ $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
   cmake ninja-build g++ pkg-config libjpeg62-turbo-dev libpng-dev zlib1g-dev
 
-cmake -S . -B build/app -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVDEL_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build/app -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVDEL_BUILD_TESTS=OFF -DRAVDEL_BUILD_APP=OFF >/dev/null
 cmake --build build/app --target ravdel-analyse
 
 samples="build/app/samples"

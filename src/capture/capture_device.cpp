@@ -1,0 +1,88 @@
+#include "capture/capture_device.h"
+
+#include <algorithm>
+
+namespace ravdel {
+namespace {
+
+std::string foldAsciiLetters(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// "#N" with N a decimal position from 1 on; -1 for anything else.
+long positionOf(const std::string& text) {
+  if (text.size() < 2 || text[0] != '#' || text.size() > 11) return -1;
+  long position = 0;
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    position = position * 10 + (text[i] - '0');
+  }
+  return position;
+}
+
+}  // namespace
+
+std::string trimDeviceText(const std::string& text) {
+  const auto kept = [](char c) { return static_cast<unsigned char>(c) > 0x20; };
+  const auto first = std::find_if(text.begin(), text.end(), kept);
+  const auto last = std::find_if(text.rbegin(), text.rend(), kept).base();
+  return first < last ? std::string(first, last) : std::string();
+}
+
+int selectDevice(const std::vector<std::string>& names, const std::string& deviceText) {
+  std::string wanted = trimDeviceText(deviceText);
+  if (wanted.empty()) wanted = "#1";
+  const std::string folded = foldAsciiLetters(wanted);
+  const long position = positionOf(wanted);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (foldAsciiLetters(trimDeviceText(names[i])) == folded) return static_cast<int>(i);
+    if (position == static_cast<long>(i) + 1) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void sortFormats(std::vector<VideoFormat>& formats) {
+  std::stable_sort(formats.begin(), formats.end(), [](const VideoFormat& a, const VideoFormat& b) {
+    return a.width != b.width ? a.width < b.width : a.height < b.height;
+  });
+}
+
+std::string formatLine(const VideoFormat& format) {
+  std::string code;
+  for (int i = 0; i < 4; ++i) {
+    const char c = static_cast<char>((format.fourcc >> (8 * i)) & 0xff);
+    if (c == '\0') break;
+    code += c;
+  }
+  return std::to_string(format.width) + "*" + std::to_string(format.height) + "  (" + code + ")";
+}
+
+bool ReceiverSlot::deliver(const std::uint8_t* data, std::int32_t byteCount) const {
+  FrameReceiver* receiver = receiver_.load();
+  if (byteCount <= 0 || data == nullptr || receiver == nullptr) return false;
+  std::int32_t length = byteCount;  // the receiver may write into its copy; that changes nothing
+  receiver->receiveFrame(data, length);
+  return true;
+}
+
+HResult CaptureDevice::StartVideo(const std::string& deviceName, std::string& foundName) {
+  foundName.clear();
+  std::vector<std::string> names;
+  const HResult listed = listDeviceNames(names);
+  if (failed(listed)) return listed;
+  const int index = selectDevice(names, deviceName);
+  if (index < 0) return kEFail;
+  return StartVideoAt(index + 1, foundName);
+}
+
+void CaptureDevice::ListFormats(std::vector<std::string>& list) const {
+  list.clear();
+  if (!running()) return;
+  for (const VideoFormat& f : formats())
+    list.push_back(formatLine(f));
+}
+
+}  // namespace ravdel

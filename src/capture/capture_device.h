@@ -1,0 +1,125 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ravdel {
+
+// Results of the capture layer, COM style: failed only when the top bit is set, so kSFalse
+// is a success that says "nothing done".
+using HResult = std::int32_t;
+inline constexpr HResult kSOk = 0;
+inline constexpr HResult kSFalse = 1;
+inline constexpr HResult kEPointer = static_cast<HResult>(0x80004003u);
+inline constexpr HResult kEFail = static_cast<HResult>(0x80004005u);
+constexpr bool failed(HResult hr) {
+  return hr < 0;
+}
+
+// One capability of an opened device.
+struct VideoFormat {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::int32_t sampleSize = 0;  // bytes of one frame; 0 when it varies (compressed)
+  std::int32_t capsIndex = 0;   // the backend's own number for this capability
+  std::uint32_t fourcc = 0;     // the format code; "RGB " (0x20424752) for 24-bit RGB
+};
+
+inline constexpr std::uint32_t kRgbCapabilityCode = 0x20424752;  // "RGB "
+
+// Receives every captured frame. Runs on the capture's worker thread, once per frame and
+// never concurrently with itself. The bytes are valid only during the call; byteCount is
+// the number of bytes delivered, and what the receiver writes back into it is ignored.
+class FrameReceiver {
+ public:
+  virtual void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) = 0;
+
+ protected:
+  ~FrameReceiver() = default;
+};
+
+// The installed receiver of a device, as its worker thread sees it: installed from the main
+// thread as one unit, read by the worker once per frame, no lock taken.
+class ReceiverSlot {
+ public:
+  void install(FrameReceiver* receiver) { receiver_.store(receiver); }
+  // Worker thread: hands one frame to the receiver. A frame of no bytes, or one that arrives
+  // while no receiver is installed, is not delivered (returns false).
+  bool deliver(const std::uint8_t* data, std::int32_t byteCount) const;
+
+ private:
+  std::atomic<FrameReceiver*> receiver_{nullptr};
+};
+
+// One opening of one video input device. Every operation runs on the main thread; only the
+// installed receiver runs on the worker thread.
+class CaptureDevice {
+ public:
+  // Stops streaming: once the destructor has returned, the receiver is not called again.
+  virtual ~CaptureDevice() = default;
+
+  // Opens the device chosen by name or by "#" and its 1-based position (selectDevice) and
+  // starts streaming. foundName receives the matched device's trimmed name, also when
+  // opening it then fails. kEFail when no device matches. One start per object.
+  HResult StartVideo(const std::string& deviceName, std::string& foundName);
+  // The same, with the device given by its 1-based position in listDeviceNames' order.
+  virtual HResult StartVideoAt(std::int32_t position, std::string& foundName) = 0;
+
+  // The current stream format: width, positive height, and the format code of its frames
+  // (0 for uncompressed RGB). width and height become 0 first; fourcc keeps the caller's
+  // value unless the format is known.
+  virtual HResult GetStreamInfo(std::int32_t& width, std::int32_t& height,
+                                std::uint32_t& fourcc) = 0;
+
+  // Installs the receiver as one unit (the worker sees none or all of it); nullptr removes it.
+  // A delivery already running is not waited for, so a receiver must outlive this object, or
+  // be replaced or removed only while the device is stopped.
+  virtual void SetFrameCallback(FrameReceiver* receiver) = 0;
+
+  // The format table, sorted by width, then height, stable.
+  virtual const std::vector<VideoFormat>& formats() const = 0;
+  // One line per table entry while streaming ("640*480  (YUY2)"); empty when stopped.
+  void ListFormats(std::vector<std::string>& list) const;
+
+  // Stops streaming, switches to table entry `index` and streams again. kSFalse when the
+  // index is outside the table.
+  virtual HResult SetFormatByIndex(std::int32_t index) = 0;
+
+  virtual HResult SetRunning(bool run) = 0;
+  virtual bool running() const = 0;
+
+ protected:
+  // The display names of the devices this object can open, as its backend lists them.
+  virtual HResult listDeviceNames(std::vector<std::string>& names) = 0;
+};
+
+// A family of devices (V4L2 cameras, the simulated camera). Main thread.
+class CaptureBackend {
+ public:
+  virtual ~CaptureBackend() = default;
+  // The display names of the devices, in an order that is the same on every call, without
+  // opening any. kSFalse and an empty list when there is none.
+  virtual HResult ListVideoDevices(std::vector<std::string>& list) = 0;
+  // A new, unopened device object; StartVideo or StartVideoAt opens one of the devices.
+  virtual std::unique_ptr<CaptureDevice> CreateDevice() = 0;
+};
+
+// Trims characters up to 0x20 at both ends of a device text.
+std::string trimDeviceText(const std::string& text);
+
+// The 0-based index of the device that `deviceText` names in `names`, or -1: the text is
+// trimmed ("" means "#1"); at each device in order, first its trimmed name is compared with
+// a to z folded to A to Z, then "#" followed by a decimal position (#1, #2, ... #10 ...; "#0"
+// names none) selects by position; the first device that passes wins.
+int selectDevice(const std::vector<std::string>& names, const std::string& deviceText);
+
+// Sorts a format table by width, then height, keeping the device's order among equals.
+void sortFormats(std::vector<VideoFormat>& formats);
+
+// "640*480  (YUY2)": the code's bytes cut before the first zero byte.
+std::string formatLine(const VideoFormat& format);
+
+}  // namespace ravdel

@@ -1,0 +1,87 @@
+#include "capture/simulated/directory_source.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+namespace ravdel {
+namespace {
+
+// A sample's byte count travels as a signed 32-bit number.
+constexpr std::uintmax_t kMaxSampleBytes = 0x7fffffff;
+
+std::string shown(const std::filesystem::path& path) {
+  return "'" + path.string() + "'";
+}
+
+}  // namespace
+
+bool listSampleFiles(const std::filesystem::path& directory,
+                     std::vector<std::filesystem::path>& files, std::string& error) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(directory, ec);
+  std::vector<std::filesystem::path> found;
+  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::filesystem::path& path = it->path();
+    std::error_code typeError;
+    if (path.filename().string().starts_with('.') || !it->is_regular_file(typeError)) continue;
+    const std::uintmax_t size = std::filesystem::file_size(path, typeError);
+    if (!typeError && size > kMaxSampleBytes) {
+      error = "dir: " + shown(path) + " is too large to be one sample";
+      return false;
+    }
+    found.push_back(path);
+  }
+  if (ec) {
+    error = "dir: cannot read " + shown(directory) + ": " + ec.message();
+    return false;
+  }
+  if (found.empty()) {
+    error = "dir: " + shown(directory) + " holds no sample files";
+    return false;
+  }
+  std::sort(found.begin(), found.end(),
+            [](const std::filesystem::path& a, const std::filesystem::path& b) {
+              return a.filename().native() < b.filename().native();
+            });
+  files = std::move(found);
+  return true;
+}
+
+bool isJpegFile(const std::filesystem::path& file) {
+  std::string extension = file.extension().string();
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (extension == ".jpg" || extension == ".jpeg") return true;
+  std::ifstream in(file, std::ios::binary);
+  char start[2] = {};
+  return in.read(start, 2) && static_cast<unsigned char>(start[0]) == 0xff &&
+         static_cast<unsigned char>(start[1]) == 0xd8;
+}
+
+bool readSampleFile(const std::filesystem::path& file, std::vector<std::uint8_t>& bytes) {
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
+  if (!in) return false;
+  const std::streamoff size = in.tellg();
+  if (size < 0 || static_cast<std::uintmax_t>(size) > kMaxSampleBytes) return false;
+  bytes.resize(static_cast<std::size_t>(size));
+  in.seekg(0);
+  return size == 0 || static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), size));
+}
+
+DirectorySource::DirectorySource(std::vector<std::filesystem::path> files, bool once)
+    : files_(std::move(files)), once_(once) {}
+
+bool DirectorySource::next(std::span<const std::uint8_t>& sample) {
+  if (files_.empty()) return false;
+  if (position_ >= files_.size()) {
+    position_ = 0;
+    if (once_) return false;
+  }
+  if (!readSampleFile(files_[position_++], bytes_)) bytes_.clear();
+  sample = bytes_;
+  return true;
+}
+
+}  // namespace ravdel

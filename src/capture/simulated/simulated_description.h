@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture/fourcc.h"
+
+namespace ravdel {
+
+// A format and size of the simulated camera; fourcc is the stream code (0 for RGB).
+struct SimulatedFormat {
+  std::uint32_t fourcc = fourcc::kYuy2;
+  std::int32_t width = 640;
+  std::int32_t height = 480;
+  friend bool operator==(const SimulatedFormat&, const SimulatedFormat&) = default;
+};
+
+// The simulated camera as its description text (RAVDEL_SIMULATED_CAMERA) gives it, e.g.
+// "synthetic:format=I420,size=320x240,fps=0,hits=5" or "dir:samples,format=YUY2,size=640x480".
+struct SimulatedDescription {
+  enum class Source { Synthetic, Directory };
+
+  Source source = Source::Synthetic;
+  std::string directory;  // Directory: the folder of sample files
+  std::string name = "Ravdel simulated camera";
+  SimulatedFormat format;  // the format the camera starts in
+  bool formatGiven = false;
+  bool sizeGiven = false;  // a directory has no default size (Motion-JPEG: its first picture's)
+  std::vector<SimulatedFormat> also;  // further table entries
+  bool alsoGiven = false;             // otherwise synthetic frames get a few default entries
+  double fps = 30.0;                  // 0: as fast as the receiver takes them
+  std::uint64_t unplugAfter = 0;      // frames until the camera is gone; 0: never
+  std::uint64_t emptyEvery = 0;       // every N-th sample has no bytes; 0: never
+  bool once = false;                  // Directory: stop after the last file instead of looping
+
+  // Synthetic frames only.
+  double hitsPerSecond = 1.0;  // with fps=0 a second counts as 30 frames
+  std::uint8_t brightness = 230;
+  std::uint8_t noise = 6;  // spread of the dark level
+  std::uint64_t seed = 1;
+  bool uncovered = false;  // a lit scene instead of a dark sensor
+};
+
+// Frames per "second" for the hit rate when the camera runs unpaced.
+inline constexpr double kUnpacedHitFps = 30.0;
+
+// Parses a description. On failure returns false and sets `error` to one line naming the
+// offending part; `description` is then unchanged. Checks the syntax and the ranges only: the
+// directory is not looked at here.
+bool parseSimulatedDescription(const std::string& text, SimulatedDescription& description,
+                               std::string& error);
+
+}  // namespace ravdel

@@ -1,0 +1,115 @@
+#include "capture/v4l2/v4l2_device.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace ravdel {
+
+V4l2Device::V4l2Device(std::shared_ptr<V4l2Io> io, std::string directory)
+    : io_(std::move(io)), directory_(std::move(directory)) {}
+
+V4l2Device::~V4l2Device() {
+  stream_.reset();
+  device_.reset();
+}
+
+HResult V4l2Device::listDeviceNames(std::vector<std::string>& names) {
+  return listCaptureNames(*io_, directory_, names);
+}
+
+HResult V4l2Device::StartVideoAt(std::int32_t position, std::string& foundName) {
+  foundName.clear();
+  if (device_.valid()) return kEFail;  // one start per object
+  const std::vector<V4l2Node> nodes = findCaptureNodes(*io_, directory_);
+  if (position < 1 || static_cast<std::size_t>(position) > nodes.size()) return kEFail;
+  const V4l2Node& node = nodes[static_cast<std::size_t>(position) - 1];
+  foundName = trimDeviceText(node.card);
+  label_ = node.path + " (" + foundName + ")";
+  HResult hr = openNode(node);
+  if (!failed(hr)) hr = startStream();
+  if (failed(hr)) {
+    device_.reset();
+    table_ = {};
+  }
+  return hr;
+}
+
+HResult V4l2Device::openNode(const V4l2Node& node) {
+  DeviceHandle device(*io_, io_->open(node.path));
+  if (!device.valid()) {
+    const int error = errno;
+    std::fprintf(stderr, "ravdel: cannot open %s: %s\n", label_.c_str(), std::strerror(error));
+    return hresultFromErrno(error);
+  }
+  device_ = std::move(device);
+  table_ = readFormatTable(*io_, device_.get());
+  return kSOk;
+}
+
+HResult V4l2Device::startStream() {
+  auto stream = std::make_unique<V4l2Stream>(*io_, device_.get(), label_, slot_);
+  const HResult hr = stream->start();
+  if (!failed(hr)) stream_ = std::move(stream);
+  return hr;
+}
+
+HResult V4l2Device::GetStreamInfo(std::int32_t& width, std::int32_t& height,
+                                  std::uint32_t& fourcc) {
+  width = height = 0;
+  if (!device_.valid()) return kEFail;
+  v4l2_pix_format format{};
+  if (const int error = readCaptureFormat(*io_, device_.get(), format))
+    return hresultFromErrno(error);
+  constexpr std::uint32_t kLargest = std::numeric_limits<std::int32_t>::max();
+  if (format.width > kLargest || format.height > kLargest) return kEFail;
+  width = static_cast<std::int32_t>(format.width);
+  height = static_cast<std::int32_t>(format.height);
+  fourcc = streamCode(format.pixelformat);
+  return kSOk;
+}
+
+HResult V4l2Device::SetFormatByIndex(std::int32_t index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= table_.formats.size()) return kSFalse;
+  const VideoFormat entry = table_.formats[static_cast<std::size_t>(index)];
+  stream_.reset();
+  const HResult set = setFormat(entry);
+  const HResult started = startStream();
+  return failed(set) ? set : started;
+}
+
+// VIDIOC_S_FMT with the entry's own V4L2 pixel format and size; the rest as the driver has it.
+HResult V4l2Device::setFormat(const VideoFormat& entry) {
+  v4l2_format request{};
+  request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  readCaptureFormat(*io_, device_.get(), request.fmt.pix);
+  v4l2_pix_format& pix = request.fmt.pix;
+  pix.pixelformat = table_.pixelFormats[static_cast<std::size_t>(entry.capsIndex)];
+  pix.width = static_cast<std::uint32_t>(entry.width);
+  pix.height = static_cast<std::uint32_t>(entry.height);
+  pix.field = V4L2_FIELD_ANY;
+  pix.bytesperline = 0;
+  pix.sizeimage = 0;
+  if (ioctlRetry(*io_, device_.get(), VIDIOC_S_FMT, &request) < 0) {
+    const int error = errno;
+    std::fprintf(stderr, "ravdel: %s: VIDIOC_S_FMT %s: %s\n", label_.c_str(),
+                 formatLine(entry).c_str(), std::strerror(error));
+    return hresultFromErrno(error);
+  }
+  return kSOk;
+}
+
+HResult V4l2Device::SetRunning(bool run) {
+  if (!run) {
+    if (stream_ == nullptr) return kSFalse;
+    stream_.reset();
+    return kSOk;
+  }
+  if (!device_.valid()) return kEFail;
+  if (running()) return kSFalse;
+  stream_.reset();  // one the device ended by itself
+  return startStream();
+}
+
+}  // namespace ravdel

@@ -1,0 +1,176 @@
+#include "capture/v4l2/v4l2_query.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "capture/fourcc.h"
+#include "capture/frame_converter.h"
+#include "capture/v4l2/v4l2_handles.h"
+
+namespace ravdel {
+namespace {
+
+// Bounds on what a driver may enumerate, so that a broken one cannot loop us forever.
+constexpr std::uint32_t kMaxFormats = 256;
+constexpr std::uint32_t kMaxSizes = 1024;
+
+// The number of a "video<number>" entry; nothing for any other name.
+std::optional<std::uint32_t> nodeNumber(const std::string& name) {
+  constexpr std::size_t kPrefix = 5;  // "video"
+  if (name.size() <= kPrefix || name.size() > kPrefix + 9 || name.compare(0, kPrefix, "video"))
+    return std::nullopt;
+  std::uint32_t number = 0;
+  for (std::size_t i = kPrefix; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return std::nullopt;
+    number = number * 10 + static_cast<std::uint32_t>(name[i] - '0');
+  }
+  return number;
+}
+
+// The capabilities of this node rather than of the whole device, when the driver tells them.
+std::uint32_t nodeCapabilities(const v4l2_capability& caps) {
+  return (caps.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? caps.device_caps : caps.capabilities;
+}
+
+std::string fixedText(const std::uint8_t* text, std::size_t size) {
+  const char* chars = reinterpret_cast<const char*>(text);
+  return std::string(chars, strnlen(chars, size));
+}
+
+// Opens the node and asks VIDIOC_QUERYCAP; the card name when it streams video capture.
+std::optional<std::string> captureCard(V4l2Io& io, const std::string& path) {
+  const DeviceHandle device(io, io.open(path));
+  if (!device.valid()) {
+    const int error = errno;
+    if (error != ENOENT && error != ENODEV && error != ENXIO)
+      std::fprintf(stderr, "ravdel: cannot open %s: %s\n", path.c_str(), std::strerror(error));
+    return std::nullopt;
+  }
+  v4l2_capability caps{};
+  if (ioctlRetry(io, device.get(), VIDIOC_QUERYCAP, &caps) < 0) return std::nullopt;
+  const std::uint32_t wanted = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+  if ((nodeCapabilities(caps) & wanted) != wanted) return std::nullopt;
+  return fixedText(caps.card, sizeof caps.card);
+}
+
+void addSize(FormatTable& table, std::uint32_t pixelFormat, std::uint32_t width,
+             std::uint32_t height) {
+  constexpr std::uint32_t kLargest = std::numeric_limits<std::int32_t>::max();
+  if (width == 0 || height == 0 || width > kLargest || height > kLargest) return;
+  VideoFormat format;
+  format.width = static_cast<std::int32_t>(width);
+  format.height = static_cast<std::int32_t>(height);
+  const std::int64_t bytes =
+      requiredSampleBytes(streamCode(pixelFormat), format.width, format.height);
+  format.sampleSize = bytes > 0 && bytes <= kLargest ? static_cast<std::int32_t>(bytes) : 0;
+  format.capsIndex = static_cast<std::int32_t>(table.pixelFormats.size());
+  format.fourcc = capabilityCode(pixelFormat);
+  table.formats.push_back(format);
+  table.pixelFormats.push_back(pixelFormat);
+}
+
+// VIDIOC_ENUM_FRAMESIZES: each discrete size; of a stepwise or continuous range the largest
+// and the smallest. False when the driver enumerates none.
+bool addFrameSizes(V4l2Io& io, int fd, std::uint32_t pixelFormat, FormatTable& table) {
+  v4l2_frmsizeenum size{};
+  size.pixel_format = pixelFormat;
+  for (size.index = 0; size.index < kMaxSizes; ++size.index) {
+    if (ioctlRetry(io, fd, VIDIOC_ENUM_FRAMESIZES, &size) < 0) return size.index > 0;
+    if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+      addSize(table, pixelFormat, size.discrete.width, size.discrete.height);
+      continue;
+    }
+    const v4l2_frmsize_stepwise& range = size.stepwise;
+    addSize(table, pixelFormat, range.max_width, range.max_height);
+    if (range.min_width != range.max_width || range.min_height != range.max_height)
+      addSize(table, pixelFormat, range.min_width, range.min_height);
+    return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ioctlRetry(V4l2Io& io, int fd, unsigned long request, void* arg) {
+  int result;
+  do {
+    result = io.ioctl(fd, request, arg);
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+std::vector<V4l2Node> findCaptureNodes(V4l2Io& io, const std::string& directory) {
+  std::vector<std::pair<std::uint32_t, std::string>> numbered;
+  for (const std::string& name : io.listDirectory(directory)) {
+    if (const auto number = nodeNumber(name)) numbered.emplace_back(*number, name);
+  }
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<V4l2Node> nodes;
+  for (const auto& [number, name] : numbered) {
+    std::string path = directory + "/" + name;
+    if (auto card = captureCard(io, path)) nodes.push_back({std::move(path), std::move(*card)});
+  }
+  return nodes;
+}
+
+HResult listCaptureNames(V4l2Io& io, const std::string& directory,
+                         std::vector<std::string>& names) {
+  names.clear();
+  for (V4l2Node& node : findCaptureNodes(io, directory))
+    names.push_back(std::move(node.card));
+  return names.empty() ? kSFalse : kSOk;
+}
+
+std::uint32_t capabilityCode(std::uint32_t pixelFormat) {
+  switch (pixelFormat) {
+    case V4L2_PIX_FMT_YUYV:
+      return fourcc::kYuyv;
+    case V4L2_PIX_FMT_YUV420:
+      return fourcc::kI420;
+    case V4L2_PIX_FMT_YVU420:
+      return fourcc::kYv12;
+    case V4L2_PIX_FMT_MJPEG:
+    case V4L2_PIX_FMT_JPEG:
+      return fourcc::kMjpg;
+    case V4L2_PIX_FMT_BGR24:
+      return kRgbCapabilityCode;
+    default:
+      return pixelFormat;
+  }
+}
+
+std::uint32_t streamCode(std::uint32_t pixelFormat) {
+  return pixelFormat == V4L2_PIX_FMT_BGR24 ? fourcc::kRgb : capabilityCode(pixelFormat);
+}
+
+FormatTable readFormatTable(V4l2Io& io, int fd) {
+  FormatTable table;
+  v4l2_pix_format current{};
+  const bool haveCurrent = readCaptureFormat(io, fd, current) == 0;
+  v4l2_fmtdesc description{};
+  description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  for (description.index = 0; description.index < kMaxFormats; ++description.index) {
+    if (ioctlRetry(io, fd, VIDIOC_ENUM_FMT, &description) < 0) break;
+    const std::uint32_t pixelFormat = description.pixelformat;
+    // A driver that enumerates no sizes still streams its current one.
+    if (!addFrameSizes(io, fd, pixelFormat, table) && haveCurrent &&
+        current.pixelformat == pixelFormat)
+      addSize(table, pixelFormat, current.width, current.height);
+  }
+  sortFormats(table.formats);
+  return table;
+}
+
+int readCaptureFormat(V4l2Io& io, int fd, v4l2_pix_format& format) {
+  v4l2_format request{};
+  request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if (ioctlRetry(io, fd, VIDIOC_G_FMT, &request) < 0) return errno != 0 ? errno : EIO;
+  format = request.fmt.pix;
+  return 0;
+}
+
+}  // namespace ravdel

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <linux/videodev2.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture/capture_device.h"
+#include "capture/v4l2/v4l2_io.h"
+
+namespace ravdel {
+
+// The failure a system call's errno stands for: 0x8007 above the errno value in the low 16
+// bits, like a wrapped Win32 error code, so failed() holds and the cause stays readable.
+constexpr HResult hresultFromErrno(int error) {
+  return static_cast<HResult>(0x80070000u | (static_cast<unsigned>(error) & 0xffffu));
+}
+
+// ioctl, repeated while a signal interrupts it. Any thread.
+int ioctlRetry(V4l2Io& io, int fd, unsigned long request, void* arg);
+
+// One video capture node: its path and its driver's card name as reported (untrimmed).
+struct V4l2Node {
+  std::string path;
+  std::string card;
+};
+
+// The "video<number>" nodes under `directory` that capture video by streaming (a UVC camera's
+// metadata node does not), in numeric order. Opens each node briefly. Main thread.
+std::vector<V4l2Node> findCaptureNodes(V4l2Io& io, const std::string& directory);
+
+// The card names of findCaptureNodes, in its order; kSFalse when there is none. Main thread.
+HResult listCaptureNames(V4l2Io& io, const std::string& directory, std::vector<std::string>& names);
+
+// The code a V4L2 pixel format has in the format table (BGR24 is "RGB ", JPEG is MJPG);
+// formats the converter does not know keep their own code.
+std::uint32_t capabilityCode(std::uint32_t pixelFormat);
+// The code of frames in that format as the converter takes them (0 for BGR24).
+std::uint32_t streamCode(std::uint32_t pixelFormat);
+
+// The device's capabilities, sorted; capsIndex is the position in `pixelFormats`, which
+// keeps the V4L2 pixel format each entry must be set with.
+struct FormatTable {
+  std::vector<VideoFormat> formats;
+  std::vector<std::uint32_t> pixelFormats;
+};
+// Every pixel format and frame size the device enumerates (each discrete size; the largest and
+// the smallest of a range). Main thread.
+FormatTable readFormatTable(V4l2Io& io, int fd);
+
+// VIDIOC_G_FMT of the capture stream. 0, or the errno of the failure. Main thread.
+int readCaptureFormat(V4l2Io& io, int fd, v4l2_pix_format& format);
+
+}  // namespace ravdel

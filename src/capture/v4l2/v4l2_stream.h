@@ -1,0 +1,83 @@
+#pragma once
+
+#include <linux/videodev2.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/capture_device.h"
+#include "capture/v4l2/v4l2_handles.h"
+#include "capture/v4l2/v4l2_io.h"
+
+namespace ravdel {
+
+// One streaming session of an open device in its current format: the mmap'ed buffers and the
+// worker thread ("ravdel-v4l2") that dequeues them and hands each frame to the receiver slot.
+// Created, started and destroyed on the main thread; the device's fd, the seam and the slot
+// must outlive it.
+class V4l2Stream {
+ public:
+  V4l2Stream(V4l2Io& io, int fd, std::string label, const ReceiverSlot& slot);
+  V4l2Stream(const V4l2Stream&) = delete;
+  V4l2Stream& operator=(const V4l2Stream&) = delete;
+  // Stops: signals and joins the worker, STREAMOFF, unmaps, frees the buffers (REQBUFS 0).
+  // Once it returns the receiver is not called again.
+  ~V4l2Stream();
+
+  // Requests, maps and queues the buffers, turns streaming on and starts the worker. On failure
+  // the HResult of the failing step (hresultFromErrno); the destructor then undoes the rest.
+  HResult start();
+
+  // True once the worker has ended the stream by itself (device gone or failing). Any thread.
+  bool ended() const { return ended_.load(); }
+
+ private:
+  enum class Wake { Frame, Idle, Stop };
+
+  HResult readFormat();
+  void readFrameInterval();
+  HResult requestBuffers();
+  HResult mapBuffers();
+  HResult queueBuffers();
+  HResult turnOn();
+  HResult startWorker();
+  HResult fail(int error, const char* step);
+
+  void stopWorker();
+  void turnOff();
+  void releaseBuffers();
+
+  // Worker thread.
+  void run();
+  Wake waitForFrame();
+  bool takeFrame();
+  void deliver(const BufferMapping& buffer, std::uint32_t bytesUsed);
+  void deliverFlipped(const std::uint8_t* data, std::size_t bytes);
+  void end(const std::string& reason);
+
+  V4l2Io& io_;
+  const int fd_;
+  const std::string label_;  // "/dev/video0 (card)" for the log
+  const ReceiverSlot& slot_;
+
+  // Set by start() before the worker exists, then only read until the worker is joined.
+  v4l2_pix_format format_{};
+  int pollTimeoutMs_ = 500;
+  std::uint32_t bufferCount_ = 0;
+  std::vector<BufferMapping> buffers_;
+  bool buffersRequested_ = false;
+  bool streaming_ = false;
+  WakeEvent wake_;
+  std::thread worker_;
+
+  std::atomic<bool> ended_{false};
+  // Worker-only while it runs; the main thread reads them after the join.
+  std::vector<std::uint8_t> flipped_;  // a BGR24 frame turned bottom row first
+  std::uint64_t captured_ = 0;
+  std::uint64_t delivered_ = 0;
+};
+
+}  // namespace ravdel

@@ -1,0 +1,207 @@
+#include "capture/video_image.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace ravdel {
+namespace {
+
+// Frames are taken only while the main loop was idle at most this long ago.
+constexpr std::int64_t kIdleWindowMs = 1000;
+
+}  // namespace
+
+std::uint32_t steadyMilliseconds() {
+  using namespace std::chrono;
+  return static_cast<std::uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+TVideoImage::TVideoImage(CaptureBackend& backend, MainLoop& loop, Clock clock)
+    : backend_(backend), loop_(loop), clock_(clock) {
+  loop_.attach(this);
+}
+
+TVideoImage::~TVideoImage() {
+  VideoStop();
+  Dispose();
+}
+
+void TVideoImage::GetListOfDevices(std::vector<std::string>& list) {
+  list.clear();
+  backend_.ListVideoDevices(list);
+}
+
+std::int32_t TVideoImage::VideoStart(const std::string& name) {
+  convertedGeneration_ = kNoGeneration;
+  VideoStop();
+  FVideoSample = backend_.CreateDevice();
+  HResult hr;
+  try {
+    std::string foundName;
+    hr = FVideoSample->StartVideo(name, foundName);
+  } catch (const std::exception&) {
+    hr = -1;
+  }
+  std::int32_t w = 0, h = 0;
+  std::uint32_t code = 0;
+  if (!failed(hr)) hr = FVideoSample->GetStreamInfo(w, h, code);
+  if (failed(hr)) {
+    VideoStop();
+    return 1;
+  }
+  applyStreamInfo(w, h, code);
+  FVideoSample->SetFrameCallback(this);
+  return 0;
+}
+
+void TVideoImage::GetListOfFormats(std::vector<std::string>& list) {
+  list.clear();
+  if (FVideoSample) FVideoSample->ListFormats(list);
+}
+
+void TVideoImage::SelectFormat(std::int32_t index) {
+  if (!FVideoSample) return;
+  FVideoSample->SetFormatByIndex(index);
+  std::int32_t w = 0, h = 0;
+  std::uint32_t code = 0;
+  if (!failed(FVideoSample->GetStreamInfo(w, h, code))) applyStreamInfo(w, h, code);
+}
+
+void TVideoImage::applyStreamInfo(std::int32_t w, std::int32_t h, std::uint32_t code) {
+  FWidth = w;
+  FHeight = h;
+  FFourCC = code;
+  FBitmap.resize(w, h);
+}
+
+// Destroying the device stops its worker; no frame arrives after that has returned.
+// Destructors do not throw, so nothing is left to swallow here.
+void TVideoImage::VideoStop() {
+  FVideoSample.reset();
+}
+
+void TVideoImage::Dispose() {
+  if (disposed_) return;
+  loop_.attach(nullptr);
+  for (int i = kSlots - 1; i >= 0; --i) {
+    FSlotData[static_cast<std::size_t>(i)].reset();
+    FSlotSize[static_cast<std::size_t>(i)] = 0;
+  }
+  FBitmap = FrameBitmap();
+  disposed_ = true;
+}
+
+// Capture thread: the least possible per frame — a clock read, at most one allocation (only
+// when the byte count changes), one copy, one post.
+void TVideoImage::receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) {
+  const auto sinceIdle = static_cast<std::int32_t>(clock_() - FLastIdleTime.load());
+  if (std::llabs(static_cast<long long>(sinceIdle)) > kIdleWindowMs) {
+    framesDropped_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  const std::uint64_t current = published_.load();
+  int slot = (slotOf(current) + 1) % kSlots;
+  if (slot == slotInUse_.load()) slot = (slot + 1) % kSlots;
+  if (!fillSlot(slot, data, byteCount)) return;
+  published_.store(pack(generationOf(current) + 1, slot));
+  if (notificationsPending_.fetch_add(1) < kMaxPendingNotifications) {
+    loop_.postFrameNotification();
+  } else {
+    notificationsPending_.fetch_sub(1);  // enough are queued; they will deliver this frame
+  }
+  std::this_thread::yield();
+}
+
+bool TVideoImage::fillSlot(int slot, const std::uint8_t* data, std::int32_t byteCount) {
+  const auto s = static_cast<std::size_t>(slot);
+  if (byteCount != FSlotSize[s]) {
+    FSlotData[s].reset();
+    FSlotSize[s] = 0;
+    if (byteCount > 0) {
+      FSlotData[s].reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(byteCount)]);
+      if (!FSlotData[s]) return false;  // out of memory: this frame is lost, the next may fit
+    }
+    FSlotSize[s] = byteCount;
+  }
+  if (byteCount > 0) std::memcpy(FSlotData[s].get(), data, static_cast<std::size_t>(byteCount));
+  return true;
+}
+
+// Marks the published slot as in use, so that the capture thread writes elsewhere. The
+// published slot is read again after the mark: a frame published in between is claimed
+// instead, so the claim always names a slot the capture thread has seen marked.
+std::uint64_t TVideoImage::claimCurrentSlot() {
+  std::uint64_t current = published_.load();
+  for (;;) {
+    slotInUse_.store(slotOf(current));
+    const std::uint64_t again = published_.load();
+    if (again == current) return current;
+    current = again;
+  }
+}
+
+void TVideoImage::releaseSlot() {
+  slotInUse_.store(-1);
+}
+
+void TVideoImage::convertClaimed(std::uint64_t claimed) {
+  if (convertedGeneration_ == generationOf(claimed)) return;
+  const auto s = static_cast<std::size_t>(slotOf(claimed));
+  const ConvertOutcome outcome =
+      converter_.ConvertFrame(FFourCC, FSlotSize[s], FSlotData[s].get(), FBitmap);
+  ++conversions_;
+  if (completed(outcome)) convertedGeneration_ = generationOf(claimed);
+}
+
+void TVideoImage::GetBitmap(FrameBitmap& dest) {
+  if (handlerHasClaim_) {
+    convertClaimed(handlerClaim_);
+  } else {
+    convertClaimed(claimCurrentSlot());
+    releaseSlot();
+  }
+  dest = FBitmap;
+}
+
+// Main thread: one frame notification. The slot current now stays claimed while the frame
+// event runs, so the bytes handed to it stay valid and GetBitmap converts exactly them.
+void TVideoImage::onFrameNotification() {
+  notificationsPending_.fetch_sub(1);
+  if (FBusy) return;  // a notification while the handler pumps the loop is dropped
+  FBusy = true;
+  convertedGeneration_ = kNoGeneration;
+  handlerClaim_ = claimCurrentSlot();
+  handlerHasClaim_ = true;
+  try {
+    if (OnNewVideoFrame) {
+      OnNewVideoFrame(*this, FWidth, FHeight,
+                      FSlotData[static_cast<std::size_t>(slotOf(handlerClaim_))].get());
+    }
+  } catch (const std::exception& e) {
+    reportError(e.what());
+  } catch (...) {
+    reportError("Unknown failure");
+  }
+  handlerHasClaim_ = false;
+  releaseSlot();
+  FBusy = false;
+}
+
+void TVideoImage::onIdle() {
+  FLastIdleTime.store(clock_());
+}
+
+void TVideoImage::reportError(const std::string& message) {
+  if (!OnError) return;
+  try {
+    OnError(message);
+  } catch (...) {
+    // The error box itself failed; nothing more can be shown.
+  }
+}
+
+}  // namespace ravdel

@@ -1,0 +1,61 @@
+#include "app/qt_main_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "capture/video_image.h"
+#include "support/fake_camera.h"
+
+namespace ravdel {
+namespace {
+
+// Frames from a capture thread reach the handler on the main thread through a real Qt event
+// loop, which reports itself idle between them so that delivery goes on.
+TEST(QtMainLoopTest, FramesCrossToTheMainThreadThroughARealLoop) {
+  qputenv("QT_NO_GLIB", "1");
+  int argc = 1;
+  char name[] = "qt_main_loop_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  QtMainLoop loop;
+  test::FakeBackend backend;
+  TVideoImage image(backend, loop);
+  ASSERT_EQ(image.VideoStart("#1"), 0);
+  test::FakeDevice* device = backend.last;
+
+  const auto mainThread = std::this_thread::get_id();
+  int frames = 0;
+  bool offThread = false;
+  std::vector<int> values;
+  image.OnNewVideoFrame = [&](TVideoImage& sender, std::int32_t, std::int32_t,
+                              const std::uint8_t*) {
+    offThread |= std::this_thread::get_id() != mainThread;
+    FrameBitmap picture;
+    sender.GetBitmap(picture);
+    values.push_back(picture.row(0)[0]);
+    if (++frames == 20) app.quit();
+  };
+  std::atomic<bool> stop{false};
+  std::thread capture([&] {
+    for (std::uint8_t v = 1; !stop.load(); ++v) {
+      device->deliver(v);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  QTimer::singleShot(10000, &app, &QCoreApplication::quit);  // a safety net, not a timing
+  app.exec();
+  stop = true;
+  capture.join();
+  image.VideoStop();
+
+  EXPECT_EQ(frames, 20);
+  EXPECT_FALSE(offThread);
+  EXPECT_TRUE(std::is_sorted(values.begin(), values.end())) << "notifications arrive in order";
+}
+
+}  // namespace
+}  // namespace ravdel

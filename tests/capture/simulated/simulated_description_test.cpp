@@ -1,0 +1,110 @@
+#include "capture/simulated/simulated_description.h"
+
+#include <gtest/gtest.h>
+
+namespace ravdel {
+namespace {
+
+using Source = SimulatedDescription::Source;
+
+TEST(SimulatedDescriptionTest, ParsesOptionsAndKeepsDefaults) {
+  struct Case {
+    const char* text;
+    Source source;
+    SimulatedFormat format;
+    double fps;
+    std::size_t also;
+  };
+  const Case cases[] = {
+      {"synthetic", Source::Synthetic, {fourcc::kYuy2, 640, 480}, 30.0, 0},
+      {" synthetic : format=rgb , size=33X17 ", Source::Synthetic, {fourcc::kRgb, 33, 17}, 30.0, 0},
+      {"synthetic:format=YV12,fps=2.5,also=RGB@8x8,also=I420@16x2",
+       Source::Synthetic,
+       {fourcc::kYv12, 640, 480},
+       2.5,
+       2},
+      {"synthetic,unlimited,also=none", Source::Synthetic, {fourcc::kYuy2, 640, 480}, 0.0, 0},
+      {"dir:some/where,fps=unlimited,once", Source::Directory, {fourcc::kYuy2, 640, 480}, 0.0, 0},
+      // A sample directory may claim a format nothing converts, to show the program's notice.
+      {"dir:x,format=UYVY,size=4x4",
+       Source::Directory,
+       {makeFourCC('U', 'Y', 'V', 'Y'), 4, 4},
+       30.0,
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    SimulatedDescription d;
+    std::string error;
+    ASSERT_TRUE(parseSimulatedDescription(c.text, d, error)) << error;
+    EXPECT_EQ(d.source, c.source);
+    EXPECT_EQ(d.format, c.format);
+    EXPECT_EQ(d.fps, c.fps);
+    EXPECT_EQ(d.also.size(), c.also);
+  }
+
+  SimulatedDescription d;
+  std::string error;
+  ASSERT_TRUE(parseSimulatedDescription(
+      "synthetic:hits=0.5,brightness=200,noise=0,seed=99,uncovered,unplug-after=10,"
+      "empty-every=3,name=Cam = one ",
+      d, error))
+      << error;
+  EXPECT_EQ(d.hitsPerSecond, 0.5);
+  EXPECT_EQ(d.brightness, 200);
+  EXPECT_EQ(d.noise, 0);
+  EXPECT_EQ(d.seed, 99u);
+  EXPECT_TRUE(d.uncovered);
+  EXPECT_EQ(d.unplugAfter, 10u);
+  EXPECT_EQ(d.emptyEvery, 3u);
+  EXPECT_EQ(d.name, "Cam = one");
+}
+
+TEST(SimulatedDescriptionTest, RejectsBadTextWithAMessageNamingThePart) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"", "the description is empty"},
+      {"webcam", "unknown source 'webcam'"},
+      {"dir:", "dir: needs the path"},
+      {"synthetic,,fps=3", "empty option"},
+      {"synthetic,colour=red", "colour: unknown option"},
+      {"synthetic,fps", "fps: needs a value"},
+      {"synthetic,once", "once: only for a directory"},
+      {"synthetic,uncovered=yes", "uncovered: takes no value"},
+      {"dir:x,hits=2", "hits: only for synthetic frames"},
+      {"synthetic,fps=-1", "fps: '-1' is not a frame rate"},
+      {"synthetic,fps=nan", "fps: 'nan' is not a frame rate"},
+      {"synthetic,fps=1001", "fps: '1001' is not a frame rate"},
+      {"synthetic,fps=1e-300", "fps: '1e-300' is not a frame rate"},
+      {"synthetic,fps=5,unlimited", "unlimited: repeats fps"},
+      {"synthetic,size=640", "size: '640' is not WIDTHxHEIGHT"},
+      {"synthetic,size=0x480", "size: '0x480' is not WIDTHxHEIGHT"},
+      {"synthetic,size=8193x2", "size: '8193x2' is not WIDTHxHEIGHT"},
+      {"synthetic,size=64x48garbage", "size: '64x48garbage' is not"},
+      {"synthetic,format=MJPG", "format: MJPG frames come only from sample files"},
+      {"synthetic,format=UYVY", "format: 'UYVY' is not a format"},
+      {"dir:x,format=YUY22", "format: 'YUY22' is not a format"},
+      {"synthetic,also=I420", "also: 'I420' is not FORMAT@WIDTHxHEIGHT"},
+      {"synthetic,also=MJPG@8x8", "also: MJPG frames come only from sample files"},
+      {"synthetic,brightness=0", "brightness: '0' is not 1 to 255"},
+      {"synthetic,noise=65", "noise: '65' is not 0 to 64"},
+      {"synthetic,seed=0x10", "seed: '0x10' is not a whole number"},
+      {"synthetic,unplug-after=0", "unplug-after: '0' is not a frame count"},
+      {"synthetic,empty-every=99999999999999999999", "empty-every: '99999999999999999999' is not"},
+      {"synthetic,name= ", "name: needs a value"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    SimulatedDescription d;
+    d.name = "untouched";
+    std::string error;
+    EXPECT_FALSE(parseSimulatedDescription(c.text, d, error));
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    EXPECT_EQ(d.name, "untouched");
+  }
+}
+
+}  // namespace
+}  // namespace ravdel

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capture/capture_device.h"
+#include "capture/fourcc.h"
+
+namespace ravdel::test {
+
+// A camera the test drives: frames are handed to the receiver on the calling thread.
+class FakeDevice final : public CaptureDevice {
+ public:
+  explicit FakeDevice(std::vector<std::string> names) : names_(std::move(names)) {}
+  HResult StartVideoAt(std::int32_t position, std::string& foundName) override {
+    foundName = trimDeviceText(names_[static_cast<std::size_t>(position - 1)]);
+    running_ = true;
+    return kSOk;
+  }
+  HResult GetStreamInfo(std::int32_t& w, std::int32_t& h, std::uint32_t& code) override {
+    w = width;
+    h = height;
+    code = fourcc::kRgb;
+    return kSOk;
+  }
+  void SetFrameCallback(FrameReceiver* receiver) override { slot_.install(receiver); }
+  const std::vector<VideoFormat>& formats() const override { return formats_; }
+  HResult SetFormatByIndex(std::int32_t) override { return kSFalse; }
+  HResult SetRunning(bool run) override {
+    running_ = run;
+    return kSOk;
+  }
+  bool running() const override { return running_; }
+
+  // A frame whose every byte is `value`.
+  void deliver(std::uint8_t value) {
+    const std::vector<std::uint8_t> frame(static_cast<std::size_t>(width * height * 3), value);
+    slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size()));
+  }
+
+  std::int32_t width = 4, height = 2;
+
+ protected:
+  HResult listDeviceNames(std::vector<std::string>& names) override {
+    names = names_;
+    return kSOk;
+  }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<VideoFormat> formats_{{4, 2, 24, 0, kRgbCapabilityCode}};
+  ReceiverSlot slot_;
+  bool running_ = false;
+};
+
+class FakeBackend final : public CaptureBackend {
+ public:
+  HResult ListVideoDevices(std::vector<std::string>& list) override {
+    list = names;
+    return names.empty() ? kSFalse : kSOk;
+  }
+  std::unique_ptr<CaptureDevice> CreateDevice() override {
+    auto device = std::make_unique<FakeDevice>(names);
+    last = device.get();
+    return device;
+  }
+  std::vector<std::string> names{"Cam A", "Cam B"};
+  FakeDevice* last = nullptr;
+};
+
+}  // namespace ravdel::test
