@@ -22,6 +22,15 @@ constexpr std::int64_t kMinTimeoutMs = 100;
 constexpr std::int64_t kMaxTimeoutMs = 2000;
 constexpr std::size_t kLargestFrame = std::numeric_limits<std::int32_t>::max();
 
+// The description of capture buffer `index` of an mmap stream, for QUERYBUF, QBUF and DQBUF.
+v4l2_buffer mmapBuffer(std::uint32_t index) {
+  v4l2_buffer buffer{};
+  buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  buffer.memory = V4L2_MEMORY_MMAP;
+  buffer.index = index;
+  return buffer;
+}
+
 }  // namespace
 
 V4l2Stream::V4l2Stream(V4l2Io& io, int fd, std::string label, const ReceiverSlot& slot)
@@ -90,10 +99,7 @@ HResult V4l2Stream::requestBuffers() {
 HResult V4l2Stream::mapBuffers() {
   buffers_.reserve(bufferCount_);
   for (std::uint32_t i = 0; i < bufferCount_; ++i) {
-    v4l2_buffer buffer{};
-    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    buffer.memory = V4L2_MEMORY_MMAP;
-    buffer.index = i;
+    v4l2_buffer buffer = mmapBuffer(i);
     if (ioctlRetry(io_, fd_, VIDIOC_QUERYBUF, &buffer) < 0) return fail(errno, "VIDIOC_QUERYBUF");
     void* address = io_.mmap(buffer.length, fd_, static_cast<off_t>(buffer.m.offset));
     if (address == nullptr) return fail(errno, "mmap");
@@ -104,10 +110,7 @@ HResult V4l2Stream::mapBuffers() {
 
 HResult V4l2Stream::queueBuffers() {
   for (std::uint32_t i = 0; i < bufferCount_; ++i) {
-    v4l2_buffer buffer{};
-    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    buffer.memory = V4L2_MEMORY_MMAP;
-    buffer.index = i;
+    v4l2_buffer buffer = mmapBuffer(i);
     if (ioctlRetry(io_, fd_, VIDIOC_QBUF, &buffer) < 0) return fail(errno, "VIDIOC_QBUF");
   }
   return kSOk;
@@ -190,9 +193,7 @@ V4l2Stream::Wake V4l2Stream::waitForFrame() {
 // Worker thread: dequeues one filled buffer, delivers it unless the driver marked it damaged,
 // and queues it again. False when the stream has ended.
 bool V4l2Stream::takeFrame() {
-  v4l2_buffer buffer{};
-  buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  buffer.memory = V4L2_MEMORY_MMAP;
+  v4l2_buffer buffer = mmapBuffer(0);  // the driver fills in which one
   if (ioctlRetry(io_, fd_, VIDIOC_DQBUF, &buffer) < 0) {
     const int error = errno;
     if (error == EAGAIN) return true;
