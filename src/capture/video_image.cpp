@@ -76,6 +76,7 @@ void TVideoImage::applyStreamInfo(std::int32_t w, std::int32_t h, std::uint32_t 
   FHeight = h;
   FFourCC = code;
   FBitmap.resize(w, h);
+  convertedGeneration_ = kNoGeneration;  // the resized bitmap holds no conversion yet
 }
 
 // Destroying the device stops its worker; no frame arrives after that has returned.
