@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   clang libclang-rt-14-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
-  qt6-base-dev
+  qt6-base-dev qt6-multimedia-dev
   libgtest-dev libbenchmark-dev libyuv-dev libopencv-core-dev libopencv-imgproc-dev
 )
 sudo=""
