@@ -67,6 +67,8 @@ class FakeBackend final : public CaptureBackend {
     return device;
   }
   std::vector<std::string> names{"Cam A", "Cam B"};
+  // The device most recently created; it dies with whoever owns it (TVideoImage frees it in
+  // VideoStop), so read it only while that owner keeps it open.
   FakeDevice* last = nullptr;
 };
 

@@ -1,0 +1,314 @@
+#include "app/window/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <memory>
+
+#include "app/settings/settings.h"
+#include "capture/video_image.h"
+#include "support/fake_camera.h"
+#include "window_test_app.h"
+
+namespace ravdel {
+namespace {
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+  std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+  MainFormSetup setup() {
+    MainFormSetup s;
+    s.backend = &backend_;
+    s.settingsPath = path("RVD.ini");
+    s.defaultDirectory = withTrailingSeparator(dir_.path().toStdString());
+    s.instanceLockPath = path("RVDAMutex");
+    return s;
+  }
+
+  std::unique_ptr<TMainForm> makeForm() { return std::make_unique<TMainForm>(setup()); }
+
+  // One frame of equal bytes through the real delivery path: the loop goes idle, the fake
+  // camera delivers, the notification reaches OnNewFrame.
+  void deliver(std::uint8_t value) {
+    test::spinLoop();
+    ASSERT_NE(backend_.last, nullptr);
+    backend_.last->deliver(value);
+    test::spinLoop();
+  }
+
+  void expectIdleControls(const TMainForm& form) {
+    EXPECT_FALSE(form.Running);
+    EXPECT_FALSE(form.StopSB->isEnabled());
+    EXPECT_TRUE(form.RunSB->isEnabled());
+    EXPECT_TRUE(form.UpdateSB->isEnabled());
+    EXPECT_TRUE(form.CamLstCB->isEnabled());
+  }
+
+  void run(TMainForm& form) {
+    form.RunSB->click();
+    ASSERT_TRUE(form.Running);
+  }
+
+  QStringList logLines(const TMainForm& form) const {
+    return form.LogM->toPlainText().split(QLatin1Char('\n'));
+  }
+
+  test::WindowTestApp app_;
+  QTemporaryDir dir_;
+  test::FakeBackend backend_;
+};
+
+TEST_F(MainFormTest, ControlsCarryTheirNamesTextsAndInitialStates) {
+  auto form = makeForm();
+  ASSERT_FALSE(form->terminated());
+  EXPECT_EQ(form->windowTitle(), "Ravdel");
+  EXPECT_EQ(form->size(), QSize(242, 267));
+  EXPECT_FALSE(form->isVisible()) << "the window opens from the tray, not at start";
+  for (const char* name :
+       {"CamLstCB", "UpdateSB",   "RunSB",   "StopSB",    "ThumbI",  "SourceNL", "SourceXYL",
+        "RedL",     "GreenL",     "BlueL",   "SPMNL",     "SPML",    "UpTimeL",  "EvsL",
+        "EPDNL",    "EPDL",       "LimitNL", "LimitE",    "LimitUD", "SoundCB",  "InverseCB",
+        "GrayCB",   "DirectoryL", "DirSB",   "SaveSetSB", "ExitSB",  "LogM",     "AboutGB"}) {
+    EXPECT_NE(form->findChild<QWidget*>(name), nullptr) << name;
+  }
+  auto* timer = form->findChild<QTimer*>("SPMTimer");
+  ASSERT_NE(timer, nullptr);
+  EXPECT_EQ(timer->interval(), 60000);
+  EXPECT_FALSE(timer->isActive());
+
+  EXPECT_EQ(form->SourceNL->text(), "Source:");
+  EXPECT_EQ(form->SourceXYL->text(), "... x ...");
+  EXPECT_EQ(form->findChild<QLineEdit*>("LimitE")->text(), "150");
+  EXPECT_EQ(form->LimitUD->singleStep(), 5);
+  EXPECT_EQ(form->LimitUD->maximum(), 255);
+  EXPECT_TRUE(form->LogM->isReadOnly());
+
+  // Start-up with two cameras and no settings file: the first one selected.
+  expectIdleControls(*form);
+  EXPECT_EQ(form->CamLstCB->count(), 2);
+  EXPECT_EQ(form->CamLstCB->currentIndex(), 0);
+  EXPECT_TRUE(form->CaptureReady);
+  EXPECT_EQ(form->OutputDirectory, setup().defaultDirectory);
+
+  // White thumbnail with the rectangle's top and left edges.
+  const QImage thumb = form->ThumbI->pixmap().toImage();
+  EXPECT_EQ(thumb.size(), QSize(64, 64));
+  EXPECT_EQ(thumb.pixelColor(10, 10), QColor(Qt::white));
+  EXPECT_EQ(thumb.pixelColor(10, 0), QColor(Qt::black));
+  EXPECT_EQ(thumb.pixelColor(0, 10), QColor(Qt::black));
+}
+
+TEST_F(MainFormTest, SecondInstanceEndsAtOnceAndNoCameraShowsTheDashes) {
+  auto first = makeForm();
+  auto second = makeForm();
+  EXPECT_FALSE(first->terminated());
+  EXPECT_TRUE(second->terminated());
+  EXPECT_FALSE(second->CaptureReady);
+  second.reset();
+  first.reset();
+
+  backend_.names.clear();
+  auto form = makeForm();
+  EXPECT_FALSE(form->terminated()) << "the lock went with the first window";
+  EXPECT_EQ(form->CameraCount, 0);
+  EXPECT_FALSE(form->CamLstCB->isEnabled());
+  EXPECT_EQ(form->CamLstCB->count(), 1);
+  EXPECT_EQ(form->CamLstCB->itemText(0), "---");
+  EXPECT_EQ(form->CamLstCB->currentIndex(), -1);
+  EXPECT_TRUE(form->RunSB->isEnabled());
+}
+
+TEST_F(MainFormTest, RunAndStopSetControlsLogFormatsAndResetTheStatistics) {
+  auto form = makeForm();
+  run(*form);
+  EXPECT_TRUE(form->StopSB->isEnabled());
+  EXPECT_FALSE(form->RunSB->isEnabled());
+  EXPECT_FALSE(form->UpdateSB->isEnabled());
+  EXPECT_FALSE(form->CamLstCB->isEnabled());
+  EXPECT_TRUE(form->LensCheckPending);
+  EXPECT_TRUE(form->SPMTimer->isActive());
+  EXPECT_EQ(form->UpTimeL->text(), "0 h");
+  EXPECT_EQ(form->EvsL->text(), "0");
+  EXPECT_EQ(form->EPDL->text(), "-");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  std::vector<std::string> formats;
+  form->captureObject()->GetListOfFormats(formats);
+  ASSERT_EQ(formats.size(), 1u);
+  const QStringList lines = logLines(*form);
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_EQ(lines[0].toStdString(), formats[0]);
+  EXPECT_EQ(lines[1], "");
+
+  // The user picks the second camera; Stop re-reads the list and keeps it selected.
+  form->StopSB->click();
+  expectIdleControls(*form);
+  EXPECT_TRUE(form->SPMTimer->isActive()) << "Stop leaves the minute tick running";
+  EXPECT_FALSE(form->captureObject()->isOpen());
+  form->CamLstCB->setCurrentIndex(1);
+  form->CamLstCBChange();
+  form->StopSB->setEnabled(true);
+  form->StopSB->click();
+  EXPECT_EQ(form->CameraIndex, 1);
+  EXPECT_EQ(form->CamLstCB->currentIndex(), 1);
+}
+
+TEST_F(MainFormTest, FailedRunShowsTheErrorAndStillResetsTheStatistics) {
+  Settings settings;
+  settings.cam = 3;  // beyond the two cameras: nothing selected, Run names "#0"
+  SaveSettings(path("RVD.ini"), settings);
+  auto form = makeForm();
+  EXPECT_EQ(form->CamLstCB->currentIndex(), -1);
+
+  test::BoxSeen seen;
+  test::answerNextBox(seen);
+  form->RunSB->click();
+  EXPECT_TRUE(seen.shown);
+  EXPECT_EQ(seen.title, "Error");
+  EXPECT_EQ(seen.text, "Could not start monitoring!");
+  EXPECT_EQ(seen.icon, QMessageBox::Critical);
+  expectIdleControls(*form);
+  EXPECT_TRUE(form->SPMTimer->isActive());
+  EXPECT_EQ(form->UpTimeL->text(), "0 h");
+  EXPECT_EQ(form->EvsL->text(), "0");
+  EXPECT_EQ(form->EPDL->text(), "-");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainFormTest, FramesAreIgnoredWhileBusyOrBeforeCaptureIsReady) {
+  auto form = makeForm();
+  run(*form);
+  form->FrameBusy = true;
+  deliver(0);
+  EXPECT_EQ(form->records().minuteFrames(), 0);
+  EXPECT_TRUE(form->FrameBusy);
+  EXPECT_EQ(form->SourceXYL->text(), "... x ...");
+
+  form->FrameBusy = false;
+  form->CaptureReady = false;
+  deliver(0);
+  EXPECT_EQ(form->records().minuteFrames(), 0);
+  EXPECT_FALSE(form->FrameBusy);
+  form->CaptureReady = true;
+
+  deliver(0);
+  EXPECT_EQ(form->records().minuteFrames(), 1);
+  EXPECT_EQ(form->SourceXYL->text(), "4 x 2");
+  EXPECT_FALSE(form->LensCheckPending);
+  EXPECT_EQ(form->ThumbI->size(), QSize(64, 32));
+
+  form->SPMTimerTimer();
+  EXPECT_EQ(form->SPML->text(), "1");
+  EXPECT_EQ(form->records().minuteFrames(), 0);
+  EXPECT_EQ(form->UpTimeL->text(), "0 h");
+}
+
+TEST_F(MainFormTest, EventFrameIsCountedLoggedAndStored) {
+  auto form = makeForm();
+  int balloons = 0;
+  form->showEventBalloon = [&](const QString& title, const QString& text) {
+    ++balloons;
+    EXPECT_EQ(title, "Information");
+    EXPECT_EQ(text, "Event detected!");
+  };
+  run(*form);
+  deliver(0);  // the dark first frame passes the lens check
+  const int before = static_cast<int>(logLines(*form).size());
+  deliver(200);
+  EXPECT_FALSE(form->FrameBusy);
+  EXPECT_EQ(form->EvsL->text(), "1");
+  EXPECT_EQ(form->EPDL->text(), "-");
+  EXPECT_EQ(balloons, 1);
+  const QStringList lines = logLines(*form);
+  ASSERT_EQ(lines.size(), before + 3);
+  EXPECT_TRUE(lines[before].startsWith("Event at ")) << lines[before].toStdString();
+  EXPECT_EQ(lines[before + 1], "R:200 G:200 B:200");
+  EXPECT_EQ(lines[before + 2], "");
+  const QStringList pngs = QDir(dir_.path()).entryList({"*.png"}, QDir::Files);
+  ASSERT_EQ(pngs.size(), 1);
+  EXPECT_EQ(pngs[0].size(), 19);
+
+  // An image that cannot be written: still counted, reported in the failure box, and the
+  // next frame is analysed again.
+  form->OutputDirectory = path("missing/");
+  test::BoxSeen seen;
+  test::answerNextBox(seen);
+  deliver(200);
+  EXPECT_TRUE(seen.shown);
+  EXPECT_EQ(seen.title, "Ravdel");
+  EXPECT_TRUE(seen.text.startsWith("Cannot create file")) << seen.text.toStdString();
+  EXPECT_EQ(form->EvsL->text(), "2");
+  EXPECT_EQ(balloons, 1);
+  EXPECT_FALSE(form->FrameBusy);
+  EXPECT_TRUE(form->FrameLock.try_lock());
+  form->FrameLock.unlock();
+  deliver(0);
+  EXPECT_EQ(form->records().minuteFrames(), 4);
+}
+
+TEST_F(MainFormTest, UncoveredLensStopsLikeTheStopButton) {
+  auto form = makeForm();
+  run(*form);
+  test::BoxSeen seen;
+  test::answerNextBox(seen);
+  deliver(200);
+  EXPECT_TRUE(seen.shown);
+  EXPECT_EQ(seen.title, "Ravdel");
+  EXPECT_EQ(seen.text, "Stick a piece of duct tape over the camera lens!");
+  EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+  expectIdleControls(*form);
+  EXPECT_EQ(form->CamLstCB->currentIndex(), 0);
+  EXPECT_FALSE(form->LensCheckPending);
+  EXPECT_FALSE(form->FrameBusy);
+  EXPECT_FALSE(form->captureObject()->isOpen());
+  EXPECT_EQ(form->EvsL->text(), "0") << "no event test after a failed lens check";
+  EXPECT_EQ(form->ThumbI->size(), QSize(64, 64)) << "no thumbnail either";
+}
+
+TEST_F(MainFormTest, SaveSetWritesTheControlsAndReportsAFailedWrite) {
+  auto form = makeForm();
+  form->SoundCB->setChecked(true);
+  form->GrayCB->setChecked(true);
+  form->LimitUD->setValue(75);
+  form->CamLstCB->setCurrentIndex(1);
+  form->SaveSetSB->click();
+  const Settings read = LoadSettings(form->settingsPath(), "elsewhere/");
+  EXPECT_TRUE(read.sound);
+  EXPECT_FALSE(read.inverse);
+  EXPECT_TRUE(read.gray);
+  EXPECT_EQ(read.limit, 75);
+  EXPECT_EQ(read.directory, form->OutputDirectory);
+  EXPECT_EQ(read.cam, 1);
+  form.reset();
+
+  // A settings file below a plain file cannot be written.
+  QFile blocker(dir_.filePath("blocker"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  MainFormSetup s = setup();
+  s.settingsPath = path("blocker/RVD.ini");
+  TMainForm broken(s);
+  test::BoxSeen seen;
+  test::answerNextBox(seen);
+  broken.SaveSetSB->click();
+  EXPECT_TRUE(seen.shown);
+  EXPECT_EQ(seen.title, "Ravdel");
+  EXPECT_EQ(seen.text.toStdString(), "Unable to write to " + s.settingsPath + ".");
+}
+
+}  // namespace
+}  // namespace ravdel

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+namespace ravdel::test {
+
+// The application object of one window test: offscreen, the plain Unix dispatcher (frame
+// delivery counts on its idle notice) and no session bus. Each test makes and ends its own, so
+// that none outlives main().
+class WindowTestApp {
+ public:
+  WindowTestApp() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_NO_GLIB", "1");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    app_ = std::make_unique<QApplication>(argc_, argv_);
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[13] = "window_tests";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
+
+// Runs the event loop for a moment, long enough for it to block once (the idle notice).
+inline void spinLoop(int ms = 20) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// What the next modal message box said; it is answered with OK.
+struct BoxSeen {
+  bool shown = false;
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+// Answers the next modal message box, remembering what it showed. Looks for it every few
+// milliseconds, since the code under test may run the event loop before the box opens.
+inline void answerNextBox(BoxSeen& seen, int triesLeft = 500) {
+  QTimer::singleShot(10, [&seen, triesLeft] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) {
+      if (triesLeft > 0) answerNextBox(seen, triesLeft - 1);
+      return;
+    }
+    seen.shown = true;
+    seen.title = box->windowTitle();
+    seen.text = box->text();
+    seen.icon = box->icon();
+    box->accept();
+  });
+}
+
+}  // namespace ravdel::test
