@@ -9,6 +9,7 @@
 
 #include "capture/video_image.h"
 #include "support/fake_camera.h"
+#include "support/qt_test_app.h"
 
 namespace ravdel {
 namespace {
@@ -16,11 +17,8 @@ namespace {
 // Frames from a capture thread reach the handler on the main thread through a real Qt event
 // loop, which reports itself idle between them so that delivery goes on.
 TEST(QtMainLoopTest, FramesCrossToTheMainThreadThroughARealLoop) {
-  qputenv("QT_NO_GLIB", "1");
-  int argc = 1;
-  char name[] = "qt_main_loop_test";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
+  test::QtTestApp<QCoreApplication> testApp;
+  QCoreApplication& app = testApp.app();
   QtMainLoop loop;
   test::FakeBackend backend;
   TVideoImage image(backend, loop);

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "support/qt_test_app.h"
+
 namespace ravdel {
 namespace {
 
@@ -49,11 +51,7 @@ TEST(EventSoundTest, PlayNeverWaits) {
 #if defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "Qt Multimedia's own threads are not built for ThreadSanitizer";
 #endif
-  qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-  int argc = 1;
-  char name[] = "event_sound_test";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
+  const test::QtTestApp<QCoreApplication> app;
   {
     EventSound sound;
     // Let the sample load and the audio output come up (or fail) first.

@@ -10,15 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/qt_test_app.h"
+
 namespace ravdel {
 namespace {
 
 class TerminationSignalsTest : public ::testing::Test {
  protected:
-  int argc_ = 1;
-  char name_[32] = "termination_signals_test";
-  char* argv_[2] = {name_, nullptr};
-  QCoreApplication app_{argc_, argv_};
+  test::QtTestApp<QCoreApplication> app_;
 };
 
 // Each signal, whichever thread it lands on, reaches the callback on the main thread.
@@ -34,12 +33,12 @@ TEST_F(TerminationSignalsTest, SignalsReachTheCallbackOnTheMainThread) {
   ASSERT_TRUE(termination.active());
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
     QTimer::singleShot(0, [signal] { std::raise(signal); });
-    QTimer::singleShot(5000, &app_, &QCoreApplication::quit);  // a safety net
+    QTimer::singleShot(5000, &app_.app(), &QCoreApplication::quit);  // a safety net
     QCoreApplication::exec();
   }
   // From another thread: the handler runs there, the callback must not.
   std::thread([] { ::pthread_kill(::pthread_self(), SIGTERM); }).join();
-  QTimer::singleShot(5000, &app_, &QCoreApplication::quit);
+  QTimer::singleShot(5000, &app_.app(), &QCoreApplication::quit);
   QCoreApplication::exec();
 
   EXPECT_EQ(seen, (std::vector<int>{SIGTERM, SIGINT, SIGHUP, SIGTERM}));
@@ -79,7 +78,7 @@ TEST_F(TerminationSignalsTest, CallbackMayDestroyItsOwner) {
     std::raise(SIGTERM);
     std::raise(SIGHUP);
   });
-  QTimer::singleShot(5000, &app_, &QCoreApplication::quit);
+  QTimer::singleShot(5000, &app_.app(), &QCoreApplication::quit);
   QCoreApplication::exec();
   EXPECT_EQ(calls, 1);
   EXPECT_FALSE(termination);

@@ -7,26 +7,11 @@
 #include <QWidget>
 #include <memory>
 
+#include "support/qt_test_app.h"
+
 namespace ravdel::test {
 
-// The application object of one window test: offscreen, the plain Unix dispatcher (frame
-// delivery counts on its idle notice) and no session bus. Each test makes and ends its own, so
-// that none outlives main().
-class WindowTestApp {
- public:
-  WindowTestApp() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_NO_GLIB", "1");
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-    app_ = std::make_unique<QApplication>(argc_, argv_);
-  }
-
- private:
-  int argc_ = 1;
-  char name_[13] = "window_tests";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> app_;
-};
+using WindowTestApp = QtTestApp<QApplication>;
 
 // Runs the event loop for a moment, long enough for it to block once (the idle notice).
 inline void spinLoop(int ms = 20) {
