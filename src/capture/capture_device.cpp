@@ -1,6 +1,8 @@
 #include "capture/capture_device.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 
 namespace ravdel {
 namespace {
@@ -83,6 +85,12 @@ void CaptureDevice::ListFormats(std::vector<std::string>& list) const {
   if (!running()) return;
   for (const VideoFormat& f : formats())
     list.push_back(formatLine(f));
+}
+
+void logStreamStopped(const std::string& device, std::uint64_t captured, std::uint64_t delivered) {
+  std::fprintf(stderr,
+               "ravdel: %s: stream stopped after %" PRIu64 " frames, %" PRIu64 " delivered\n",
+               device.c_str(), captured, delivered);
 }
 
 }  // namespace ravdel

@@ -122,4 +122,8 @@ void sortFormats(std::vector<VideoFormat>& formats);
 // "640*480  (YUY2)": the code's bytes cut before the first zero byte.
 std::string formatLine(const VideoFormat& format);
 
+// The one line a backend writes to stderr when a stream it ran has stopped: how many frames it
+// took and how many reached the receiver. Support questions start from it.
+void logStreamStopped(const std::string& device, std::uint64_t captured, std::uint64_t delivered);
+
 }  // namespace ravdel

@@ -1,36 +1,62 @@
-// The program: one window that counts particle hits on a covered camera sensor.
+// The program: one window that counts particle hits on a covered camera sensor. It lives in the
+// notification area; the window opens from there.
 #include <QApplication>
-#include <QDir>
+#include <QSessionManager>
 #include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
 
+#include "app/platform/power_events.h"
+#include "app/platform/termination_signals.h"
 #include "app/settings/settings.h"
 #include "app/window/failure_box.h"
 #include "app/window/main_form.h"
 #include "capture/device_catalog.h"
+
+namespace {
+
+int runProgram() {
+  std::string warning;
+  const std::unique_ptr<ravdel::DeviceCatalog> cameras = ravdel::makeSystemCatalog(warning);
+  if (!warning.empty()) ravdel::showFailure(nullptr, warning);
+
+  ravdel::MainFormSetup setup;
+  setup.backend = cameras.get();
+  setup.settingsPath = ravdel::SettingsPath();
+  setup.defaultDirectory =
+      ravdel::withTrailingSeparator(QApplication::applicationDirPath().toStdString());
+  ravdel::TMainForm form(setup);
+  if (form.terminated()) return EXIT_SUCCESS;
+
+  // The end of the session and a kill leave through the normal close path, capture stopped.
+  // Both callbacks run on the GUI thread.
+  const auto endSession = [&form] { ravdel::guarded(&form, [&] { form.QueryEndSession(); }); };
+  const ravdel::TerminationSignals termination([&](int) { endSession(); });
+  QObject::connect(qApp, &QGuiApplication::commitDataRequest, &form,
+                   [&](QSessionManager&) { endSession(); });
+
+  // Suspend and resume through logind; without a system bus there is simply no power handling.
+  const ravdel::PowerEvents power([&form](ravdel::PowerEvent event) {
+    ravdel::guarded(&form, [&] { form.OnPowerEvent(event); });
+  });
+
+  form.ShowAtStart();
+  return QApplication::exec();
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   // The idle notice of frame delivery needs the plain Unix dispatcher (see QtMainLoop).
   qputenv("QT_NO_GLIB", "1");
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Ravdel"));
+  QApplication::setDesktopFileName(QStringLiteral("ravdel"));
+  // Hidden in the tray is not closed: only an exit ends the program (the window quits then).
+  QApplication::setQuitOnLastWindowClosed(false);
   try {
-    std::string warning;
-    const std::unique_ptr<ravdel::DeviceCatalog> cameras = ravdel::makeSystemCatalog(warning);
-    if (!warning.empty()) ravdel::showFailure(nullptr, warning);
-
-    ravdel::MainFormSetup setup;
-    setup.backend = cameras.get();
-    setup.settingsPath = ravdel::SettingsPath();
-    setup.defaultDirectory =
-        ravdel::withTrailingSeparator(QApplication::applicationDirPath().toStdString());
-    ravdel::TMainForm form(setup);
-    if (form.terminated()) return EXIT_SUCCESS;
-    // Until the tray icon exists the window is the only way in, so it shows at start.
-    form.show();
-    return QApplication::exec();
+    return runProgram();
   } catch (const std::exception& e) {
     ravdel::showFailure(nullptr, e.what());
   } catch (...) {

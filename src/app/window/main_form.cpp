@@ -4,18 +4,23 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStyle>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <stdexcept>
 #include <vector>
 
@@ -23,7 +28,9 @@
 #include "app/platform/file_version.h"
 #include "app/qt_main_loop.h"
 #include "app/settings/settings.h"
+#include "app/window/directory_chooser.h"
 #include "app/window/failure_box.h"
+#include "app/window/link_label.h"
 #include "capture/video_image.h"
 #include "detection/frame_analysis.h"
 
@@ -31,6 +38,7 @@ namespace ravdel {
 namespace {
 
 constexpr int kThumbSide = 64;
+constexpr int kBalloonSeconds = 10;
 
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
@@ -45,11 +53,25 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
   return label;
 }
 
-QToolButton* makeGlyphButton(QWidget* parent, const char* name, QStyle::StandardPixmap glyph,
-                             QPoint at) {
+// One of the program's own pictures, drawn from the embedded icon set.
+QIcon glyph(const char* name) {
+  return QIcon(QStringLiteral(":/ravdel/icons/%1.svg").arg(QLatin1String(name)));
+}
+
+QLabel* makeImage(QWidget* parent, const char* name, const QIcon& icon, QRect where) {
+  auto* image = new QLabel(parent);
+  image->setObjectName(QString::fromLatin1(name));
+  image->setGeometry(where);
+  image->setPixmap(icon.pixmap(where.size()));
+  return image;
+}
+
+QToolButton* makeGlyphButton(QWidget* parent, const char* name, const char* icon,
+                             const QString& tip, QPoint at) {
   auto* button = new QToolButton(parent);
   button->setObjectName(QString::fromLatin1(name));
-  button->setIcon(parent->style()->standardIcon(glyph));
+  button->setIcon(glyph(icon));
+  button->setToolTip(tip);
   button->setGeometry(QRect(at, QSize(24, 24)));
   return button;
 }
@@ -83,6 +105,14 @@ class BusyCursor {
 
 }  // namespace
 
+QString makerSite() {
+  return QStringLiteral(RAVDEL_MAKER_SITE);
+}
+
+QString supportMail() {
+  return QStringLiteral(RAVDEL_SUPPORT_MAIL);
+}
+
 TMainForm::TMainForm(const MainFormSetup& setup, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -115,9 +145,10 @@ void TMainForm::createControls() {
   CamLstCB->setObjectName(QStringLiteral("CamLstCB"));
   CamLstCB->setGeometry(4, 4, 162, 24);
   CamLstCB->setEnabled(false);
-  UpdateSB = makeGlyphButton(this, "UpdateSB", QStyle::SP_BrowserReload, {168, 4});
-  RunSB = makeGlyphButton(this, "RunSB", QStyle::SP_MediaPlay, {192, 4});
-  StopSB = makeGlyphButton(this, "StopSB", QStyle::SP_MediaStop, {216, 4});
+  UpdateSB = makeGlyphButton(this, "UpdateSB", "refresh", QStringLiteral("Refresh the camera list"),
+                             {168, 4});
+  RunSB = makeGlyphButton(this, "RunSB", "run", QStringLiteral("Start monitoring"), {192, 4});
+  StopSB = makeGlyphButton(this, "StopSB", "stop", QStringLiteral("Stop monitoring"), {216, 4});
   StopSB->setEnabled(false);
 
   ThumbI = new QLabel(this);
@@ -147,36 +178,92 @@ void TMainForm::createControls() {
   LimitUD->setValue(150);
   // The spin box is edit box and up-down in one; its edit field carries the edit box's name.
   if (auto* edit = LimitUD->findChild<QLineEdit*>()) edit->setObjectName(QStringLiteral("LimitE"));
-  DirSB = makeGlyphButton(this, "DirSB", QStyle::SP_DirOpenIcon, {166, 100});
-  SaveSetSB = makeGlyphButton(this, "SaveSetSB", QStyle::SP_DialogSaveButton, {190, 100});
-  ExitSB = makeGlyphButton(this, "ExitSB", QStyle::SP_DialogCloseButton, {214, 100});
+  DirSB = makeGlyphButton(this, "DirSB", "folder",
+                          QStringLiteral("Choose the directory for events"), {166, 100});
+  SaveSetSB =
+      makeGlyphButton(this, "SaveSetSB", "save", QStringLiteral("Save the settings"), {190, 100});
+  ExitSB = makeGlyphButton(this, "ExitSB", "exit", QStringLiteral("Exit"), {214, 100});
 
-  SoundCB = makeCheckBox(this, "SoundCB", QStringLiteral("Sound"), {4, 126, 74, 20});
-  InverseCB = makeCheckBox(this, "InverseCB", QStringLiteral("Inverse"), {80, 126, 80, 20});
-  GrayCB = makeCheckBox(this, "GrayCB", QStringLiteral("Gray"), {162, 126, 76, 20});
-  DirectoryL = makeLabel(this, "DirectoryL", dots, {4, 148, 234, 16});
+  SoundCB = makeCheckBox(this, "SoundCB", QStringLiteral("Sound"), {4, 126, 74, 18});
+  InverseCB = makeCheckBox(this, "InverseCB", QStringLiteral("Inverse"), {80, 126, 80, 18});
+  GrayCB = makeCheckBox(this, "GrayCB", QStringLiteral("Gray"), {162, 126, 76, 18});
+  DirectoryL = makeLabel(this, "DirectoryL", dots, {4, 144, 234, 14});
 
   LogM = new QPlainTextEdit(this);
   LogM->setObjectName(QStringLiteral("LogM"));
-  LogM->setGeometry(4, 166, 234, 54);
+  LogM->setGeometry(4, 159, 234, 40);
   LogM->setReadOnly(true);
   QFont small = LogM->font();
   small.setPointSize(7);
   LogM->setFont(small);
 
-  AboutGB = new QGroupBox(this);
-  AboutGB->setObjectName(QStringLiteral("AboutGB"));
-  AboutGB->setGeometry(4, 222, 234, 42);
-  NameL =
-      makeLabel(AboutGB, "NameL", QStringLiteral("Ravdel"), {6, 4, 70, 16}, "font-weight: bold;");
-  VersionL = makeLabel(AboutGB, "VersionL", dots, {80, 4, 148, 16});
-  OSL = makeLabel(AboutGB, "OSL", dots, {80, 20, 148, 16});
+  createAboutArea();
 
   SPMTimer = new QTimer(this);
   SPMTimer->setObjectName(QStringLiteral("SPMTimer"));
   SPMTimer->setInterval(kMinuteMs);
+  ResumeTimer = new QTimer(this);
+  ResumeTimer->setObjectName(QStringLiteral("ResumeTimer"));
+  ResumeTimer->setSingleShot(true);
+  ResumeTimer->setInterval(kResumeDelayMs);
 
+  createTray();
   connectHandlers();
+}
+
+void TMainForm::createAboutArea() {
+  AboutGB = new QGroupBox(this);
+  AboutGB->setObjectName(QStringLiteral("AboutGB"));
+  AboutGB->setGeometry(4, 200, 234, 64);
+  QFont small = AboutGB->font();
+  small.setPointSize(8);
+  AboutGB->setFont(small);
+
+  const QString dots = QStringLiteral("...");
+  LogoI = makeImage(AboutGB, "LogoI", glyph("ravdel"), {6, 8, 32, 32});
+  NameL = makeLabel(AboutGB, "NameL", QStringLiteral("Ravdel"), {44, 4, 70, 14},
+                    "color: black; font-weight: bold;");
+  AuthorL = makeLabel(AboutGB, "AuthorL", QStringLiteral("Ravdel team"), {44, 18, 90, 14},
+                      "color: blue;");
+  VersionL = makeLabel(AboutGB, "VersionL", dots, {136, 4, 94, 14});
+  OSI = makeImage(AboutGB, "OSI", glyph("system"), {136, 18, 14, 14});
+  OSL = makeLabel(AboutGB, "OSL", dots, {152, 18, 78, 14});
+
+  WebI = makeImage(AboutGB, "WebI", glyph("web"), {44, 33, 14, 14});
+  HomeL = new LinkLabel(makerSite(), AboutGB);
+  MailI = makeImage(AboutGB, "MailI", glyph("mail"), {44, 47, 14, 14});
+  MailL = new LinkLabel(supportMail(), AboutGB);
+  const auto setUpLink = [](LinkLabel* link, const char* name, QRect where) {
+    link->setObjectName(QString::fromLatin1(name));
+    link->setGeometry(where);
+    link->setStyleSheet(QStringLiteral("color: blue; text-decoration: underline;"));
+  };
+  setUpLink(HomeL, "HomeL", {60, 33, 170, 14});
+  setUpLink(MailL, "MailL", {60, 47, 170, 14});
+}
+
+void TMainForm::createTray() {
+  const QIcon icon = glyph("ravdel");
+  setWindowIcon(icon);
+  PopupMenu = new QMenu(this);
+  PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+  const auto addEntry = [this](const char* name, const char* image, const QString& caption) {
+    QAction* action = PopupMenu->addAction(glyph(image), caption);
+    action->setObjectName(QString::fromLatin1(name));
+    return action;
+  };
+  Restore = addEntry("Restore", "restore", QStringLiteral("Restore"));
+  PopupMenu->addSeparator();
+  Minimize = addEntry("Minimize", "minimize", QStringLiteral("Minimize"));
+  PopupMenu->addSeparator();
+  Quit = addEntry("Quit", "exit", QStringLiteral("Exit"));
+
+  TrayI = new QSystemTrayIcon(icon, this);
+  TrayI->setObjectName(QStringLiteral("TrayI"));
+  TrayI->setToolTip(QStringLiteral("Ravdel"));
+  TrayI->setContextMenu(PopupMenu);
+  showEventBalloon = [this](const BalloonRequest& request) { showBalloon(*TrayI, request); };
+  openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 }
 
 void TMainForm::connectHandlers() {
@@ -186,11 +273,29 @@ void TMainForm::connectHandlers() {
   connect(UpdateSB, &QToolButton::clicked, this, on(&TMainForm::UpdateSBClick));
   connect(RunSB, &QToolButton::clicked, this, on(&TMainForm::RunSBClick));
   connect(StopSB, &QToolButton::clicked, this, on(&TMainForm::StopSBClick));
+  connect(DirSB, &QToolButton::clicked, this, on(&TMainForm::DirSBClick));
   connect(SaveSetSB, &QToolButton::clicked, this, on(&TMainForm::SaveSetSBClick));
   connect(ExitSB, &QToolButton::clicked, this, on(&TMainForm::ExitSBClick));
   // activated, not currentIndexChanged: only the user's picks change CameraIndex.
   connect(CamLstCB, &QComboBox::activated, this, on(&TMainForm::CamLstCBChange));
   connect(SPMTimer, &QTimer::timeout, this, on(&TMainForm::SPMTimerTimer));
+  connect(ResumeTimer, &QTimer::timeout, this, [this] {
+    if (Running) enableMinuteTimer();
+  });
+  connect(Restore, &QAction::triggered, this, on(&TMainForm::RestoreClick));
+  connect(Minimize, &QAction::triggered, this, on(&TMainForm::MinimizeClick));
+  connect(Quit, &QAction::triggered, this, on(&TMainForm::QuitClick));
+  connect(TrayI, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            // A left click; the right one opens the menu by itself.
+            if (reason == QSystemTrayIcon::Trigger) guarded(this, [this] { TrayIClick(); });
+          });
+  HomeL->onMouseMove = on(&TMainForm::HomeLMouseMove);
+  HomeL->onMouseLeave = on(&TMainForm::HomeLMouseLeave);
+  HomeL->onClick = on(&TMainForm::HomeLClick);
+  MailL->onMouseMove = on(&TMainForm::MailLMouseMove);
+  MailL->onMouseLeave = on(&TMainForm::MailLMouseLeave);
+  MailL->onClick = on(&TMainForm::MailLClick);
 }
 
 void TMainForm::FormCreate() {
@@ -229,12 +334,23 @@ void TMainForm::FormCreate() {
   WorkBitmap = FrameBitmap();
   paintThumbnailWhite();
   CaptureReady = true;
+  TrayI->show();
+}
+
+void TMainForm::ShowAtStart() {
+  // With no notification area a hidden window could never be opened.
+  if (!terminated_ && !QSystemTrayIcon::isSystemTrayAvailable()) TrayIClick();
 }
 
 void TMainForm::FormCloseQuery(bool& canClose) {
   canClose = ExitRequested;
   // Without an exit request closing only puts the program away (into the tray).
-  if (!canClose) showMinimized();
+  if (!canClose) minimizeApplication();
+}
+
+void TMainForm::QueryEndSession() {
+  ExitRequested = true;
+  close();
 }
 
 void TMainForm::FormClose() {
@@ -259,14 +375,99 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   });
   if (canClose) {
     event->accept();
+    // The tray keeps the program alive without a window, so closing must end it explicitly.
+    QCoreApplication::quit();
   } else {
     event->ignore();
+  }
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // Minimize to the tray: the window and its taskbar button go, the icon stays. Hidden
+  // after the state change has been dealt with, not inside it.
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && inTray()) {
+    QTimer::singleShot(0, this, [this] {
+      if (isMinimized()) hide();
+    });
+  }
+}
+
+bool TMainForm::inTray() const {
+  return TrayI->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TMainForm::minimizeApplication() {
+  if (inTray()) {
+    hide();
+  } else {
+    showMinimized();  // no notification area: to the taskbar
   }
 }
 
 void TMainForm::ExitSBClick() {
   ExitRequested = true;
   close();
+}
+
+void TMainForm::QuitClick() {
+  ExitSBClick();
+}
+
+void TMainForm::TrayIClick() {
+  if (!shownBefore_) {
+    shownBefore_ = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      QRect frame(QPoint(), size());
+      frame.moveCenter(screen->availableGeometry().center());
+      move(frame.topLeft());
+    }
+  }
+  show();
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  raise();
+  activateWindow();
+}
+
+void TMainForm::RestoreClick() {
+  TrayIClick();
+}
+
+void TMainForm::MinimizeClick() {
+  minimizeApplication();
+}
+
+void TMainForm::HomeLMouseMove() {
+  HomeL->setStyleSheet(QStringLiteral("color: red; text-decoration: underline;"));
+  setScreenCursor(Qt::PointingHandCursor);
+}
+
+void TMainForm::HomeLMouseLeave() {
+  HomeL->setStyleSheet(QStringLiteral("color: blue; text-decoration: underline;"));
+  resetScreenCursor();
+}
+
+void TMainForm::HomeLClick() {
+  openUrl(QUrl(makerSite() + QStringLiteral("/RVD.php")));
+}
+
+void TMainForm::MailLMouseMove() {
+  setScreenCursor(Qt::PointingHandCursor);
+}
+
+void TMainForm::MailLMouseLeave() {
+  resetScreenCursor();
+}
+
+void TMainForm::MailLClick() {
+  openUrl(QUrl(QStringLiteral("mailto:") + supportMail() + QStringLiteral("?subject=RVD_Support")));
+}
+
+void TMainForm::DirSBClick() {
+  if (const auto chosen = DirectoryChooser::ChooseDirectory(this)) {
+    OutputDirectory = withTrailingSeparator(*chosen);
+    DirectoryL->setText(qs(directoryLabel(OutputDirectory)));
+  }
 }
 
 void TMainForm::FillCameraList() {
@@ -321,8 +522,7 @@ void TMainForm::RunSBClick() {
   UpTimeL->setText(QStringLiteral("0 h"));
   EvsL->setText(QStringLiteral("0"));
   EPDL->setText(QStringLiteral("-"));
-  // Enabling a running timer must not restart its period.
-  if (!SPMTimer->isActive()) SPMTimer->start();
+  enableMinuteTimer();
 
   std::vector<std::string> formats;
   capture_->GetListOfFormats(formats);
@@ -341,6 +541,21 @@ void TMainForm::RunSBClick() {
   }
   Running = true;
   setMonitoringControls(true);
+}
+
+void TMainForm::enableMinuteTimer() {
+  // Enabling a running timer must not restart its period.
+  if (!SPMTimer->isActive()) SPMTimer->start();
+}
+
+void TMainForm::OnPowerEvent(PowerEvent event) {
+  if (event == PowerEvent::Suspend) {
+    SPMTimer->stop();
+    ResumeTimer->stop();  // a resume still waiting when the machine sleeps again
+  } else {
+    // A timer, not a sleep: the window stays responsive while the camera settles.
+    ResumeTimer->start();
+  }
 }
 
 void TMainForm::StopSBClick() {
@@ -465,7 +680,9 @@ void TMainForm::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
     sound_->play();
   }
   if (showEventBalloon) {
-    showEventBalloon(QStringLiteral("Information"), QStringLiteral("Event detected!"));
+    showEventBalloon(balloonRequest(QStringLiteral("Information"),
+                                    QStringLiteral("Event detected!"), BalloonIcon::Information,
+                                    kBalloonSeconds));
   }
 }
 

@@ -8,30 +8,41 @@
 #include <string>
 
 #include "app/platform/os_release.h"
+#include "app/platform/power_events.h"
 #include "app/platform/single_instance.h"
+#include "app/window/tray_balloon.h"
 #include "capture/capture_device.h"
 #include "capture/frame_bitmap.h"
 #include "detection/event_records.h"
 
+class QAction;
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
 class QGroupBox;
 class QImage;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QSpinBox;
+class QSystemTrayIcon;
 class QTimer;
 class QToolButton;
+class QUrl;
 
 namespace ravdel {
 
 class EventSound;
+class LinkLabel;
 class QtMainLoop;
 class TVideoImage;
 
 // What the window is started with. The program passes the real ones; tests a fake camera and
 // files of their own.
+// The maker's site and support address; a build may set its own (see the README).
+QString makerSite();
+QString supportMail();
+
 struct MainFormSetup {
   CaptureBackend* backend = nullptr;  // not owned; must outlive the window
   std::string settingsPath;
@@ -46,6 +57,7 @@ class TMainForm final : public QWidget, private EventDisplay {
   static constexpr int kClientWidth = 242;
   static constexpr int kClientHeight = 267;
   static constexpr int kMinuteMs = 60000;
+  static constexpr int kResumeDelayMs = 3000;
 
   explicit TMainForm(const MainFormSetup& setup, QWidget* parent = nullptr);
   ~TMainForm() override;
@@ -58,8 +70,16 @@ class TMainForm final : public QWidget, private EventDisplay {
 
   // Start-up: the instance lock, the settings, the capture object, the camera list.
   void FormCreate();
+  // After start-up: the window stays hidden behind the tray icon, unless there is no
+  // notification area to open it from.
+  void ShowAtStart();
   void FormCloseQuery(bool& canClose);
   void FormClose();
+  // The end of the session (or a termination signal): leave through the normal close path.
+  void QueryEndSession();
+  // Suspend and resume: the minute tick pauses while the machine sleeps and comes back
+  // kResumeDelayMs after it wakes, if monitoring runs. Capture and counters are left alone.
+  void OnPowerEvent(PowerEvent event);
 
   void FillCameraList();
   void UpdateSBClick();
@@ -67,8 +87,21 @@ class TMainForm final : public QWidget, private EventDisplay {
   void RunSBClick();
   void StopSBClick();
   void StopMonitoring();
+  void DirSBClick();
   void SaveSetSBClick();
   void ExitSBClick();
+  // The tray icon and its menu.
+  void TrayIClick();
+  void RestoreClick();
+  void MinimizeClick();
+  void QuitClick();
+  // The links of the about area.
+  void HomeLMouseMove();
+  void HomeLMouseLeave();
+  void HomeLClick();
+  void MailLMouseMove();
+  void MailLMouseLeave();
+  void MailLClick();
   void SPMTimerTimer();
   // The frame event of the capture object; the arguments are those of OnNewVideoFrame and
   // unused: the picture comes from GetBitmap.
@@ -79,8 +112,10 @@ class TMainForm final : public QWidget, private EventDisplay {
   const EventRecords& records() const { return records_; }
   const std::string& settingsPath() const { return settingsPath_; }
 
-  // The tray's balloon for each recorded event (title, text); the tray icon fills this in.
-  std::function<void(const QString& title, const QString& text)> showEventBalloon;
+  // Where each recorded event's balloon goes; the tray icon by default.
+  std::function<void(const BalloonRequest&)> showEventBalloon;
+  // Opens a web or mail link; the desktop's handler by default. Its answer is ignored.
+  std::function<void(const QUrl&)> openUrl;
 
   // Controls, named as their objectName.
   QComboBox* CamLstCB = nullptr;
@@ -110,10 +145,23 @@ class TMainForm final : public QWidget, private EventDisplay {
   QToolButton* ExitSB = nullptr;
   QPlainTextEdit* LogM = nullptr;
   QGroupBox* AboutGB = nullptr;
+  QLabel* LogoI = nullptr;
   QLabel* NameL = nullptr;
+  QLabel* AuthorL = nullptr;
   QLabel* VersionL = nullptr;
+  QLabel* OSI = nullptr;
   QLabel* OSL = nullptr;
+  QLabel* WebI = nullptr;
+  LinkLabel* HomeL = nullptr;
+  QLabel* MailI = nullptr;
+  LinkLabel* MailL = nullptr;
   QTimer* SPMTimer = nullptr;
+  QTimer* ResumeTimer = nullptr;  // single shot: the delayed half of a resume
+  QSystemTrayIcon* TrayI = nullptr;
+  QMenu* PopupMenu = nullptr;
+  QAction* Restore = nullptr;
+  QAction* Minimize = nullptr;
+  QAction* Quit = nullptr;
 
   // Window-wide state.
   FrameBitmap WorkBitmap;
@@ -130,14 +178,20 @@ class TMainForm final : public QWidget, private EventDisplay {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void createControls();
+  void createAboutArea();
+  void createTray();
+  void minimizeApplication();
+  bool inTray() const;
   void connectHandlers();
   void paintThumbnailWhite();
   void showThumbnail(const FrameBitmap& thumbnail);
   void selectCameraIndex();
   void setMonitoringControls(bool monitoring);
+  void enableMinuteTimer();
   void plainMessage(const QString& text);
 
   // EventDisplay: where RecordEvent shows its results.
@@ -150,6 +204,7 @@ class TMainForm final : public QWidget, private EventDisplay {
   std::string defaultDirectory_;
   SingleInstance InstanceMutex;
   bool terminated_ = false;
+  bool shownBefore_ = false;  // centred on the screen the first time only
   LocaleSeparators separators_;
   EventRecords records_;
   std::unique_ptr<QImage> thumbPicture_;  // ThumbI's own 64 x 64 picture

@@ -244,6 +244,7 @@ void SimulatedDevice::stopWorker() {
   stopWake_.notify_all();
   worker_.join();
   streaming_.store(false);
+  logStreamStopped(setup_->description.name, produced_.load(), delivered_.load());
 }
 
 // ---- SimulatedDevice, worker thread ----

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -138,9 +137,7 @@ void V4l2Stream::stopWorker() {
   if (!worker_.joinable()) return;
   wake_.signal();
   worker_.join();
-  std::fprintf(stderr,
-               "ravdel: %s: stream stopped after %" PRIu64 " frames, %" PRIu64 " delivered\n",
-               label_.c_str(), captured_, delivered_);
+  logStreamStopped(label_, captured_, delivered_);
 }
 
 // After the device has gone these fail as expected; only failures of a live device are logged.

@@ -220,10 +220,12 @@ TEST_F(MainFormTest, FramesAreIgnoredWhileBusyOrBeforeCaptureIsReady) {
 TEST_F(MainFormTest, EventFrameIsCountedLoggedAndStored) {
   auto form = makeForm();
   int balloons = 0;
-  form->showEventBalloon = [&](const QString& title, const QString& text) {
+  form->showEventBalloon = [&](const BalloonRequest& balloon) {
     ++balloons;
-    EXPECT_EQ(title, "Information");
-    EXPECT_EQ(text, "Event detected!");
+    EXPECT_EQ(balloon.title, "Information");
+    EXPECT_EQ(balloon.text, "Event detected!");
+    EXPECT_EQ(balloon.icon, BalloonIcon::Information);
+    EXPECT_EQ(balloon.timeoutMs, 10000);
   };
   run(*form);
   deliver(0);  // the dark first frame passes the lens check

@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# The real program under a real X server with a notification area, used with the mouse and
+# keyboard as a person would: the tray icon, the window, Run and Stop with the simulated camera,
+# the directory chooser, saving the settings, a second instance, the tray menu, an uncovered
+# lens, and a termination signal. Screenshots of each step go to the artifact folder.
+#
+# Usage: desktop_e2e.sh RAVDEL_BINARY ARTIFACT_DIR
+# Exit 77 (skipped) when the X tools are not installed.
+set -euo pipefail
+
+ravdel=$1
+artifacts=$2
+for tool in Xvfb trayer xdotool import xclip; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+mkdir -p "$artifacts"
+rm -f "$artifacts"/*.png
+
+work=$(mktemp -d)
+export XDG_RUNTIME_DIR="$work/runtime"
+export XDG_CONFIG_HOME="$work/config"
+export DBUS_SESSION_BUS_ADDRESS=disabled:
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+pids=()
+cleanup() {
+  kill "${pids[@]}" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAILED: $*" >&2
+  import -window root "$artifacts/failure.png" 2>/dev/null || true
+  for log in "$work"/ravdel-*.log; do
+    [ -f "$log" ] && { echo "--- $log"; cat "$log"; } >&2
+  done
+  exit 1
+}
+step() { echo "== $*"; }
+
+# Polls a command for up to $1 seconds.
+wait_for() {
+  local seconds=$1
+  shift
+  local tries=$((seconds * 20))
+  for _ in $(seq "$tries"); do
+    "$@" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+shot() { import -window root "$artifacts/$1.png"; }
+
+# Visible windows named exactly "$1", one "id x y w h" line each.
+# (Names are compared here: xdotool's own name search misses the tray icon's window.)
+windows_named() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '.*' 2>/dev/null); do
+    [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] || continue
+    xdotool getwindowgeometry --shell "$id" |
+      awk -F= -v id="$id" '{v[$1]=$2} END {print id, v["X"], v["Y"], v["WIDTH"], v["HEIGHT"]}'
+  done
+}
+main_window() { windows_named Ravdel | awk '$4 == 242 && $5 == 267 {print; exit}'; }
+tray_icon() { windows_named Ravdel | awk '$3 < 32 && $4 <= 32 {print; exit}'; }
+window_shown() { [ -n "$(main_window)" ]; }
+window_hidden() { [ -z "$(main_window)" ]; }
+panel_shown() { [ -n "$(windows_named panel)" ]; }
+tray_shown() { [ -n "$(tray_icon)" ]; }
+choosers_open() { [ "$(windows_named 'Select Directory' | wc -l)" -eq "$1" ]; }
+
+# A message box of the program: captioned "Ravdel", but neither the window nor the icon.
+message_box() { windows_named Ravdel | awk '!($4 == 242 && $5 == 267) && !($3 < 32 && $4 <= 32)'; }
+message_box_shown() { [ -n "$(message_box)" ]; }
+message_box_gone() { [ -z "$(message_box)" ]; }
+
+click_tray() {
+  local id x y w h
+  read -r id x y w h <<<"$(tray_icon)"
+  [ -n "$id" ] || fail "no tray icon"
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click "$1"
+}
+
+# Clicks a point of the window's client area (the layout is fixed).
+click_at() {
+  local id x y w h
+  read -r id x y w h <<<"$(main_window)"
+  [ -n "$id" ] || fail "the window is not shown"
+  xdotool mousemove $((x + $1)) $((y + $2)) click 1
+  sleep 0.2
+}
+click_run() { click_at 204 16; }
+click_stop() { click_at 228 16; }
+click_dir() { click_at 178 112; }
+click_save() { click_at 202 112; }
+
+# The text of the control under the point, by selecting all of it and copying.
+copy_text_at() {
+  click_at "$1" "$2"
+  xdotool key ctrl+a ctrl+c
+  sleep 0.2
+  xclip -o -selection clipboard 2>/dev/null || true
+}
+
+pngs_in() { find "$1" -maxdepth 1 -name '*.png' 2>/dev/null | wc -l; }
+at_least_pngs() { [ "$(pngs_in "$1")" -ge "$2" ]; }
+
+start_ravdel() {
+  local log="$work/ravdel-$1.log"
+  "$ravdel" >"$log" 2>&1 &
+  ravdel_pid=$!
+  pids+=("$ravdel_pid")
+}
+ravdel_gone() { ! kill -0 "$ravdel_pid" 2>/dev/null; }
+
+step "X server and notification area"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+pids+=($!)
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+trayer --edge top --align right --widthtype pixel --width 120 --height 32 \
+  --SetDockType true --transparent false >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 panel_shown || fail "trayer did not start"
+
+events="$work/events/run 1"
+settings="$XDG_CONFIG_HOME/RVD.ini"
+export RAVDEL_SIMULATED_CAMERA='synthetic:format=YUY2,size=640x480,fps=30,hits=4,seed=7,also=none'
+
+step "start: only the tray icon"
+start_ravdel first
+wait_for 10 tray_shown || fail "no tray icon after start"
+sleep 0.5
+window_hidden || fail "the window shows at start"
+shot 01-tray-only
+
+step "a left click on the icon shows the window"
+click_tray 1
+wait_for 5 window_shown || fail "the tray click did not show the window"
+shot 02-window
+
+step "the directory chooser creates the output directory"
+click_dir
+wait_for 5 choosers_open 1 || fail "no directory chooser"
+xdotool key alt+n ctrl+a
+xdotool type --delay 5 "$events"
+xdotool key Return
+wait_for 5 choosers_open 2 || fail "no prompt to create it"
+shot 03-create-prompt
+xdotool key Return # Yes
+wait_for 5 choosers_open 0 || fail "the chooser stayed open"
+[ -d "$events" ] || fail "the directory was not created"
+
+step "limit 100, then Run records events"
+click_at 60 112
+xdotool key ctrl+a
+xdotool type "100"
+xdotool key Tab
+click_run
+wait_for 30 at_least_pngs "$events" 3 || fail "no events recorded"
+shot 04-events-and-balloon
+click_stop
+sleep 1
+count=$(pngs_in "$events")
+sleep 1
+[ "$(pngs_in "$events")" -eq "$count" ] || fail "events still recorded after Stop"
+find "$events" -maxdepth 1 -name '*.png' -printf '%f\n' | grep -qvE '^[0-9]{15}\.png$' &&
+  fail "an event file is not named by its time"
+log=$(copy_text_at 100 178)
+[ "$(grep -c '^Event at ' <<<"$log")" -eq "$count" ] || fail "log lines do not match the $count events"
+[ "$(grep -cE '^R:[0-9]+ G:[0-9]+ B:[0-9]+$' <<<"$log")" -eq "$count" ] || fail "colour lines missing"
+shot 05-stopped
+
+step "SaveSetSB writes the settings"
+click_save
+wait_for 5 test -f "$settings" || fail "no settings file"
+grep -qx 'Limit=100' "$settings" || fail "limit not saved"
+grep -qx "Directory=$events/" "$settings" || fail "directory not saved"
+
+step "a second instance ends at once, silently"
+shown_before=$(xdotool search --onlyvisible --name '.*' | sort)
+start=$(date +%s%N)
+second_output=$(timeout 10 "$ravdel" 2>&1) || fail "the second instance failed or hung"
+[ $((($(date +%s%N) - start) / 1000000)) -lt 5000 ] || fail "the second instance took too long"
+[ -z "$second_output" ] || fail "the second instance said: $second_output"
+[ "$(xdotool search --onlyvisible --name '.*' | sort)" = "$shown_before" ] ||
+  fail "the second instance showed something"
+
+step "Minimize from the tray menu hides the window; a click brings it back"
+click_tray 3
+sleep 0.5
+shot 06-tray-menu
+xdotool key Down Down Return
+wait_for 5 window_hidden || fail "Minimize did not hide the window"
+click_tray 1
+wait_for 5 window_shown || fail "the window did not come back"
+
+step "Exit from the tray menu while monitoring ends the process with capture stopped"
+click_run
+wait_for 10 at_least_pngs "$events" $((count + 1)) || fail "no events after the second Run"
+click_tray 3
+sleep 0.5
+xdotool key Up Return
+wait_for 10 ravdel_gone || fail "Exit did not end the process"
+wait "$ravdel_pid" || fail "the program ended with status $?"
+# Each Run stops and starts the stream once to select the last format, so a Run that is
+# stopped again leaves two lines and the last one counts frames.
+tail -n1 "$work/ravdel-first.log" | grep -qE 'stream stopped after [1-9][0-9]* frames' ||
+  fail "capture was not stopped at Exit"
+
+step "next start: settings read back; an uncovered lens stops monitoring"
+export RAVDEL_SIMULATED_CAMERA='synthetic:format=YUY2,size=640x480,fps=30,uncovered,also=none'
+before=$(pngs_in "$events")
+start_ravdel second
+wait_for 10 tray_shown || fail "no tray icon at the next start"
+click_tray 1
+wait_for 5 window_shown || fail "no window at the next start"
+limit=$(copy_text_at 60 112)
+[ "$limit" = "100" ] || fail "the limit read back as '$limit'"
+click_run
+wait_for 10 message_box_shown || fail "no message for the uncovered lens"
+shot 07-uncovered-lens
+xdotool key Return
+wait_for 5 message_box_gone || fail "the message did not close"
+[ "$(pngs_in "$events")" -eq "$before" ] || fail "an uncovered frame was recorded as an event"
+grep -q 'stream stopped after' "$work/ravdel-second.log" || fail "the lens check did not stop capture"
+
+step "SIGTERM leaves through the normal close path"
+kill -TERM "$ravdel_pid"
+wait_for 10 ravdel_gone || fail "SIGTERM did not end the process"
+wait "$ravdel_pid" || fail "the program ended with status $? after SIGTERM"
+echo "all steps passed; screenshots in $artifacts"
