@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Installs what building, testing, fuzzing and benchmarking need on Debian 12.
+# Installs what building, testing (the desktop end to end too), fuzzing and benchmarking
+# need on Debian 12.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang-format
   clang libclang-rt-14-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
-  qt6-base-dev qt6-multimedia-dev
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins
   libgtest-dev libbenchmark-dev libyuv-dev libopencv-core-dev libopencv-imgproc-dev
+  # the desktop program's end-to-end test: an X server, a notification area, input and
+  # screenshots; a private bus for the suspend and resume test (no dbus-x11: it would start
+  # a session bus that outlives the program)
+  xvfb xauth trayer xdotool xclip imagemagick fonts-dejavu-core dbus-daemon
 )
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -13,7 +13,12 @@ namespace ravdel::test {
 // A camera the test drives: frames are handed to the receiver on the calling thread.
 class FakeDevice final : public CaptureDevice {
  public:
-  explicit FakeDevice(std::vector<std::string> names) : names_(std::move(names)) {}
+  FakeDevice(std::vector<std::string> names, int& live) : names_(std::move(names)), live_(live) {
+    ++live_;
+  }
+  ~FakeDevice() override { --live_; }
+  FakeDevice(const FakeDevice&) = delete;
+  FakeDevice& operator=(const FakeDevice&) = delete;
   HResult StartVideoAt(std::int32_t position, std::string& foundName) override {
     foundName = trimDeviceText(names_[static_cast<std::size_t>(position - 1)]);
     running_ = true;
@@ -53,6 +58,7 @@ class FakeDevice final : public CaptureDevice {
   std::vector<VideoFormat> formats_{{4, 2, 24, 0, kRgbCapabilityCode}};
   ReceiverSlot slot_;
   bool running_ = false;
+  int& live_;
 };
 
 class FakeBackend final : public CaptureBackend {
@@ -62,7 +68,7 @@ class FakeBackend final : public CaptureBackend {
     return names.empty() ? kSFalse : kSOk;
   }
   std::unique_ptr<CaptureDevice> CreateDevice() override {
-    auto device = std::make_unique<FakeDevice>(names);
+    auto device = std::make_unique<FakeDevice>(names, liveDevices);
     last = device.get();
     return device;
   }
@@ -70,6 +76,7 @@ class FakeBackend final : public CaptureBackend {
   // The device most recently created; it dies with whoever owns it (TVideoImage frees it in
   // VideoStop), so read it only while that owner keeps it open.
   FakeDevice* last = nullptr;
+  int liveDevices = 0;  // devices made and not yet freed: 0 once the camera is given back
 };
 
 }  // namespace ravdel::test

@@ -9,14 +9,19 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QSpinBox>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <memory>
 
 #include "app/settings/settings.h"
+#include "app/window/directory_chooser.h"
+#include "app/window/link_label.h"
 #include "capture/video_image.h"
 #include "support/fake_camera.h"
 #include "window_test_app.h"
@@ -310,6 +315,142 @@ TEST_F(MainFormTest, SaveSetWritesTheControlsAndReportsAFailedWrite) {
   EXPECT_TRUE(seen.shown);
   EXPECT_EQ(seen.title, "Ravdel");
   EXPECT_EQ(seen.text.toStdString(), "Unable to write to " + s.settingsPath + ".");
+}
+
+TEST_F(MainFormTest, WithoutANotificationAreaTheWindowShowsAndMinimizesToTheTaskbar) {
+  ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "offscreen has no tray";
+  auto form = makeForm();
+  form->ShowAtStart();
+  EXPECT_TRUE(form->isVisible()) << "else the program could never be reached";
+
+  // The close button only puts the window away, to the taskbar here; monitoring goes on.
+  run(*form);
+  EXPECT_FALSE(form->close());
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(form->isMinimized());
+  EXPECT_TRUE(form->Running);
+  form->MinimizeClick();
+  EXPECT_TRUE(form->isVisible());
+  form->RestoreClick();
+  EXPECT_FALSE(form->isMinimized());
+
+  // The end of the session closes for real, capture stopped, even from the minimized window.
+  form->showMinimized();
+  form->QueryEndSession();
+  EXPECT_TRUE(form->ExitRequested);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->CaptureReady);
+  EXPECT_EQ(form->captureObject(), nullptr);
+  EXPECT_EQ(backend_.liveDevices, 0) << "the camera was given back";
+}
+
+TEST_F(MainFormTest, TrayMenuOffersRestoreMinimizeAndExitWhichCloses) {
+  auto form = makeForm();
+  QStringList entries;
+  for (const QAction* action : form->PopupMenu->actions())
+    entries << (action->isSeparator() ? "-" : action->objectName() + "=" + action->text());
+  EXPECT_EQ(entries.join(' '), "Restore=Restore - Minimize=Minimize - Quit=Exit");
+  for (const QAction* action : {form->Restore, form->Minimize, form->Quit})
+    EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
+  EXPECT_EQ(form->TrayI->contextMenu(), form->PopupMenu);
+
+  run(*form);
+  form->Quit->trigger();
+  EXPECT_TRUE(form->ExitRequested);
+  EXPECT_FALSE(form->CaptureReady);
+  EXPECT_EQ(backend_.liveDevices, 0);
+
+  const BalloonRequest cut =
+      balloonRequest(QString(70, 't'), QString(300, 'x'), BalloonIcon::Warning, 3);
+  EXPECT_EQ(cut.title.size(), 63);
+  EXPECT_EQ(cut.text.size(), 255);
+  EXPECT_EQ(cut.timeoutMs, 3000);
+}
+
+TEST_F(MainFormTest, SuspendPausesTheMinuteTickAndResumeBringsItBackWhileRunning) {
+  auto form = makeForm();
+  form->ResumeTimer->setInterval(1);  // the real delay is three seconds
+  run(*form);
+  ASSERT_TRUE(form->SPMTimer->isActive());
+  form->OnPowerEvent(PowerEvent::Suspend);
+  EXPECT_FALSE(form->SPMTimer->isActive());
+  form->OnPowerEvent(PowerEvent::Resume);
+  EXPECT_FALSE(form->SPMTimer->isActive()) << "only after the delay";
+  test::spinLoop();
+  EXPECT_TRUE(form->SPMTimer->isActive());
+  EXPECT_TRUE(form->Running) << "capture is left alone";
+
+  // Stop leaves the tick running; a suspend stops it and a resume without monitoring does not
+  // bring it back. A suspend also cancels a resume still waiting.
+  form->StopSB->click();
+  ASSERT_TRUE(form->SPMTimer->isActive());
+  form->OnPowerEvent(PowerEvent::Suspend);
+  form->OnPowerEvent(PowerEvent::Resume);
+  test::spinLoop();
+  EXPECT_FALSE(form->SPMTimer->isActive());
+  run(*form);
+  form->OnPowerEvent(PowerEvent::Resume);
+  form->OnPowerEvent(PowerEvent::Suspend);
+  test::spinLoop();
+  EXPECT_FALSE(form->SPMTimer->isActive());
+}
+
+TEST_F(MainFormTest, LinksChangeColourAndCursorAndOpenTheirAddresses) {
+  auto form = makeForm();
+  QList<QUrl> opened;
+  form->openUrl = [&](const QUrl& url) { opened << url; };
+  const auto colour = [](const QLabel* label) { return label->styleSheet(); };
+
+  form->HomeL->onMouseMove();
+  form->HomeL->onMouseMove();
+  EXPECT_TRUE(colour(form->HomeL).contains("color: red"));
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::PointingHandCursor);
+  form->HomeL->onMouseLeave();
+  EXPECT_TRUE(colour(form->HomeL).contains("color: blue"));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "moves must not stack overrides";
+
+  const QString mailColour = colour(form->MailL);
+  form->MailL->onMouseMove();
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(colour(form->MailL), mailColour);
+  form->MailL->onMouseLeave();
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  form->HomeL->onClick();
+  form->MailL->onClick();
+  ASSERT_EQ(opened.size(), 2);
+  EXPECT_EQ(opened[0].path(), "/RVD.php");
+  EXPECT_EQ(opened[1].toString(), "mailto:" + supportMail() + "?subject=RVD_Support");
+  EXPECT_EQ(form->HomeL->text(), makerSite());
+  EXPECT_EQ(form->MailL->text(), supportMail());
+  EXPECT_FALSE(form->LogoI->pixmap().isNull());
+}
+
+TEST_F(MainFormTest, DirectoryChosenBecomesTheOutputDirectoryUntilCancelled) {
+  auto form = makeForm();
+  const std::string chosen = path("a-folder-with-a-name-longer-than-25");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(chosen)));
+  const auto answerChooser = [](const std::string& text) {
+    QTimer::singleShot(20, [text] {
+      auto* chooser = dynamic_cast<DirectoryChooser*>(QApplication::activeModalWidget());
+      ASSERT_NE(chooser, nullptr);
+      if (text.empty()) {
+        chooser->reject();
+        return;
+      }
+      chooser->findChild<QLineEdit*>("DirectoryNameE")->setText(QString::fromStdString(text));
+      chooser->accept();
+    });
+  };
+  answerChooser(chosen);
+  form->DirSB->click();
+  EXPECT_EQ(form->OutputDirectory, chosen + "/");
+  EXPECT_EQ(form->DirectoryL->text().toStdString(), chosen.substr(0, 25) + "...");
+
+  answerChooser("");
+  form->DirSB->click();
+  EXPECT_EQ(form->OutputDirectory, chosen + "/") << "Cancel changes nothing";
 }
 
 }  // namespace
