@@ -1,7 +1,10 @@
 // The program: one window that counts particle hits on a covered camera sensor. It lives in the
 // notification area; the window opens from there.
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QSessionManager>
+#include <QStandardPaths>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -16,6 +19,19 @@
 
 namespace {
 
+// Event pictures go beside the program until the user picks a folder. An installed program's
+// folder (/usr/bin) is not writable, and every event would fail to be stored: then they go to
+// the user's pictures folder instead, in a folder of their own.
+std::string defaultOutputDirectory() {
+  QString directory = QApplication::applicationDirPath();
+  if (!QFileInfo(directory).isWritable()) {
+    directory = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
+                QStringLiteral("/Ravdel");
+    QDir().mkpath(directory);
+  }
+  return ravdel::withTrailingSeparator(directory.toStdString());
+}
+
 int runProgram() {
   std::string warning;
   const std::unique_ptr<ravdel::DeviceCatalog> cameras = ravdel::makeSystemCatalog(warning);
@@ -24,8 +40,7 @@ int runProgram() {
   ravdel::MainFormSetup setup;
   setup.backend = cameras.get();
   setup.settingsPath = ravdel::SettingsPath();
-  setup.defaultDirectory =
-      ravdel::withTrailingSeparator(QApplication::applicationDirPath().toStdString());
+  setup.defaultDirectory = defaultOutputDirectory();
   ravdel::TMainForm form(setup);
   if (form.terminated()) return EXIT_SUCCESS;
 
