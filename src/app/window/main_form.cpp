@@ -53,6 +53,11 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
   return label;
 }
 
+// A link label's look: underlined, in the given colour.
+QString linkStyle(const char* colour) {
+  return QStringLiteral("color: %1; text-decoration: underline;").arg(QLatin1String(colour));
+}
+
 // One of the program's own pictures, drawn from the embedded icon set.
 QIcon glyph(const char* name) {
   return QIcon(QStringLiteral(":/ravdel/icons/%1.svg").arg(QLatin1String(name)));
@@ -236,7 +241,7 @@ void TMainForm::createAboutArea() {
   const auto setUpLink = [](LinkLabel* link, const char* name, QRect where) {
     link->setObjectName(QString::fromLatin1(name));
     link->setGeometry(where);
-    link->setStyleSheet(QStringLiteral("color: blue; text-decoration: underline;"));
+    link->setStyleSheet(linkStyle("blue"));
   };
   setUpLink(HomeL, "HomeL", {60, 33, 170, 14});
   setUpLink(MailL, "MailL", {60, 47, 170, 14});
@@ -320,7 +325,7 @@ void TMainForm::FormCreate() {
   InverseCB->setChecked(settings.inverse);
   GrayCB->setChecked(settings.gray);
   LimitUD->setValue(settings.limit);
-  OutputDirectory = withTrailingSeparator(settings.directory);
+  OutputDirectory = settings.directory;  // separator rule applied by LoadSettings
   DirectoryL->setText(qs(directoryLabel(OutputDirectory)));
   CameraIndex = settings.cam;
 
@@ -438,12 +443,12 @@ void TMainForm::MinimizeClick() {
 }
 
 void TMainForm::HomeLMouseMove() {
-  HomeL->setStyleSheet(QStringLiteral("color: red; text-decoration: underline;"));
+  HomeL->setStyleSheet(linkStyle("red"));
   setScreenCursor(Qt::PointingHandCursor);
 }
 
 void TMainForm::HomeLMouseLeave() {
-  HomeL->setStyleSheet(QStringLiteral("color: blue; text-decoration: underline;"));
+  HomeL->setStyleSheet(linkStyle("blue"));
   resetScreenCursor();
 }
 
@@ -465,7 +470,7 @@ void TMainForm::MailLClick() {
 
 void TMainForm::DirSBClick() {
   if (const auto chosen = DirectoryChooser::ChooseDirectory(this)) {
-    OutputDirectory = withTrailingSeparator(*chosen);
+    OutputDirectory = *chosen;  // with its separator, as the chooser gives it
     DirectoryL->setText(qs(directoryLabel(OutputDirectory)));
   }
 }
