@@ -252,6 +252,7 @@ void TMainForm::createTray() {
   setWindowIcon(icon);
   PopupMenu = new QMenu(this);
   PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+  PopupMenu->setWindowTitle(QStringLiteral("Ravdel menu"));  // names the popup for the desktop
   const auto addEntry = [this](const char* name, const char* image, const QString& caption) {
     QAction* action = PopupMenu->addAction(glyph(image), caption);
     action->setObjectName(QString::fromLatin1(name));
@@ -363,7 +364,8 @@ void TMainForm::FormClose() {
   if (CaptureReady) {
     if (Running) capture_->VideoStop();
     capture_->Dispose();
-    capture_.reset();
+    // The object itself goes with the window: an exit can arrive while a frame handler pumps
+    // the loop (its message boxes, its last pump), and that handler still runs inside it.
     CaptureReady = false;
   }
   try {

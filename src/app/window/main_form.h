@@ -209,7 +209,8 @@ class TMainForm final : public QWidget, private EventDisplay {
   EventRecords records_;
   std::unique_ptr<QImage> thumbPicture_;  // ThumbI's own 64 x 64 picture
   std::unique_ptr<EventSound> sound_;     // made at the first sound, not at start-up
-  // The loop outlives the capture object, which detaches from it when it goes.
+  // The loop outlives the capture object, which detaches from it when disposed. Disposed by
+  // FormClose, freed only with the window.
   std::unique_ptr<QtMainLoop> loop_;
   std::unique_ptr<TVideoImage> capture_;
 };

@@ -286,6 +286,20 @@ TEST_F(MainFormTest, UncoveredLensStopsLikeTheStopButton) {
   EXPECT_EQ(form->ThumbI->size(), QSize(64, 64)) << "no thumbnail either";
 }
 
+TEST_F(MainFormTest, ExitWhileTheLensMessageIsOpenClosesUnderTheRunningHandler) {
+  auto form = makeForm();
+  run(*form);
+  // The exit arrives while the frame handler waits in its message box: the capture object
+  // must outlive the handler that is still running inside it.
+  QTimer::singleShot(50, [&form] {
+    form->Quit->trigger();
+    if (auto* box = QApplication::activeModalWidget()) box->close();
+  });
+  deliver(200);
+  EXPECT_FALSE(form->CaptureReady);
+  EXPECT_EQ(backend_.liveDevices, 0);
+}
+
 TEST_F(MainFormTest, SaveSetWritesTheControlsAndReportsAFailedWrite) {
   auto form = makeForm();
   form->SoundCB->setChecked(true);
@@ -340,7 +354,7 @@ TEST_F(MainFormTest, WithoutANotificationAreaTheWindowShowsAndMinimizesToTheTask
   EXPECT_TRUE(form->ExitRequested);
   EXPECT_FALSE(form->isVisible());
   EXPECT_FALSE(form->CaptureReady);
-  EXPECT_EQ(form->captureObject(), nullptr);
+  EXPECT_FALSE(form->captureObject()->isOpen());
   EXPECT_EQ(backend_.liveDevices, 0) << "the camera was given back";
 }
 
