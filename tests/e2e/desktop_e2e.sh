@@ -59,7 +59,7 @@ windows_named() {
   local id
   for id in $(xdotool search --onlyvisible --name '.*' 2>/dev/null); do
     [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] || continue
-    xdotool getwindowgeometry --shell "$id" |
+    xdotool getwindowgeometry --shell "$id" 2>/dev/null |
       awk -F= -v id="$id" '{v[$1]=$2} END {print id, v["X"], v["Y"], v["WIDTH"], v["HEIGHT"]}'
   done
 }
@@ -76,11 +76,21 @@ message_box() { windows_named Ravdel | awk '!($4 == 242 && $5 == 267) && !($3 < 
 message_box_shown() { [ -n "$(message_box)" ]; }
 message_box_gone() { [ -z "$(message_box)" ]; }
 
+menu_shown() { [ -n "$(windows_named 'Ravdel menu')" ]; }
+
+# Opens the icon's menu and waits for it: keys pressed before it grabs the keyboard would go
+# to the window instead.
+open_tray_menu() {
+  click_tray 3
+  wait_for 5 menu_shown || fail "the tray menu did not open"
+}
+
 click_tray() {
   local id x y w h
   read -r id x y w h <<<"$(tray_icon)"
   [ -n "$id" ] || fail "no tray icon"
-  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click "$1"
+  # Near its top edge: a balloon's pointer covers the lower half of the icon.
+  xdotool mousemove $((x + w / 2)) $((y + 5)) click "$1"
 }
 
 # Clicks a point of the window's client area (the layout is fixed).
@@ -189,8 +199,7 @@ second_output=$(timeout 10 "$ravdel" 2>&1) || fail "the second instance failed o
   fail "the second instance showed something"
 
 step "Minimize from the tray menu hides the window; a click brings it back"
-click_tray 3
-sleep 0.5
+open_tray_menu
 shot 06-tray-menu
 xdotool key Down Down Return
 wait_for 5 window_hidden || fail "Minimize did not hide the window"
@@ -200,8 +209,7 @@ wait_for 5 window_shown || fail "the window did not come back"
 step "Exit from the tray menu while monitoring ends the process with capture stopped"
 click_run
 wait_for 10 at_least_pngs "$events" $((count + 1)) || fail "no events after the second Run"
-click_tray 3
-sleep 0.5
+open_tray_menu
 xdotool key Up Return
 wait_for 10 ravdel_gone || fail "Exit did not end the process"
 wait "$ravdel_pid" || fail "the program ended with status $?"
