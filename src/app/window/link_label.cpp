@@ -28,8 +28,8 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void setScreenCursor(Qt::CursorShape shape) {
-  if (QApplication::overrideCursor()) {
-    QApplication::changeOverrideCursor(shape);
+  if (const QCursor* current = QApplication::overrideCursor()) {
+    if (current->shape() != shape) QApplication::changeOverrideCursor(shape);
   } else {
     QApplication::setOverrideCursor(shape);
   }

@@ -58,6 +58,13 @@ QString linkStyle(const char* colour) {
   return QStringLiteral("color: %1; text-decoration: underline;").arg(QLatin1String(colour));
 }
 
+// Mouse moves over a link come by the hundred; restyling the label each time would re-polish it
+// each time, so only a change of colour is applied.
+void setLinkColour(QLabel* link, const char* colour) {
+  const QString style = linkStyle(colour);
+  if (link->styleSheet() != style) link->setStyleSheet(style);
+}
+
 // One of the program's own pictures, drawn from the embedded icon set.
 QIcon glyph(const char* name) {
   return QIcon(QStringLiteral(":/ravdel/icons/%1.svg").arg(QLatin1String(name)));
@@ -241,7 +248,7 @@ void TMainForm::createAboutArea() {
   const auto setUpLink = [](LinkLabel* link, const char* name, QRect where) {
     link->setObjectName(QString::fromLatin1(name));
     link->setGeometry(where);
-    link->setStyleSheet(linkStyle("blue"));
+    setLinkColour(link, "blue");
   };
   setUpLink(HomeL, "HomeL", {60, 33, 170, 14});
   setUpLink(MailL, "MailL", {60, 47, 170, 14});
@@ -445,12 +452,12 @@ void TMainForm::MinimizeClick() {
 }
 
 void TMainForm::HomeLMouseMove() {
-  HomeL->setStyleSheet(linkStyle("red"));
+  setLinkColour(HomeL, "red");
   setScreenCursor(Qt::PointingHandCursor);
 }
 
 void TMainForm::HomeLMouseLeave() {
-  HomeL->setStyleSheet(linkStyle("blue"));
+  setLinkColour(HomeL, "blue");
   resetScreenCursor();
 }
 
