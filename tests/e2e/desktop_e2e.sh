@@ -78,11 +78,32 @@ message_box_gone() { [ -z "$(message_box)" ]; }
 
 menu_shown() { [ -n "$(windows_named 'Ravdel menu')" ]; }
 
-# Opens the icon's menu and waits for it: keys pressed before it grabs the keyboard would go
-# to the window instead.
-open_tray_menu() {
-  click_tray 3
-  wait_for 5 menu_shown || fail "the tray menu did not open"
+# Opens the icon's menu, waits for it and clicks one of its entries (Restore, Minimize or Exit;
+# entries and separators alternate, so Minimize is in the middle), then waits for the command
+# that follows to hold. The mouse, not the keyboard: a key pressed before the menu grabs the
+# keyboard would go to the window instead. A balloon that comes or goes with an event at the
+# moment of the click can take the menu away again, so a menu that did not open or did not act
+# is tried again.
+choose_in_tray_menu() {
+  local entry=$1 id x y w h
+  shift
+  for attempt in 1 2 3; do
+    "$@" && return 0 # the last try acted after all
+    click_tray 3
+    if wait_for 5 menu_shown; then
+      shot "06-tray-menu-$entry"
+      read -r id x y w h <<<"$(windows_named 'Ravdel menu')"
+      case $entry in
+      Restore) y=$((y + 12)) ;;
+      Minimize) y=$((y + h / 2)) ;;
+      Exit) y=$((y + h - 12)) ;;
+      esac
+      xdotool mousemove $((x + w / 2)) "$y" click 1
+      wait_for 10 "$@" && return 0
+    fi
+    echo "attempt $attempt: the tray menu's $entry did not act" >&2
+  done
+  fail "the tray menu's $entry did not act"
 }
 
 click_tray() {
@@ -93,25 +114,78 @@ click_tray() {
   xdotool mousemove $((x + w / 2)) $((y + 5)) click "$1"
 }
 
+# Gives window $1 the X input focus and waits until the server says it has it. There is no
+# window manager here, so keys go wherever the focus is: every key the test presses comes after
+# this.
+focus_window() {
+  timeout 10 xdotool windowfocus --sync "$1" >/dev/null 2>&1 || fail "window $1 did not take the focus"
+}
+
+main_window_id() {
+  local id
+  read -r id _ <<<"$(main_window)"
+  [ -n "$id" ] || fail "the window is not shown"
+  echo "$id"
+}
+
 # Clicks a point of the window's client area (the layout is fixed).
 click_at() {
   local id x y w h
   read -r id x y w h <<<"$(main_window)"
   [ -n "$id" ] || fail "the window is not shown"
   xdotool mousemove $((x + $1)) $((y + $2)) click 1
-  sleep 0.2
 }
 click_run() { click_at 204 16; }
 click_stop() { click_at 228 16; }
 click_dir() { click_at 178 112; }
 click_save() { click_at 202 112; }
 
-# The text of the control under the point, by selecting all of it and copying.
+# The whole text of the focused control of window $1, selected and copied. The clipboard first
+# holds a marker, so the copy is known to have arrived when the marker is gone; a field that
+# stays empty reads as empty after the wait.
+clipboard_marker=""
+clipboard_changed() { [ "$(xclip -o -selection clipboard 2>/dev/null)" != "$clipboard_marker" ]; }
+focused_text() {
+  clipboard_marker="ravdel-e2e-marker-$RANDOM$RANDOM"
+  # xclip stays behind as the clipboard's owner: it must not hold the caller's output open.
+  printf %s "$clipboard_marker" | xclip -selection clipboard -i >/dev/null 2>&1
+  focus_window "$1"
+  xdotool key ctrl+a ctrl+c
+  wait_for 5 clipboard_changed || return 0
+  xclip -o -selection clipboard 2>/dev/null || true
+}
+
+# The text of the main window's control under the point.
 copy_text_at() {
   click_at "$1" "$2"
-  xdotool key ctrl+a ctrl+c
-  sleep 0.2
-  xclip -o -selection clipboard 2>/dev/null || true
+  focused_text "$(main_window_id)"
+}
+
+# Types $2 into a field of window $1 after the command "$3..." has put the keyboard focus on
+# that field, then reads the field back; retypes when keys were lost. Fails, with a screenshot,
+# rather than go on with other text than was meant (a lost "/" would make a relative path).
+type_into() {
+  local window=$1 text=$2 held=""
+  shift 2
+  for attempt in 1 2 3; do
+    focus_window "$window"
+    "$@"
+    focus_window "$window"
+    xdotool key ctrl+a
+    xdotool type --delay 5 "$text"
+    held=$(focused_text "$window")
+    [ "$held" = "$text" ] && return 0
+    echo "attempt $attempt: the field holds '$held', typed '$text'" >&2
+  done
+  fail "the field holds '$held', typed and expected '$text'"
+}
+
+# Focuses window $1 and presses the keys that follow.
+press_in() {
+  local window=$1
+  shift
+  focus_window "$window"
+  xdotool key "$@"
 }
 
 pngs_in() { find "$1" -maxdepth 1 -name '*.png' 2>/dev/null | wc -l; }
@@ -142,7 +216,8 @@ export RAVDEL_SIMULATED_CAMERA='synthetic:format=YUY2,size=640x480,fps=30,hits=4
 step "start: only the tray icon"
 start_ravdel first
 wait_for 10 tray_shown || fail "no tray icon after start"
-sleep 0.5
+# The icon is embedded through the tray host after the program's start-up, so a window shown
+# at start would be mapped by now.
 window_hidden || fail "the window shows at start"
 shot 01-tray-only
 
@@ -154,31 +229,32 @@ shot 02-window
 step "the directory chooser creates the output directory"
 click_dir
 wait_for 5 choosers_open 1 || fail "no directory chooser"
-xdotool key alt+n ctrl+a
-xdotool type --delay 5 "$events"
-xdotool key Return
+read -r chooser _ <<<"$(windows_named 'Select Directory')"
+type_into "$chooser" "$events" xdotool key alt+n
+press_in "$chooser" Return
 wait_for 5 choosers_open 2 || fail "no prompt to create it"
+read -r prompt _ <<<"$(windows_named 'Select Directory' | grep -v "^$chooser ")"
 shot 03-create-prompt
-xdotool key Return # Yes
+press_in "$prompt" Return # Yes
 wait_for 5 choosers_open 0 || fail "the chooser stayed open"
 [ -d "$events" ] || fail "the directory was not created"
 
 step "limit 100, then Run records events"
-click_at 60 112
-xdotool key ctrl+a
-xdotool type "100"
-xdotool key Tab
+type_into "$(main_window_id)" 100 click_at 60 112
+press_in "$(main_window_id)" Tab
 click_run
 wait_for 30 at_least_pngs "$events" 3 || fail "no events recorded"
 shot 04-events-and-balloon
+stops_logged() { grep -c 'stream stopped after' "$work/ravdel-first.log" || true; }
+stops_before=$(stops_logged)
 click_stop
-sleep 1
+wait_for 10 test "$(stops_logged)" -gt "$stops_before" || fail "Stop did not stop capture"
 count=$(pngs_in "$events")
-sleep 1
-[ "$(pngs_in "$events")" -eq "$count" ] || fail "events still recorded after Stop"
 find "$events" -maxdepth 1 -name '*.png' -printf '%f\n' | grep -qvE '^[0-9]{15}\.png$' &&
   fail "an event file is not named by its time"
+# Reading the log goes through the program's event loop, after any frame still queued at Stop.
 log=$(copy_text_at 100 178)
+[ "$(pngs_in "$events")" -eq "$count" ] || fail "events still recorded after Stop"
 [ "$(grep -c '^Event at ' <<<"$log")" -eq "$count" ] || fail "log lines do not match the $count events"
 [ "$(grep -cE '^R:[0-9]+ G:[0-9]+ B:[0-9]+$' <<<"$log")" -eq "$count" ] || fail "colour lines missing"
 shot 05-stopped
@@ -199,19 +275,14 @@ second_output=$(timeout 10 "$ravdel" 2>&1) || fail "the second instance failed o
   fail "the second instance showed something"
 
 step "Minimize from the tray menu hides the window; a click brings it back"
-open_tray_menu
-shot 06-tray-menu
-xdotool key Down Down Return
-wait_for 5 window_hidden || fail "Minimize did not hide the window"
+choose_in_tray_menu Minimize window_hidden
 click_tray 1
 wait_for 5 window_shown || fail "the window did not come back"
 
 step "Exit from the tray menu while monitoring ends the process with capture stopped"
 click_run
 wait_for 10 at_least_pngs "$events" $((count + 1)) || fail "no events after the second Run"
-open_tray_menu
-xdotool key Up Return
-wait_for 10 ravdel_gone || fail "Exit did not end the process"
+choose_in_tray_menu Exit ravdel_gone
 wait "$ravdel_pid" || fail "the program ended with status $?"
 # Each Run stops and starts the stream once to select the last format, so a Run that is
 # stopped again leaves two lines and the last one counts frames.
@@ -230,7 +301,8 @@ limit=$(copy_text_at 60 112)
 click_run
 wait_for 10 message_box_shown || fail "no message for the uncovered lens"
 shot 07-uncovered-lens
-xdotool key Return
+read -r box _ <<<"$(message_box)"
+press_in "$box" Return
 wait_for 5 message_box_gone || fail "the message did not close"
 [ "$(pngs_in "$events")" -eq "$before" ] || fail "an uncovered frame was recorded as an event"
 grep -q 'stream stopped after' "$work/ravdel-second.log" || fail "the lens check did not stop capture"
