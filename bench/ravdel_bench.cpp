@@ -23,12 +23,12 @@
 #include <utility>
 #include <vector>
 
-#include "capture/fourcc.h"
-#include "capture/frame_bitmap.h"
-#include "capture/frame_converter.h"
+#include "base/fourcc.h"
+#include "base/frame_bitmap.h"
 #include "capture/headless_main_loop.h"
 #include "capture/simulated/simulated_camera.h"
 #include "capture/video_image.h"
+#include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
 #include "detection/png_writer.h"
 #include "support/jpeg_encode.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include "capture/frame_bitmap.h"
-#include "capture/frame_converter.h"
+#include "base/frame_bitmap.h"
+#include "convert/frame_converter.h"
 #include "convert_frame_input.h"
 #include "detection/frame_analysis.h"
 

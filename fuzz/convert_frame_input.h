@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "capture/fourcc.h"
+#include "base/fourcc.h"
 #include "detection/frame_analysis.h"
 
 // How the frame-converter fuzzer reads its input: a fixed header, then the sample bytes.

@@ -11,7 +11,7 @@
 #include <vector>
 // clang-format on
 
-#include "capture/frame_converter.h"
+#include "convert/frame_converter.h"
 #include "convert_frame_input.h"
 #include "support/jpeg_encode.h"
 

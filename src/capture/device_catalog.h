@@ -26,9 +26,4 @@ class DeviceCatalog final : public CaptureBackend {
   std::vector<std::unique_ptr<CaptureBackend>> backends_;
 };
 
-// The cameras of this machine, then the simulated camera when the environment variable
-// RAVDEL_SIMULATED_CAMERA describes one. A description that cannot be read leaves the
-// simulated camera out and says why in `warning`.
-std::unique_ptr<DeviceCatalog> makeSystemCatalog(std::string& warning);
-
 }  // namespace ravdel

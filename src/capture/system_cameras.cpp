@@ -1,19 +1,16 @@
+#include "capture/system_cameras.h"
+
 #include <cstdlib>
 
-#include "capture/device_catalog.h"
+#include "capture/platform_cameras.h"
 #include "capture/simulated/simulated_camera.h"
-#if defined(__linux__)
-#include "capture/v4l2/v4l2_backend.h"
-#endif
 
 namespace ravdel {
 
 std::unique_ptr<DeviceCatalog> makeSystemCatalog(std::string& warning) {
   warning.clear();
   auto catalog = std::make_unique<DeviceCatalog>();
-#if defined(__linux__)
-  catalog->add(std::make_unique<V4l2Backend>());
-#endif
+  addPlatformCameras(*catalog);
   const char* description = std::getenv("RAVDEL_SIMULATED_CAMERA");
   if (description != nullptr && *description != '\0') {
     std::string error;

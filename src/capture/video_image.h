@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/frame_bitmap.h"
 #include "capture/capture_device.h"
-#include "capture/frame_bitmap.h"
-#include "capture/frame_converter.h"
 #include "capture/main_loop.h"
+#include "convert/frame_converter.h"
 
 namespace ravdel {
 

@@ -1,7 +1,5 @@
 #include "detection/event_records.h"
 
-#include <langinfo.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,56 +18,7 @@ std::string twoDigits(int v) {
   return buf;
 }
 
-// The first character of a time format such as "%H:%M:%S" that is not part of a conversion.
-char separatorOf(const char* format) {
-  for (const char* p = format; p != nullptr && *p != '\0'; ++p) {
-    if (*p == '%') {
-      ++p;
-      while (*p == 'E' || *p == 'O')
-        ++p;
-      if (*p == '\0') break;
-      continue;
-    }
-    if (*p != ' ') return *p;
-  }
-  return ':';
-}
-
 }  // namespace
-
-LocalTime localTimeNow() {
-  using namespace std::chrono;
-  return localTimeAt(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
-}
-
-LocalTime localTimeAt(std::int64_t millisecondsSinceEpoch) {
-  std::int64_t seconds = millisecondsSinceEpoch / 1000;
-  std::int64_t millis = millisecondsSinceEpoch % 1000;
-  if (millis < 0) {
-    millis += 1000;
-    --seconds;
-  }
-  const auto t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  LocalTime lt;
-  lt.year = tm.tm_year + 1900;
-  lt.month = tm.tm_mon + 1;
-  lt.day = tm.tm_mday;
-  lt.hour = tm.tm_hour;
-  lt.minute = tm.tm_min;
-  lt.second = tm.tm_sec;
-  lt.millisecond = static_cast<int>(millis);
-  return lt;
-}
-
-LocaleSeparators currentLocaleSeparators() {
-  LocaleSeparators s;
-  s.time = separatorOf(nl_langinfo(T_FMT));
-  const char* radix = nl_langinfo(RADIXCHAR);
-  if (radix != nullptr && radix[0] != '\0') s.decimal = radix[0];
-  return s;
-}
 
 std::string eventFileName(const LocalTime& t) {
   char ms[8];

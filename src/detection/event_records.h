@@ -4,33 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/frame_bitmap.h"
+#include "base/frame_bitmap.h"
+#include "platform/local_time.h"
 
 namespace ravdel {
-
-// A local wall-clock moment to the millisecond.
-struct LocalTime {
-  int year = 0;    // e.g. 2015
-  int month = 0;   // 1..12
-  int day = 0;     // 1..31
-  int hour = 0;    // 0..23
-  int minute = 0;  // 0..59
-  int second = 0;  // 0..59
-  int millisecond = 0;
-};
-
-LocalTime localTimeNow();
-// The local time of a moment given in milliseconds since 1970-01-01 00:00 UTC.
-LocalTime localTimeAt(std::int64_t millisecondsSinceEpoch);
-
-// The separators of the user's locale used in captions and log lines.
-struct LocaleSeparators {
-  char time = ':';
-  char decimal = '.';
-};
-
-// Reads the separators of the locale the process runs in (LC_TIME, LC_NUMERIC).
-LocaleSeparators currentLocaleSeparators();
 
 // "yymmddhhnnsszzz.png": the name of the image file of an event at `t`.
 std::string eventFileName(const LocalTime& t);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "capture/frame_bitmap.h"
+#include "base/frame_bitmap.h"
 
 namespace ravdel {
 

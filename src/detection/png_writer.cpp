@@ -7,15 +7,13 @@
 #include <zlib.h>
 // clang-format on
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace ravdel {
 namespace {
@@ -26,64 +24,13 @@ std::string fullPath(const std::string& path) {
   return ec ? path : absolute.lexically_normal().string();
 }
 
-[[noreturn]] void fail(const char* what, const std::string& path, int error) {
-  throw ImageWriteError(std::string(what) + " \"" + fullPath(path) + "\". " + std::strerror(error));
+[[noreturn]] void failWith(const char* what, const std::string& path, const std::string& reason) {
+  throw ImageWriteError(std::string(what) + " \"" + fullPath(path) + "\". " + reason);
 }
 
-// A file written under a temporary name beside its target and renamed over it once complete.
-// Until commit() succeeds the destructor removes the temporary file.
-class ReplacingFile {
- public:
-  explicit ReplacingFile(const std::string& target) : target_(target) {
-    static std::atomic<unsigned> counter{0};
-    const std::filesystem::path t(target);
-    const std::string dir = t.has_parent_path() ? t.parent_path().string() + "/" : "";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      temp_ = dir + "." + t.filename().string() + "." + std::to_string(getpid()) + "-" +
-              std::to_string(counter++) + ".tmp";
-      const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        file_ = ::fdopen(fd, "wb");
-        if (file_ == nullptr) {
-          const int error = errno;
-          ::close(fd);
-          ::unlink(temp_.c_str());
-          fail("Cannot create file", target_, error);
-        }
-        return;
-      }
-      if (errno != EEXIST) fail("Cannot create file", target_, errno);
-    }
-    fail("Cannot create file", target_, EEXIST);
-  }
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
-  ~ReplacingFile() {
-    if (file_ != nullptr) std::fclose(file_);
-    if (!committed_) ::unlink(temp_.c_str());
-  }
-
-  std::FILE* stream() const { return file_; }
-
-  void commit() {
-    const bool writeFailed = std::fflush(file_) != 0 || std::ferror(file_) != 0;
-    const int writeError = errno;
-    const bool closeFailed = std::fclose(file_) != 0;
-    const int closeError = errno;
-    file_ = nullptr;
-    if (writeFailed) fail("Cannot write file", target_, writeError);
-    if (closeFailed) fail("Cannot write file", target_, closeError);
-    if (std::rename(temp_.c_str(), target_.c_str()) != 0)
-      fail("Cannot create file", target_, errno);
-    committed_ = true;
-  }
-
- private:
-  std::string target_;
-  std::string temp_;
-  std::FILE* file_ = nullptr;
-  bool committed_ = false;
-};
+[[noreturn]] void fail(const char* what, const std::string& path, int error) {
+  failWith(what, path, std::strerror(error));
+}
 
 struct PngErrorState {
   std::jmp_buf jump;
@@ -181,18 +128,22 @@ bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const Fr
 
 void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSettings& settings) {
   if (bitmap.empty()) {
-    throw ImageWriteError("Cannot write file \"" + fullPath(path) + "\". The picture is empty");
+    failWith("Cannot write file", path, "The picture is empty");
   }
   ReplacingFile file(path);
+  if (!file.ok()) failWith("Cannot create file", path, file.error());
   PngErrorState errors{};
   PngEncoder encoder(errors);
   if (!encoder.valid()) fail("Cannot write file", path, ENOMEM);
   if (!encode(encoder, errors, file.stream(), bitmap, settings)) {
     const int error = std::ferror(file.stream()) != 0 ? errno : 0;
     if (error != 0) fail("Cannot write file", path, error);
-    throw ImageWriteError("Cannot write file \"" + fullPath(path) + "\". " + errors.message);
+    failWith("Cannot write file", path, errors.message);
   }
-  file.commit();
+  if (!file.commit()) {
+    const bool writing = file.failedAt() == ReplacingFile::Stage::write;
+    failWith(writing ? "Cannot write file" : "Cannot create file", path, file.error());
+  }
 }
 
 }  // namespace ravdel

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "capture/frame_bitmap.h"
+#include "base/frame_bitmap.h"
 
 namespace ravdel {
 

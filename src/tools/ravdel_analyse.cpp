@@ -1,10 +1,6 @@
 // ravdel-analyse: converts and analyses recorded camera samples exactly as the monitoring
 // program does with live frames, for checking recordings and tuning the limit offline.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -12,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <optional>
 #include <set>
@@ -20,13 +17,14 @@
 #include <utility>
 #include <vector>
 
-#include "capture/fourcc.h"
-#include "capture/frame_bitmap.h"
-#include "capture/frame_converter.h"
-#include "capture/jpeg_decoder.h"
+#include "base/fourcc.h"
+#include "base/frame_bitmap.h"
+#include "convert/frame_converter.h"
+#include "convert/jpeg_decoder.h"
 #include "detection/event_records.h"
 #include "detection/frame_analysis.h"
 #include "detection/png_writer.h"
+#include "platform/files.h"
 
 namespace ravdel {
 namespace {
@@ -165,59 +163,18 @@ std::optional<Options> parseArguments(int argc, char** argv) {
   }
   if (o.all && o.outDir.empty()) throw UsageError("--all needs --out");
   if (!o.outDir.empty()) {
-    struct stat st {};
-    if (::stat(o.outDir.c_str(), &st) != 0) {
-      throw UsageError("--out " + o.outDir + ": " + std::strerror(errno));
+    std::error_code error;
+    const auto status = std::filesystem::status(o.outDir, error);
+    if (error) throw UsageError("--out " + o.outDir + ": " + error.message());
+    if (!std::filesystem::is_directory(status)) {
+      throw UsageError("--out " + o.outDir + ": not a directory");
     }
-    if (!S_ISDIR(st.st_mode)) throw UsageError("--out " + o.outDir + ": not a directory");
   }
   return o;
 }
 
-struct SampleFile {
-  std::vector<std::uint8_t> bytes;
-  std::int64_t modifiedMs = 0;  // since the epoch
-};
-
 // A sample's byte count is a signed 32-bit number.
-constexpr std::int64_t kMaxSampleBytes = std::numeric_limits<std::int32_t>::max();
-constexpr const char* kTooLarge = "too large for one camera sample";
-
-// Reads a whole file (a device or pipe too); on failure returns the OS reason.
-std::optional<std::string> readSample(const std::string& path, SampleFile& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  std::optional<std::string> error;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    error = std::strerror(errno);
-  } else if (S_ISDIR(st.st_mode)) {
-    error = std::strerror(EISDIR);
-  } else if (st.st_size > kMaxSampleBytes) {
-    error = kTooLarge;
-  } else {
-    out.modifiedMs = std::int64_t{st.st_mtim.tv_sec} * 1000 + st.st_mtim.tv_nsec / 1000000;
-    out.bytes.clear();
-    out.bytes.reserve(static_cast<std::size_t>(st.st_size));
-    std::uint8_t buffer[65536];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        error = std::strerror(errno);
-        break;
-      }
-      if (n == 0) break;
-      out.bytes.insert(out.bytes.end(), buffer, buffer + n);
-      if (out.bytes.size() > static_cast<std::size_t>(kMaxSampleBytes)) {
-        error = kTooLarge;
-        break;
-      }
-    }
-  }
-  ::close(fd);
-  return error;
-}
+constexpr std::size_t kMaxSampleBytes = std::numeric_limits<std::int32_t>::max();
 
 bool startsLikeJpeg(const std::vector<std::uint8_t>& bytes) {
   return bytes.size() >= 2 && bytes[0] == 0xff && bytes[1] == 0xd8;
@@ -335,8 +292,9 @@ class Analyser {
 
   // Returns false when the file could not be analysed or its picture not written.
   bool analyse(const std::string& path) {
-    SampleFile sample;
-    if (const auto error = readSample(path, sample)) return fail(path, *error);
+    FileWithTime sample;
+    if (const auto error = readFileWithTime(path, kMaxSampleBytes, sample))
+      return fail(path, *error);
 
     std::uint32_t code = 0;
     if (options_.fourcc) {

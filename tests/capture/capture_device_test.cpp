@@ -4,8 +4,9 @@
 
 #include <cstdlib>
 
+#include "base/fourcc.h"
 #include "capture/device_catalog.h"
-#include "capture/fourcc.h"
+#include "capture/system_cameras.h"
 #include "support/fake_camera.h"
 
 namespace ravdel {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "capture/fourcc.h"
+#include "base/fourcc.h"
 #include "capture/headless_main_loop.h"
 #include "capture/simulated/simulated_camera.h"
 #include "detection/frame_analysis.h"

@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "capture/fourcc.h"
-#include "capture/frame_converter.h"
+#include "base/fourcc.h"
+#include "convert/frame_converter.h"
 #include "detection/peak_kernels.h"
 
 namespace ravdel {

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/fourcc.h"
 #include "capture/capture_device.h"
-#include "capture/fourcc.h"
 
 namespace ravdel::test {
 

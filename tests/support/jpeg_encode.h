@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/frame_bitmap.h"
+#include "base/frame_bitmap.h"
 
 namespace ravdel::test {
 

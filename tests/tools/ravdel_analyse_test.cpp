@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/frame_bitmap.h"
+#include "base/frame_bitmap.h"
 #include "support/jpeg_encode.h"
 
 namespace ravdel {

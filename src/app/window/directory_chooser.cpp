@@ -19,8 +19,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/settings/settings.h"
 #include "app/window/failure_box.h"
+#include "monitor/settings.h"
 
 namespace ravdel {
 namespace {

@@ -12,10 +12,10 @@
 
 #include "app/platform/power_events.h"
 #include "app/platform/termination_signals.h"
-#include "app/settings/settings.h"
 #include "app/window/failure_box.h"
 #include "app/window/main_form.h"
-#include "capture/device_catalog.h"
+#include "capture/system_cameras.h"
+#include "monitor/settings.h"
 
 namespace {
 

@@ -25,14 +25,14 @@
 #include <vector>
 
 #include "app/platform/event_sound.h"
-#include "app/platform/file_version.h"
 #include "app/qt_main_loop.h"
-#include "app/settings/settings.h"
 #include "app/window/directory_chooser.h"
 #include "app/window/failure_box.h"
 #include "app/window/link_label.h"
 #include "capture/video_image.h"
 #include "detection/frame_analysis.h"
+#include "monitor/settings.h"
+#include "platform/file_version.h"
 
 namespace ravdel {
 namespace {

@@ -7,13 +7,13 @@
 #include <mutex>
 #include <string>
 
-#include "app/platform/os_release.h"
 #include "app/platform/power_events.h"
-#include "app/platform/single_instance.h"
 #include "app/window/tray_balloon.h"
+#include "base/frame_bitmap.h"
 #include "capture/capture_device.h"
-#include "capture/frame_bitmap.h"
 #include "detection/event_records.h"
+#include "platform/os_release.h"
+#include "platform/single_instance.h"
 
 class QAction;
 class QCheckBox;

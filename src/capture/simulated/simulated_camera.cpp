@@ -5,14 +5,14 @@
 #include <system_error>
 
 #if defined(__linux__)
-#include <pthread.h>
 #endif
 
-#include "capture/fourcc.h"
-#include "capture/frame_converter.h"
-#include "capture/jpeg_decoder.h"
+#include "base/fourcc.h"
 #include "capture/simulated/directory_source.h"
 #include "capture/simulated/synthetic_source.h"
+#include "convert/frame_converter.h"
+#include "convert/jpeg_decoder.h"
+#include "platform/thread_name.h"
 
 namespace ravdel {
 namespace {
@@ -25,14 +25,6 @@ constexpr SimulatedFormat kDefaultExtras[] = {
     {fourcc::kI420, 640, 480},
     {fourcc::kYuy2, 1280, 720},
 };
-
-void nameThisThread(const char* name) {
-#if defined(__linux__)
-  pthread_setname_np(pthread_self(), name);  // at most 15 characters
-#else
-  (void)name;
-#endif
-}
 
 std::uint32_t tableCode(std::uint32_t streamCode) {
   return streamCode == fourcc::kRgb ? kRgbCapabilityCode : streamCode;

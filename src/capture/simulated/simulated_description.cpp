@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "capture/capture_device.h"
-#include "capture/frame_converter.h"
+#include "convert/frame_converter.h"
 
 namespace ravdel {
 namespace {

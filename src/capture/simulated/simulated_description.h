@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/fourcc.h"
+#include "base/fourcc.h"
 
 namespace ravdel {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "capture/fourcc.h"
-#include "capture/frame_converter.h"
+#include "base/fourcc.h"
+#include "convert/frame_converter.h"
 
 namespace ravdel {
 namespace {

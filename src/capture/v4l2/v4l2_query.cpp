@@ -7,9 +7,9 @@
 #include <limits>
 #include <optional>
 
-#include "capture/fourcc.h"
-#include "capture/frame_converter.h"
+#include "base/fourcc.h"
 #include "capture/v4l2/v4l2_handles.h"
+#include "convert/frame_converter.h"
 
 namespace ravdel {
 namespace {

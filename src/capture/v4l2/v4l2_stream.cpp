@@ -1,7 +1,5 @@
 #include "capture/v4l2/v4l2_stream.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <system_error>
 
 #include "capture/v4l2/v4l2_query.h"
+#include "platform/thread_name.h"
 
 namespace ravdel {
 namespace {
@@ -161,7 +160,7 @@ void V4l2Stream::releaseBuffers() {
 
 // Worker thread.
 void V4l2Stream::run() {
-  pthread_setname_np(pthread_self(), "ravdel-v4l2");
+  nameThisThread("ravdel-v4l2");
   for (;;) {
     const Wake wake = waitForFrame();
     if (wake == Wake::Stop || (wake == Wake::Frame && !takeFrame())) return;

@@ -19,10 +19,10 @@
 #include <QUrl>
 #include <memory>
 
-#include "app/settings/settings.h"
 #include "app/window/directory_chooser.h"
 #include "app/window/link_label.h"
 #include "capture/video_image.h"
+#include "monitor/settings.h"
 #include "support/fake_camera.h"
 #include "window_test_app.h"
 

@@ -9,8 +9,8 @@
 #include <random>
 #include <thread>
 
-#include "capture/frame_converter.h"
 #include "capture/simulated/synthetic_source.h"
+#include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
 #include "support/jpeg_encode.h"
 

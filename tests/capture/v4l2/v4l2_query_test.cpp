@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/fourcc.h"
+#include "base/fourcc.h"
 #include "v4l2_test_camera.h"
 
 namespace ravdel {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <tuple>
 
-#include "capture/fourcc.h"
+#include "base/fourcc.h"
 #include "capture/v4l2/v4l2_query.h"
 #include "v4l2_test_camera.h"
 

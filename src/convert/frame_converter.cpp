@@ -1,0 +1,171 @@
+#include "convert/frame_converter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "base/fourcc.h"
+#include "convert/bitmap_text.h"
+#include "convert/jpeg_decoder.h"
+#include "convert/yuv_kernels.h"
+
+namespace ravdel {
+namespace {
+
+enum class Layout { Rgb, Packed422, Planar420, Jpeg, Unknown };
+
+struct FormatEntry {
+  std::uint32_t fourcc;
+  Layout layout;
+  bool vFirst;  // planar: the V plane comes before the U plane
+};
+
+constexpr FormatEntry kFormats[] = {
+    {fourcc::kRgb, Layout::Rgb, false},        {fourcc::kI420, Layout::Planar420, false},
+    {fourcc::kIyuv, Layout::Planar420, false}, {fourcc::kYv12, Layout::Planar420, true},
+    {fourcc::kYuy2, Layout::Packed422, false}, {fourcc::kYunv, Layout::Packed422, false},
+    {fourcc::kYuyv, Layout::Packed422, false}, {fourcc::kMjpg, Layout::Jpeg, false},
+};
+
+FormatEntry lookupFormat(std::uint32_t code) {
+  for (const FormatEntry& f : kFormats) {
+    if (f.fourcc == code) return f;
+  }
+  return {code, Layout::Unknown, false};
+}
+
+constexpr std::uint8_t kNeutralChroma = 128;
+
+// The sample is bottom-up like a device-independent bitmap: its first row is the bottom row.
+void copyRgb(const std::uint8_t* src, FrameBitmap& bitmap) {
+  const std::size_t stride = bitmap.stride();
+  if (stride == 0) return;  // a picture 0 pixels wide has no row storage
+  for (std::int32_t r = bitmap.height() - 1; r >= 0; --r, src += stride) {
+    std::memcpy(bitmap.row(r), src, stride);
+  }
+}
+
+// A lone last column of an odd width has no chroma pair: it is shown as grey from its Y.
+void convertLoneColumn(const YuvTables& t, std::uint8_t y, FrameBitmap& bitmap, std::int32_t r) {
+  yuvToBgr(t, y, kNeutralChroma, kNeutralChroma,
+           bitmap.row(r) + std::size_t{3} * static_cast<std::size_t>(bitmap.width() - 1));
+}
+
+void convertPacked(const YuvKernels& kernels, const std::uint8_t* src, FrameBitmap& bitmap) {
+  const YuvTables& t = yuvTables();
+  const std::int32_t w = bitmap.width();
+  const std::size_t srcStride = static_cast<std::size_t>(w) * 2;
+  for (std::int32_t r = 0; r < bitmap.height(); ++r, src += srcStride) {
+    kernels.packedRow(t, src, bitmap.row(r), w / 2);
+    if (w % 2 != 0) convertLoneColumn(t, src[srcStride - 2], bitmap, r);
+  }
+}
+
+// Planar 4:2:0: one chroma row serves two picture rows. A last odd picture row shares the
+// last chroma row; a picture one row high has no chroma and is shown grey.
+void convertPlanar(const YuvKernels& kernels, const std::uint8_t* src, bool vFirst,
+                   FrameBitmap& bitmap, const std::vector<std::uint8_t>& neutralRow) {
+  const YuvTables& t = yuvTables();
+  const std::int32_t w = bitmap.width();
+  const std::int32_t h = bitmap.height();
+  const std::size_t lumaBytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  const std::uint8_t* first = src + lumaBytes;
+  const std::uint8_t* second = first + lumaBytes / 4;
+  const std::uint8_t* uPlane = vFirst ? second : first;
+  const std::uint8_t* vPlane = vFirst ? first : second;
+  const std::size_t chromaStride = static_cast<std::size_t>(w / 2);
+  const std::int32_t chromaRows = h / 2;
+  for (std::int32_t r = 0; r < h; ++r) {
+    const std::uint8_t* y = src + static_cast<std::size_t>(r) * static_cast<std::size_t>(w);
+    const std::uint8_t* u = neutralRow.data();
+    const std::uint8_t* v = neutralRow.data();
+    if (chromaRows > 0) {
+      const std::size_t offset =
+          static_cast<std::size_t>(std::min(r / 2, chromaRows - 1)) * chromaStride;
+      u = uPlane + offset;
+      v = vPlane + offset;
+    }
+    kernels.planarRow(t, y, u, v, bitmap.row(r), w / 2);
+    if (w % 2 != 0) convertLoneColumn(t, y[w - 1], bitmap, r);
+  }
+}
+
+// Two lines over the picture, naming the byte count and the format of the sample.
+void drawFormatNotice(FrameBitmap& bitmap, std::int32_t byteCount, std::uint32_t code) {
+  drawText(bitmap, 0, 0, "Unknown compression");
+  drawText(bitmap, 0, textHeight(),
+           "DataSize: " + std::to_string(byteCount) + "  FourCC: " + fourccLabel(code));
+}
+
+}  // namespace
+
+std::int64_t requiredSampleBytes(std::uint32_t code, std::int32_t width, std::int32_t height) {
+  const std::int64_t pixels = std::int64_t{width} * height;
+  switch (lookupFormat(code).layout) {
+    case Layout::Rgb:
+      return pixels * 3;
+    case Layout::Planar420:
+      return pixels * 3 / 2;
+    case Layout::Packed422:
+      return pixels * 2;
+    case Layout::Jpeg:
+      return -1;
+    case Layout::Unknown:
+      break;
+  }
+  return -2;
+}
+
+FrameConverter::FrameConverter()
+    : kernels_(bestYuvKernels()), jpeg_(std::make_unique<JpegDecoder>()) {}
+
+FrameConverter::~FrameConverter() = default;
+
+ConvertOutcome FrameConverter::ConvertFrame(std::uint32_t code, std::int32_t byteCount,
+                                            const std::uint8_t* data, FrameBitmap& bitmap) {
+  if (data == nullptr) return ConvertOutcome::NoData;
+  try {
+    if (convert(code, byteCount, data, bitmap)) {
+      bitmap.setShowsNotice(false);
+      return ConvertOutcome::Converted;
+    }
+    drawFormatNotice(bitmap, byteCount, code);
+    bitmap.setShowsNotice(true);
+    return ConvertOutcome::Notice;
+  } catch (const std::exception&) {
+    return ConvertOutcome::Failed;  // e.g. out of memory: the next request tries again
+  }
+}
+
+bool FrameConverter::convert(std::uint32_t code, std::int32_t byteCount, const std::uint8_t* data,
+                             FrameBitmap& bitmap) {
+  const FormatEntry format = lookupFormat(code);
+  if (format.layout == Layout::Jpeg) {
+    return byteCount > 0 && jpeg_->decodeInto(data, static_cast<std::size_t>(byteCount), bitmap);
+  }
+  if (format.layout == Layout::Unknown ||
+      byteCount != requiredSampleBytes(code, bitmap.width(), bitmap.height())) {
+    return false;
+  }
+  switch (format.layout) {
+    case Layout::Rgb:
+      copyRgb(data, bitmap);
+      break;
+    case Layout::Packed422:
+      convertPacked(kernels_, data, bitmap);
+      break;
+    case Layout::Planar420:
+      if (neutralChroma_.size() < static_cast<std::size_t>(bitmap.width() / 2)) {
+        neutralChroma_.assign(static_cast<std::size_t>(bitmap.width() / 2), kNeutralChroma);
+      }
+      convertPlanar(kernels_, data, format.vFirst, bitmap, neutralChroma_);
+      break;
+    case Layout::Jpeg:
+    case Layout::Unknown:
+      break;
+  }
+  return true;
+}
+
+}  // namespace ravdel

@@ -1,0 +1,51 @@
+#include "convert/yuv_kernels.h"
+
+#include "base/kernel_sets.h"
+#include "convert/yuv_kernels_simd.h"
+
+namespace ravdel {
+namespace {
+
+void packedRowPortable(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
+                       std::int32_t pairs) {
+  for (std::int32_t k = 0; k < pairs; ++k, src += 4, dst += 6) {
+    yuvToBgr(t, src[0], src[1], src[3], dst);
+    yuvToBgr(t, src[2], src[1], src[3], dst + 3);
+  }
+}
+
+void planarRowPortable(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
+                       const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {
+  for (std::int32_t k = 0; k < pairs; ++k, y += 2, dst += 6) {
+    yuvToBgr(t, y[0], u[k], v[k], dst);
+    yuvToBgr(t, y[1], u[k], v[k], dst + 3);
+  }
+}
+
+constexpr YuvKernels kPortable{"portable", packedRowPortable, planarRowPortable};
+
+const KernelSets<YuvKernels>& sets() {
+#if defined(__x86_64__)
+  static const KernelSets<YuvKernels> kernels(kPortable, &kYuvKernelsAvx2);
+#else
+  static const KernelSets<YuvKernels> kernels(kPortable, nullptr);
+#endif
+  return kernels;
+}
+
+}  // namespace
+
+const YuvKernels& portableYuvKernels() {
+  return kPortable;
+}
+const YuvKernels& bestYuvKernels() {
+  return sets().best();
+}
+int availableYuvKernelCount() {
+  return sets().count();
+}
+const YuvKernels& availableYuvKernels(int index) {
+  return sets().at(index);
+}
+
+}  // namespace ravdel

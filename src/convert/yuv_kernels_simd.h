@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+
+#include "convert/yuv_kernels.h"
+
+namespace ravdel {
+
+// A table of YuvTables as integer arithmetic: entry(i) = (mul * i + add) >> shift, equal to
+// the table for every byte i (the vector kernels rely on that; the tests check all 256).
+// Found by searching mul and add per shift; 8 is the smallest that works for luma, 10 works for
+// every chroma table.
+struct ExactTableTerm {
+  std::int32_t mul;
+  std::int32_t add;
+  int shift;
+
+  constexpr std::int32_t entry(int i) const { return (mul * i + add) >> shift; }
+};
+
+// Luma keeps shift 8 so that floor((y + 256 * chroma) / 65536) is the channel: the luma floor
+// folds into the final shift, only the chroma terms are floored on their own.
+inline constexpr ExactTableTerm kTermY{76309, 125, 8};
+inline constexpr ExactTableTerm kTermUG{-102698, 512, 10};
+inline constexpr ExactTableTerm kTermUB{528806, -72570402, 10};
+inline constexpr ExactTableTerm kTermVR{418389, -58436895, 10};
+inline constexpr ExactTableTerm kTermVG{-213115, 35540945, 10};
+static_assert(kTermUG.shift == 10 && kTermUB.shift == 10 && kTermVR.shift == 10 &&
+                  kTermVG.shift == 10,
+              "the vector kernels shift every chroma term by 10");
+
+// Kernel sets built for wider x86-64 instruction sets, each in its own source compiled with
+// those instructions. Data only, so that nothing of them runs before the dispatch checked
+// cpuFeatures().
+#if defined(__x86_64__)
+extern const YuvKernels kYuvKernelsAvx2;
+#endif
+
+}  // namespace ravdel

@@ -1,0 +1,166 @@
+#include "monitor/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+
+#include "monitor/ini_file.h"
+
+namespace ravdel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;  // "..."s keeps NUL bytes
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "ravdel-settings-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  static void write(const std::string& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+  }
+  static std::string read(const std::string& file) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(file, std::ios::binary).rdbuf();
+    return bytes.str();
+  }
+
+  fs::path dir_;
+};
+
+constexpr const char* kProgramFolder = "/opt/ravdel/";
+
+TEST_F(SettingsFileTest, LoadsValuesAndFallsBackToDefaults) {
+  const Settings defaults{.directory = kProgramFolder};
+  const Settings checked{.inverse = true, .gray = true, .directory = kProgramFolder};
+  const Settings folder{.directory = "/data/events/", .cam = -1};
+  const std::pair<std::optional<std::string>, Settings> cases[] = {
+      {std::nullopt, defaults},  // no file at all
+      {"[Settings]\nSound=true\nInverse=2\nGray=-1\n", checked},
+      {"[Settings]\nSound=yes\nInverse=1\nGray=0x1\n", checked},
+      {"[Settings]\nDirectory=/data/events\nCam=-1\n", folder},
+      {"[Settings]\nDirectory=/data/events/\r\nCam=$FFFFFFFF\r\n", folder},
+      {"[Settings]\nDirectory=\n", Settings{}},
+      {"\x7f"
+       "ELF\x02\x01\0\0\0\n\xff\xfe[\0S\0]\0\n\0\0\0"s,
+       defaults},
+  };
+  const std::string file = path("RVD.ini");
+  for (const auto& [content, expected] : cases) {
+    fs::remove(file);
+    if (content) write(file, *content);
+    EXPECT_EQ(LoadSettings(file, kProgramFolder), expected) << content.value_or("(no file)");
+  }
+}
+
+TEST_F(SettingsFileTest, LimitKeepsTheLow16BitsOfAnIntegerElseItsDefault) {
+  const std::pair<const char*, int> cases[] = {
+      {"0x64", 100},      {"0X64", 100},       {"$FF", 255},   {"-5", -5},    {"70000", 4464},
+      {"abc", 150},       {"", 150},           {"0x", 150},    {"$", 150},    {"-", 150},
+      {"-$10", -16},      {"2147483648", 150}, {"12abc", 150}, {"0x-5", 150}, {"$123456789", 150},
+      {"-2147483648", 0}, {"+0065535", -1},
+  };
+  const std::string file = path("RVD.ini");
+  for (const auto& [text, limit] : cases) {
+    write(file, "[Settings]\nLimit="s + text + "\n");
+    EXPECT_EQ(LoadSettings(file, "").limit, limit) << text;
+  }
+}
+
+TEST_F(SettingsFileTest, ValuesComeBackCutTo2047Characters) {
+  const std::string file = path("RVD.ini");
+  write(file, "[Settings]\nDirectory=" + std::string(3000, 'd') + "\n");
+  EXPECT_EQ(readIniValue(file, "Settings", "Directory", ""), std::string(2047, 'd'));
+}
+
+TEST_F(SettingsFileTest, SavesKeyByKeyInOrderKeepingWhatIsNotOurs) {
+  const Settings saved{.sound = true, .gray = true, .limit = -5, .directory = "/x y/", .cam = -1};
+  const std::string keys = "Limit=-5\nSound=1\nInverse=0\nGray=1\nDirectory=/x y/\nCam=-1\n";
+  const struct {
+    const char* file;
+    std::optional<std::string> before;
+    std::string after;
+  } cases[] = {
+      {"new/config/RVD.ini", std::nullopt, "[Settings]\n" + keys},  // the folder is created
+      {"RVD.ini", "\0\x01\xff\n[Other]\nCam=9\n[SETTINGS]\n; mine\nextra=1\ncam = 2\n\n[Z]"s,
+       "\0\x01\xff\n[Other]\nCam=9\n[SETTINGS]\n; mine\nextra=1\ncam=-1\nLimit=-5\nSound=1\n"
+       "Inverse=0\nGray=1\nDirectory=/x y/\n\n[Z]"s},
+  };
+  for (const auto& c : cases) {
+    if (c.before) write(path(c.file), *c.before);
+    SaveSettings(path(c.file), saved);
+    EXPECT_EQ(read(path(c.file)), c.after);
+    EXPECT_EQ(LoadSettings(path(c.file), kProgramFolder), saved);
+  }
+}
+
+TEST_F(SettingsFileTest, ReplacingTheFileKeepsItsLinkAndPermissions) {
+  const std::string target = path("dotfiles.ini");
+  const std::string link = path("RVD.ini");
+  write(target, "[Settings]\nCam=3\n");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(target, link);
+  SaveSettings(link, Settings{});
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(LoadSettings(target, "").cam, 0);
+  // The two files and no temporary one.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}), 2);
+}
+
+TEST_F(SettingsFileTest, AFailingKeyStopsTheSaveWithTheSettingsPath) {
+  fs::create_directory(path("folder.ini"));
+  write(path("cfg"), "mine");
+  const struct {
+    std::string file;
+    Settings settings;
+    const char* left;  // the file's content afterwards
+  } cases[] = {
+      {path("folder.ini"), {}, nullptr},
+      {path("cfg/sub/RVD.ini"), {}, nullptr},  // a file stands where the folder should be
+      {path("plain.ini"),
+       {.directory = "/a\nCam=7/"},
+       "[Settings]\nLimit=150\nSound=0\nInverse=0\nGray=0\n"},
+  };
+  for (const auto& c : cases) {
+    try {
+      SaveSettings(c.file, c.settings);
+      ADD_FAILURE() << c.file << ": saved";
+    } catch (const SettingsWriteError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + c.file);
+    }
+    if (c.left != nullptr) {
+      EXPECT_EQ(read(c.file), c.left);
+    }
+  }
+  EXPECT_EQ(read(path("cfg")), "mine");
+}
+
+TEST(SettingsTextTest, DirectoryLabelCutsAfter25Characters) {
+  const std::pair<std::string, std::string> labels[] = {
+      {"", ""},
+      {std::string(25, 'a'), std::string(25, 'a')},
+      {std::string(30, 'a'), std::string(25, 'a') + "..."},
+      {"/home/jürgen/Ereignisse/München/", "/home/jürgen/Ereignisse/M..."},
+  };
+  for (const auto& [text, label] : labels)
+    EXPECT_EQ(directoryLabel(text), label) << text;
+}
+
+}  // namespace
+}  // namespace ravdel
