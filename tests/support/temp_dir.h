@@ -16,8 +16,7 @@ namespace ravdel::test {
 class TempDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "ravdel-test-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "ravdel-test-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
   }
