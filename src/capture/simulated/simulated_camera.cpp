@@ -130,13 +130,14 @@ std::unique_ptr<CaptureDevice> SimulatedBackend::CreateDevice() {
 }
 
 std::unique_ptr<SimulatedDevice> SimulatedBackend::createSimulatedDevice() const {
-  return std::make_unique<SimulatedDevice>(setup_);
+  return std::make_unique<SimulatedDevice>(setup_, plug_);
 }
 
 // ---- SimulatedDevice, main thread ----
 
-SimulatedDevice::SimulatedDevice(std::shared_ptr<const SimulatedSetup> setup)
-    : setup_(std::move(setup)) {}
+SimulatedDevice::SimulatedDevice(std::shared_ptr<const SimulatedSetup> setup,
+                                 std::shared_ptr<SimulatedPlug> plug)
+    : setup_(std::move(setup)), plug_(std::move(plug)) {}
 
 SimulatedDevice::~SimulatedDevice() {
   stopWorker();
@@ -208,8 +209,15 @@ SimulatedDevice::Counters SimulatedDevice::counters() const {
   return {produced_.load(), delivered_.load(), skipped_.load()};
 }
 
+// Without back-after an unplug ends only the opening that saw it, as it always has.
+bool SimulatedDevice::present() const {
+  if (unplugged_.load()) return false;
+  const std::chrono::milliseconds backAfter = setup_->description.backAfter;
+  return backAfter.count() == 0 || plug_->pluggedIn(Clock::now(), backAfter);
+}
+
 HResult SimulatedDevice::startWorker() {
-  if (unplugged_.load()) return kEFail;
+  if (!present()) return kEFail;
   {
     std::lock_guard<std::mutex> lock(stopMutex_);
     stopRequested_ = false;
@@ -271,6 +279,8 @@ void SimulatedDevice::stream(bool paced, Clock::duration period) {
     (delivered ? delivered_ : skipped_).fetch_add(1);
     produced_.store(frame);
     if (d.unplugAfter != 0 && frame >= d.unplugAfter) {
+      // Recorded before streaming_ clears, so whoever sees the stream end sees the unplug.
+      plug_->unplug(Clock::now());
       unplugged_.store(true);
       break;
     }

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +28,26 @@ struct SimulatedSetup {
   std::int32_t firstFormat = 0;              // the entry the camera starts in
 };
 
+// Whether the camera is plugged in. One per backend, shared with every device it makes, so an
+// unplug outlives the device object whose worker saw it: the program makes a new object for
+// each start. The worker thread records the unplug, the main thread asks; one atomic, no lock.
+class SimulatedPlug {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Worker thread.
+  void unplug(Clock::time_point at) { goneAt_.store(at.time_since_epoch().count()); }
+  // Main thread: false while less than `backAfter` has passed since the last unplug.
+  bool pluggedIn(Clock::time_point now, std::chrono::milliseconds backAfter) const {
+    const Clock::rep gone = goneAt_.load();
+    return gone == kNever || now - Clock::time_point(Clock::duration(gone)) >= backAfter;
+  }
+
+ private:
+  static constexpr Clock::rep kNever = std::numeric_limits<Clock::rep>::min();
+  std::atomic<Clock::rep> goneAt_{kNever};
+};
+
 // One simulated camera that streams on its own worker thread exactly as a real one would:
 // one receiver call per frame through the ReceiverSlot, paced by a steady clock.
 class SimulatedDevice final : public CaptureDevice {
@@ -37,7 +58,7 @@ class SimulatedDevice final : public CaptureDevice {
     std::uint64_t skipped = 0;    // empty samples, or no receiver installed
   };
 
-  explicit SimulatedDevice(std::shared_ptr<const SimulatedSetup> setup);
+  SimulatedDevice(std::shared_ptr<const SimulatedSetup> setup, std::shared_ptr<SimulatedPlug> plug);
   ~SimulatedDevice() override;
   SimulatedDevice(const SimulatedDevice&) = delete;
   SimulatedDevice& operator=(const SimulatedDevice&) = delete;
@@ -47,19 +68,25 @@ class SimulatedDevice final : public CaptureDevice {
   void SetFrameCallback(FrameReceiver* receiver) override;
   const std::vector<VideoFormat>& formats() const override;
   HResult SetFormatByIndex(std::int32_t index) override;
-  // Once unplugged (unplug-after) the camera stays gone: starting again fails with kEFail.
-  // A directory played once that has ended starts over from its first file.
+  // Once this object's stream was unplugged (unplug-after), starting it again fails with
+  // kEFail, like a real camera's dead handle. With back-after every start, a new object's
+  // StartVideo too, fails until that time has passed since the unplug; without it a new
+  // object streams at once. A directory played once that has ended starts over from its
+  // first file.
   HResult SetRunning(bool run) override;
   bool running() const override;
 
   // Any thread; counts since the device was opened.
   Counters counters() const;
+  // Any thread: this object's stream was unplugged.
   bool unplugged() const { return unplugged_.load(); }
 
  protected:
   HResult listDeviceNames(std::vector<std::string>& names) override;
 
  private:
+  // Main thread: the camera can stream, as far as unplugging goes.
+  bool present() const;
   HResult startWorker();
   void stopWorker();
   // Worker thread: the whole stream, then the frames one by one until a stop, the end of a
@@ -71,6 +98,7 @@ class SimulatedDevice final : public CaptureDevice {
   bool waitUntil(std::chrono::steady_clock::time_point due, bool paced);
 
   const std::shared_ptr<const SimulatedSetup> setup_;
+  const std::shared_ptr<SimulatedPlug> plug_;
 
   // Main thread only.
   bool startTried_ = false;
@@ -114,6 +142,7 @@ class SimulatedBackend final : public CaptureBackend {
 
  private:
   std::shared_ptr<const SimulatedSetup> setup_;
+  std::shared_ptr<SimulatedPlug> plug_ = std::make_shared<SimulatedPlug>();
 };
 
 }  // namespace ravdel

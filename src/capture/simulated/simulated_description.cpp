@@ -16,6 +16,7 @@ constexpr double kMaxFps = 1000.0;
 constexpr double kMaxHitsPerSecond = 100000.0;
 constexpr std::int32_t kMaxSide = 8192;  // beyond any webcam; a sample's count fits 32 bits
 constexpr std::uint8_t kMaxNoise = 64;
+constexpr std::uint64_t kMaxBackAfterMs = 3600000;  // an hour
 constexpr const char* kKnownFormats = "RGB, I420, IYUV, YV12, YUY2, YUNV, YUYV, MJPG";
 constexpr const char* kSyntheticFormats = "RGB, I420, IYUV, YV12, YUY2, YUNV, YUYV";
 
@@ -119,9 +120,9 @@ class Parser {
                                                          "uncovered"};
     static const std::set<std::string> kDirectoryOnly = {"once", "loop"};
     static const std::set<std::string> kFlags = {"unlimited", "once", "loop", "uncovered"};
-    static const std::set<std::string> kValued = {"format", "size",         "fps",         "name",
-                                                  "also",   "unplug-after", "empty-every", "hits",
-                                                  "seed",   "brightness",   "noise"};
+    static const std::set<std::string> kValued = {
+        "format",     "size",        "fps",  "name", "also",       "unplug-after",
+        "back-after", "empty-every", "hits", "seed", "brightness", "noise"};
     const bool flag = kFlags.count(key) != 0;
     if (!flag && kValued.count(key) == 0) {
       problem = "unknown option";
@@ -193,6 +194,14 @@ class Parser {
         return false;
       }
       (key == "unplug-after" ? d_.unplugAfter : d_.emptyEvery) = number;
+      return true;
+    }
+    if (key == "back-after") {
+      if (!parseUnsigned(value, number) || number == 0 || number > kMaxBackAfterMs) {
+        problem = quoted + " is not a time in milliseconds (1 to 3600000)";
+        return false;
+      }
+      d_.backAfter = std::chrono::milliseconds(number);
       return true;
     }
     if (key == "hits") {
@@ -279,6 +288,10 @@ bool parseSimulatedDescription(const std::string& text, SimulatedDescription& de
   }
   if (trimDeviceText(d.name).empty()) {
     error = "name: must have visible characters";
+    return false;
+  }
+  if (d.backAfter.count() != 0 && d.unplugAfter == 0) {
+    error = "back-after: needs unplug-after (the camera must go away to come back)";
     return false;
   }
   description = std::move(d);

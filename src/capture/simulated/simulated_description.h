@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,6 +34,9 @@ struct SimulatedDescription {
   std::uint64_t unplugAfter = 0;      // frames until the camera is gone; 0: never
   std::uint64_t emptyEvery = 0;       // every N-th sample has no bytes; 0: never
   bool once = false;                  // Directory: stop after the last file instead of looping
+  // With unplugAfter: how long the camera stays gone for every opening; 0: it is gone only
+  // for the opening that saw it.
+  std::chrono::milliseconds backAfter{0};
 
   // Synthetic frames only.
   double hitsPerSecond = 1.0;  // with fps=0 a second counts as 30 frames

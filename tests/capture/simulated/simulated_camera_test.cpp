@@ -346,6 +346,87 @@ TEST(SimulatedCameraTest, UnplugEndsTheStreamAndEmptySamplesAreSkipped) {
   EXPECT_EQ(device->SetFormatByIndex(0), kEFail);
 }
 
+// The camera stays listed while it is gone. Without back-after only the opening that saw the
+// unplug is dead; with it every opening fails until that time has passed.
+TEST(SimulatedCameraTest, UnpluggedCameraStaysListedAndReopensOnlyAsDescribed) {
+  const struct {
+    const char* options;
+    HResult reopened;
+  } cases[] = {
+      {"", kSOk},
+      {",back-after=3600000", kEFail},
+  };
+  for (const auto& c : cases) {
+    const std::string text = std::string("synthetic:size=32x16,fps=0,unplug-after=3") + c.options;
+    SCOPED_TRACE(text);
+    std::string error;
+    const auto backend = SimulatedBackend::fromDescription(text, error);
+    ASSERT_NE(backend, nullptr) << error;
+    Recorder recorder;
+    const auto first = backend->createSimulatedDevice();
+    first->SetFrameCallback(&recorder);
+    std::string found;
+    ASSERT_EQ(first->StartVideo("", found), kSOk);
+    ASSERT_TRUE(waitUntilStopped(*first));
+    std::vector<std::string> names;
+    EXPECT_EQ(backend->ListVideoDevices(names), kSOk);
+    EXPECT_EQ(names, std::vector<std::string>{"Ravdel simulated camera"});
+
+    const auto second = backend->createSimulatedDevice();
+    second->SetFrameCallback(&recorder);
+    found.clear();
+    EXPECT_EQ(second->StartVideo("Ravdel simulated camera", found), c.reopened);
+    EXPECT_EQ(found, "Ravdel simulated camera");
+    EXPECT_EQ(first->SetRunning(true), kEFail);
+    ASSERT_TRUE(waitUntilStopped(*second));
+    EXPECT_EQ(second->counters().produced, c.reopened == kSOk ? 3u : 0u);
+  }
+}
+
+// Reopened as the monitor does, a new object per try: never before back-after, then another
+// N frames each time.
+TEST(SimulatedCameraTest, CameraComesBackAfterItsTimeAndDropsOutAgain) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kBackAfter = 50ms;
+  std::string error;
+  const auto backend = SimulatedBackend::fromDescription(
+      "synthetic:size=32x16,fps=0,unplug-after=4,back-after=50", error);
+  ASSERT_NE(backend, nullptr) << error;
+  Recorder recorder;
+  Clock::time_point opened = Clock::now();  // before the opening, so before its unplug
+  auto device = backend->createSimulatedDevice();
+  device->SetFrameCallback(&recorder);
+  std::string found;
+  ASSERT_EQ(device->StartVideo("", found), kSOk);
+
+  const auto deadline = Clock::now() + 20s;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_TRUE(waitUntilStopped(*device));
+    EXPECT_TRUE(device->unplugged());
+    EXPECT_EQ(device->counters().produced, 4u);
+    std::unique_ptr<SimulatedDevice> next;
+    for (;;) {
+      const Clock::time_point tried = Clock::now();
+      next = backend->createSimulatedDevice();
+      next->SetFrameCallback(&recorder);
+      if (next->StartVideo("", found) == kSOk) {
+        EXPECT_GE(Clock::now() - opened, kBackAfter);
+        opened = tried;
+        break;
+      }
+      EXPECT_FALSE(next->running());
+      ASSERT_LT(Clock::now(), deadline) << "the camera never came back";
+      std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(device->SetRunning(true), kEFail);  // the old opening stays dead
+    device = std::move(next);
+  }
+  ASSERT_TRUE(waitUntilStopped(*device));
+  EXPECT_EQ(device->counters().produced, 4u);
+  EXPECT_EQ(recorder.calls(), 16u);
+}
+
 // A slow receiver at full rate: the destructor may catch it mid-frame, never after.
 class SlowReceiver final : public FrameReceiver {
  public:

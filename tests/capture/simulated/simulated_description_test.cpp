@@ -58,6 +58,12 @@ TEST(SimulatedDescriptionTest, ParsesOptionsAndKeepsDefaults) {
   EXPECT_EQ(d.unplugAfter, 10u);
   EXPECT_EQ(d.emptyEvery, 3u);
   EXPECT_EQ(d.name, "Cam = one");
+  EXPECT_EQ(d.backAfter.count(), 0);
+
+  // back-after may come before the unplug-after it needs.
+  ASSERT_TRUE(parseSimulatedDescription("synthetic,back-after=3600000,unplug-after=1", d, error))
+      << error;
+  EXPECT_EQ(d.backAfter, std::chrono::hours(1));
 }
 
 TEST(SimulatedDescriptionTest, RejectsBadTextWithAMessageNamingThePart) {
@@ -94,6 +100,12 @@ TEST(SimulatedDescriptionTest, RejectsBadTextWithAMessageNamingThePart) {
       {"synthetic,unplug-after=0", "unplug-after: '0' is not a frame count"},
       {"synthetic,empty-every=99999999999999999999", "empty-every: '99999999999999999999' is not"},
       {"synthetic,name= ", "name: needs a value"},
+      {"synthetic,unplug-after=5,back-after=0", "back-after: '0' is not a time in milliseconds"},
+      {"synthetic,unplug-after=5,back-after=3600001", "back-after: '3600001' is not a time"},
+      {"synthetic,unplug-after=5,back-after=1.5", "back-after: '1.5' is not a time"},
+      {"synthetic,unplug-after=5,back-after=-50", "back-after: '-50' is not a time"},
+      {"synthetic,back-after=50", "back-after: needs unplug-after"},
+      {"dir:x,back-after=50,once", "back-after: needs unplug-after"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
