@@ -1,0 +1,123 @@
+#include "platform/append_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace ravdel {
+namespace {
+
+namespace fs = std::filesystem;
+using AppendFileTest = test::TempDirTest;
+
+TEST_F(AppendFileTest, AppendsLinesAfterWhatIsThere) {
+  const mode_t savedUmask = ::umask(0);
+  AppendFile created;
+  ASSERT_TRUE(created.open(path("new.jsonl"))) << created.error();
+  ::umask(savedUmask);
+  EXPECT_EQ(fs::status(path("new.jsonl")).permissions(), fs::perms(0644));
+
+  write(path("events.jsonl"), "{\"old\":1}\n");
+  AppendFile first;
+  ASSERT_TRUE(first.open(path("events.jsonl"))) << first.error();
+  EXPECT_TRUE(first.appendLine("{\"n\":1}"));
+  EXPECT_FALSE(first.appendLine("{\"n\":2}\n{\"n\":3}")) << "one call, one line";
+  EXPECT_EQ(first.error(), "Invalid argument");
+  AppendFile moved(std::move(first));
+  EXPECT_TRUE(moved.appendLine("{\"n\":4}"));
+  moved.close();
+  EXPECT_FALSE(moved.appendLine("{\"n\":5}"));
+  EXPECT_EQ(read(path("events.jsonl")), "{\"old\":1}\n{\"n\":1}\n{\"n\":4}\n");
+
+  AppendFile missing;
+  EXPECT_FALSE(missing.open(path("missing/events.jsonl")));
+  EXPECT_EQ(missing.error(), "No such file or directory");
+  EXPECT_FALSE(missing.isOpen());
+}
+
+TEST_F(AppendFileTest, WritersOnOneFileInterleaveOnlyWholeLines) {
+  constexpr int kLines = 2000;
+  // Long lines: a line written in pieces would soon be torn by the other writer.
+  const auto line = [](int writer, int n) {
+    return std::to_string(writer) + ":" + std::to_string(n) + ":" +
+           std::string(static_cast<std::size_t>(100 + n % 300), 'x');
+  };
+  std::multiset<std::string> expected;
+  bool ok[2] = {true, true};
+  std::thread writers[2];
+  for (int w = 0; w < 2; ++w) {
+    for (int n = 0; n < kLines; ++n)
+      expected.insert(line(w, n));
+    writers[w] = std::thread([&, w] {
+      AppendFile log;
+      ok[w] = log.open(path("events.jsonl"));
+      for (int n = 0; n < kLines && ok[w]; ++n)
+        ok[w] = log.appendLine(line(w, n));
+    });
+  }
+  for (auto& writer : writers)
+    writer.join();
+  ASSERT_TRUE(ok[0] && ok[1]);
+
+  std::istringstream file(read(path("events.jsonl")));
+  for (std::string text; std::getline(file, text);) {
+    const auto found = expected.find(text);
+    ASSERT_NE(found, expected.end()) << "torn or repeated: " << text.substr(0, 40);
+    expected.erase(found);
+  }
+  EXPECT_TRUE(expected.empty()) << expected.size() << " lines lost";
+}
+
+TEST_F(AppendFileTest, ReopenAfterRotationWritesANewFile) {
+  AppendFile log;
+  ASSERT_TRUE(log.open(path("events.jsonl")));
+  ASSERT_TRUE(log.appendLine("before"));
+  fs::rename(path("events.jsonl"), path("events.jsonl.1"));
+  ASSERT_TRUE(log.reopen()) << log.error();
+  ASSERT_TRUE(log.appendLine("after"));
+  EXPECT_EQ(read(path("events.jsonl.1")), "before\n");
+  EXPECT_EQ(read(path("events.jsonl")), "after\n");
+
+  // With the folder gone too, the rotated file keeps taking lines.
+  fs::create_directory(path("logs"));
+  ASSERT_TRUE(log.open(path("logs/events.jsonl")));
+  fs::rename(path("logs"), path("old"));
+  EXPECT_FALSE(log.reopen());
+  EXPECT_TRUE(log.appendLine("still"));
+  EXPECT_EQ(read(path("old/events.jsonl")), "still\n");
+}
+
+// In a child process: the limit would cut the test's own output too. Exits with 1 and the
+// error text when the second line is refused.
+[[noreturn]] void appendPastASizeLimit(const std::string& file) {
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = 100;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  AppendFile log;
+  if (!log.open(file) || !log.appendLine(std::string(59, 'a'))) std::_Exit(2);
+  if (log.appendLine(std::string(59, 'b'))) std::_Exit(3);
+  std::fputs(log.error().c_str(), stderr);
+  std::_Exit(1);
+}
+
+// A disk that fills in the middle of a line: the file size limit cuts a write short the same
+// way.
+TEST_F(AppendFileTest, WriteCutShortIsAFailure) {
+  EXPECT_EXIT(appendPastASizeLimit(path("events.jsonl")), ::testing::ExitedWithCode(1),
+              "No space left on device");
+  EXPECT_EQ(fs::file_size(path("events.jsonl")), 100u);
+}
+
+}  // namespace
+}  // namespace ravdel
