@@ -21,6 +21,10 @@ class QtMainLoop final : public QObject, public MainLoop {
 
   void attach(MainLoopClient* client) override;
   void postFrameNotification() override;
+  // A QTimer underneath; its callback runs from the Qt event loop.
+  std::unique_ptr<LoopTimer> createTimer(std::function<void()> onTimeout, int milliseconds,
+                                         bool singleShot) override;
+  void processEvents() override;
 
  protected:
   bool event(QEvent* e) override;

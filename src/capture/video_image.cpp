@@ -41,8 +41,7 @@ std::int32_t TVideoImage::VideoStart(const std::string& name) {
   FVideoSample = backend_.CreateDevice();
   HResult hr;
   try {
-    std::string foundName;
-    hr = FVideoSample->StartVideo(name, foundName);
+    hr = FVideoSample->StartVideo(name, FDeviceName);
   } catch (const std::exception&) {
     hr = -1;
   }
@@ -56,6 +55,11 @@ std::int32_t TVideoImage::VideoStart(const std::string& name) {
   applyStreamInfo(w, h, code);
   FVideoSample->SetFrameCallback(this);
   return 0;
+}
+
+std::vector<VideoFormat> TVideoImage::formatTable() const {
+  if (!FVideoSample) return {};
+  return FVideoSample->formats();
 }
 
 void TVideoImage::GetListOfFormats(std::vector<std::string>& list) {
@@ -83,6 +87,7 @@ void TVideoImage::applyStreamInfo(std::int32_t w, std::int32_t h, std::uint32_t 
 // Destructors do not throw, so nothing is left to swallow here.
 void TVideoImage::VideoStop() {
   FVideoSample.reset();
+  FDeviceName.clear();
 }
 
 void TVideoImage::Dispose() {
@@ -99,6 +104,7 @@ void TVideoImage::Dispose() {
 // Capture thread: the least possible per frame — a clock read, at most one allocation (only
 // when the byte count changes), one copy, one post.
 void TVideoImage::receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) {
+  framesReceived_.fetch_add(1, std::memory_order_relaxed);
   const auto sinceIdle = static_cast<std::int32_t>(clock_() - FLastIdleTime.load());
   if (std::llabs(static_cast<long long>(sinceIdle)) > kIdleWindowMs) {
     framesDropped_.fetch_add(1, std::memory_order_relaxed);
@@ -113,6 +119,7 @@ void TVideoImage::receiveFrame(const std::uint8_t* data, std::int32_t& byteCount
     loop_.postFrameNotification();
   } else {
     notificationsPending_.fetch_sub(1);  // enough are queued; they will deliver this frame
+    framesBacklogged_.fetch_add(1, std::memory_order_relaxed);
   }
   std::this_thread::yield();
 }
@@ -172,7 +179,10 @@ void TVideoImage::GetBitmap(FrameBitmap& dest) {
 // event runs, so the bytes handed to it stay valid and GetBitmap converts exactly them.
 void TVideoImage::onFrameNotification() {
   notificationsPending_.fetch_sub(1);
-  if (FBusy) return;  // a notification while the handler pumps the loop is dropped
+  if (FBusy) {  // a notification while the handler pumps the loop is dropped
+    ++notificationsWhileBusy_;
+    return;
+  }
   FBusy = true;
   convertedGeneration_ = kNoGeneration;
   handlerClaim_ = claimCurrentSlot();

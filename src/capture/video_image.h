@@ -59,14 +59,26 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   ErrorHandler OnError;
 
   bool isOpen() const { return FVideoSample != nullptr; }
+  // Open and streaming: false once the camera is gone or its stream has ended.
+  bool isStreaming() const { return FVideoSample != nullptr && FVideoSample->running(); }
+  // The opened camera's name as its backend lists it; empty when none is open.
+  const std::string& deviceName() const { return FDeviceName; }
+  // The opened camera's format table; empty when none is open.
+  std::vector<VideoFormat> formatTable() const;
   std::int32_t width() const { return FWidth; }
   std::int32_t height() const { return FHeight; }
   std::uint32_t fourcc() const { return FFourCC; }
   std::int32_t slotSize(int slot) const { return FSlotSize[static_cast<std::size_t>(slot)]; }
   // Conversions done so far (each frame is converted at most once per notification).
   std::uint64_t conversions() const { return conversions_; }
-  // Frames the capture thread discarded because the main loop had not been idle lately.
+  // Frames that reached the capture thread's receiver, and those it discarded because the
+  // main loop had not been idle lately.
+  std::uint64_t framesReceived() const { return framesReceived_.load(); }
   std::uint64_t framesDropped() const { return framesDropped_.load(); }
+  // Frames published without a notification, since enough were waiting already.
+  std::uint64_t framesBacklogged() const { return framesBacklogged_.load(); }
+  // Notifications that came while the frame event was still running (it pumps the loop).
+  std::uint64_t notificationsWhileBusy() const { return notificationsWhileBusy_; }
 
   // Capture thread.
   void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) override;
@@ -103,6 +115,7 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
 
   // Main thread only.
   std::unique_ptr<CaptureDevice> FVideoSample;
+  std::string FDeviceName;
   bool FBusy = false;
   std::int32_t FWidth = 0;
   std::int32_t FHeight = 0;
@@ -113,6 +126,7 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   std::uint64_t handlerClaim_ = 0;                     // slot claimed for the running handler
   bool handlerHasClaim_ = false;
   std::uint64_t conversions_ = 0;
+  std::uint64_t notificationsWhileBusy_ = 0;
   bool disposed_ = false;
 
   // The slots. A slot's buffer and size are written only by the capture thread while the slot
@@ -124,7 +138,9 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   std::atomic<std::uint64_t> published_{0};     // written by the capture thread
   std::atomic<int> slotInUse_{-1};              // written by the main thread
   std::atomic<std::uint32_t> FLastIdleTime{0};  // written by the main thread
+  std::atomic<std::uint64_t> framesReceived_{0};
   std::atomic<std::uint64_t> framesDropped_{0};
+  std::atomic<std::uint64_t> framesBacklogged_{0};
   std::atomic<int> notificationsPending_{0};  // posted and not yet handled
 };
 

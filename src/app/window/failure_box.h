@@ -5,11 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace ravdel {
+#include "monitor/monitor.h"
 
-// The message as the failure box shows it: a full stop is appended when the last character
-// sorts after "." (a letter or a digit, say); "Failed." and "Failed!" stay as they are.
-std::string failureText(std::string_view message);
+namespace ravdel {
 
 // The one box that reports a failure no handler dealt with: caption "Ravdel", error icon, OK.
 // Modal; the event loop goes on afterwards.

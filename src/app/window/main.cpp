@@ -1,7 +1,6 @@
 // The program: one window that counts particle hits on a covered camera sensor. It lives in the
 // notification area; the window opens from there.
 #include <QApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QSessionManager>
 #include <QStandardPaths>
@@ -21,26 +20,25 @@ namespace {
 
 // Event pictures go beside the program until the user picks a folder. An installed program's
 // folder (/usr/bin) is not writable, and every event would fail to be stored: then they go to
-// the user's pictures folder instead, in a folder of their own.
-std::string defaultOutputDirectory() {
+// the user's pictures folder instead, in a folder of their own, which the window creates once
+// it knows it is the only instance.
+void chooseDefaultDirectory(ravdel::MainFormSetup& setup) {
   QString directory = QApplication::applicationDirPath();
   if (!QFileInfo(directory).isWritable()) {
     directory = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
                 QStringLiteral("/Ravdel");
-    QDir().mkpath(directory);
+    setup.createDefaultDirectory = true;
   }
-  return ravdel::withTrailingSeparator(directory.toStdString());
+  setup.defaultDirectory = ravdel::withTrailingSeparator(directory.toStdString());
 }
 
 int runProgram() {
-  std::string warning;
-  const std::unique_ptr<ravdel::DeviceCatalog> cameras = ravdel::makeSystemCatalog(warning);
-  if (!warning.empty()) ravdel::showFailure(nullptr, warning);
-
   ravdel::MainFormSetup setup;
+  const std::unique_ptr<ravdel::DeviceCatalog> cameras =
+      ravdel::makeSystemCatalog(setup.startupWarning);
   setup.backend = cameras.get();
   setup.settingsPath = ravdel::SettingsPath();
-  setup.defaultDirectory = defaultOutputDirectory();
+  chooseDefaultDirectory(setup);
   ravdel::TMainForm form(setup);
   if (form.terminated()) return EXIT_SUCCESS;
 

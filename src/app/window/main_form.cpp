@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "app/platform/event_sound.h"
@@ -29,8 +31,6 @@
 #include "app/window/directory_chooser.h"
 #include "app/window/failure_box.h"
 #include "app/window/link_label.h"
-#include "capture/video_image.h"
-#include "detection/frame_analysis.h"
 #include "monitor/settings.h"
 #include "platform/file_version.h"
 
@@ -95,26 +95,6 @@ QCheckBox* makeCheckBox(QWidget* parent, const char* name, const QString& text, 
   return box;
 }
 
-// The hourglass for the whole screen with one pass of the event loop, so that it shows.
-// Restores the cursor on the way out, also when the start or stop throws.
-class BusyCursor {
- public:
-  BusyCursor() {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QCoreApplication::processEvents();
-  }
-  ~BusyCursor() { restore(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-  void restore() {
-    if (active_) QApplication::restoreOverrideCursor();
-    active_ = false;
-  }
-
- private:
-  bool active_ = true;
-};
-
 }  // namespace
 
 QString makerSite() {
@@ -129,14 +109,17 @@ TMainForm::TMainForm(const MainFormSetup& setup, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      backend_(*setup.backend),
+      setup_(setup),
       settingsPath_(setup.settingsPath),
-      defaultDirectory_(setup.defaultDirectory),
       InstanceMutex(setup.instanceLockPath.empty() ? SingleInstance::defaultLockPath()
                                                    : setup.instanceLockPath),
-      separators_(currentLocaleSeparators()),
-      thumbPicture_(std::make_unique<QImage>(kThumbSide, kThumbSide, QImage::Format_RGB888)) {
+      thumbPicture_(std::make_unique<QImage>(kThumbSide, kThumbSide, QImage::Format_RGB888)),
+      loop_(std::make_unique<QtMainLoop>()),
+      monitor_(
+          std::make_unique<Monitor>(*setup.backend, *loop_, static_cast<MonitorView&>(*this))) {
   setObjectName(QStringLiteral("MainForm"));
+  SPMTimer = &monitor_->SPMTimer();
+  ResumeTimer = &monitor_->ResumeTimer();
   createControls();
   FormCreate();
 }
@@ -211,14 +194,6 @@ void TMainForm::createControls() {
 
   createAboutArea();
 
-  SPMTimer = new QTimer(this);
-  SPMTimer->setObjectName(QStringLiteral("SPMTimer"));
-  SPMTimer->setInterval(kMinuteMs);
-  ResumeTimer = new QTimer(this);
-  ResumeTimer->setObjectName(QStringLiteral("ResumeTimer"));
-  ResumeTimer->setSingleShot(true);
-  ResumeTimer->setInterval(kResumeDelayMs);
-
   createTray();
   connectHandlers();
 }
@@ -291,10 +266,6 @@ void TMainForm::connectHandlers() {
   connect(ExitSB, &QToolButton::clicked, this, on(&TMainForm::ExitSBClick));
   // activated, not currentIndexChanged: only the user's picks change CameraIndex.
   connect(CamLstCB, &QComboBox::activated, this, on(&TMainForm::CamLstCBChange));
-  connect(SPMTimer, &QTimer::timeout, this, on(&TMainForm::SPMTimerTimer));
-  connect(ResumeTimer, &QTimer::timeout, this, [this] {
-    if (Running) enableMinuteTimer();
-  });
   connect(Restore, &QAction::triggered, this, on(&TMainForm::RestoreClick));
   connect(Minimize, &QAction::triggered, this, on(&TMainForm::MinimizeClick));
   connect(Quit, &QAction::triggered, this, on(&TMainForm::QuitClick));
@@ -315,39 +286,25 @@ void TMainForm::FormCreate() {
   // Not shown here: the window opens from the tray.
   setWindowTitle(QStringLiteral("Ravdel"));
   if (!InstanceMutex.tryAcquire()) {
-    // Another instance runs: leave silently, without telling it.
+    // Another instance runs: leave silently, without telling it, having shown and made nothing.
     terminated_ = true;
     QCoreApplication::quit();
     return;
   }
+  runStartupTasks(setup_);
   if (const auto version = osVersion()) {
     OSVersion = *version;
     OSL->setText(qs(OSVersion.text()));
   }
   VersionL->setText(qs(ReadFileVersion(true)));
-  Running = false;
-  OutputDirectory = defaultDirectory_;
-
-  const Settings settings = LoadSettings(settingsPath_, OutputDirectory);
-  SoundCB->setChecked(settings.sound);
-  InverseCB->setChecked(settings.inverse);
-  GrayCB->setChecked(settings.gray);
-  LimitUD->setValue(settings.limit);
-  OutputDirectory = settings.directory;  // separator rule applied by LoadSettings
-  DirectoryL->setText(qs(directoryLabel(OutputDirectory)));
-  CameraIndex = settings.cam;
-
-  loop_ = std::make_unique<QtMainLoop>();
-  capture_ = std::make_unique<TVideoImage>(backend_, *loop_);
-  capture_->OnError = [this](const std::string& message) { showFailure(this, message); };
-  FillCameraList();
-  if (CameraCount > 0) selectCameraIndex();
-  capture_->OnNewVideoFrame = [this](TVideoImage&, std::int32_t, std::int32_t,
-                                     const std::uint8_t*) { OnNewFrame(); };
-  WorkBitmap = FrameBitmap();
   paintThumbnailWhite();
-  CaptureReady = true;
+  monitor_->Open(settingsPath_, setup_.defaultDirectory);
   TrayI->show();
+}
+
+void TMainForm::runStartupTasks(const MainFormSetup& setup) {
+  if (!setup.startupWarning.empty()) ravdel::showFailure(nullptr, setup.startupWarning);
+  if (setup.createDefaultDirectory) QDir().mkpath(qs(setup.defaultDirectory));
 }
 
 void TMainForm::ShowAtStart() {
@@ -367,14 +324,8 @@ void TMainForm::QueryEndSession() {
 }
 
 void TMainForm::FormClose() {
-  std::lock_guard lock(FrameLock);
-  if (CaptureReady) {
-    if (Running) capture_->VideoStop();
-    capture_->Dispose();
-    // The object itself goes with the window: an exit can arrive while a frame handler pumps
-    // the loop (its message boxes, its last pump), and that handler still runs inside it.
-    CaptureReady = false;
-  }
+  std::lock_guard lock(monitor_->FrameLock);
+  monitor_->Close();
   try {
     InstanceMutex.release();
   } catch (...) {
@@ -478,129 +429,57 @@ void TMainForm::MailLClick() {
 }
 
 void TMainForm::DirSBClick() {
-  if (const auto chosen = DirectoryChooser::ChooseDirectory(this)) {
-    OutputDirectory = *chosen;  // with its separator, as the chooser gives it
-    DirectoryL->setText(qs(directoryLabel(OutputDirectory)));
-  }
+  // The chooser's answer carries its trailing separator.
+  if (const auto chosen = DirectoryChooser::ChooseDirectory(this))
+    monitor_->SetOutputDirectory(*chosen);
 }
 
 void TMainForm::FillCameraList() {
-  CameraCount = 0;
-  std::vector<std::string> names;
-  capture_->GetListOfDevices(names);
-  CameraCount = static_cast<std::int32_t>(names.size());
-  CamLstCB->clear();
-  for (const auto& name : names)
-    CamLstCB->addItem(qs(name));
-  CamLstCB->setEnabled(false);
-  if (CameraCount <= 0) {
-    CamLstCB->addItem(QStringLiteral("---"));
-    CamLstCB->setCurrentIndex(-1);
-    return;
-  }
-  if (CamLstCB->currentIndex() < 0 || CamLstCB->currentIndex() >= CamLstCB->count()) {
-    CamLstCB->setCurrentIndex(0);
-  }
-  CamLstCB->setEnabled(true);
-}
-
-void TMainForm::selectCameraIndex() {
-  // A remembered position outside the list selects nothing; Run then names "#0".
-  CamLstCB->setCurrentIndex(CameraIndex >= 0 && CameraIndex < CamLstCB->count() ? CameraIndex : -1);
+  monitor_->FillCameraList();
 }
 
 void TMainForm::UpdateSBClick() {
-  FillCameraList();
-  if (CameraCount > 0) selectCameraIndex();
+  monitor_->UpdateSBClick();
 }
 
 void TMainForm::CamLstCBChange() {
-  CameraIndex = CamLstCB->currentIndex();
-}
-
-void TMainForm::setMonitoringControls(bool monitoring) {
-  StopSB->setEnabled(monitoring);
-  RunSB->setEnabled(!monitoring);
-  UpdateSB->setEnabled(!monitoring);
-  CamLstCB->setEnabled(!monitoring);
+  monitor_->CamLstCBChange(CamLstCB->currentIndex());
 }
 
 void TMainForm::RunSBClick() {
-  BusyCursor busy;
-  LensCheckPending = true;
-  const std::string device = "#" + std::to_string(CamLstCB->currentIndex() + 1);
-  const bool started = capture_->VideoStart(device) == 0;
-
-  // The statistics start afresh whether or not the camera runs.
-  records_.resetForRun();
-  UpTimeL->setText(QStringLiteral("0 h"));
-  EvsL->setText(QStringLiteral("0"));
-  EPDL->setText(QStringLiteral("-"));
-  enableMinuteTimer();
-
-  std::vector<std::string> formats;
-  capture_->GetListOfFormats(formats);
-  QString block;
-  for (const auto& format : formats)
-    block += qs(format) + QLatin1Char('\n');
-  LogM->appendPlainText(block);  // one line per format, then an empty one
-  capture_->SelectFormat(static_cast<std::int32_t>(formats.size()) - 1);
-
-  busy.restore();
-  QCoreApplication::processEvents();
-  if (!started) {
-    QMessageBox::critical(this, QStringLiteral("Error"),
-                          QStringLiteral("Could not start monitoring!"));
-    return;
-  }
-  Running = true;
-  setMonitoringControls(true);
-}
-
-void TMainForm::enableMinuteTimer() {
-  // Enabling a running timer must not restart its period.
-  if (!SPMTimer->isActive()) SPMTimer->start();
+  monitor_->RunSBClick();
 }
 
 void TMainForm::OnPowerEvent(PowerEvent event) {
   if (event == PowerEvent::Suspend) {
-    SPMTimer->stop();
-    ResumeTimer->stop();  // a resume still waiting when the machine sleeps again
+    monitor_->Suspend();
   } else {
-    // A timer, not a sleep: the window stays responsive while the camera settles.
-    ResumeTimer->start();
+    monitor_->Resume();
   }
 }
 
 void TMainForm::StopSBClick() {
-  StopMonitoring();
+  monitor_->StopSBClick();
 }
 
 void TMainForm::StopMonitoring() {
-  BusyCursor busy;
-  capture_->VideoStop();
-  Running = false;
-  busy.restore();
-  setMonitoringControls(false);
-  FillCameraList();
-  if (CameraCount > 0) selectCameraIndex();
+  monitor_->StopMonitoring();
 }
 
 void TMainForm::SaveSetSBClick() {
-  Settings settings;
-  settings.sound = SoundCB->isChecked();
-  settings.inverse = InverseCB->isChecked();
-  settings.gray = GrayCB->isChecked();
-  settings.limit = static_cast<std::int16_t>(LimitUD->value());
-  settings.directory = OutputDirectory;
-  settings.cam = CamLstCB->currentIndex();
-  SaveSettings(settingsPath_, settings);
+  monitor_->SaveSetSBClick();
 }
 
 void TMainForm::SPMTimerTimer() {
-  const EventRecords::MinuteTick tick = records_.minuteTick();
-  SPML->setText(QString::number(tick.framesLastMinute));
-  UpTimeL->setText(qs(formatUpTime(tick.minutesElapsed)));
+  monitor_->SPMTimerTimer();
+}
+
+void TMainForm::OnNewFrame() {
+  monitor_->OnNewFrame();
+}
+
+void TMainForm::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+  monitor_->RecordEvent(b, g, r);
 }
 
 void TMainForm::paintThumbnailWhite() {
@@ -614,6 +493,36 @@ void TMainForm::paintThumbnailWhite() {
     painter.drawLine(0, 0, 0, kThumbSide - 1);
   }
   ThumbI->setPixmap(QPixmap::fromImage(*thumbPicture_));
+}
+
+void TMainForm::showCameraList(const std::vector<std::string>& entries, std::int32_t selected,
+                               bool enabled) {
+  CamLstCB->clear();
+  for (const auto& entry : entries)
+    CamLstCB->addItem(qs(entry));
+  CamLstCB->setCurrentIndex(selected);
+  CamLstCB->setEnabled(enabled);
+}
+
+void TMainForm::showCameraSelection(std::int32_t selected) {
+  CamLstCB->setCurrentIndex(selected);
+}
+
+void TMainForm::showMonitoringState(bool monitoring) {
+  StopSB->setEnabled(monitoring);
+  RunSB->setEnabled(!monitoring);
+  UpdateSB->setEnabled(!monitoring);
+  CamLstCB->setEnabled(!monitoring);
+}
+
+void TMainForm::showFrameSize(std::int32_t width, std::int32_t height) {
+  SourceXYL->setText(QStringLiteral("%1 x %2").arg(width).arg(height));
+}
+
+void TMainForm::showPeak(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  RedL->setText(QString::number(r));
+  GreenL->setText(QString::number(g));
+  BlueL->setText(QString::number(b));
 }
 
 void TMainForm::showThumbnail(const FrameBitmap& thumbnail) {
@@ -630,74 +539,12 @@ void TMainForm::showThumbnail(const FrameBitmap& thumbnail) {
   ThumbI->setPixmap(QPixmap::fromImage(*thumbPicture_));
 }
 
-void TMainForm::plainMessage(const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ravdel"), text, QMessageBox::Ok, this);
-  box.exec();
+void TMainForm::showFramesLastMinute(std::int32_t frames) {
+  SPML->setText(QString::number(frames));
 }
 
-void TMainForm::OnNewFrame() {
-  if (FrameBusy) return;
-  FrameBusy = true;
-  if (!CaptureReady) {
-    FrameBusy = false;
-    QCoreApplication::processEvents();
-    return;
-  }
-  // A failure part-way (an image that cannot be written) leaves the lock free and the busy
-  // flag clear, so later frames are analysed and FormClose can take the lock.
-  struct BusyReset {
-    bool& flag;
-    ~BusyReset() { flag = false; }
-  } busyReset{FrameBusy};
-  std::unique_lock lock(FrameLock);
-
-  records_.countFrame();
-  capture_->GetBitmap(WorkBitmap);
-  SourceXYL->setText(QStringLiteral("%1 x %2").arg(WorkBitmap.width()).arg(WorkBitmap.height()));
-  AnalysisOptions options;
-  options.limit = static_cast<std::uint8_t>(LimitUD->value() & 0xff);
-  options.gray = GrayCB->isChecked();
-  options.inverse = InverseCB->isChecked();
-  options.lensCheck = LensCheckPending;
-  const FrameAnalysis analysis = analyseFrame(WorkBitmap, options);
-  RedL->setText(QString::number(analysis.peak.r));
-  GreenL->setText(QString::number(analysis.peak.g));
-  BlueL->setText(QString::number(analysis.peak.b));
-
-  if (analysis.lensUncovered) {
-    // Stop and the box pump events: neither may run inside the lock or the busy frame.
-    lock.unlock();
-    FrameBusy = false;
-    StopMonitoring();
-    LensCheckPending = false;
-    plainMessage(QStringLiteral("Stick a piece of duct tape over the camera lens!"));
-    return;
-  }
-  LensCheckPending = false;
-
-  if (!WorkBitmap.empty()) {
-    const ThumbnailSize size = thumbnailSize(WorkBitmap.width(), WorkBitmap.height());
-    showThumbnail(makeThumbnail(WorkBitmap, size));
-  }
-  if (analysis.event) RecordEvent(analysis.peak.b, analysis.peak.g, analysis.peak.r);
-
-  lock.unlock();
-  FrameBusy = false;
-  QCoreApplication::processEvents();
-}
-
-void TMainForm::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-  const LocalTime t = localTimeNow();
-  recordEvent(records_, t, r, g, b, WorkBitmap, OutputDirectory, separators_, *this);
-  if (SoundCB->isChecked()) {
-    if (!sound_) sound_ = std::make_unique<EventSound>();
-    sound_->play();
-  }
-  if (showEventBalloon) {
-    showEventBalloon(balloonRequest(QStringLiteral("Information"),
-                                    QStringLiteral("Event detected!"), BalloonIcon::Information,
-                                    kBalloonSeconds));
-  }
+void TMainForm::showUpTime(const std::string& text) {
+  UpTimeL->setText(qs(text));
 }
 
 void TMainForm::showEventCount(std::int32_t count) {
@@ -710,6 +557,62 @@ void TMainForm::showEventsPerDay(const std::string& text) {
 
 void TMainForm::appendLogLine(const std::string& line) {
   LogM->appendPlainText(qs(line));
+}
+
+void TMainForm::showDirectory(const std::string& label) {
+  DirectoryL->setText(qs(label));
+}
+
+UserOptions TMainForm::userOptions() const {
+  // Read at this moment: changes take effect with the next frame.
+  return {LimitUD->value(), SoundCB->isChecked(), InverseCB->isChecked(), GrayCB->isChecked()};
+}
+
+void TMainForm::showUserOptions(const UserOptions& options) {
+  SoundCB->setChecked(options.sound);
+  InverseCB->setChecked(options.inverse);
+  GrayCB->setChecked(options.gray);
+  LimitUD->setValue(options.limit);
+}
+
+void TMainForm::setBusy(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void TMainForm::showMessage(MessageKind kind, const std::string& text) {
+  if (kind == MessageKind::error) {
+    QMessageBox::critical(this, QStringLiteral("Error"), qs(text));
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ravdel"), qs(text), QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TMainForm::showFrameFailure(const std::string& text, std::function<void()> closed) {
+  auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Ravdel"),
+                              qs(failureText(text)), QMessageBox::Ok, this);
+  box->setObjectName(QStringLiteral("FrameFailureBox"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);  // the window, and its Stop, stay usable
+  connect(box, &QDialog::finished, this, [closed = std::move(closed)] { closed(); });
+  box->show();
+}
+
+void TMainForm::showEventNotice() {
+  if (showEventBalloon) {
+    showEventBalloon(balloonRequest(QStringLiteral("Information"),
+                                    QStringLiteral("Event detected!"), BalloonIcon::Information,
+                                    kBalloonSeconds));
+  }
+}
+
+void TMainForm::playEventSound() {
+  if (!sound_) sound_ = std::make_unique<EventSound>();
+  sound_->play();
 }
 
 }  // namespace ravdel

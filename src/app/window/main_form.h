@@ -4,14 +4,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/platform/power_events.h"
 #include "app/window/tray_balloon.h"
 #include "base/frame_bitmap.h"
 #include "capture/capture_device.h"
-#include "detection/event_records.h"
+#include "capture/main_loop.h"
+#include "monitor/monitor.h"
 #include "platform/os_release.h"
 #include "platform/single_instance.h"
 
@@ -48,16 +49,19 @@ struct MainFormSetup {
   std::string settingsPath;
   std::string defaultDirectory;  // the program's folder, ending with '/'
   std::string instanceLockPath;  // empty: the per-user default
+  // Done only once this instance knows it is the only one: a warning about the camera list
+  // to show, and the default directory to create when it does not exist.
+  std::string startupWarning;
+  bool createDefaultDirectory = false;
 };
 
-// The one window of the program. It owns every long-lived object: the capture object, the
-// frame copy, the counters. Everything here runs on the GUI thread; frames arrive there too.
-class TMainForm final : public QWidget, private EventDisplay {
+// The one window of the program, a view over the monitoring sequence: its handlers forward to
+// the monitor, which shows its results through the window's controls. It owns every
+// long-lived object. Everything here runs on the GUI thread; frames arrive there too.
+class TMainForm final : public QWidget, private MonitorView {
  public:
   static constexpr int kClientWidth = 242;
   static constexpr int kClientHeight = 267;
-  static constexpr int kMinuteMs = 60000;
-  static constexpr int kResumeDelayMs = 3000;
 
   explicit TMainForm(const MainFormSetup& setup, QWidget* parent = nullptr);
   ~TMainForm() override;
@@ -78,7 +82,7 @@ class TMainForm final : public QWidget, private EventDisplay {
   // The end of the session (or a termination signal): leave through the normal close path.
   void QueryEndSession();
   // Suspend and resume: the minute tick pauses while the machine sleeps and comes back
-  // kResumeDelayMs after it wakes, if monitoring runs. Capture and counters are left alone.
+  // three seconds after it wakes, if monitoring runs. Capture and counters are left alone.
   void OnPowerEvent(PowerEvent event);
 
   void FillCameraList();
@@ -108,8 +112,10 @@ class TMainForm final : public QWidget, private EventDisplay {
   void OnNewFrame();
   void RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r);
 
-  TVideoImage* captureObject() { return capture_.get(); }
-  const EventRecords& records() const { return records_; }
+  Monitor& monitor() { return *monitor_; }
+  const Monitor& monitor() const { return *monitor_; }
+  TVideoImage* captureObject() { return monitor_->captureObject(); }
+  const EventRecords& records() const { return monitor_->records(); }
   const std::string& settingsPath() const { return settingsPath_; }
 
   // Where each recorded event's balloon goes; the tray icon by default.
@@ -155,26 +161,17 @@ class TMainForm final : public QWidget, private EventDisplay {
   LinkLabel* HomeL = nullptr;
   QLabel* MailI = nullptr;
   LinkLabel* MailL = nullptr;
-  QTimer* SPMTimer = nullptr;
-  QTimer* ResumeTimer = nullptr;  // single shot: the delayed half of a resume
+  LoopTimer* SPMTimer = nullptr;     // the monitor's minute tick
+  LoopTimer* ResumeTimer = nullptr;  // single shot: the delayed half of a resume
   QSystemTrayIcon* TrayI = nullptr;
   QMenu* PopupMenu = nullptr;
   QAction* Restore = nullptr;
   QAction* Minimize = nullptr;
   QAction* Quit = nullptr;
 
-  // Window-wide state.
-  FrameBitmap WorkBitmap;
-  std::recursive_mutex FrameLock;
-  bool CaptureReady = false;
-  bool Running = false;
+  // Window-wide state; the monitoring state lives in the monitor.
   bool ExitRequested = false;
-  bool FrameBusy = false;
-  bool LensCheckPending = false;
   OsVersion OSVersion;
-  std::string OutputDirectory;
-  std::int32_t CameraIndex = 0;
-  std::int32_t CameraCount = 0;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -188,31 +185,41 @@ class TMainForm final : public QWidget, private EventDisplay {
   bool inTray() const;
   void connectHandlers();
   void paintThumbnailWhite();
-  void showThumbnail(const FrameBitmap& thumbnail);
-  void selectCameraIndex();
-  void setMonitoringControls(bool monitoring);
-  void enableMinuteTimer();
-  void plainMessage(const QString& text);
+  void runStartupTasks(const MainFormSetup& setup);
 
-  // EventDisplay: where RecordEvent shows its results.
+  // MonitorView: the controls.
+  void showCameraList(const std::vector<std::string>& entries, std::int32_t selected,
+                      bool enabled) override;
+  void showCameraSelection(std::int32_t selected) override;
+  void showMonitoringState(bool monitoring) override;
+  void showFrameSize(std::int32_t width, std::int32_t height) override;
+  void showPeak(std::uint8_t r, std::uint8_t g, std::uint8_t b) override;
+  void showThumbnail(const FrameBitmap& thumbnail) override;
+  void showFramesLastMinute(std::int32_t frames) override;
+  void showUpTime(const std::string& text) override;
   void showEventCount(std::int32_t count) override;
   void showEventsPerDay(const std::string& text) override;
   void appendLogLine(const std::string& line) override;
+  void showDirectory(const std::string& label) override;
+  UserOptions userOptions() const override;
+  void showUserOptions(const UserOptions& options) override;
+  void setBusy(bool busy) override;
+  void showMessage(MessageKind kind, const std::string& text) override;
+  void showFrameFailure(const std::string& text, std::function<void()> closed) override;
+  void showEventNotice() override;
+  void playEventSound() override;
 
-  CaptureBackend& backend_;
+  MainFormSetup setup_;
   std::string settingsPath_;
-  std::string defaultDirectory_;
   SingleInstance InstanceMutex;
   bool terminated_ = false;
-  bool shownBefore_ = false;  // centred on the screen the first time only
-  LocaleSeparators separators_;
-  EventRecords records_;
+  bool shownBefore_ = false;              // centred on the screen the first time only
   std::unique_ptr<QImage> thumbPicture_;  // ThumbI's own 64 x 64 picture
   std::unique_ptr<EventSound> sound_;     // made at the first sound, not at start-up
-  // The loop outlives the capture object, which detaches from it when disposed. Disposed by
-  // FormClose, freed only with the window.
+  // The loop outlives the monitor and its capture object, which detaches from it when
+  // disposed. The capture object is disposed by FormClose and freed only with the window.
   std::unique_ptr<QtMainLoop> loop_;
-  std::unique_ptr<TVideoImage> capture_;
+  std::unique_ptr<Monitor> monitor_;
 };
 
 }  // namespace ravdel

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QSystemTrayIcon>
@@ -18,6 +19,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <memory>
+#include <vector>
 
 #include "app/window/directory_chooser.h"
 #include "app/window/link_label.h"
@@ -55,8 +57,23 @@ class MainFormTest : public ::testing::Test {
     test::spinLoop();
   }
 
+  // The failure boxes of the frame path on the screen; they do not block the window.
+  static std::vector<QMessageBox*> frameFailureBoxList() {
+    std::vector<QMessageBox*> boxes;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box && box->objectName() == "FrameFailureBox" && box->isVisible()) boxes.push_back(box);
+    }
+    return boxes;
+  }
+  static int frameFailureBoxes() { return static_cast<int>(frameFailureBoxList().size()); }
+  static QMessageBox* frameFailureBox() {
+    const auto boxes = frameFailureBoxList();
+    return boxes.empty() ? nullptr : boxes.front();
+  }
+
   void expectIdleControls(const TMainForm& form) {
-    EXPECT_FALSE(form.Running);
+    EXPECT_FALSE(form.monitor().Running);
     EXPECT_FALSE(form.StopSB->isEnabled());
     EXPECT_TRUE(form.RunSB->isEnabled());
     EXPECT_TRUE(form.UpdateSB->isEnabled());
@@ -65,7 +82,7 @@ class MainFormTest : public ::testing::Test {
 
   void run(TMainForm& form) {
     form.RunSB->click();
-    ASSERT_TRUE(form.Running);
+    ASSERT_TRUE(form.monitor().Running);
   }
 
   QStringList logLines(const TMainForm& form) const {
@@ -90,10 +107,9 @@ TEST_F(MainFormTest, ControlsCarryTheirNamesTextsAndInitialStates) {
         "GrayCB",   "DirectoryL", "DirSB",   "SaveSetSB", "ExitSB",  "LogM",     "AboutGB"}) {
     EXPECT_NE(form->findChild<QWidget*>(name), nullptr) << name;
   }
-  auto* timer = form->findChild<QTimer*>("SPMTimer");
-  ASSERT_NE(timer, nullptr);
-  EXPECT_EQ(timer->interval(), 60000);
-  EXPECT_FALSE(timer->isActive());
+  ASSERT_NE(form->SPMTimer, nullptr);
+  EXPECT_EQ(form->SPMTimer->interval(), 60000);
+  EXPECT_FALSE(form->SPMTimer->isActive());
 
   EXPECT_EQ(form->SourceNL->text(), "Source:");
   EXPECT_EQ(form->SourceXYL->text(), "... x ...");
@@ -106,8 +122,8 @@ TEST_F(MainFormTest, ControlsCarryTheirNamesTextsAndInitialStates) {
   expectIdleControls(*form);
   EXPECT_EQ(form->CamLstCB->count(), 2);
   EXPECT_EQ(form->CamLstCB->currentIndex(), 0);
-  EXPECT_TRUE(form->CaptureReady);
-  EXPECT_EQ(form->OutputDirectory, setup().defaultDirectory);
+  EXPECT_TRUE(form->monitor().CaptureReady);
+  EXPECT_EQ(form->monitor().OutputDirectory, setup().defaultDirectory);
 
   // White thumbnail with the rectangle's top and left edges.
   const QImage thumb = form->ThumbI->pixmap().toImage();
@@ -122,14 +138,14 @@ TEST_F(MainFormTest, SecondInstanceEndsAtOnceAndNoCameraShowsTheDashes) {
   auto second = makeForm();
   EXPECT_FALSE(first->terminated());
   EXPECT_TRUE(second->terminated());
-  EXPECT_FALSE(second->CaptureReady);
+  EXPECT_FALSE(second->monitor().CaptureReady);
   second.reset();
   first.reset();
 
   backend_.names.clear();
   auto form = makeForm();
   EXPECT_FALSE(form->terminated()) << "the lock went with the first window";
-  EXPECT_EQ(form->CameraCount, 0);
+  EXPECT_EQ(form->monitor().CameraCount, 0);
   EXPECT_FALSE(form->CamLstCB->isEnabled());
   EXPECT_EQ(form->CamLstCB->count(), 1);
   EXPECT_EQ(form->CamLstCB->itemText(0), "---");
@@ -144,7 +160,7 @@ TEST_F(MainFormTest, RunAndStopSetControlsLogFormatsAndResetTheStatistics) {
   EXPECT_FALSE(form->RunSB->isEnabled());
   EXPECT_FALSE(form->UpdateSB->isEnabled());
   EXPECT_FALSE(form->CamLstCB->isEnabled());
-  EXPECT_TRUE(form->LensCheckPending);
+  EXPECT_TRUE(form->monitor().LensCheckPending);
   EXPECT_TRUE(form->SPMTimer->isActive());
   EXPECT_EQ(form->UpTimeL->text(), "0 h");
   EXPECT_EQ(form->EvsL->text(), "0");
@@ -168,7 +184,7 @@ TEST_F(MainFormTest, RunAndStopSetControlsLogFormatsAndResetTheStatistics) {
   form->CamLstCBChange();
   form->StopSB->setEnabled(true);
   form->StopSB->click();
-  EXPECT_EQ(form->CameraIndex, 1);
+  EXPECT_EQ(form->monitor().CameraIndex, 1);
   EXPECT_EQ(form->CamLstCB->currentIndex(), 1);
 }
 
@@ -197,23 +213,23 @@ TEST_F(MainFormTest, FailedRunShowsTheErrorAndStillResetsTheStatistics) {
 TEST_F(MainFormTest, FramesAreIgnoredWhileBusyOrBeforeCaptureIsReady) {
   auto form = makeForm();
   run(*form);
-  form->FrameBusy = true;
+  form->monitor().FrameBusy = true;
   deliver(0);
   EXPECT_EQ(form->records().minuteFrames(), 0);
-  EXPECT_TRUE(form->FrameBusy);
+  EXPECT_TRUE(form->monitor().FrameBusy);
   EXPECT_EQ(form->SourceXYL->text(), "... x ...");
 
-  form->FrameBusy = false;
-  form->CaptureReady = false;
+  form->monitor().FrameBusy = false;
+  form->monitor().CaptureReady = false;
   deliver(0);
   EXPECT_EQ(form->records().minuteFrames(), 0);
-  EXPECT_FALSE(form->FrameBusy);
-  form->CaptureReady = true;
+  EXPECT_FALSE(form->monitor().FrameBusy);
+  form->monitor().CaptureReady = true;
 
   deliver(0);
   EXPECT_EQ(form->records().minuteFrames(), 1);
   EXPECT_EQ(form->SourceXYL->text(), "4 x 2");
-  EXPECT_FALSE(form->LensCheckPending);
+  EXPECT_FALSE(form->monitor().LensCheckPending);
   EXPECT_EQ(form->ThumbI->size(), QSize(64, 32));
 
   form->SPMTimerTimer();
@@ -236,7 +252,7 @@ TEST_F(MainFormTest, EventFrameIsCountedLoggedAndStored) {
   deliver(0);  // the dark first frame passes the lens check
   const int before = static_cast<int>(logLines(*form).size());
   deliver(200);
-  EXPECT_FALSE(form->FrameBusy);
+  EXPECT_FALSE(form->monitor().FrameBusy);
   EXPECT_EQ(form->EvsL->text(), "1");
   EXPECT_EQ(form->EPDL->text(), "-");
   EXPECT_EQ(balloons, 1);
@@ -250,21 +266,34 @@ TEST_F(MainFormTest, EventFrameIsCountedLoggedAndStored) {
   EXPECT_EQ(pngs[0].size(), 19);
 
   // An image that cannot be written: still counted, reported in the failure box, and the
-  // next frame is analysed again.
-  form->OutputDirectory = path("missing/");
-  test::BoxSeen seen;
-  test::answerNextBox(seen);
+  // next frame is analysed again. The box does not hold up the window: while it is open,
+  // further failures go to the log instead of more boxes, and Stop can be reached.
+  form->monitor().OutputDirectory = path("missing/");
   deliver(200);
-  EXPECT_TRUE(seen.shown);
-  EXPECT_EQ(seen.title, "Ravdel");
-  EXPECT_TRUE(seen.text.startsWith("Cannot create file")) << seen.text.toStdString();
+  QMessageBox* box = frameFailureBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->windowTitle(), "Ravdel");
+  EXPECT_EQ(box->icon(), QMessageBox::Critical);
+  EXPECT_TRUE(box->text().startsWith("Cannot create file")) << box->text().toStdString();
+  EXPECT_TRUE(box->text().endsWith(".")) << "the failure box's full stop";
   EXPECT_EQ(form->EvsL->text(), "2");
   EXPECT_EQ(balloons, 1);
-  EXPECT_FALSE(form->FrameBusy);
-  EXPECT_TRUE(form->FrameLock.try_lock());
-  form->FrameLock.unlock();
-  deliver(0);
-  EXPECT_EQ(form->records().minuteFrames(), 4);
+  EXPECT_FALSE(form->monitor().FrameBusy);
+  EXPECT_TRUE(form->monitor().FrameLock.try_lock());
+  form->monitor().FrameLock.unlock();
+
+  deliver(200);
+  EXPECT_EQ(form->EvsL->text(), "3");
+  EXPECT_TRUE(logLines(*form).last().startsWith("Cannot create file")) << "logged, not boxed";
+  EXPECT_EQ(frameFailureBoxes(), 1);
+  box->accept();
+  test::spinLoop();
+  EXPECT_EQ(frameFailureBoxes(), 0);
+  deliver(200);
+  EXPECT_EQ(frameFailureBoxes(), 1) << "a failure after the box was closed shows it again";
+  EXPECT_EQ(form->records().minuteFrames(), 5);
+  form->StopSB->click();
+  EXPECT_FALSE(form->monitor().Running) << "Stop is reachable while the box is open";
 }
 
 TEST_F(MainFormTest, UncoveredLensStopsLikeTheStopButton) {
@@ -279,8 +308,8 @@ TEST_F(MainFormTest, UncoveredLensStopsLikeTheStopButton) {
   EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
   expectIdleControls(*form);
   EXPECT_EQ(form->CamLstCB->currentIndex(), 0);
-  EXPECT_FALSE(form->LensCheckPending);
-  EXPECT_FALSE(form->FrameBusy);
+  EXPECT_FALSE(form->monitor().LensCheckPending);
+  EXPECT_FALSE(form->monitor().FrameBusy);
   EXPECT_FALSE(form->captureObject()->isOpen());
   EXPECT_EQ(form->EvsL->text(), "0") << "no event test after a failed lens check";
   EXPECT_EQ(form->ThumbI->size(), QSize(64, 64)) << "no thumbnail either";
@@ -296,7 +325,7 @@ TEST_F(MainFormTest, ExitWhileTheLensMessageIsOpenClosesUnderTheRunningHandler) 
     if (auto* box = QApplication::activeModalWidget()) box->close();
   });
   deliver(200);
-  EXPECT_FALSE(form->CaptureReady);
+  EXPECT_FALSE(form->monitor().CaptureReady);
   EXPECT_EQ(backend_.liveDevices, 0);
 }
 
@@ -305,14 +334,15 @@ TEST_F(MainFormTest, SaveSetWritesTheControlsAndReportsAFailedWrite) {
   form->SoundCB->setChecked(true);
   form->GrayCB->setChecked(true);
   form->LimitUD->setValue(75);
-  form->CamLstCB->setCurrentIndex(1);
+  form->CamLstCB->setCurrentIndex(1);  // as the user picks it
+  emit form->CamLstCB->activated(1);
   form->SaveSetSB->click();
   const Settings read = LoadSettings(form->settingsPath(), "elsewhere/");
   EXPECT_TRUE(read.sound);
   EXPECT_FALSE(read.inverse);
   EXPECT_TRUE(read.gray);
   EXPECT_EQ(read.limit, 75);
-  EXPECT_EQ(read.directory, form->OutputDirectory);
+  EXPECT_EQ(read.directory, form->monitor().OutputDirectory);
   EXPECT_EQ(read.cam, 1);
   form.reset();
 
@@ -342,7 +372,7 @@ TEST_F(MainFormTest, WithoutANotificationAreaTheWindowShowsAndMinimizesToTheTask
   EXPECT_FALSE(form->close());
   EXPECT_TRUE(form->isVisible());
   EXPECT_TRUE(form->isMinimized());
-  EXPECT_TRUE(form->Running);
+  EXPECT_TRUE(form->monitor().Running);
   form->MinimizeClick();
   EXPECT_TRUE(form->isVisible());
   form->RestoreClick();
@@ -353,7 +383,7 @@ TEST_F(MainFormTest, WithoutANotificationAreaTheWindowShowsAndMinimizesToTheTask
   form->QueryEndSession();
   EXPECT_TRUE(form->ExitRequested);
   EXPECT_FALSE(form->isVisible());
-  EXPECT_FALSE(form->CaptureReady);
+  EXPECT_FALSE(form->monitor().CaptureReady);
   EXPECT_FALSE(form->captureObject()->isOpen());
   EXPECT_EQ(backend_.liveDevices, 0) << "the camera was given back";
 }
@@ -371,7 +401,7 @@ TEST_F(MainFormTest, TrayMenuOffersRestoreMinimizeAndExitWhichCloses) {
   run(*form);
   form->Quit->trigger();
   EXPECT_TRUE(form->ExitRequested);
-  EXPECT_FALSE(form->CaptureReady);
+  EXPECT_FALSE(form->monitor().CaptureReady);
   EXPECT_EQ(backend_.liveDevices, 0);
 
   const BalloonRequest cut =
@@ -392,7 +422,7 @@ TEST_F(MainFormTest, SuspendPausesTheMinuteTickAndResumeBringsItBackWhileRunning
   EXPECT_FALSE(form->SPMTimer->isActive()) << "only after the delay";
   test::spinLoop();
   EXPECT_TRUE(form->SPMTimer->isActive());
-  EXPECT_TRUE(form->Running) << "capture is left alone";
+  EXPECT_TRUE(form->monitor().Running) << "capture is left alone";
 
   // Stop leaves the tick running; a suspend stops it and a resume without monitoring does not
   // bring it back. A suspend also cancels a resume still waiting.
@@ -460,12 +490,12 @@ TEST_F(MainFormTest, DirectoryChosenBecomesTheOutputDirectoryUntilCancelled) {
   };
   answerChooser(chosen);
   form->DirSB->click();
-  EXPECT_EQ(form->OutputDirectory, chosen + "/");
+  EXPECT_EQ(form->monitor().OutputDirectory, chosen + "/");
   EXPECT_EQ(form->DirectoryL->text().toStdString(), chosen.substr(0, 25) + "...");
 
   answerChooser("");
   form->DirSB->click();
-  EXPECT_EQ(form->OutputDirectory, chosen + "/") << "Cancel changes nothing";
+  EXPECT_EQ(form->monitor().OutputDirectory, chosen + "/") << "Cancel changes nothing";
 }
 
 }  // namespace

@@ -1,0 +1,485 @@
+#include "monitor/monitor.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "capture/video_image.h"
+#include "detection/frame_analysis.h"
+#include "monitor/settings.h"
+
+namespace ravdel {
+namespace {
+
+// The hourglass with one pass of the loop on each side, so that it shows and goes. Restores
+// the cursor on the way out, also when the start or stop throws.
+class BusyCursor {
+ public:
+  BusyCursor(MonitorView& view, MainLoop& loop) : view_(view), loop_(loop) {
+    view_.setBusy(true);
+    loop_.processEvents();
+  }
+  ~BusyCursor() { restore(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+  void restore() {
+    if (active_) view_.setBusy(false);
+    active_ = false;
+  }
+
+ private:
+  MonitorView& view_;
+  MainLoop& loop_;
+  bool active_ = true;
+};
+
+// Clears a flag on the way out, also when the analysis throws part-way.
+class FlagReset {
+ public:
+  explicit FlagReset(bool& flag) : flag_(flag) {}
+  ~FlagReset() { flag_ = false; }
+  FlagReset(const FlagReset&) = delete;
+  FlagReset& operator=(const FlagReset&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+bool matches(const VideoFormat& format, const FormatChoice& choice) {
+  if (format.width != choice.width || format.height != choice.height) return false;
+  if (!choice.fourcc) return true;
+  const std::uint32_t code = format.fourcc == kRgbCapabilityCode ? 0 : format.fourcc;
+  return code == *choice.fourcc;
+}
+
+}  // namespace
+
+std::string failureText(std::string_view message) {
+  std::string text(message);
+  // Compared as unsigned bytes, so the tail of a UTF-8 character counts as after ".".
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.')) {
+    text += '.';
+  }
+  return text;
+}
+
+Monitor::Monitor(CaptureBackend& backend, MainLoop& loop, MonitorView& view, MonitorConfig config)
+    : backend_(backend),
+      loop_(loop),
+      view_(view),
+      config_(std::move(config)),
+      separators_(currentLocaleSeparators()) {
+  spmTimer_ = loop_.createTimer([this] { SPMTimerTimer(); }, kMinuteMs, false);
+  resumeTimer_ = loop_.createTimer(
+      [this] {
+        if (Running) enableMinuteTimer();
+      },
+      kResumeDelayMs, true);
+  watchdogTimer_ = loop_.createTimer([this] { watchCamera(); }, kWatchdogMs, false);
+  reopenTimer_ = loop_.createTimer([this] { reopenCamera(); }, kFirstRetryMs, true);
+}
+
+Monitor::~Monitor() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void Monitor::Open(const std::string& settingsPath, const std::string& defaultDirectory) {
+  settingsPath_ = settingsPath;
+  Running = false;
+  OutputDirectory = defaultDirectory;
+
+  const Settings settings = LoadSettings(settingsPath_, OutputDirectory);
+  view_.showUserOptions({settings.limit, settings.sound, settings.inverse, settings.gray});
+  OutputDirectory = settings.directory;  // separator rule applied by LoadSettings
+  view_.showDirectory(directoryLabel(OutputDirectory));
+  CameraIndex = settings.cam;
+
+  capture_ = std::make_unique<TVideoImage>(backend_, loop_);
+  capture_->OnError = [this](const std::string& message) { reportFrameFailure(message); };
+  FillCameraList();
+  if (CameraCount > 0) selectCameraIndex();
+  capture_->OnNewVideoFrame = [this](TVideoImage&, std::int32_t, std::int32_t,
+                                     const std::uint8_t*) { OnNewFrame(); };
+  WorkBitmap = FrameBitmap();
+  CaptureReady = true;
+}
+
+void Monitor::Close() {
+  std::lock_guard lock(FrameLock);
+  watchdogTimer_->stop();
+  reopenTimer_->stop();
+  if (!CaptureReady) return;
+  if (Running) capture_->VideoStop();
+  stopLiveTime();
+  capture_->Dispose();
+  // The object itself goes with the monitor: an exit can arrive while a frame handler pumps
+  // the loop (its message boxes, its last pump), and that handler still runs inside it.
+  CaptureReady = false;
+}
+
+void Monitor::FillCameraList() {
+  CameraCount = 0;
+  std::vector<std::string> names;
+  capture_->GetListOfDevices(names);
+  CameraCount = static_cast<std::int32_t>(names.size());
+  if (CameraCount <= 0) {
+    entries_ = {"---"};
+    selected_ = -1;
+    view_.showCameraList(entries_, selected_, false);
+    return;
+  }
+  entries_ = std::move(names);
+  selected_ = 0;  // the fresh list selects its first entry
+  view_.showCameraList(entries_, selected_, true);
+}
+
+void Monitor::selectCameraIndex() {
+  // A remembered position outside the list selects nothing; Run then names "#0".
+  const auto count = static_cast<std::int32_t>(entries_.size());
+  selected_ = CameraIndex >= 0 && CameraIndex < count ? CameraIndex : -1;
+  view_.showCameraSelection(selected_);
+}
+
+void Monitor::UpdateSBClick() {
+  FillCameraList();
+  if (CameraCount > 0) selectCameraIndex();
+}
+
+void Monitor::CamLstCBChange(std::int32_t position) {
+  selected_ = position;
+  CameraIndex = position;
+}
+
+void Monitor::setMonitoringControls(bool monitoring) {
+  view_.showMonitoringState(monitoring);
+}
+
+void Monitor::resetStatistics() {
+  records_.resetForRun();
+  view_.showUpTime(formatUpTime(0));
+  showEventCount(0);
+  showEventsPerDay("-");
+  enableMinuteTimer();
+}
+
+void Monitor::logFormats() {
+  std::vector<std::string> formats;
+  capture_->GetListOfFormats(formats);
+  for (const auto& format : formats)
+    view_.appendLogLine(format);
+  view_.appendLogLine("");  // the block ends with an empty line
+}
+
+std::int32_t Monitor::chooseFormat() const {
+  const std::vector<VideoFormat> table = capture_->formatTable();
+  const auto count = static_cast<std::int32_t>(table.size());
+  switch (config_.format.kind) {
+    case FormatChoice::Kind::last:
+      return count - 1;
+    case FormatChoice::Kind::index:
+      return config_.format.index;
+    case FormatChoice::Kind::size:
+      // The last match: of equal sizes, the table's order decides as it does for "last".
+      for (std::int32_t i = count - 1; i >= 0; --i) {
+        if (matches(table[static_cast<std::size_t>(i)], config_.format)) return i;
+      }
+      return -1;
+  }
+  return count - 1;
+}
+
+bool Monitor::RunSBClick() {
+  BusyCursor busy(view_, loop_);
+  LensCheckPending = true;
+  const std::string device = "#" + std::to_string(selected_ + 1);
+  const bool started = capture_->VideoStart(device) == 0;
+
+  // The statistics start afresh whether or not the camera runs.
+  resetStatistics();
+  framesSinceRun_ = 0;
+  lensMean_.reset();
+  live_ = std::chrono::milliseconds(0);
+  liveSince_.reset();
+  lost_ = false;
+
+  logFormats();
+  formatIndex_ = chooseFormat();
+  capture_->SelectFormat(formatIndex_);
+
+  busy.restore();
+  loop_.processEvents();
+  if (!started) {
+    view_.showMessage(MessageKind::error, "Could not start monitoring!");
+    return false;
+  }
+  Running = true;
+  setMonitoringControls(true);
+  cameraName_ = capture_->deviceName();
+  startLiveTime();
+  if (config_.recoverLostCamera) {
+    framesSeen_ = capture_->framesReceived();
+    lastFrameAt_ = SteadyClock::now();
+    framePeriodMs_ = 0;
+    retryMs_ = kFirstRetryMs;
+    watchdogTimer_->start();
+  }
+  return true;
+}
+
+void Monitor::enableMinuteTimer() {
+  // Enabling a running timer must not restart its period.
+  if (!spmTimer_->isActive()) spmTimer_->start();
+}
+
+void Monitor::Suspend() {
+  spmTimer_->stop();
+  resumeTimer_->stop();  // a resume still waiting when the machine sleeps again
+}
+
+void Monitor::Resume() {
+  // A timer, not a sleep: the program stays responsive while the camera settles.
+  resumeTimer_->start();
+}
+
+void Monitor::StopSBClick() {
+  StopMonitoring();
+}
+
+void Monitor::StopMonitoring() {
+  BusyCursor busy(view_, loop_);
+  watchdogTimer_->stop();
+  reopenTimer_->stop();
+  capture_->VideoStop();
+  stopLiveTime();
+  lost_ = false;
+  Running = false;
+  busy.restore();
+  setMonitoringControls(false);
+  FillCameraList();
+  if (CameraCount > 0) selectCameraIndex();
+}
+
+void Monitor::SaveSetSBClick() {
+  const UserOptions options = view_.userOptions();
+  Settings settings;
+  settings.sound = options.sound;
+  settings.inverse = options.inverse;
+  settings.gray = options.gray;
+  settings.limit = static_cast<std::int16_t>(options.limit);
+  settings.directory = OutputDirectory;
+  settings.cam = selected_;
+  SaveSettings(settingsPath_, settings);
+}
+
+void Monitor::SetOutputDirectory(const std::string& directory) {
+  OutputDirectory = directory;
+  view_.showDirectory(directoryLabel(OutputDirectory));
+}
+
+void Monitor::SPMTimerTimer() {
+  const EventRecords::MinuteTick tick = records_.minuteTick();
+  view_.showFramesLastMinute(tick.framesLastMinute);
+  view_.showUpTime(formatUpTime(tick.minutesElapsed));
+  MonitorStatus now = status();
+  now.framesLastMinute = tick.framesLastMinute;
+  view_.minuteTicked(now);
+}
+
+MonitorStatus Monitor::status() const {
+  MonitorStatus s;
+  s.framesLastMinute = records_.minuteFrames();
+  s.minutesElapsed = records_.minutesElapsed();
+  s.events = records_.eventCount();
+  s.eventsPerDay = eventsPerDay_;
+  auto live = live_;
+  if (liveSince_) {
+    live += std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - *liveSince_);
+  }
+  s.liveSeconds = static_cast<double>(live.count()) / 1000.0;
+  s.framesAnalysed = static_cast<std::uint64_t>(framesSinceRun_);
+  if (capture_) {
+    s.framesDelivered = capture_->framesReceived();
+    s.droppedIdle = capture_->framesDropped();
+    s.droppedBusy = capture_->notificationsWhileBusy();
+    s.droppedBacklog = capture_->framesBacklogged();
+  }
+  return s;
+}
+
+void Monitor::showThumbnailOf(const FrameBitmap& frame) {
+  if (frame.empty()) return;
+  view_.showThumbnail(makeThumbnail(frame, thumbnailSize(frame.width(), frame.height())));
+}
+
+void Monitor::OnNewFrame() {
+  if (FrameBusy) return;
+  FrameBusy = true;
+  if (!CaptureReady) {
+    FrameBusy = false;
+    loop_.processEvents();
+    return;
+  }
+  // A failure part-way (an image that cannot be written) leaves the lock free and the busy
+  // flag clear, so later frames are analysed and Close can take the lock.
+  FlagReset busyReset(FrameBusy);
+  std::unique_lock lock(FrameLock);
+
+  records_.countFrame();
+  ++framesSinceRun_;
+  capture_->GetBitmap(WorkBitmap);
+  view_.showFrameSize(WorkBitmap.width(), WorkBitmap.height());
+  const UserOptions options = view_.userOptions();
+  AnalysisOptions analysisOptions;
+  analysisOptions.limit = static_cast<std::uint8_t>(options.limit & 0xff);
+  analysisOptions.gray = options.gray;
+  analysisOptions.inverse = options.inverse;
+  analysisOptions.lensCheck = LensCheckPending;
+  const FrameAnalysis analysis = analyseFrame(WorkBitmap, analysisOptions);
+  view_.showPeak(analysis.peak.r, analysis.peak.g, analysis.peak.b);
+  lastPeak_ = analysis.peak;
+  if (analysis.lensMean) lensMean_ = analysis.lensMean;
+
+  if (analysis.lensUncovered) {
+    // Stop and the message pump events: neither may run inside the lock or the busy frame.
+    lock.unlock();
+    FrameBusy = false;
+    StopMonitoring();
+    LensCheckPending = false;
+    view_.showMessage(MessageKind::plain, "Stick a piece of duct tape over the camera lens!");
+    return;
+  }
+  LensCheckPending = false;
+
+  showThumbnailOf(WorkBitmap);
+  if (analysis.event) RecordEvent(analysis.peak.b, analysis.peak.g, analysis.peak.r);
+
+  lock.unlock();
+  FrameBusy = false;
+  loop_.processEvents();
+}
+
+void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+  const std::int64_t unixMs = unixMillisecondsNow();
+  const LocalTime t = localTimeAt(unixMs);
+  const UserOptions options = view_.userOptions();
+
+  EventReport report;
+  report.time = t;
+  report.unixMs = unixMs;
+  report.peak = lastPeak_;
+  report.peak.b = b;
+  report.peak.g = g;
+  report.peak.r = r;
+  report.limit = static_cast<std::uint8_t>(options.limit & 0xff);
+  report.width = WorkBitmap.width();
+  report.height = WorkBitmap.height();
+  report.fourcc = capture_->fourcc();
+  report.camera = cameraName_;
+  report.frame = framesSinceRun_;
+  report.lensMean = lensMean_;
+  report.liveSeconds = status().liveSeconds;
+  try {
+    recordEvent(records_, t, r, g, b, WorkBitmap, OutputDirectory, separators_, *this);
+  } catch (const std::exception&) {
+    // Counted and logged already; the picture is missing, which the report says.
+    view_.eventRecorded(report);
+    throw;
+  }
+  report.file = eventFileName(t);
+  if (options.sound) view_.playEventSound();
+  view_.showEventNotice();
+  view_.eventRecorded(report);
+}
+
+// A failure on the frame path goes to the failure box; while that box is open, further ones
+// are logged instead of stacking boxes the user cannot get past (a folder that cannot be
+// written fails at every event).
+void Monitor::reportFrameFailure(const std::string& message) {
+  if (failureShowing_) {
+    view_.appendLogLine(failureText(message));
+    return;
+  }
+  failureShowing_ = true;
+  view_.showFrameFailure(message, [this] { failureShowing_ = false; });
+}
+
+void Monitor::showEventCount(std::int32_t count) {
+  view_.showEventCount(count);
+}
+
+void Monitor::showEventsPerDay(const std::string& text) {
+  eventsPerDay_ = text;
+  view_.showEventsPerDay(text);
+}
+
+void Monitor::appendLogLine(const std::string& line) {
+  view_.appendLogLine(line);
+}
+
+void Monitor::startLiveTime() {
+  if (!liveSince_) liveSince_ = SteadyClock::now();
+}
+
+void Monitor::stopLiveTime() {
+  if (!liveSince_) return;
+  live_ += std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - *liveSince_);
+  liveSince_.reset();
+}
+
+// Once a second while monitoring: a camera that is gone, whose stream ended, or that has
+// sent nothing for max(kSilenceMs, ten frame periods) has dropped out.
+void Monitor::watchCamera() {
+  if (!Running || lost_ || !capture_) return;
+  const SteadyClock::time_point now = SteadyClock::now();
+  const std::uint64_t received = capture_->framesReceived();
+  if (received != framesSeen_) {
+    const double sinceLast = std::chrono::duration<double, std::milli>(now - lastFrameAt_).count();
+    framePeriodMs_ = sinceLast / static_cast<double>(received - framesSeen_);
+    framesSeen_ = received;
+    lastFrameAt_ = now;
+    if (awaitingFrames_) {
+      awaitingFrames_ = false;
+      startLiveTime();
+      view_.cameraBack(cameraName_);
+    }
+    return;
+  }
+  if (!capture_->isStreaming()) return loseCamera("its stream ended");
+  const double silentMs = std::chrono::duration<double, std::milli>(now - lastFrameAt_).count();
+  if (silentMs >= std::max<double>(kSilenceMs, 10 * framePeriodMs_)) {
+    loseCamera("no frame for " + std::to_string(static_cast<long long>(silentMs / 1000)) + " s");
+  }
+}
+
+void Monitor::loseCamera(const std::string& why) {
+  lost_ = true;
+  awaitingFrames_ = false;
+  stopLiveTime();
+  capture_->VideoStop();
+  view_.cameraLost(cameraName_, why);
+  retryMs_ = kFirstRetryMs;
+  reopenTimer_->setInterval(retryMs_);
+  reopenTimer_->start();
+}
+
+// Opens the lost camera again by its name, in the format it streamed; a failed try waits
+// twice as long for the next, up to kLastRetryMs.
+void Monitor::reopenCamera() {
+  if (!Running || !lost_) return;
+  if (capture_->VideoStart(cameraName_) == 0) {
+    capture_->SelectFormat(formatIndex_);
+    lost_ = false;
+    awaitingFrames_ = true;
+    framesSeen_ = capture_->framesReceived();
+    lastFrameAt_ = SteadyClock::now();
+    return;
+  }
+  retryMs_ = std::min(retryMs_ * 2, kLastRetryMs);
+  reopenTimer_->setInterval(retryMs_);
+  reopenTimer_->start();
+}
+
+}  // namespace ravdel

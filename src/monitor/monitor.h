@@ -1,0 +1,170 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/frame_bitmap.h"
+#include "capture/capture_device.h"
+#include "capture/main_loop.h"
+#include "detection/event_records.h"
+#include "monitor/monitor_view.h"
+
+namespace ravdel {
+
+class TVideoImage;
+
+// Which entry of the camera's format table Run streams.
+struct FormatChoice {
+  enum class Kind { last, index, size };
+  Kind kind = Kind::last;  // the last entry: the table is sorted by width, then height
+  std::int32_t index = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::optional<std::uint32_t> fourcc;  // with `size`: this format only
+};
+
+struct MonitorConfig {
+  FormatChoice format;
+  // A camera that drops out (gone, its stream ended, or silent) is reopened by name with
+  // growing back-off, the counters kept. Off: monitoring goes on with no frames.
+  bool recoverLostCamera = false;
+};
+
+// The message as the failure box shows it: a full stop is appended when the last character
+// sorts after "." (a letter or a digit, say); "Failed." and "Failed!" stay as they are.
+std::string failureText(std::string_view message);
+
+// The monitoring sequence of every front end: the camera list, Run and Stop, the analysis of
+// each frame, event records and counters, the minute tick, the pause while the machine
+// sleeps, the settings file. It shows what it does through a MonitorView and gets its timers
+// and message pumping from the main loop. Everything here runs on the main thread.
+class Monitor final : private EventDisplay {
+ public:
+  static constexpr int kMinuteMs = 60000;
+  static constexpr int kResumeDelayMs = 3000;
+  static constexpr int kWatchdogMs = 1000;
+  static constexpr int kSilenceMs = 5000;     // at least; or ten frame periods
+  static constexpr int kFirstRetryMs = 1000;  // doubling up to kLastRetryMs
+  static constexpr int kLastRetryMs = 60000;
+
+  // None of the three is owned; all must outlive the monitor.
+  Monitor(CaptureBackend& backend, MainLoop& loop, MonitorView& view, MonitorConfig config = {});
+  ~Monitor();
+  Monitor(const Monitor&) = delete;
+  Monitor& operator=(const Monitor&) = delete;
+
+  // Start-up: the default output directory, the settings file, the capture object, the camera
+  // list with the remembered camera selected, and CaptureReady.
+  void Open(const std::string& settingsPath, const std::string& defaultDirectory);
+  // Shutdown under FrameLock: capture stopped if it runs, the capture object disposed.
+  void Close();
+
+  void FillCameraList();
+  void UpdateSBClick();
+  // The user picked list position `position`.
+  void CamLstCBChange(std::int32_t position);
+  // True when monitoring started; a failed start has shown its message.
+  bool RunSBClick();
+  void StopSBClick();
+  void StopMonitoring();
+  // Throws SettingsWriteError when the file cannot be written.
+  void SaveSetSBClick();
+  // The directory chooser's answer, with its trailing separator.
+  void SetOutputDirectory(const std::string& directory);
+  void SPMTimerTimer();
+  // The machine goes to sleep: the minute tick pauses. It wakes: the tick comes back
+  // kResumeDelayMs later if monitoring runs. Capture and the counters are left alone.
+  void Suspend();
+  void Resume();
+
+  // The capture object's frame event.
+  void OnNewFrame();
+  void RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r);
+
+  TVideoImage* captureObject() { return capture_.get(); }
+  const EventRecords& records() const { return records_; }
+  LoopTimer& SPMTimer() { return *spmTimer_; }
+  LoopTimer& ResumeTimer() { return *resumeTimer_; }
+  std::int32_t selectedCamera() const { return selected_; }
+  const std::vector<std::string>& cameraEntries() const { return entries_; }
+  bool cameraLost() const { return lost_; }
+  MonitorStatus status() const;
+  // Frames analysed since the last Run.
+  std::int64_t framesSinceRun() const { return framesSinceRun_; }
+
+  // State of the sequence, named as the window's state always was.
+  FrameBitmap WorkBitmap;
+  std::recursive_mutex FrameLock;  // brackets one frame's analysis and the capture's disposal
+  bool CaptureReady = false;
+  bool Running = false;
+  bool FrameBusy = false;
+  bool LensCheckPending = false;
+  std::string OutputDirectory;
+  std::int32_t CameraIndex = 0;
+  std::int32_t CameraCount = 0;
+
+ private:
+  using SteadyClock = std::chrono::steady_clock;
+
+  void selectCameraIndex();
+  void setMonitoringControls(bool monitoring);
+  void enableMinuteTimer();
+  void resetStatistics();
+  void logFormats();
+  std::int32_t chooseFormat() const;
+  void reportFrameFailure(const std::string& message);
+  void showThumbnailOf(const FrameBitmap& frame);
+
+  // A camera that drops out (with recoverLostCamera).
+  void watchCamera();
+  void loseCamera(const std::string& why);
+  void reopenCamera();
+  void startLiveTime();
+  void stopLiveTime();
+
+  // EventDisplay: the event's results go to the view; the rate is remembered for the status.
+  void showEventCount(std::int32_t count) override;
+  void showEventsPerDay(const std::string& text) override;
+  void appendLogLine(const std::string& line) override;
+
+  CaptureBackend& backend_;
+  MainLoop& loop_;
+  MonitorView& view_;
+  const MonitorConfig config_;
+  std::string settingsPath_;
+  LocaleSeparators separators_;
+  EventRecords records_;
+  std::unique_ptr<TVideoImage> capture_;
+  std::unique_ptr<LoopTimer> spmTimer_;
+  std::unique_ptr<LoopTimer> resumeTimer_;
+  std::unique_ptr<LoopTimer> watchdogTimer_;
+  std::unique_ptr<LoopTimer> reopenTimer_;
+
+  std::vector<std::string> entries_;  // the camera list as shown
+  std::int32_t selected_ = -1;
+  bool failureShowing_ = false;  // the failure box is open: further frame failures are logged
+
+  // The current run.
+  std::string cameraName_;
+  std::int32_t formatIndex_ = -1;
+  std::int64_t framesSinceRun_ = 0;
+  PeakPixel lastPeak_;              // of the frame being analysed
+  std::string eventsPerDay_ = "-";  // as shown
+  std::optional<double> lensMean_;
+  std::chrono::milliseconds live_{0};
+  std::optional<SteadyClock::time_point> liveSince_;
+  bool lost_ = false;
+  bool awaitingFrames_ = false;  // reopened: "back" once frames flow again
+  int retryMs_ = kFirstRetryMs;
+  std::uint64_t framesSeen_ = 0;
+  SteadyClock::time_point lastFrameAt_;
+  double framePeriodMs_ = 0;
+};
+
+}  // namespace ravdel

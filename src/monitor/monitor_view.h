@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/frame_bitmap.h"
+#include "detection/event_records.h"
+#include "detection/frame_analysis.h"
+#include "platform/local_time.h"
+
+namespace ravdel {
+
+// What the user sets and the analysis reads for every frame, in the state of that moment.
+struct UserOptions {
+  std::int32_t limit = 150;  // the limit control's position; its low 8 bits are the limit
+  bool sound = false;
+  bool inverse = false;
+  bool gray = false;
+};
+
+enum class MessageKind {
+  plain,  // captioned with the program's title, no icon
+  error,  // captioned "Error", with the error icon
+};
+
+// One recorded event, for logs that scripts read.
+struct EventReport {
+  LocalTime time;
+  std::int64_t unixMs = 0;
+  std::optional<std::string> file;  // the picture's name; none when it could not be written
+  PeakPixel peak;
+  std::uint8_t limit = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint32_t fourcc = 0;
+  std::string camera;
+  std::int64_t frame = 0;          // frames analysed since Run, this one included
+  std::optional<double> lensMean;  // of the run's first frame
+  double liveSeconds = 0;
+};
+
+// The counters of a run as a status line shows them.
+struct MonitorStatus {
+  std::int32_t framesLastMinute = 0;  // SPM
+  std::int32_t minutesElapsed = 0;    // the up-time's base
+  std::int32_t events = 0;
+  std::string eventsPerDay;           // as the window shows it: "-" before a rate exists
+  double liveSeconds = 0;             // monitoring with frames coming in
+  std::uint64_t framesDelivered = 0;  // reached the program from the camera
+  std::uint64_t framesAnalysed = 0;
+  std::uint64_t droppedIdle = 0;     // the main loop had not been idle for a second
+  std::uint64_t droppedBusy = 0;     // arrived while a frame was being analysed
+  std::uint64_t droppedBacklog = 0;  // enough notifications were already waiting
+};
+
+// Where the monitoring sequence shows what it does: the window's controls, or a console.
+// Every call comes on the main thread; none may throw.
+class MonitorView : public EventDisplay {
+ public:
+  // The camera list: its entries ("---" alone when there is no camera), the selected
+  // position (-1: none) and whether the user may pick from it.
+  virtual void showCameraList(const std::vector<std::string>& entries, std::int32_t selected,
+                              bool enabled) = 0;
+  virtual void showCameraSelection(std::int32_t selected) = 0;
+  // Monitoring: only Stop can be used; idle: Run, refresh and the list, not Stop.
+  virtual void showMonitoringState(bool monitoring) = 0;
+
+  virtual void showFrameSize(std::int32_t width, std::int32_t height) = 0;
+  virtual void showPeak(std::uint8_t r, std::uint8_t g, std::uint8_t b) = 0;
+  virtual void showThumbnail(const FrameBitmap& thumbnail) = 0;
+  virtual void showFramesLastMinute(std::int32_t frames) = 0;
+  virtual void showUpTime(const std::string& text) = 0;
+  virtual void showDirectory(const std::string& label) = 0;
+
+  virtual UserOptions userOptions() const = 0;
+  virtual void showUserOptions(const UserOptions& options) = 0;
+
+  // The hourglass for the whole screen around start and stop.
+  virtual void setBusy(bool busy) = 0;
+  // A message the user must acknowledge; with a screen it is modal and the loop runs inside.
+  virtual void showMessage(MessageKind kind, const std::string& text) = 0;
+  // A failure on the frame path, in the failure box (its full-stop rule applied), shown
+  // without waiting for it: frames go on and Stop stays within reach. `closed` runs when the
+  // user has dismissed it; a view without boxes runs it at once.
+  virtual void showFrameFailure(const std::string& text, std::function<void()> closed) = 0;
+  // "Event detected!" at the tray icon.
+  virtual void showEventNotice() = 0;
+  virtual void playEventSound() = 0;
+
+  // For logs: each recorded event, each minute tick, a camera that dropped out or came back.
+  virtual void eventRecorded(const EventReport&) {}
+  virtual void minuteTicked(const MonitorStatus&) {}
+  virtual void cameraLost(const std::string& /*camera*/, const std::string& /*why*/) {}
+  virtual void cameraBack(const std::string& /*camera*/) {}
+};
+
+}  // namespace ravdel
