@@ -1,0 +1,358 @@
+#include "monitor/monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/headless_main_loop.h"
+#include "capture/video_image.h"
+#include "monitor/settings.h"
+#include "support/fake_camera.h"
+#include "support/temp_dir.h"
+
+namespace ravdel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Remembers what the monitor showed; the options are the test's to set.
+class RecordingView final : public MonitorView {
+ public:
+  void showCameraList(const std::vector<std::string>& list, std::int32_t position,
+                      bool canPick) override {
+    entries = list;
+    selected = position;
+    listEnabled = canPick;
+  }
+  void showCameraSelection(std::int32_t position) override { selected = position; }
+  void showMonitoringState(bool state) override {
+    monitoring = state;
+    listEnabled = !state;
+  }
+  void showFrameSize(std::int32_t w, std::int32_t h) override { frameSize = {w, h}; }
+  void showPeak(std::uint8_t r, std::uint8_t g, std::uint8_t b) override { peak = {r, g, b}; }
+  void showThumbnail(const FrameBitmap& picture) override {
+    thumbnail = {picture.width(), picture.height()};
+  }
+  void showFramesLastMinute(std::int32_t frames) override { spm = frames; }
+  void showUpTime(const std::string& text) override { upTime = text; }
+  void showEventCount(std::int32_t count) override { events = count; }
+  void showEventsPerDay(const std::string& text) override { epd = text; }
+  void appendLogLine(const std::string& line) override { log.push_back(line); }
+  void showDirectory(const std::string& label) override { directory = label; }
+  UserOptions userOptions() const override { return options; }
+  void showUserOptions(const UserOptions& shown) override { options = shown; }
+  void setBusy(bool on) override { busy += on ? 1 : -1; }
+  void showMessage(MessageKind kind, const std::string& text) override {
+    messages.push_back({kind, text});
+  }
+  void showFrameFailure(const std::string& text, std::function<void()> closed) override {
+    failures.push_back(text);
+    closeFailure = std::move(closed);
+  }
+  void showEventNotice() override { ++notices; }
+  void playEventSound() override { ++sounds; }
+  void eventRecorded(const EventReport& report) override { reports.push_back(report); }
+  void minuteTicked(const MonitorStatus& status) override { ticks.push_back(status); }
+  void cameraLost(const std::string& camera, const std::string& why) override {
+    lost.push_back(camera + ": " + why);
+  }
+  void cameraBack(const std::string& camera) override { back.push_back(camera); }
+
+  struct Message {
+    MessageKind kind;
+    std::string text;
+  };
+  std::vector<std::string> entries;
+  std::int32_t selected = -2;
+  bool listEnabled = false;
+  bool monitoring = false;
+  std::pair<int, int> frameSize{0, 0};
+  std::vector<int> peak;
+  std::pair<int, int> thumbnail{0, 0};
+  std::optional<int> spm;
+  std::string upTime = "...", epd = "...", directory;
+  std::optional<int> events;
+  std::vector<std::string> log;
+  UserOptions options;
+  int busy = 0;
+  std::vector<Message> messages;
+  std::vector<std::string> failures;
+  std::function<void()> closeFailure;
+  int notices = 0, sounds = 0;
+  std::vector<EventReport> reports;
+  std::vector<MonitorStatus> ticks;
+  std::vector<std::string> lost, back;
+};
+
+class MonitorTest : public test::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    directory_ = dir_.string() + "/";
+  }
+
+  void open(MonitorConfig config = {}) {
+    monitor_.emplace(backend_, loop_, view_, config);
+    monitor_->Open(path("RVD.ini"), directory_);
+  }
+
+  // One frame of equal bytes through the real delivery path: the loop goes idle, the fake
+  // camera delivers, the notification reaches OnNewFrame.
+  void deliver(std::uint8_t value) {
+    loop_.processPending();
+    ASSERT_NE(backend_.last, nullptr);
+    backend_.last->deliver(value);
+    loop_.processPending();
+  }
+
+  // Runs the loop (its timers too) until `done`, for at most a generous while.
+  bool runUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      loop_.run(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
+  int pictures() const {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(dir_))
+      count += entry.path().extension() == ".png" ? 1 : 0;
+    return count;
+  }
+
+  test::FakeBackend backend_;
+  HeadlessMainLoop loop_;
+  RecordingView view_;
+  std::string directory_;
+  std::optional<Monitor> monitor_;
+};
+
+TEST_F(MonitorTest, RunAndStopSwitchStatesLogFormatsAndResetTheStatistics) {
+  open();
+  EXPECT_TRUE(monitor_->CaptureReady);
+  EXPECT_EQ(view_.entries, (std::vector<std::string>{"Cam A", "Cam B"}));
+  EXPECT_EQ(view_.selected, 0) << "no settings file: the first camera";
+  EXPECT_EQ(view_.options.limit, 150);
+  EXPECT_EQ(monitor_->OutputDirectory, directory_);
+
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_TRUE(monitor_->Running);
+  EXPECT_TRUE(view_.monitoring);
+  EXPECT_TRUE(monitor_->LensCheckPending);
+  EXPECT_TRUE(monitor_->SPMTimer().isActive());
+  EXPECT_EQ(view_.upTime, "0 h");
+  EXPECT_EQ(view_.events, 0);
+  EXPECT_EQ(view_.epd, "-");
+  EXPECT_EQ(view_.busy, 0) << "the hourglass goes again";
+  EXPECT_EQ(view_.log, (std::vector<std::string>{"4*2  (RGB )", ""}));
+  EXPECT_EQ(monitor_->captureObject()->deviceName(), "Cam A");
+
+  monitor_->CamLstCBChange(1);
+  monitor_->StopSBClick();
+  EXPECT_FALSE(monitor_->Running);
+  EXPECT_FALSE(view_.monitoring);
+  EXPECT_FALSE(monitor_->captureObject()->isOpen());
+  EXPECT_TRUE(monitor_->SPMTimer().isActive()) << "Stop leaves the minute tick running";
+  EXPECT_EQ(monitor_->CameraIndex, 1);
+  EXPECT_EQ(view_.selected, 1) << "the refreshed list keeps the user's camera";
+  EXPECT_TRUE(view_.listEnabled);
+
+  monitor_->Close();
+  EXPECT_FALSE(monitor_->CaptureReady);
+  EXPECT_EQ(backend_.liveDevices, 0);
+}
+
+TEST_F(MonitorTest, FailedRunSaysSoAndStillResetsTheStatistics) {
+  Settings settings;
+  settings.cam = 3;  // beyond the two cameras: nothing selected, Run names "#0"
+  SaveSettings(path("RVD.ini"), settings);
+  open();
+  EXPECT_EQ(view_.selected, -1);
+
+  EXPECT_FALSE(monitor_->RunSBClick());
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].kind, MessageKind::error);
+  EXPECT_EQ(view_.messages[0].text, "Could not start monitoring!");
+  EXPECT_FALSE(monitor_->Running);
+  EXPECT_FALSE(view_.monitoring);
+  EXPECT_TRUE(monitor_->SPMTimer().isActive());
+  EXPECT_EQ(view_.upTime, "0 h");
+  EXPECT_EQ(view_.epd, "-");
+  EXPECT_EQ(view_.log, (std::vector<std::string>{""})) << "an empty format block";
+
+  backend_.names.clear();
+  monitor_->UpdateSBClick();
+  EXPECT_EQ(view_.entries, (std::vector<std::string>{"---"}));
+  EXPECT_EQ(view_.selected, -1);
+  EXPECT_FALSE(view_.listEnabled);
+  EXPECT_EQ(monitor_->CameraCount, 0);
+}
+
+TEST_F(MonitorTest, FramesAreIgnoredWhileBusyOrBeforeCaptureIsReadyAndCountedAtTheTick) {
+  open();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  monitor_->FrameBusy = true;
+  deliver(0);
+  EXPECT_EQ(monitor_->records().minuteFrames(), 0);
+  EXPECT_EQ(view_.frameSize, std::make_pair(0, 0));
+
+  monitor_->FrameBusy = false;
+  monitor_->CaptureReady = false;
+  deliver(0);
+  EXPECT_EQ(monitor_->records().minuteFrames(), 0);
+  EXPECT_FALSE(monitor_->FrameBusy);
+  monitor_->CaptureReady = true;
+
+  deliver(0);
+  EXPECT_EQ(monitor_->records().minuteFrames(), 1);
+  EXPECT_EQ(view_.frameSize, std::make_pair(4, 2));
+  EXPECT_EQ(view_.thumbnail, std::make_pair(64, 32));
+  EXPECT_FALSE(monitor_->LensCheckPending);
+
+  monitor_->SPMTimerTimer();
+  EXPECT_EQ(view_.spm, 1);
+  EXPECT_EQ(view_.upTime, "0 h");
+  ASSERT_EQ(view_.ticks.size(), 1u);
+  EXPECT_EQ(view_.ticks[0].framesLastMinute, 1);
+  EXPECT_EQ(view_.ticks[0].framesAnalysed, 1u);
+  EXPECT_EQ(view_.ticks[0].framesDelivered, 3u);
+  EXPECT_EQ(monitor_->records().minuteFrames(), 0);
+}
+
+TEST_F(MonitorTest, UncoveredLensStopsOnlyOnTheFirstFrame) {
+  open();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(200);
+  EXPECT_FALSE(monitor_->Running);
+  EXPECT_FALSE(monitor_->captureObject()->isOpen());
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].kind, MessageKind::plain);
+  EXPECT_EQ(view_.messages[0].text, "Stick a piece of duct tape over the camera lens!");
+  EXPECT_EQ(view_.events, 0) << "no event test after a failed lens check";
+  EXPECT_EQ(pictures(), 0);
+
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(200);
+  EXPECT_TRUE(monitor_->Running) << "a bright frame later in the run is an event";
+  EXPECT_EQ(view_.events, 1);
+}
+
+TEST_F(MonitorTest, EventIsCountedLoggedStoredAndReported) {
+  open();
+  view_.options.limit = 100;
+  view_.options.sound = true;
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(101);
+  EXPECT_EQ(view_.events, 1);
+  EXPECT_EQ(view_.epd, "-");
+  EXPECT_EQ(view_.notices, 1);
+  EXPECT_EQ(view_.sounds, 1);
+  ASSERT_GE(view_.log.size(), 3u);
+  EXPECT_EQ(view_.log[view_.log.size() - 2], "R:101 G:101 B:101");
+  EXPECT_EQ(pictures(), 1);
+
+  ASSERT_EQ(view_.reports.size(), 1u);
+  const EventReport& report = view_.reports[0];
+  ASSERT_TRUE(report.file.has_value());
+  EXPECT_TRUE(fs::exists(dir_ / *report.file));
+  EXPECT_EQ(report.file->size(), 19u);
+  EXPECT_EQ(report.limit, 100);
+  EXPECT_EQ(report.peak.x, 3) << "equal pixels: the rightmost of the top row";
+  EXPECT_EQ(report.peak.y, 0);
+  EXPECT_EQ(report.width, 4);
+  EXPECT_EQ(report.camera, "Cam A");
+  EXPECT_EQ(report.frame, 2);
+  ASSERT_TRUE(report.lensMean.has_value());
+  EXPECT_EQ(*report.lensMean, 0.0);
+  EXPECT_EQ(eventFileName(report.time), *report.file);
+  EXPECT_EQ(localTimeAt(report.unixMs).second, report.time.second);
+}
+
+TEST_F(MonitorTest, FrameFailuresOpenOneBoxAndAreLoggedWhileItIsOpen) {
+  open();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  monitor_->SetOutputDirectory(path("missing") + "/");
+  deliver(200);
+  deliver(200);
+  EXPECT_EQ(view_.events, 2) << "an event whose picture fails still counts";
+  ASSERT_EQ(view_.failures.size(), 1u);
+  EXPECT_EQ(view_.failures[0].rfind("Cannot create file", 0), 0u) << view_.failures[0];
+  EXPECT_EQ(view_.log.back().rfind("Cannot create file", 0), 0u) << "the second is logged";
+  ASSERT_EQ(view_.reports.size(), 2u);
+  EXPECT_FALSE(view_.reports[1].file.has_value());
+  EXPECT_EQ(view_.notices, 0) << "no balloon for an event without its picture";
+  EXPECT_FALSE(monitor_->FrameBusy);
+
+  view_.closeFailure();
+  deliver(200);
+  EXPECT_EQ(view_.failures.size(), 2u) << "once the box is closed, the next failure shows";
+}
+
+TEST_F(MonitorTest, SleepPausesTheMinuteTickUntilAfterTheResumeDelay) {
+  open();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  monitor_->ResumeTimer().setInterval(1);  // the real delay is three seconds
+  monitor_->Suspend();
+  EXPECT_FALSE(monitor_->SPMTimer().isActive());
+  monitor_->Resume();
+  EXPECT_FALSE(monitor_->SPMTimer().isActive()) << "only after the delay";
+  EXPECT_TRUE(runUntil([&] { return monitor_->SPMTimer().isActive(); }));
+  EXPECT_TRUE(monitor_->Running) << "capture is left alone";
+
+  monitor_->StopSBClick();
+  monitor_->Suspend();
+  monitor_->Resume();
+  EXPECT_TRUE(runUntil([&] { return !monitor_->ResumeTimer().isActive(); }));
+  EXPECT_FALSE(monitor_->SPMTimer().isActive()) << "not monitoring: the tick stays off";
+}
+
+TEST_F(MonitorTest, SettingsGoBackToTheFileFromTheViewAndTheMonitor) {
+  open();
+  view_.options = {75, true, false, true};
+  monitor_->CamLstCBChange(1);
+  monitor_->SetOutputDirectory("/srv/events/");
+  EXPECT_EQ(view_.directory, "/srv/events/");
+  monitor_->SaveSetSBClick();
+  const Settings saved = LoadSettings(path("RVD.ini"), "elsewhere/");
+  EXPECT_EQ(saved, (Settings{true, false, true, 75, "/srv/events/", 1}));
+}
+
+TEST_F(MonitorTest, ACameraThatStopsStreamingIsReopenedByNameWithTheCountersKept) {
+  open({FormatChoice{}, true});
+  view_.options.limit = 100;
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(200);
+  ASSERT_EQ(view_.events, 1);
+
+  backend_.last->SetRunning(false);  // the stream ends, as when the camera is unplugged
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_EQ(view_.lost.size(), 1u);
+  EXPECT_EQ(view_.lost[0], "Cam A: its stream ended");
+  EXPECT_TRUE(monitor_->Running) << "still monitoring while the camera is away";
+
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened";
+  EXPECT_TRUE(monitor_->captureObject()->isStreaming());
+  EXPECT_EQ(monitor_->captureObject()->deviceName(), "Cam A");
+  deliver(200);
+  ASSERT_TRUE(runUntil([&] { return !view_.back.empty(); })) << "back once frames flow";
+  EXPECT_EQ(view_.events, 2) << "the counters go on";
+  EXPECT_FALSE(monitor_->LensCheckPending) << "a reopening is no new Run";
+
+  monitor_->StopSBClick();
+  EXPECT_FALSE(monitor_->cameraLost());
+}
+
+}  // namespace
+}  // namespace ravdel
