@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <opencv2/core.hpp>
@@ -31,6 +32,7 @@
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
 #include "detection/png_writer.h"
+#include "monitor/monitor.h"
 #include "support/jpeg_encode.h"
 
 namespace ravdel {
@@ -392,6 +394,66 @@ void benchEndToEnd(benchmark::State& state, Size s) {
   state.counters["frames_per_s"] = static_cast<double>(counted) / seconds;
 }
 
+// What the headless program shows, minus the printing; the limit is out of reach so that, as
+// in the figure above, no picture is written.
+class QuietView final : public MonitorView {
+ public:
+  void showCameraList(const std::vector<std::string>&, std::int32_t, bool) override {}
+  void showCameraSelection(std::int32_t) override {}
+  void showMonitoringState(bool) override {}
+  void showFrameSize(std::int32_t, std::int32_t) override {}
+  void showPeak(std::uint8_t, std::uint8_t, std::uint8_t) override {}
+  void showThumbnail(const FrameBitmap&) override {}
+  void showFramesLastMinute(std::int32_t) override {}
+  void showUpTime(const std::string&) override {}
+  void showEventCount(std::int32_t) override {}
+  void showEventsPerDay(const std::string&) override {}
+  void appendLogLine(const std::string&) override {}
+  void showDirectory(const std::string&) override {}
+  UserOptions userOptions() const override { return {255, false, false, false}; }
+  void showUserOptions(const UserOptions&) override {}
+  void setBusy(bool) override {}
+  void showMessage(MessageKind, const std::string&) override {}
+  void showFrameFailure(const std::string&, std::function<void()> closed) override { closed(); }
+  void showEventNotice() override {}
+  void playEventSound() override {}
+};
+
+// The same camera through the whole monitoring sequence the headless program runs: the
+// frame handler's bookkeeping, the analysis, the thumbnail and the view's calls.
+void benchEndToEndHeadless(benchmark::State& state, Size s) {
+  const OneCore pinned;
+  std::string error;
+  const auto backend =
+      SimulatedBackend::fromDescription("synthetic:format=YUY2,size=" + std::to_string(s.width) +
+                                            "x" + std::to_string(s.height) + ",fps=0,hits=30",
+                                        error);
+  if (!backend) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  HeadlessMainLoop loop;
+  QuietView view;
+  Monitor monitor(*backend, loop, view);
+  monitor.Open((tempDir() / "no-settings.ini").string(), tempDir().string() + "/");
+  if (!monitor.RunSBClick()) {
+    state.SkipWithError("the simulated camera did not start");
+    return;
+  }
+  loop.run(std::chrono::milliseconds(200));  // warm-up
+  double seconds = 0;
+  std::int64_t counted = 0;
+  for (auto _ : state) {
+    const std::int64_t before = monitor.framesSinceRun();
+    const auto start = std::chrono::steady_clock::now();
+    loop.run(std::chrono::milliseconds(100));
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    counted += monitor.framesSinceRun() - before;
+  }
+  monitor.StopMonitoring();
+  state.counters["frames_per_s"] = static_cast<double>(counted) / seconds;
+}
+
 template <typename Fn>
 void add(const std::string& name, Size s, Fn fn) {
   const std::string full = name + "/" + std::to_string(s.width) + "x" + std::to_string(s.height);
@@ -424,6 +486,7 @@ void registerAll() {
     add("memory/copy-frame", s, benchCopyFrame);
     add("deliver/receiver", s, benchReceiver);
     add("deliver/end-to-end", s, benchEndToEnd);
+    add("deliver/end-to-end-headless", s, benchEndToEndHeadless);
   }
 }
 

@@ -87,4 +87,9 @@ for size in sizes:
     e2e = f"deliver/end-to-end/{size}"
     if e2e in rates:
         print(f"  {'end to end, one core':<30} {rates[e2e]:7.0f} frames analysed per second")
+    headless = f"deliver/end-to-end-headless/{size}"
+    if headless in rates:
+        print(f"  {'headless monitor, one core':<30} {rates[headless]:7.0f} frames analysed per second")
+        if rates.get(e2e):
+            print(f"  {'headless / end to end':<30} {rates[headless] / rates[e2e]:7.3f}")
 EOF
