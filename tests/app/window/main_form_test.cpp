@@ -135,12 +135,29 @@ TEST_F(MainFormTest, ControlsCarryTheirNamesTextsAndInitialStates) {
 
 TEST_F(MainFormTest, SecondInstanceEndsAtOnceAndNoCameraShowsTheDashes) {
   auto first = makeForm();
-  auto second = makeForm();
+  // A second instance with a start-up warning and a folder to create: it ends before
+  // showing or making either.
+  MainFormSetup late = setup();
+  late.startupWarning = "RAVDEL_SIMULATED_CAMERA: size: 'huge' is not a size";
+  late.defaultDirectory = path("pictures/Ravdel") + "/";
+  late.createDefaultDirectory = true;
+  test::BoxSeen seen;
+  test::answerNextBox(seen, 20);
+  auto second = std::make_unique<TMainForm>(late);  // a box would be answered inside
   EXPECT_FALSE(first->terminated());
   EXPECT_TRUE(second->terminated());
   EXPECT_FALSE(second->monitor().CaptureReady);
+  EXPECT_FALSE(seen.shown) << "a second instance shows nothing";
+  EXPECT_FALSE(QDir(dir_.filePath("pictures")).exists()) << "and creates nothing";
   second.reset();
   first.reset();
+
+  test::answerNextBox(seen);
+  auto only = std::make_unique<TMainForm>(late);
+  EXPECT_TRUE(seen.shown) << "the only instance shows the warning";
+  EXPECT_EQ(seen.text.toStdString(), late.startupWarning + ".");
+  EXPECT_TRUE(QDir(dir_.filePath("pictures/Ravdel")).exists());
+  only.reset();
 
   backend_.names.clear();
   auto form = makeForm();
