@@ -22,6 +22,11 @@ inline constexpr std::uint32_t kYuy2 = makeFourCC('Y', 'U', 'Y', '2');
 inline constexpr std::uint32_t kYunv = makeFourCC('Y', 'U', 'N', 'V');
 inline constexpr std::uint32_t kYuyv = makeFourCC('Y', 'U', 'Y', 'V');
 inline constexpr std::uint32_t kMjpg = makeFourCC('M', 'J', 'P', 'G');
+inline constexpr std::uint32_t kNv12 =
+    makeFourCC('N', 'V', '1', '2');  // I420, chroma interleaved UV
+inline constexpr std::uint32_t kNv21 = makeFourCC('N', 'V', '2', '1');  // the same, VU
+inline constexpr std::uint32_t kUyvy = makeFourCC('U', 'Y', 'V', 'Y');  // YUY2 as U Y0 V Y1
+inline constexpr std::uint32_t kGrey = makeFourCC('G', 'R', 'E', 'Y');  // luma only
 }  // namespace fourcc
 
 // "RGB" for 0, otherwise the code's four bytes as characters, lowest byte first.
