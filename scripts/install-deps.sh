@@ -12,8 +12,15 @@ packages=(
   # screenshots; a private bus for the suspend and resume test (no dbus-x11: it would start
   # a session bus that outlives the program)
   xvfb xauth trayer xdotool xclip imagemagick fonts-dejavu-core dbus-daemon
+  # a comma-decimal locale for the figures' tests; load for the end-to-end test's stress runs
+  locales stress-ng
 )
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${packages[@]}"
+# The comma-decimal locale the tests switch to (nothing else uses it).
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  $sudo sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  $sudo locale-gen >/dev/null
+fi

@@ -1,6 +1,7 @@
 #include "detection/event_records.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -42,24 +43,34 @@ std::array<std::string, 3> eventLogLines(const LocalTime& t, std::uint8_t r, std
   return {eventTimeLine(t, timeSeparator), eventColourLine(r, g, b), std::string()};
 }
 
+namespace {
+
+// Locale-independent: the C library's printf takes its decimal point from the process's
+// locale, which a GUI toolkit sets from the user's (a comma, say).
+std::string formatDouble(double v, std::chars_format format, int precision) {
+  char buf[400];
+  const auto result = std::to_chars(buf, buf + sizeof buf, v, format, precision);
+  return std::string(buf, result.ptr);
+}
+
+}  // namespace
+
 std::string formatRate(double eventsPerDay, char decimalSeparator) {
   const bool negative = eventsPerDay < 0;
   const double v = negative ? -eventsPerDay : eventsPerDay;
-  char buf[400];
   std::string text;
   // Rounded to 5 significant digits first; the exponent after rounding decides the form.
-  std::snprintf(buf, sizeof buf, "%.4e", v);
-  const char* e = std::strchr(buf, 'e');
-  const int exponent = v == 0 ? 0 : std::atoi(e + 1);
+  const std::string scientific = formatDouble(v, std::chars_format::scientific, 4);
+  const std::size_t e = scientific.find('e');
+  const int exponent = v == 0 ? 0 : std::atoi(scientific.c_str() + e + 1);
   if (exponent >= 5) {
-    std::string mantissa(static_cast<const char*>(buf), e);
+    std::string mantissa = scientific.substr(0, e);
     mantissa.erase(mantissa.find_last_not_of('0') + 1);
     if (mantissa.back() == '.') mantissa.pop_back();
     text = mantissa + "E" + std::to_string(exponent);
   } else {
     const int decimals = std::min(7, 4 - exponent);
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    text = buf;
+    text = formatDouble(v, std::chars_format::fixed, decimals);
     if (decimals == 0) text += '.';
     text.append(static_cast<std::size_t>(7 - decimals), '0');
   }

@@ -33,6 +33,21 @@ TEST(RateFormatTest, FiveSignificantDigitsWrittenWithSevenDecimals) {
     EXPECT_EQ(formatRate(c.value, '.'), c.text) << c.value;
   EXPECT_EQ(formatRate(1234.5678, ','), "1234,6000000");
   EXPECT_EQ(formatRate(123456.0, ','), "1,2346E5");
+  EXPECT_EQ(formatRate(100000.0, ','), "1E5") << "no separator without digits after it";
+}
+
+// A GUI toolkit puts the process into the user's locale; the figures must not follow the C
+// library's idea of the decimal point there.
+TEST(RateFormatTest, TheProcessLocaleDoesNotLeakIn) {
+  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+    GTEST_SKIP() << "no de_DE.UTF-8 locale here (scripts/install-deps.sh makes one)";
+  }
+  const std::string scientific = formatRate(100000.0, ',');
+  const std::string fixed = formatRate(1234.5678, '.');
+  std::setlocale(LC_NUMERIC, before.c_str());
+  EXPECT_EQ(scientific, "1E5");
+  EXPECT_EQ(fixed, "1234.6000000");
 }
 
 TEST(UpTimeTest, WholeHoursWithHalvesToEven) {
