@@ -28,10 +28,14 @@ std::string eventFileName(const LocalTime& t) {
          twoDigits(t.minute) + twoDigits(t.second) + ms + ".png";
 }
 
-std::string eventTimeLine(const LocalTime& t, char timeSeparator) {
-  return "Event at " + twoDigits(t.day) + "." + twoDigits(t.month) + "." + twoDigits(t.year) + " " +
+std::string logTime(const LocalTime& t, char timeSeparator) {
+  return twoDigits(t.day) + "." + twoDigits(t.month) + "." + twoDigits(t.year) + " " +
          twoDigits(t.hour) + timeSeparator + twoDigits(t.minute) + timeSeparator +
          twoDigits(t.second);
+}
+
+std::string eventTimeLine(const LocalTime& t, char timeSeparator) {
+  return "Event at " + logTime(t, timeSeparator);
 }
 
 std::string eventColourLine(std::uint8_t r, std::uint8_t g, std::uint8_t b) {

@@ -11,7 +11,9 @@ namespace ravdel {
 
 // "yymmddhhnnsszzz.png": the name of the image file of an event at `t`.
 std::string eventFileName(const LocalTime& t);
-// "Event at dd.mm.yy hh:nn:ss", with the locale's time separator.
+// "dd.mm.yy hh:nn:ss", with the locale's time separator: how the log writes a moment.
+std::string logTime(const LocalTime& t, char timeSeparator);
+// "Event at dd.mm.yy hh:nn:ss".
 std::string eventTimeLine(const LocalTime& t, char timeSeparator);
 // "R:255 G:200 B:180".
 std::string eventColourLine(std::uint8_t r, std::uint8_t g, std::uint8_t b);

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <utility>
 
+#include "base/fourcc.h"
 #include "capture/video_image.h"
+#include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
 #include "monitor/settings.h"
 
@@ -45,11 +48,18 @@ class FlagReset {
   bool& flag_;
 };
 
+// The table's code of a format as frames carry it (uncompressed RGB is 0 there).
+std::uint32_t streamCode(const VideoFormat& format) {
+  return format.fourcc == kRgbCapabilityCode ? fourcc::kRgb : format.fourcc;
+}
+
+bool convertible(const VideoFormat& format) {
+  return requiredSampleBytes(streamCode(format), format.width, format.height) != -2;
+}
+
 bool matches(const VideoFormat& format, const FormatChoice& choice) {
   if (format.width != choice.width || format.height != choice.height) return false;
-  if (!choice.fourcc) return true;
-  const std::uint32_t code = format.fourcc == kRgbCapabilityCode ? 0 : format.fourcc;
-  return code == *choice.fourcc;
+  return !choice.fourcc || streamCode(format) == *choice.fourcc;
 }
 
 }  // namespace
@@ -112,7 +122,9 @@ void Monitor::Close() {
   watchdogTimer_->stop();
   reopenTimer_->stop();
   if (!CaptureReady) return;
-  if (Running) capture_->VideoStop();
+  // Whenever a camera is open, not only while Running: an exit can come during the pump of a
+  // Run, before Running is set, and the capture thread must not write into freed slots.
+  if (capture_->isOpen()) capture_->VideoStop();
   stopLiveTime();
   capture_->Dispose();
   // The object itself goes with the monitor: an exit can arrive while a frame handler pumps
@@ -178,7 +190,12 @@ std::int32_t Monitor::chooseFormat() const {
   const auto count = static_cast<std::int32_t>(table.size());
   switch (config_.format.kind) {
     case FormatChoice::Kind::last:
-      return count - 1;
+      // The last entry we can convert: a format that only ever gives the notice would leave
+      // every frame blind.
+      for (std::int32_t i = count - 1; i >= 0; --i) {
+        if (convertible(table[static_cast<std::size_t>(i)])) return i;
+      }
+      return -1;
     case FormatChoice::Kind::index:
       return config_.format.index;
     case FormatChoice::Kind::size:
@@ -195,7 +212,7 @@ bool Monitor::RunSBClick() {
   BusyCursor busy(view_, loop_);
   LensCheckPending = true;
   const std::string device = "#" + std::to_string(selected_ + 1);
-  const bool started = capture_->VideoStart(device) == 0;
+  bool started = capture_->VideoStart(device) == 0;
 
   // The statistics start afresh whether or not the camera runs.
   resetStatistics();
@@ -207,7 +224,13 @@ bool Monitor::RunSBClick() {
 
   logFormats();
   formatIndex_ = chooseFormat();
+  if (started && formatIndex_ < 0) {
+    appendLogLine("None of the camera's formats can be converted.");
+    capture_->VideoStop();
+    started = false;
+  }
   capture_->SelectFormat(formatIndex_);
+  if (started) checkOutputDirectory();
 
   busy.restore();
   loop_.processEvents();
@@ -227,6 +250,21 @@ bool Monitor::RunSBClick() {
     watchdogTimer_->start();
   }
   return true;
+}
+
+// A saved folder that has gone (an unplugged disk, a cleaned-up folder) is said once here, and
+// made again if it can be, rather than failing at every event.
+void Monitor::checkOutputDirectory() {
+  if (OutputDirectory.empty()) return;
+  const std::filesystem::path folder(OutputDirectory);
+  std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return;
+  if (std::filesystem::create_directories(folder, error) || !error) {
+    appendLogLine("Created the missing output directory " + OutputDirectory);
+  } else {
+    appendLogLine("The output directory " + OutputDirectory +
+                  " is missing and cannot be created: " + error.message());
+  }
 }
 
 void Monitor::enableMinuteTimer() {
@@ -443,6 +481,7 @@ void Monitor::watchCamera() {
     if (awaitingFrames_) {
       awaitingFrames_ = false;
       startLiveTime();
+      appendLogLine("Camera back at " + logTime(localTimeNow(), separators_.time));
       view_.cameraBack(cameraName_);
     }
     return;
@@ -459,6 +498,7 @@ void Monitor::loseCamera(const std::string& why) {
   awaitingFrames_ = false;
   stopLiveTime();
   capture_->VideoStop();
+  appendLogLine("Camera lost at " + logTime(localTimeNow(), separators_.time) + " (" + why + ")");
   view_.cameraLost(cameraName_, why);
   retryMs_ = kFirstRetryMs;
   reopenTimer_->setInterval(retryMs_);

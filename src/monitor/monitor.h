@@ -95,6 +95,7 @@ class Monitor final : private EventDisplay {
   const std::vector<std::string>& cameraEntries() const { return entries_; }
   bool cameraLost() const { return lost_; }
   MonitorStatus status() const;
+  const MonitorConfig& config() const { return config_; }
   // Frames analysed since the last Run.
   std::int64_t framesSinceRun() const { return framesSinceRun_; }
 
@@ -117,6 +118,7 @@ class Monitor final : private EventDisplay {
   void enableMinuteTimer();
   void resetStatistics();
   void logFormats();
+  void checkOutputDirectory();
   std::int32_t chooseFormat() const;
   void reportFrameFailure(const std::string& message);
   void showThumbnailOf(const FrameBitmap& frame);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/fourcc.h"
 #include "capture/headless_main_loop.h"
 #include "capture/video_image.h"
 #include "monitor/settings.h"
@@ -167,6 +168,54 @@ TEST_F(MonitorTest, RunAndStopSwitchStatesLogFormatsAndResetTheStatistics) {
 
   monitor_->Close();
   EXPECT_FALSE(monitor_->CaptureReady);
+  EXPECT_EQ(backend_.liveDevices, 0);
+}
+
+TEST_F(MonitorTest, RunStreamsTheLastFormatItCanConvert) {
+  const std::uint32_t h264 = makeFourCC('H', '2', '6', '4');
+  backend_.formats = {{4, 2, 24, 0, kRgbCapabilityCode}, {8, 4, 0, 1, h264}};
+  open();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_EQ(view_.log, (std::vector<std::string>{"4*2  (RGB )", "8*4  (H264)", ""}));
+  EXPECT_EQ(backend_.last->selectedFormat, 0) << "the last entry is one we cannot convert";
+  monitor_->StopSBClick();
+
+  // Nothing convertible: a blind run would never see an event, so Run fails and says why.
+  backend_.formats = {{8, 4, 0, 1, h264}};
+  view_.log.clear();
+  EXPECT_FALSE(monitor_->RunSBClick());
+  EXPECT_FALSE(monitor_->captureObject()->isOpen());
+  EXPECT_EQ(view_.log, (std::vector<std::string>{
+                           "8*4  (H264)", "", "None of the camera's formats can be converted."}));
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, "Could not start monitoring!");
+}
+
+TEST_F(MonitorTest, AMissingOutputDirectoryIsMadeAtRunAndSaidInTheLog) {
+  Settings settings;
+  settings.directory = path("gone/events") + "/";
+  SaveSettings(path("RVD.ini"), settings);
+  open();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_TRUE(fs::is_directory(path("gone/events")));
+  EXPECT_EQ(view_.log.back(), "Created the missing output directory " + settings.directory);
+
+  monitor_->StopSBClick();
+  write(path("file"), "");
+  monitor_->SetOutputDirectory(path("file/events") + "/");
+  ASSERT_TRUE(monitor_->RunSBClick()) << "monitoring goes on; the events say the rest";
+  EXPECT_EQ(view_.log.back().rfind("The output directory " + path("file/events") +
+                                       "/ is missing and cannot be created: ",
+                                   0),
+            0u)
+      << view_.log.back();
+}
+
+TEST_F(MonitorTest, CloseGivesBackACameraOpenedByARunNotYetMarkedRunning) {
+  open();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  monitor_->Running = false;  // as during the pump inside Run, before the end of it
+  monitor_->Close();
   EXPECT_EQ(backend_.liveDevices, 0);
 }
 
@@ -340,6 +389,8 @@ TEST_F(MonitorTest, ACameraThatStopsStreamingIsReopenedByNameWithTheCountersKept
   ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
   ASSERT_EQ(view_.lost.size(), 1u);
   EXPECT_EQ(view_.lost[0], "Cam A: its stream ended");
+  EXPECT_EQ(view_.log.back().rfind("Camera lost at ", 0), 0u) << view_.log.back();
+  EXPECT_NE(view_.log.back().find("(its stream ended)"), std::string::npos);
   EXPECT_TRUE(monitor_->Running) << "still monitoring while the camera is away";
 
   ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened";
@@ -347,6 +398,7 @@ TEST_F(MonitorTest, ACameraThatStopsStreamingIsReopenedByNameWithTheCountersKept
   EXPECT_EQ(monitor_->captureObject()->deviceName(), "Cam A");
   deliver(200);
   ASSERT_TRUE(runUntil([&] { return !view_.back.empty(); })) << "back once frames flow";
+  EXPECT_EQ(view_.log.back().rfind("Camera back at ", 0), 0u) << view_.log.back();
   EXPECT_EQ(view_.events, 2) << "the counters go on";
   EXPECT_FALSE(monitor_->LensCheckPending) << "a reopening is no new Run";
 

@@ -13,7 +13,8 @@ namespace ravdel::test {
 // A camera the test drives: frames are handed to the receiver on the calling thread.
 class FakeDevice final : public CaptureDevice {
  public:
-  FakeDevice(std::vector<std::string> names, int& live) : names_(std::move(names)), live_(live) {
+  FakeDevice(std::vector<std::string> names, std::vector<VideoFormat> formats, int& live)
+      : names_(std::move(names)), formats_(std::move(formats)), live_(live) {
     ++live_;
   }
   ~FakeDevice() override { --live_; }
@@ -32,7 +33,10 @@ class FakeDevice final : public CaptureDevice {
   }
   void SetFrameCallback(FrameReceiver* receiver) override { slot_.install(receiver); }
   const std::vector<VideoFormat>& formats() const override { return formats_; }
-  HResult SetFormatByIndex(std::int32_t) override { return kSFalse; }
+  HResult SetFormatByIndex(std::int32_t index) override {
+    selectedFormat = index;
+    return kSFalse;
+  }
   HResult SetRunning(bool run) override {
     running_ = run;
     return kSOk;
@@ -46,6 +50,7 @@ class FakeDevice final : public CaptureDevice {
   }
 
   std::int32_t width = 4, height = 2;
+  std::int32_t selectedFormat = -1;  // the last table entry asked for
 
  protected:
   HResult listDeviceNames(std::vector<std::string>& names) override {
@@ -55,7 +60,7 @@ class FakeDevice final : public CaptureDevice {
 
  private:
   std::vector<std::string> names_;
-  std::vector<VideoFormat> formats_{{4, 2, 24, 0, kRgbCapabilityCode}};
+  std::vector<VideoFormat> formats_;
   ReceiverSlot slot_;
   bool running_ = false;
   int& live_;
@@ -68,11 +73,13 @@ class FakeBackend final : public CaptureBackend {
     return names.empty() ? kSFalse : kSOk;
   }
   std::unique_ptr<CaptureDevice> CreateDevice() override {
-    auto device = std::make_unique<FakeDevice>(names, liveDevices);
+    auto device = std::make_unique<FakeDevice>(names, formats, liveDevices);
     last = device.get();
     return device;
   }
   std::vector<std::string> names{"Cam A", "Cam B"};
+  // The format table of the devices made from now on; frames are always 4x2 RGB.
+  std::vector<VideoFormat> formats{{4, 2, 24, 0, kRgbCapabilityCode}};
   // The device most recently created; it dies with whoever owns it (TVideoImage frees it in
   // VideoStop), so read it only while that owner keeps it open.
   FakeDevice* last = nullptr;

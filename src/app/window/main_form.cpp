@@ -115,8 +115,9 @@ TMainForm::TMainForm(const MainFormSetup& setup, QWidget* parent)
                                                    : setup.instanceLockPath),
       thumbPicture_(std::make_unique<QImage>(kThumbSide, kThumbSide, QImage::Format_RGB888)),
       loop_(std::make_unique<QtMainLoop>()),
-      monitor_(
-          std::make_unique<Monitor>(*setup.backend, *loop_, static_cast<MonitorView&>(*this))) {
+      // A camera that drops out is opened again when it returns, the counters kept.
+      monitor_(std::make_unique<Monitor>(*setup.backend, *loop_, static_cast<MonitorView&>(*this),
+                                         MonitorConfig{FormatChoice{}, true})) {
   setObjectName(QStringLiteral("MainForm"));
   SPMTimer = &monitor_->SPMTimer();
   ResumeTimer = &monitor_->ResumeTimer();
@@ -607,6 +608,17 @@ void TMainForm::showEventNotice() {
     showEventBalloon(balloonRequest(QStringLiteral("Information"),
                                     QStringLiteral("Event detected!"), BalloonIcon::Information,
                                     kBalloonSeconds));
+  }
+}
+
+// The log has the time and the reason; the balloon tells a user who is not looking.
+void TMainForm::cameraLost(const std::string& camera, const std::string& /*why*/) {
+  if (showEventBalloon) {
+    showEventBalloon(balloonRequest(QStringLiteral("Camera lost"),
+                                    qs(camera) + QStringLiteral(" stopped delivering frames; "
+                                                                "it is opened again when it "
+                                                                "returns."),
+                                    BalloonIcon::Warning, kBalloonSeconds));
   }
 }
 

@@ -208,6 +208,7 @@ class TMainForm final : public QWidget, private MonitorView {
   void showFrameFailure(const std::string& text, std::function<void()> closed) override;
   void showEventNotice() override;
   void playEventSound() override;
+  void cameraLost(const std::string& camera, const std::string& why) override;
 
   MainFormSetup setup_;
   std::string settingsPath_;
