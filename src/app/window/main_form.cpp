@@ -16,12 +16,16 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -29,6 +33,7 @@
 #include "app/platform/event_sound.h"
 #include "app/qt_main_loop.h"
 #include "app/window/directory_chooser.h"
+#include "app/window/event_balloon.h"
 #include "app/window/failure_box.h"
 #include "app/window/link_label.h"
 #include "monitor/settings.h"
@@ -252,6 +257,15 @@ void TMainForm::createTray() {
   TrayI->setToolTip(QStringLiteral("Ravdel"));
   TrayI->setContextMenu(PopupMenu);
   showEventBalloon = [this](const BalloonRequest& request) { showBalloon(*TrayI, request); };
+  eventBalloon_ = new EventBalloon(
+      [this](const QString& text) {
+        if (showEventBalloon) {
+          showEventBalloon(balloonRequest(QStringLiteral("Information"), text,
+                                          BalloonIcon::Information, EventBalloon::kSeconds));
+        }
+      },
+      [this] { return PopupMenu->isVisible(); }, this);
+  connect(TrayI, &QSystemTrayIcon::messageClicked, eventBalloon_, &EventBalloon::dismissed);
   openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 }
 
@@ -556,8 +570,22 @@ void TMainForm::showEventsPerDay(const std::string& text) {
   EPDL->setText(qs(text));
 }
 
+// Lines come in blocks that end with an empty one (an event's three lines, the format list).
+// The log is only a few lines tall: when a block ends, its first line is scrolled into view
+// if the whole block does not fit, so an event shows its time, not only its colour.
 void TMainForm::appendLogLine(const std::string& line) {
   LogM->appendPlainText(qs(line));
+  QScrollBar* bar = LogM->verticalScrollBar();
+  bar->setValue(bar->maximum());
+  if (!line.empty()) {
+    if (logBlockStart_ < 0) logBlockStart_ = LogM->blockCount() - 1;
+    return;
+  }
+  if (logBlockStart_ >= 0) {
+    const QTextBlock start = LogM->document()->findBlockByNumber(logBlockStart_);
+    bar->setValue(std::min(start.firstLineNumber(), bar->maximum()));
+  }
+  logBlockStart_ = -1;
 }
 
 void TMainForm::showDirectory(const std::string& label) {
@@ -604,11 +632,7 @@ void TMainForm::showFrameFailure(const std::string& text, std::function<void()> 
 }
 
 void TMainForm::showEventNotice() {
-  if (showEventBalloon) {
-    showEventBalloon(balloonRequest(QStringLiteral("Information"),
-                                    QStringLiteral("Event detected!"), BalloonIcon::Information,
-                                    kBalloonSeconds));
-  }
+  eventBalloon_->eventDetected();
 }
 
 // The log has the time and the reason; the balloon tells a user who is not looking.

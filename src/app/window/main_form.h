@@ -33,6 +33,7 @@ class QUrl;
 
 namespace ravdel {
 
+class EventBalloon;
 class EventSound;
 class LinkLabel;
 class QtMainLoop;
@@ -217,6 +218,8 @@ class TMainForm final : public QWidget, private MonitorView {
   bool shownBefore_ = false;              // centred on the screen the first time only
   std::unique_ptr<QImage> thumbPicture_;  // ThumbI's own 64 x 64 picture
   std::unique_ptr<EventSound> sound_;     // made at the first sound, not at start-up
+  EventBalloon* eventBalloon_ = nullptr;  // owned by the window
+  int logBlockStart_ = -1;                // first block of the log lines not yet ended
   // The loop outlives the monitor and its capture object, which detaches from it when
   // disposed. The capture object is disposed by FormClose and freed only with the window.
   std::unique_ptr<QtMainLoop> loop_;

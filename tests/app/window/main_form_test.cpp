@@ -15,6 +15,7 @@
 #include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -278,6 +279,8 @@ TEST_F(MainFormTest, EventFrameIsCountedLoggedAndStored) {
   EXPECT_TRUE(lines[before].startsWith("Event at ")) << lines[before].toStdString();
   EXPECT_EQ(lines[before + 1], "R:200 G:200 B:200");
   EXPECT_EQ(lines[before + 2], "");
+  EXPECT_TRUE(form->LogM->cursorForPosition(QPoint(4, 4)).block().text().startsWith("Event at"))
+      << "the small log shows the event's time, not only its colour";
   const QStringList pngs = QDir(dir_.path()).entryList({"*.png"}, QDir::Files);
   ASSERT_EQ(pngs.size(), 1);
   EXPECT_EQ(pngs[0].size(), 19);
