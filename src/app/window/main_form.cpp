@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -26,6 +27,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -68,6 +70,12 @@ QString linkStyle(const char* colour) {
 void setLinkColour(QLabel* link, const char* colour) {
   const QString style = linkStyle(colour);
   if (link->styleSheet() != style) link->setStyleSheet(style);
+}
+
+// The log and the about area use a smaller font than the window, in step with it.
+QFont smallerFont(QFont font, int points) {
+  if (font.pointSizeF() > 0) font.setPointSizeF(std::max(6.0, font.pointSizeF() - points));
+  return font;
 }
 
 // One of the program's own pictures, drawn from the embedded icon set.
@@ -158,17 +166,17 @@ void TMainForm::createControls() {
   ThumbI->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   const QString dots = QStringLiteral("...");
-  SourceNL = makeLabel(this, "SourceNL", QStringLiteral("Source:"), {74, 32, 44, 16});
-  SourceXYL = makeLabel(this, "SourceXYL", QStringLiteral("... x ..."), {120, 32, 118, 16});
+  SourceNL = makeLabel(this, "SourceNL", QStringLiteral("Source:"), {74, 32, 46, 16});
+  SourceXYL = makeLabel(this, "SourceXYL", QStringLiteral("... x ..."), {122, 32, 116, 16});
   RedL = makeLabel(this, "RedL", dots, {74, 48, 50, 16}, "color: red;");
   GreenL = makeLabel(this, "GreenL", dots, {128, 48, 50, 16}, "color: lime;");
   BlueL = makeLabel(this, "BlueL", dots, {182, 48, 56, 16}, "color: blue;");
   SPMNL = makeLabel(this, "SPMNL", QStringLiteral("SPM:"), {74, 64, 32, 16});
   SPML = makeLabel(this, "SPML", dots, {108, 64, 70, 16}, "color: blue;");
   UpTimeL = makeLabel(this, "UpTimeL", dots, {182, 64, 56, 16});
-  EvsL = makeLabel(this, "EvsL", dots, {74, 80, 40, 16}, "color: red; font-weight: bold;");
-  EPDNL = makeLabel(this, "EPDNL", QStringLiteral("EPD:"), {116, 80, 30, 16});
-  EPDL = makeLabel(this, "EPDL", dots, {146, 80, 92, 16}, "color: red;");
+  EvsL = makeLabel(this, "EvsL", dots, {74, 80, 42, 16}, "color: red; font-weight: bold;");
+  EPDNL = makeLabel(this, "EPDNL", QStringLiteral("EPD:"), {116, 80, 29, 16});
+  EPDL = makeLabel(this, "EPDL", dots, {145, 80, 95, 16}, "color: red;");
 
   LimitNL = makeLabel(this, "LimitNL", QStringLiteral("Limit:"), {4, 102, 34, 20});
   LimitUD = new QSpinBox(this);
@@ -194,23 +202,73 @@ void TMainForm::createControls() {
   LogM->setObjectName(QStringLiteral("LogM"));
   LogM->setGeometry(4, 159, 234, 40);
   LogM->setReadOnly(true);
-  QFont small = LogM->font();
-  small.setPointSize(7);
-  LogM->setFont(small);
+  LogM->setFont(smallerFont(font(), 2));
 
   createAboutArea();
+  fitToFont();
 
   createTray();
   connectHandlers();
+}
+
+// The arrangement is drawn for the default font (9 pt). With a larger font every position and
+// size grows by the one factor that lets the widest text fit where it stands, so the window
+// keeps its arrangement and cuts no text; at the default font it stays as drawn.
+void TMainForm::fitToFont() {
+  std::vector<std::pair<QWidget*, QRect>> designs;
+  for (QWidget* parent : {static_cast<QWidget*>(this), static_cast<QWidget*>(AboutGB)}) {
+    for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      designs.emplace_back(child, child->geometry());
+  }
+  double factor = 1.0;
+  const auto need = [&factor](const QRect& design, QSize size) {
+    factor = std::max({factor, static_cast<double>(size.width()) / design.width(),
+                       static_cast<double>(size.height()) / design.height()});
+  };
+  for (const auto& [widget, design] : designs) {
+    if (widget == ThumbI) continue;
+    if (auto* label = qobject_cast<QLabel*>(widget); label && label->pixmap().isNull()) {
+      label->ensurePolished();  // a style sheet's bold changes the widths
+      const QFontMetrics metrics = label->fontMetrics();
+      const QString text = longestText(label);
+      need(design, {metrics.horizontalAdvance(text), metrics.height()});
+    } else if (widget == LimitUD) {
+      need(design, widget->sizeHint());
+    } else if (qobject_cast<QCheckBox*>(widget)) {
+      // The hint's height has room for a focus frame around the text; the text needs less.
+      const int indicator =
+          widget->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, widget);
+      need(design,
+           {widget->sizeHint().width(), std::max(widget->fontMetrics().height(), indicator)});
+    }
+  }
+  const auto scale = [factor](int v) { return static_cast<int>(std::ceil(v * factor)); };
+  for (const auto& [widget, design] : designs) {
+    const QSize size = widget == ThumbI ? design.size()  // the thumbnail is 64 pixels
+                                        : QSize(scale(design.width()), scale(design.height()));
+    widget->setGeometry(QRect(QPoint(scale(design.x()), scale(design.y())), size));
+  }
+  setFixedSize(scale(kClientWidth), scale(kClientHeight));
+}
+
+// The longest text a label will show: its own, or for a readout the widest it can hold.
+QString TMainForm::longestText(const QLabel* label) const {
+  if (label == SourceXYL) return QStringLiteral("8888 x 8888");
+  if (label == RedL || label == GreenL || label == BlueL) return QStringLiteral("255");
+  if (label == SPML || label == EvsL) return QStringLiteral("88888");
+  if (label == UpTimeL) return QStringLiteral("8888 h");
+  if (label == EPDL) return QStringLiteral("74880.0000000");
+  if (label == DirectoryL) return QStringLiteral("/home/ravdel/Pictures/Ravd...");
+  if (label == VersionL) return QStringLiteral("88.88.88.88");
+  if (label == OSL) return QStringLiteral("88.88.888");
+  return label->text();
 }
 
 void TMainForm::createAboutArea() {
   AboutGB = new QGroupBox(this);
   AboutGB->setObjectName(QStringLiteral("AboutGB"));
   AboutGB->setGeometry(4, 200, 234, 64);
-  QFont small = AboutGB->font();
-  small.setPointSize(8);
-  AboutGB->setFont(small);
+  AboutGB->setFont(smallerFont(font(), 1));
 
   const QString dots = QStringLiteral("...");
   LogoI = makeImage(AboutGB, "LogoI", glyph("ravdel"), {6, 8, 32, 32});
@@ -233,6 +291,9 @@ void TMainForm::createAboutArea() {
   };
   setUpLink(HomeL, "HomeL", {60, 33, 170, 14});
   setUpLink(MailL, "MailL", {60, 47, 170, 14});
+  // A label with a style sheet does not take its parent's font; these take it explicitly.
+  for (QLabel* label : AboutGB->findChildren<QLabel*>())
+    label->setFont(AboutGB->font());
 }
 
 void TMainForm::createTray() {

@@ -181,6 +181,8 @@ class TMainForm final : public QWidget, private MonitorView {
  private:
   void createControls();
   void createAboutArea();
+  void fitToFont();
+  QString longestText(const QLabel* label) const;
   void createTray();
   void minimizeApplication();
   bool inTray() const;
