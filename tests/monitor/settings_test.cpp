@@ -4,14 +4,13 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <utility>
 
 #include "monitor/ini_file.h"
+#include "support/temp_dir.h"
 
 namespace ravdel {
 namespace {
@@ -19,29 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;  // "..."s keeps NUL bytes
 
-class SettingsFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ravdel-settings-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  static void write(const std::string& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary) << bytes;
-  }
-  static std::string read(const std::string& file) {
-    std::ostringstream bytes;
-    bytes << std::ifstream(file, std::ios::binary).rdbuf();
-    return bytes.str();
-  }
-
-  fs::path dir_;
-};
+using SettingsFileTest = test::TempDirTest;
 
 constexpr const char* kProgramFolder = "/opt/ravdel/";
 
