@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "detection/png_writer.h"
+#include "support/temp_dir.h"
 
 namespace ravdel {
 namespace {
@@ -145,10 +146,10 @@ struct RecordingDisplay : EventDisplay {
 
 // An image that cannot be written still counts and is logged; the next event is recorded
 // as usual once the directory is there.
-TEST(RecordEventTest, FailedWriteCountsAndLogsThenRecordingGoesOn) {
-  char pattern[] = "/tmp/ravdel-events-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = std::filesystem::path(pattern) / "later";
+using RecordEventTest = test::TempDirTest;
+
+TEST_F(RecordEventTest, FailedWriteCountsAndLogsThenRecordingGoesOn) {
+  const std::filesystem::path dir = dir_ / "later";
   FrameBitmap picture(16, 12);
   picture.fill(1, 2, 3);
   EventRecords records;
@@ -174,7 +175,6 @@ TEST(RecordEventTest, FailedWriteCountsAndLogsThenRecordingGoesOn) {
   EXPECT_EQ(display.counts, (std::vector<std::int32_t>{1, 2}));
   EXPECT_EQ(display.rates, std::vector<std::string>{"1440.0000000"});
   EXPECT_EQ(display.log.size(), 6u);
-  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace

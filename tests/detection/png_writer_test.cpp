@@ -14,28 +14,21 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace ravdel {
 namespace {
 
 namespace fs = std::filesystem;
 
-class PngWriterTest : public ::testing::Test {
+class PngWriterTest : public test::TempDirTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ravdel-png-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::vector<std::string> entries() const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir_))
       names.push_back(e.path().filename().string());
     return names;
   }
-
-  fs::path dir_;
 };
 
 FrameBitmap noisyFrame(std::int32_t w, std::int32_t h) {

@@ -24,13 +24,13 @@ TEST_F(FilesTest, ReplacementTakesEffectOnlyAtCommit) {
     EXPECT_EQ(read(target), "old") << "nothing shows before the commit";
   }
   EXPECT_EQ(read(target), "old") << "an abandoned replacement leaves the old file";
-  EXPECT_EQ(entries(), 1) << "and no temporary file";
+  EXPECT_EQ(entryCount(), 1) << "and no temporary file";
 
   ReplacingFile file(target);
   std::fputs("new", file.stream());
   ASSERT_TRUE(file.commit()) << file.error();
   EXPECT_EQ(read(target), "new");
-  EXPECT_EQ(entries(), 1);
+  EXPECT_EQ(entryCount(), 1);
 }
 
 TEST_F(FilesTest, ReplacementFailuresSayWhereAndWhy) {

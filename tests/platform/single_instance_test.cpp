@@ -11,20 +11,18 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/temp_dir.h"
+
 namespace ravdel {
 namespace {
 
-class SingleInstanceTest : public ::testing::Test {
+class SingleInstanceTest : public test::TempDirTest {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/ravdel-instance-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    dir_ = dir;
-    path_ = dir_ + "/RVDAMutex";
+    TempDirTest::SetUp();
+    path_ = path("RVDAMutex");
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string dir_, path_;
+  std::string path_;
 };
 
 // A child process that takes the lock and holds it until told to go or killed.
@@ -113,17 +111,17 @@ TEST_F(SingleInstanceTest, StartedProgramsDoNotInheritTheLock) {
 }
 
 TEST_F(SingleInstanceTest, UnusableLockFileDoesNotStopTheProgram) {
-  SingleInstance lock(dir_ + "/missing/RVDAMutex");
+  SingleInstance lock(path("missing/RVDAMutex"));
   EXPECT_TRUE(lock.tryAcquire());
   EXPECT_FALSE(lock.held());
   EXPECT_FALSE(lock.error().empty());
 
   // A symlink in place of the lock file is not followed.
-  std::filesystem::create_symlink(dir_ + "/elsewhere", path_);
+  std::filesystem::create_symlink(path("elsewhere"), path_);
   SingleInstance planted(path_);
   EXPECT_TRUE(planted.tryAcquire());
   EXPECT_FALSE(planted.held());
-  EXPECT_FALSE(std::filesystem::exists(dir_ + "/elsewhere"));
+  EXPECT_FALSE(std::filesystem::exists(path("elsewhere")));
 }
 
 TEST(SingleInstanceDefaultPathTest, RuntimeFolderOrPerUserTmpFile) {

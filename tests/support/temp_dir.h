@@ -34,7 +34,7 @@ class TempDirTest : public ::testing::Test {
     bytes << std::ifstream(file, std::ios::binary).rdbuf();
     return bytes.str();
   }
-  std::ptrdiff_t entries() const {
+  std::ptrdiff_t entryCount() const {
     return std::distance(std::filesystem::directory_iterator(dir_),
                          std::filesystem::directory_iterator{});
   }
