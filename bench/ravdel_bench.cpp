@@ -76,6 +76,9 @@ struct Frames {
   FrameBitmap bgr;                 // dark noise 0..12 with hot pixels
   std::vector<std::uint8_t> yuy2;  // Y ~ 16 + noise, U, V ~ 128 +- 2, hot Y values
   std::vector<std::uint8_t> i420;
+  std::vector<std::uint8_t> nv12;  // i420's bytes with the chroma interleaved
+  std::vector<std::uint8_t> uyvy;  // yuy2's bytes in U Y V Y order
+  std::vector<std::uint8_t> grey;  // i420's luma
   std::vector<std::uint8_t> jpeg;  // `bgr` compressed as a webcam would, 4:2:2, quality 85
 };
 
@@ -113,6 +116,17 @@ std::unique_ptr<Frames> makeFrames(Size s) {
     f->yuy2[2 * pixel] = hot;
     f->i420[pixel] = hot;
   }
+
+  f->nv12 = f->i420;
+  const std::size_t quarter = w * h / 4;
+  for (std::size_t k = 0; k < quarter; ++k) {
+    f->nv12[w * h + 2 * k] = f->i420[w * h + k];
+    f->nv12[w * h + 2 * k + 1] = f->i420[w * h + quarter + k];
+  }
+  f->uyvy = f->yuy2;
+  for (std::size_t i = 0; i < f->uyvy.size(); i += 2)
+    std::swap(f->uyvy[i], f->uyvy[i + 1]);
+  f->grey.assign(f->i420.begin(), f->i420.begin() + static_cast<std::ptrdiff_t>(w * h));
 
   f->jpeg = test::encodeJpeg(f->bgr, {.quality = 85, .subsample422 = true});
   return f;
@@ -185,6 +199,39 @@ void benchLibyuvI420(benchmark::State& state, Size s) {
     libyuv::I420ToRGB24(y, s.width, u, s.width / 2, v, s.width / 2, rgb24.data(), s.width * 3,
                         s.width, s.height);
     keep(rgb24.data());
+  });
+}
+
+void benchLibyuvNv12(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  const auto lumaBytes = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
+  std::vector<std::uint8_t> rgb24(lumaBytes * 3);
+  timeFrames(state, [&] {
+    libyuv::NV12ToRGB24(f.nv12.data(), s.width, f.nv12.data() + lumaBytes, s.width, rgb24.data(),
+                        s.width * 3, s.width, s.height);
+    keep(rgb24.data());
+  });
+}
+
+// As for YUY2: the nearest libyuv has is 32-bit ARGB.
+void benchLibyuvUyvy(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  std::vector<std::uint8_t> argb(static_cast<std::size_t>(s.width) * 4 *
+                                 static_cast<std::size_t>(s.height));
+  timeFrames(state, [&] {
+    libyuv::UYVYToARGB(f.uyvy.data(), s.width * 2, argb.data(), s.width * 4, s.width, s.height);
+    keep(argb.data());
+  });
+}
+
+// libyuv's studio-range luma-only conversion writes 32-bit ARGB; it has no 24-bit one.
+void benchLibyuvGrey(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  std::vector<std::uint8_t> argb(static_cast<std::size_t>(s.width) * 4 *
+                                 static_cast<std::size_t>(s.height));
+  timeFrames(state, [&] {
+    libyuv::I400ToARGB(f.grey.data(), s.width, argb.data(), s.width * 4, s.width, s.height);
+    keep(argb.data());
   });
 }
 
@@ -474,6 +521,18 @@ void registerAll() {
     });
     add("convert/I420/libyuv", s, benchLibyuvI420);
     add("convert/I420/opencv", s, [](benchmark::State& st, Size z) { benchOpencv(st, z, false); });
+    add("convert/NV12/ravdel", s, [](benchmark::State& st, Size z) {
+      benchRavdelConvert(st, z, fourcc::kNv12, frames(z).nv12);
+    });
+    add("convert/NV12/libyuv", s, benchLibyuvNv12);
+    add("convert/UYVY/ravdel", s, [](benchmark::State& st, Size z) {
+      benchRavdelConvert(st, z, fourcc::kUyvy, frames(z).uyvy);
+    });
+    add("convert/UYVY/libyuv", s, benchLibyuvUyvy);
+    add("convert/GREY/ravdel", s, [](benchmark::State& st, Size z) {
+      benchRavdelConvert(st, z, fourcc::kGrey, frames(z).grey);
+    });
+    add("convert/GREY/libyuv", s, benchLibyuvGrey);
     add("convert/MJPG/ravdel", s, [](benchmark::State& st, Size z) {
       benchRavdelConvert(st, z, fourcc::kMjpg, frames(z).jpeg);
     });

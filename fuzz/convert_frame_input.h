@@ -13,12 +13,15 @@ namespace ravdel::fuzz {
 
 inline constexpr std::size_t kHeaderBytes = 16;
 
-// Formats picked by header byte 0 (modulo 10); 8 and 9 take the code from bytes 1..4.
-inline constexpr std::array<std::uint32_t, 8> kFormats = {
-    fourcc::kRgb,  fourcc::kI420, fourcc::kIyuv, fourcc::kYv12,
-    fourcc::kYuy2, fourcc::kYunv, fourcc::kYuyv, fourcc::kMjpg,
+// Formats picked by header byte 0 (modulo 14); 12 and 13 take the code from bytes 1..4.
+// Later formats go at the end, so that the older inputs' first bytes keep their format.
+inline constexpr std::array<std::uint32_t, 12> kFormats = {
+    fourcc::kRgb,  fourcc::kI420, fourcc::kIyuv, fourcc::kYv12, fourcc::kYuy2, fourcc::kYunv,
+    fourcc::kYuyv, fourcc::kMjpg, fourcc::kNv12, fourcc::kNv21, fourcc::kUyvy, fourcc::kGrey,
 };
-inline constexpr std::uint8_t kArbitraryFormat = 8;
+inline constexpr std::uint8_t kArbitraryFormat = 12;
+inline constexpr std::uint8_t kFormatChoices = 14;
+static_assert(kArbitraryFormat == kFormats.size() && kFormatChoices == kArbitraryFormat + 2);
 
 // Header byte 5 (modulo 16): mostly camera-like sizes up to 640 x 480, sometimes thin
 // pictures up to 8000 pixels long.
@@ -56,7 +59,7 @@ inline std::uint16_t readLe16(const std::uint8_t* p) {
 // False when the input is shorter than the header.
 inline bool decodeInput(const std::uint8_t* data, std::size_t size, ConvertFrameInput& in) {
   if (size < kHeaderBytes) return false;
-  const std::uint8_t format = data[0] % 10;
+  const std::uint8_t format = data[0] % kFormatChoices;
   in.fourcc = format < kArbitraryFormat
                   ? kFormats[format]
                   : makeFourCC(static_cast<char>(data[1]), static_cast<char>(data[2]),

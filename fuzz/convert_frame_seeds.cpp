@@ -121,6 +121,13 @@ int main(int argc, char** argv) {
       {"i420_33x17", fourcc::kI420, 33, 17, 0, 4},
       {"iyuv_64x1", fourcc::kIyuv, 64, 1, 0, 0},
       {"yv12_tall", fourcc::kYv12, 3, 999, fuzz::kTallShape, 3},
+      {"nv12_33x17", fourcc::kNv12, 33, 17, 0, 0},
+      {"nv21_5x1", fourcc::kNv21, 5, 1, 0, 2},
+      {"nv12_wide", fourcc::kNv12, 3001, 3, fuzz::kWideShape, 0},
+      {"uyvy_33x7", fourcc::kUyvy, 33, 7, 0, 4},
+      {"uyvy_tall", fourcc::kUyvy, 3, 999, fuzz::kTallShape, 0},
+      {"grey_64x48", fourcc::kGrey, 64, 48, 0, 1},
+      {"grey_wide", fourcc::kGrey, 4001, 1, fuzz::kWideShape, 0},
       {"rgb_7x5", fourcc::kRgb, 7, 5, 0, 0},
       {"yuy2_640x480", fourcc::kYuy2, 640, 480, 0, 0},
   };
@@ -172,6 +179,12 @@ int main(int argc, char** argv) {
   wrongSize.mode = fuzz::SizeMode::Near;
   wrongSize.delta = 1;
   ok = writeSeed(dir, "yuy2_one_byte_more", wrongSize, {0x80, 0x10}) && ok;
+
+  wrongSize.format = formatIndex(fourcc::kNv21);
+  wrongSize.width = 33;
+  wrongSize.height = 17;
+  wrongSize.delta = 0xFF;  // one byte short
+  ok = writeSeed(dir, "nv21_one_byte_short", wrongSize, {0x80, 0x10}) && ok;
 
   if (!ok) std::fprintf(stderr, "convert_frame_seeds: cannot write into %s\n", dir.c_str());
   return ok ? 0 : 1;

@@ -13,19 +13,28 @@
 namespace ravdel {
 namespace {
 
-enum class Layout { Rgb, Packed422, Planar420, Jpeg, Unknown };
+enum class Layout { Rgb, Packed422, Planar420, SemiPlanar420, Grey, Jpeg, Unknown };
 
 struct FormatEntry {
   std::uint32_t fourcc;
   Layout layout;
-  bool vFirst;  // planar: the V plane comes before the U plane
+  // Planar and semi-planar: V before U. Packed: U Y0 V Y1 instead of Y0 U Y1 V.
+  bool swapped;
 };
 
 constexpr FormatEntry kFormats[] = {
-    {fourcc::kRgb, Layout::Rgb, false},        {fourcc::kI420, Layout::Planar420, false},
-    {fourcc::kIyuv, Layout::Planar420, false}, {fourcc::kYv12, Layout::Planar420, true},
-    {fourcc::kYuy2, Layout::Packed422, false}, {fourcc::kYunv, Layout::Packed422, false},
-    {fourcc::kYuyv, Layout::Packed422, false}, {fourcc::kMjpg, Layout::Jpeg, false},
+    {fourcc::kRgb, Layout::Rgb, false},
+    {fourcc::kI420, Layout::Planar420, false},
+    {fourcc::kIyuv, Layout::Planar420, false},
+    {fourcc::kYv12, Layout::Planar420, true},
+    {fourcc::kNv12, Layout::SemiPlanar420, false},
+    {fourcc::kNv21, Layout::SemiPlanar420, true},
+    {fourcc::kYuy2, Layout::Packed422, false},
+    {fourcc::kYunv, Layout::Packed422, false},
+    {fourcc::kYuyv, Layout::Packed422, false},
+    {fourcc::kUyvy, Layout::Packed422, true},
+    {fourcc::kGrey, Layout::Grey, false},
+    {fourcc::kMjpg, Layout::Jpeg, false},
 };
 
 FormatEntry lookupFormat(std::uint32_t code) {
@@ -34,8 +43,6 @@ FormatEntry lookupFormat(std::uint32_t code) {
   }
   return {code, Layout::Unknown, false};
 }
-
-constexpr std::uint8_t kNeutralChroma = 128;
 
 // The sample is bottom-up like a device-independent bitmap: its first row is the bottom row.
 void copyRgb(const std::uint8_t* src, FrameBitmap& bitmap) {
@@ -52,18 +59,32 @@ void convertLoneColumn(const YuvTables& t, std::uint8_t y, FrameBitmap& bitmap, 
            bitmap.row(r) + std::size_t{3} * static_cast<std::size_t>(bitmap.width() - 1));
 }
 
-void convertPacked(const YuvKernels& kernels, const std::uint8_t* src, FrameBitmap& bitmap) {
+// A lone last column's two bytes are its Y and a U, in the pair's order.
+void convertPacked(const YuvKernels& kernels, const std::uint8_t* src, bool uyvy,
+                   FrameBitmap& bitmap) {
   const YuvTables& t = yuvTables();
   const std::int32_t w = bitmap.width();
   const std::size_t srcStride = static_cast<std::size_t>(w) * 2;
+  const std::size_t loneY = uyvy ? srcStride - 1 : srcStride - 2;
+  const auto row = uyvy ? kernels.uyvyRow : kernels.packedRow;
   for (std::int32_t r = 0; r < bitmap.height(); ++r, src += srcStride) {
-    kernels.packedRow(t, src, bitmap.row(r), w / 2);
-    if (w % 2 != 0) convertLoneColumn(t, src[srcStride - 2], bitmap, r);
+    row(t, src, bitmap.row(r), w / 2);
+    if (w % 2 != 0) convertLoneColumn(t, src[loneY], bitmap, r);
   }
 }
 
-// Planar 4:2:0: one chroma row serves two picture rows. A last odd picture row shares the
-// last chroma row; a picture one row high has no chroma and is shown grey.
+// The chroma row serving picture row r of a 4:2:0 picture with `chromaRows` chroma rows: a
+// last odd picture row shares the last chroma row; a picture one row high has no chroma and
+// is shown grey (`neutral`).
+const std::uint8_t* chromaRow(const std::uint8_t* plane, std::size_t stride,
+                              std::int32_t chromaRows, std::int32_t r,
+                              const std::uint8_t* neutral) {
+  if (chromaRows == 0) return neutral;
+  return plane + static_cast<std::size_t>(std::min(r / 2, chromaRows - 1)) * stride;
+}
+
+// Planar 4:2:0: a W x H Y plane, then U and V planes (V first when swapped) of W/2 x H/2
+// bytes each, the second starting (W x H) / 4 bytes after the first.
 void convertPlanar(const YuvKernels& kernels, const std::uint8_t* src, bool vFirst,
                    FrameBitmap& bitmap, const std::vector<std::uint8_t>& neutralRow) {
   const YuvTables& t = yuvTables();
@@ -75,20 +96,38 @@ void convertPlanar(const YuvKernels& kernels, const std::uint8_t* src, bool vFir
   const std::uint8_t* uPlane = vFirst ? second : first;
   const std::uint8_t* vPlane = vFirst ? first : second;
   const std::size_t chromaStride = static_cast<std::size_t>(w / 2);
-  const std::int32_t chromaRows = h / 2;
   for (std::int32_t r = 0; r < h; ++r) {
     const std::uint8_t* y = src + static_cast<std::size_t>(r) * static_cast<std::size_t>(w);
-    const std::uint8_t* u = neutralRow.data();
-    const std::uint8_t* v = neutralRow.data();
-    if (chromaRows > 0) {
-      const std::size_t offset =
-          static_cast<std::size_t>(std::min(r / 2, chromaRows - 1)) * chromaStride;
-      u = uPlane + offset;
-      v = vPlane + offset;
-    }
+    const std::uint8_t* u = chromaRow(uPlane, chromaStride, h / 2, r, neutralRow.data());
+    const std::uint8_t* v = chromaRow(vPlane, chromaStride, h / 2, r, neutralRow.data());
     kernels.planarRow(t, y, u, v, bitmap.row(r), w / 2);
     if (w % 2 != 0) convertLoneColumn(t, y[w - 1], bitmap, r);
   }
+}
+
+// Semi-planar 4:2:0: a W x H Y plane, then H/2 rows of W/2 chroma pairs, U V (V U when
+// swapped); halves round down as in the planar layout, so the sample's size is the same and
+// its last bytes are unused at odd sizes.
+void convertSemiPlanar(const YuvKernels& kernels, const std::uint8_t* src, bool vFirst,
+                       FrameBitmap& bitmap, const std::vector<std::uint8_t>& neutralRow) {
+  const YuvTables& t = yuvTables();
+  const std::int32_t w = bitmap.width();
+  const std::int32_t h = bitmap.height();
+  const std::uint8_t* plane = src + static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  const std::size_t chromaStride = static_cast<std::size_t>(w / 2) * 2;
+  for (std::int32_t r = 0; r < h; ++r) {
+    const std::uint8_t* y = src + static_cast<std::size_t>(r) * static_cast<std::size_t>(w);
+    const std::uint8_t* chroma = chromaRow(plane, chromaStride, h / 2, r, neutralRow.data());
+    kernels.semiPlanarRow(t, y, chroma, vFirst, bitmap.row(r), w / 2);
+    if (w % 2 != 0) convertLoneColumn(t, y[w - 1], bitmap, r);
+  }
+}
+
+void convertGrey(const YuvKernels& kernels, const std::uint8_t* src, FrameBitmap& bitmap) {
+  const YuvTables& t = yuvTables();
+  const std::int32_t w = bitmap.width();
+  for (std::int32_t r = 0; r < bitmap.height(); ++r, src += static_cast<std::size_t>(w))
+    kernels.greyRow(t, src, bitmap.row(r), w);
 }
 
 // Two lines over the picture, naming the byte count and the format of the sample.
@@ -106,9 +145,12 @@ std::int64_t requiredSampleBytes(std::uint32_t code, std::int32_t width, std::in
     case Layout::Rgb:
       return pixels * 3;
     case Layout::Planar420:
+    case Layout::SemiPlanar420:
       return pixels * 3 / 2;
     case Layout::Packed422:
       return pixels * 2;
+    case Layout::Grey:
+      return pixels;
     case Layout::Jpeg:
       return -1;
     case Layout::Unknown:
@@ -153,19 +195,29 @@ bool FrameConverter::convert(std::uint32_t code, std::int32_t byteCount, const s
       copyRgb(data, bitmap);
       break;
     case Layout::Packed422:
-      convertPacked(kernels_, data, bitmap);
+      convertPacked(kernels_, data, format.swapped, bitmap);
       break;
     case Layout::Planar420:
-      if (neutralChroma_.size() < static_cast<std::size_t>(bitmap.width() / 2)) {
-        neutralChroma_.assign(static_cast<std::size_t>(bitmap.width() / 2), kNeutralChroma);
-      }
-      convertPlanar(kernels_, data, format.vFirst, bitmap, neutralChroma_);
+      convertPlanar(kernels_, data, format.swapped, bitmap, neutralChroma(bitmap.width()));
+      break;
+    case Layout::SemiPlanar420:
+      convertSemiPlanar(kernels_, data, format.swapped, bitmap, neutralChroma(bitmap.width()));
+      break;
+    case Layout::Grey:
+      convertGrey(kernels_, data, bitmap);
       break;
     case Layout::Jpeg:
     case Layout::Unknown:
       break;
   }
   return true;
+}
+
+// W bytes cover a chroma row of either 4:2:0 layout: W/2 of one plane, or W/2 pairs.
+const std::vector<std::uint8_t>& FrameConverter::neutralChroma(std::int32_t width) {
+  if (neutralChroma_.size() < static_cast<std::size_t>(width))
+    neutralChroma_.assign(static_cast<std::size_t>(width), kNeutralChroma);
+  return neutralChroma_;
 }
 
 }  // namespace ravdel

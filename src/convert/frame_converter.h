@@ -44,6 +44,7 @@ class FrameConverter {
  private:
   bool convert(std::uint32_t fourcc, std::int32_t byteCount, const std::uint8_t* data,
                FrameBitmap& bitmap);
+  const std::vector<std::uint8_t>& neutralChroma(std::int32_t width);
 
   const YuvKernels& kernels_;
   std::unique_ptr<JpegDecoder> jpeg_;

@@ -14,6 +14,14 @@ void packedRowPortable(const YuvTables& t, const std::uint8_t* src, std::uint8_t
   }
 }
 
+void uyvyRowPortable(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
+                     std::int32_t pairs) {
+  for (std::int32_t k = 0; k < pairs; ++k, src += 4, dst += 6) {
+    yuvToBgr(t, src[1], src[0], src[2], dst);
+    yuvToBgr(t, src[3], src[0], src[2], dst + 3);
+  }
+}
+
 void planarRowPortable(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
                        const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {
   for (std::int32_t k = 0; k < pairs; ++k, y += 2, dst += 6) {
@@ -22,7 +30,25 @@ void planarRowPortable(const YuvTables& t, const std::uint8_t* y, const std::uin
   }
 }
 
-constexpr YuvKernels kPortable{"portable", packedRowPortable, planarRowPortable};
+void semiPlanarRowPortable(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* chroma,
+                           bool vFirst, std::uint8_t* dst, std::int32_t pairs) {
+  const std::size_t uAt = vFirst ? 1 : 0;
+  for (std::int32_t k = 0; k < pairs; ++k, y += 2, chroma += 2, dst += 6) {
+    const std::uint8_t u = chroma[uAt];
+    const std::uint8_t v = chroma[1 - uAt];
+    yuvToBgr(t, y[0], u, v, dst);
+    yuvToBgr(t, y[1], u, v, dst + 3);
+  }
+}
+
+void greyRowPortable(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
+                     std::int32_t pixels) {
+  for (std::int32_t x = 0; x < pixels; ++x, dst += 3)
+    yuvToBgr(t, y[x], kNeutralChroma, kNeutralChroma, dst);
+}
+
+constexpr YuvKernels kPortable{"portable",        packedRowPortable,     uyvyRowPortable,
+                               planarRowPortable, semiPlanarRowPortable, greyRowPortable};
 
 const KernelSets<YuvKernels>& sets() {
 #if defined(__x86_64__)

@@ -96,6 +96,23 @@ void packedRowAvx2(const YuvTables& t, const std::uint8_t* src, std::uint8_t* ds
   if (done < pairs) portableYuvKernels().packedRow(t, src, dst, pairs - done);
 }
 
+void uyvyRowAvx2(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
+                 std::int32_t pairs) {
+  const Constants k;
+  const __m256i lowByte = _mm256_set1_epi32(0xff);
+  std::int32_t done = 0;
+  for (; done + 8 <= pairs; done += 8, src += 32, dst += 48) {
+    // One pair per 32-bit lane: U | Y0 << 8 | V << 16 | Y1 << 24.
+    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
+    const __m256i u = _mm256_and_si256(p, lowByte);
+    const __m256i yEven = _mm256_and_si256(_mm256_srli_epi32(p, 8), lowByte);
+    const __m256i v = _mm256_and_si256(_mm256_srli_epi32(p, 16), lowByte);
+    const __m256i yOdd = _mm256_srli_epi32(p, 24);
+    convert8Pairs(k, yEven, yOdd, u, v, dst);
+  }
+  if (done < pairs) portableYuvKernels().uyvyRow(t, src, dst, pairs - done);
+}
+
 void planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
                    const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {
   const Constants k;
@@ -114,9 +131,57 @@ void planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std::uint8_t
   if (done < pairs) portableYuvKernels().planarRow(t, y, u, v, dst, pairs - done);
 }
 
+// The chroma order is a template argument so that the loop holds no choice.
+template <bool kVFirst>
+std::int32_t semiPlanarPairsAvx2(const std::uint8_t* y, const std::uint8_t* chroma,
+                                 std::uint8_t* dst, std::int32_t pairs) {
+  const Constants k;
+  const __m256i lowWord = _mm256_set1_epi32(0xffff);
+  const __m256i lowByte = _mm256_set1_epi32(0xff);
+  std::int32_t done = 0;
+  for (; done + 8 <= pairs; done += 8, y += 16, chroma += 16, dst += 48) {
+    const __m256i yWords =
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
+    // One chroma pair per 32-bit lane: first | second << 8.
+    const __m256i c =
+        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma)));
+    const __m256i first = _mm256_and_si256(c, lowByte);
+    const __m256i second = _mm256_srli_epi32(c, 8);
+    convert8Pairs(k, _mm256_and_si256(yWords, lowWord), _mm256_srli_epi32(yWords, 16),
+                  kVFirst ? second : first, kVFirst ? first : second, dst);
+  }
+  return done;
+}
+
+void semiPlanarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* chroma,
+                       bool vFirst, std::uint8_t* dst, std::int32_t pairs) {
+  const std::int32_t done = vFirst ? semiPlanarPairsAvx2<true>(y, chroma, dst, pairs)
+                                   : semiPlanarPairsAvx2<false>(y, chroma, dst, pairs);
+  if (done < pairs) {
+    portableYuvKernels().semiPlanarRow(t, y + 2 * done, chroma + 2 * done, vFirst, dst + 6 * done,
+                                       pairs - done);
+  }
+}
+
+void greyRowAvx2(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
+                 std::int32_t pixels) {
+  const Constants k;
+  const __m256i lowWord = _mm256_set1_epi32(0xffff);
+  const __m256i neutral = _mm256_set1_epi32(kNeutralChroma);
+  std::int32_t done = 0;
+  for (; done + 16 <= pixels; done += 16, y += 16, dst += 48) {
+    const __m256i yWords =
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
+    convert8Pairs(k, _mm256_and_si256(yWords, lowWord), _mm256_srli_epi32(yWords, 16), neutral,
+                  neutral, dst);
+  }
+  if (done < pixels) portableYuvKernels().greyRow(t, y, dst, pixels - done);
+}
+
 }  // namespace
 
-extern const YuvKernels kYuvKernelsAvx2{"avx2", packedRowAvx2, planarRowAvx2};
+extern const YuvKernels kYuvKernelsAvx2{"avx2",        packedRowAvx2,     uyvyRowAvx2,
+                                        planarRowAvx2, semiPlanarRowAvx2, greyRowAvx2};
 
 }  // namespace ravdel
 

@@ -23,6 +23,9 @@ struct YuvTables {
   }
 };
 
+// The U or V byte of no colour: with it a Y byte gives grey.
+inline constexpr std::uint8_t kNeutralChroma = 128;
+
 // The tables, built on first use (thread-safe) and never rebuilt.
 const YuvTables& yuvTables();
 

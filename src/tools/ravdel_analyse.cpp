@@ -39,8 +39,9 @@ Converts and analyses raw camera samples as the monitoring program does, one fil
 frame, in order, with one converter and one frame reused like a stream.
 
 Sample format:
-  --fourcc CODE     RGB (or 0), I420, IYUV, YV12, YUY2, YUNV, YUYV, MJPG or any four
-                    characters. Without it a file starting with FF D8 is taken as MJPG.
+  --fourcc CODE     RGB (or 0), I420, IYUV, YV12, NV12, NV21, YUY2, YUNV, YUYV, UYVY,
+                    GREY, MJPG or any four characters. Without it a file starting with
+                    FF D8 is taken as MJPG.
   --width W         frame size; for Motion-JPEG it defaults to each picture's own size
   --height H
 Analysis:

@@ -69,7 +69,13 @@ TEST(FrameConverterTest, RequiredByteCountsDecideBetweenPictureAndNotice) {
       {fourcc::kYv12, 460801, false, "DataSize: 460801  FourCC: YV12"},
       {fourcc::kRgb, 921600, true, ""},
       {fourcc::kRgb, 921602, false, "DataSize: 921602  FourCC: RGB"},
-      {makeFourCC('U', 'Y', 'V', 'Y'), 614400, false, "DataSize: 614400  FourCC: UYVY"},
+      {fourcc::kNv12, 460800, true, ""},
+      {fourcc::kNv21, 460799, false, "DataSize: 460799  FourCC: NV21"},
+      {fourcc::kUyvy, 614400, true, ""},
+      {fourcc::kUyvy, 460800, false, "DataSize: 460800  FourCC: UYVY"},
+      {fourcc::kGrey, 307200, true, ""},
+      {fourcc::kGrey, 460800, false, "DataSize: 460800  FourCC: GREY"},
+      {makeFourCC('Y', '4', '1', 'P'), 460800, false, "DataSize: 460800  FourCC: Y41P"},
   };
   FrameConverter converter;
   for (const Case& c : cases) {
@@ -171,6 +177,75 @@ TEST(FrameConverterTest, PlanarNeutralChromaGivesTheSameGreyInBothOrders) {
   EXPECT_EQ(pixelAt(i420, 639, 479), expectedPixel(100, 128, 128));
 }
 
+// I420 samples in the layout of a format that rearranges them: the same bytes elsewhere.
+Bytes asSemiPlanar(const Bytes& i420, std::int32_t w, std::int32_t h, bool vFirst) {
+  const auto luma = static_cast<std::size_t>(w * h);
+  const auto pairs = static_cast<std::size_t>(w / 2);
+  const std::uint8_t* u = i420.data() + luma;
+  const std::uint8_t* v = u + luma / 4;
+  Bytes out(i420.size(), 0);  // a plane's slack bytes at odd sizes stay unused
+  std::copy_n(i420.begin(), luma, out.begin());
+  for (std::size_t j = 0; j < static_cast<std::size_t>(h / 2); ++j) {
+    for (std::size_t k = 0; k < pairs; ++k) {
+      std::uint8_t* pair = out.data() + luma + 2 * (j * pairs + k);
+      pair[vFirst ? 1 : 0] = u[j * pairs + k];
+      pair[vFirst ? 0 : 1] = v[j * pairs + k];
+    }
+  }
+  return out;
+}
+
+// YUY2's Y0 U Y1 V as U Y0 V Y1, and a lone last column's Y U as U Y.
+Bytes asUyvy(const Bytes& yuy2, std::int32_t, std::int32_t) {
+  Bytes out = yuy2;
+  for (std::size_t i = 0; i + 1 < out.size(); i += 2)
+    std::swap(out[i], out[i + 1]);
+  return out;
+}
+
+Bytes lumaOnly(const Bytes& i420, std::int32_t w, std::int32_t h) {
+  return Bytes(i420.begin(), i420.begin() + w * h);
+}
+
+// Each new layout against the format whose bytes it rearranges: random samples must give
+// the same picture bit for bit, odd and one-row sizes included (lone column, shared and
+// missing chroma rows). GREY's sibling is I420 with neutral chroma.
+TEST(FrameConverterTest, RearrangedLayoutsGiveTheirSiblingsPicture) {
+  const struct {
+    std::uint32_t code, sibling;
+    Bytes (*rearrange)(const Bytes&, std::int32_t, std::int32_t);
+    bool neutralChroma;
+  } cases[] = {
+      {fourcc::kNv12, fourcc::kI420,
+       [](const Bytes& b, std::int32_t w, std::int32_t h) { return asSemiPlanar(b, w, h, false); },
+       false},
+      {fourcc::kNv21, fourcc::kI420,
+       [](const Bytes& b, std::int32_t w, std::int32_t h) { return asSemiPlanar(b, w, h, true); },
+       false},
+      {fourcc::kUyvy, fourcc::kYuy2, asUyvy, false},
+      {fourcc::kGrey, fourcc::kI420, lumaOnly, true},
+  };
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {
+      {1, 1}, {2, 1}, {7, 1}, {2, 2}, {3, 3}, {5, 4}, {33, 17}, {40, 30}, {641, 481}};
+  std::mt19937 rng(13);
+  FrameConverter converter;
+  for (const auto& c : cases) {
+    for (const auto& [w, h] : sizes) {
+      SCOPED_TRACE(fourccLabel(c.code) + " " + std::to_string(w) + "x" + std::to_string(h));
+      Bytes sibling(static_cast<std::size_t>(requiredSampleBytes(c.sibling, w, h)));
+      for (std::uint8_t& b : sibling)
+        b = static_cast<std::uint8_t>(rng());
+      if (c.neutralChroma) std::fill(sibling.begin() + w * h, sibling.end(), kNeutralChroma);
+      const Bytes sample = c.rearrange(sibling, w, h);
+      ASSERT_EQ(static_cast<std::int64_t>(sample.size()), requiredSampleBytes(c.code, w, h));
+      FrameBitmap want = patterned(w, h, 1), got = patterned(w, h, 2);
+      ASSERT_EQ(convert(converter, c.sibling, sibling, want), kConverted);
+      ASSERT_EQ(convert(converter, c.code, sample, got), kConverted);
+      EXPECT_EQ(0, std::memcmp(got.data(), want.data(), want.byteCount()));
+    }
+  }
+}
+
 // Odd sizes must neither crash nor read outside the sample (run under ASan). A lone last
 // column has no chroma pair and shows the grey of its Y.
 TEST(FrameConverterTest, OddSizesConvertSafely) {
@@ -178,7 +253,8 @@ TEST(FrameConverterTest, OddSizesConvertSafely) {
                                                          {3, 3}, {5, 7}, {641, 481}};
   FrameConverter converter;
   for (const auto& [w, h] : sizes) {
-    for (std::uint32_t code : {fourcc::kYuy2, fourcc::kI420, fourcc::kYv12, fourcc::kRgb}) {
+    for (std::uint32_t code : {fourcc::kYuy2, fourcc::kUyvy, fourcc::kI420, fourcc::kYv12,
+                               fourcc::kNv12, fourcc::kNv21, fourcc::kGrey, fourcc::kRgb}) {
       SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " " + fourccLabel(code));
       FrameBitmap bitmap(w, h);
       const Bytes sample(static_cast<std::size_t>(requiredSampleBytes(code, w, h)), 235);

@@ -73,43 +73,109 @@ void expectReferenceRow(const std::uint8_t* bgr, const std::uint8_t* ys, const s
   }
 }
 
-// All 2^24 (Y, U, V) through every vector kernel set, in both layouts: one row per U holding
+// One row's samples in every layout of the row kernels: the planar rows, and the same
+// pixels packed both ways and with interleaved chroma in both orders.
+struct RowSamples {
+  std::vector<std::uint8_t> ys, us, vs, yuyv, uyvy, uv, vu;
+
+  // Fresh vectors: each block is exactly its row's size, as AddressSanitizer needs below.
+  void interleave() {
+    const std::size_t n = us.size();
+    yuyv = std::vector<std::uint8_t>(4 * n);
+    uyvy = std::vector<std::uint8_t>(4 * n);
+    uv = std::vector<std::uint8_t>(2 * n);
+    vu = std::vector<std::uint8_t>(2 * n);
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::uint8_t y0 = ys[2 * k], y1 = ys[2 * k + 1], u = us[k], v = vs[k];
+      const std::uint8_t yuyvPair[] = {y0, u, y1, v}, uyvyPair[] = {u, y0, v, y1};
+      std::copy_n(yuyvPair, 4, &yuyv[4 * k]);
+      std::copy_n(uyvyPair, 4, &uyvy[4 * k]);
+      uv[2 * k] = vu[2 * k + 1] = u;
+      uv[2 * k + 1] = vu[2 * k] = v;
+    }
+  }
+};
+
+// The chroma-carrying row kernels, each reading its own layout of the same pixels.
+using RowRun = void (*)(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst,
+                        std::int32_t pairs);
+
+void runYuyv(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
+  k.packedRow(yuvTables(), s.yuyv.data(), dst, pairs);
+}
+void runUyvy(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
+  k.uyvyRow(yuvTables(), s.uyvy.data(), dst, pairs);
+}
+void runPlanar(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
+  k.planarRow(yuvTables(), s.ys.data(), s.us.data(), s.vs.data(), dst, pairs);
+}
+void runUv(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
+  k.semiPlanarRow(yuvTables(), s.ys.data(), s.uv.data(), false, dst, pairs);
+}
+void runVu(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
+  k.semiPlanarRow(yuvTables(), s.ys.data(), s.vu.data(), true, dst, pairs);
+}
+
+const struct RowLayout {
+  const char* name;
+  RowRun run;
+} kRowLayouts[] = {
+    {"YUYV", runYuyv}, {"UYVY", runUyvy}, {"planar", runPlanar}, {"UV", runUv}, {"VU", runVu},
+};
+
+// All 2^24 (Y, U, V) through every vector kernel set, in every layout: one row per U holding
 // every V with all 256 Y values. The reference row is the pixel rule itself.
 TEST(YuvVectorKernelsTest, EveryYuvTripleMatchesTheReferenceRule) {
   if (availableYuvKernelCount() == 1) GTEST_SKIP() << "no vector kernels on this processor";
   constexpr std::int32_t kPairs = 256 * 128;
   constexpr auto kN = static_cast<std::size_t>(kPairs);
-  std::vector<std::uint8_t> ys(2 * kN), us(kN), vs(kN), packed(4 * kN);
+  RowSamples s;
+  s.ys.resize(2 * kN);
+  s.us.resize(kN);
+  s.vs.resize(kN);
   std::vector<std::uint8_t> want(6 * kN), got(6 * kN);
   for (std::size_t k = 0; k < kN; ++k) {
-    ys[2 * k] = static_cast<std::uint8_t>(2 * k);
-    ys[2 * k + 1] = static_cast<std::uint8_t>(2 * k + 1);
-    vs[k] = static_cast<std::uint8_t>(k / 128);
+    s.ys[2 * k] = static_cast<std::uint8_t>(2 * k);
+    s.ys[2 * k + 1] = static_cast<std::uint8_t>(2 * k + 1);
+    s.vs[k] = static_cast<std::uint8_t>(k / 128);
   }
   const YuvTables& t = yuvTables();
   for (int u = 0; u < 256; ++u) {
-    std::fill(us.begin(), us.end(), static_cast<std::uint8_t>(u));
+    std::fill(s.us.begin(), s.us.end(), static_cast<std::uint8_t>(u));
+    s.interleave();
     for (std::size_t k = 0; k < kN; ++k) {
-      packed[4 * k] = ys[2 * k];
-      packed[4 * k + 1] = us[k];
-      packed[4 * k + 2] = ys[2 * k + 1];
-      packed[4 * k + 3] = vs[k];
-      yuvToBgr(t, ys[2 * k], us[k], vs[k], &want[6 * k]);
-      yuvToBgr(t, ys[2 * k + 1], us[k], vs[k], &want[6 * k + 3]);
+      yuvToBgr(t, s.ys[2 * k], s.us[k], s.vs[k], &want[6 * k]);
+      yuvToBgr(t, s.ys[2 * k + 1], s.us[k], s.vs[k], &want[6 * k + 3]);
     }
     for (int i = 1; i < availableYuvKernelCount(); ++i) {
       const YuvKernels& kernels = availableYuvKernels(i);
-      kernels.packedRow(t, packed.data(), got.data(), kPairs);
-      if (got != want) {
-        expectReferenceRow(got.data(), ys.data(), us.data(), vs.data(), kPairs, kernels.name);
-        return;
-      }
-      kernels.planarRow(t, ys.data(), us.data(), vs.data(), got.data(), kPairs);
-      if (got != want) {
-        expectReferenceRow(got.data(), ys.data(), us.data(), vs.data(), kPairs, kernels.name);
-        return;
+      for (const RowLayout& layout : kRowLayouts) {
+        layout.run(kernels, s, got.data(), kPairs);
+        if (got != want) {
+          const std::string what = std::string(kernels.name) + " " + layout.name;
+          expectReferenceRow(got.data(), s.ys.data(), s.us.data(), s.vs.data(), kPairs,
+                             what.c_str());
+          return;
+        }
       }
     }
+  }
+}
+
+// Every Y at every position of a vector step, and a tail, against the rule with neutral
+// chroma.
+TEST(YuvVectorKernelsTest, EveryGreyLevelMatchesTheReferenceRule) {
+  if (availableYuvKernelCount() == 1) GTEST_SKIP() << "no vector kernels on this processor";
+  constexpr std::int32_t kPixels = 256 * 17 + 15;
+  constexpr auto kN = static_cast<std::size_t>(kPixels);
+  std::vector<std::uint8_t> ys(kN), want(3 * kN), got(3 * kN);
+  for (std::size_t x = 0; x < kN; ++x) {
+    ys[x] = static_cast<std::uint8_t>(x + x / 256);
+    yuvToBgr(yuvTables(), ys[x], kNeutralChroma, kNeutralChroma, &want[3 * x]);
+  }
+  for (int i = 1; i < availableYuvKernelCount(); ++i) {
+    availableYuvKernels(i).greyRow(yuvTables(), ys.data(), got.data(), kPixels);
+    EXPECT_EQ(got, want) << availableYuvKernels(i).name;
   }
 }
 
@@ -129,38 +195,49 @@ INSTANTIATE_TEST_SUITE_P(Available, YuvKernelsTest, ::testing::Range(0, availabl
 // write past the row even without it.
 TEST_P(YuvKernelsTest, AnyPairCountStaysInsideItsRows) {
   std::mt19937 rng(7);
-  const auto randomBuffer = [&](std::size_t n) {
-    auto buffer = std::make_unique<std::uint8_t[]>(n);
-    for (std::size_t i = 0; i < n; ++i)
-      buffer[i] = static_cast<std::uint8_t>(rng());
-    return buffer;
+  const auto randomBytes = [&](std::size_t n) {
+    std::vector<std::uint8_t> bytes(n);
+    for (std::uint8_t& b : bytes)
+      b = static_cast<std::uint8_t>(rng());
+    return bytes;
   };
   constexpr std::uint8_t kGuard = 0xA5;
   for (std::int32_t pairs = 0; pairs <= 72; ++pairs) {
     const auto n = static_cast<std::size_t>(pairs);
-    const auto packed = randomBuffer(4 * n);
-    const auto ys = randomBuffer(2 * n);
-    const auto us = randomBuffer(n);
-    const auto vs = randomBuffer(n);
-    for (std::size_t k = 0; k < n; ++k) {  // the packed row carries the planar row's samples
-      packed[4 * k] = ys[2 * k];
-      packed[4 * k + 1] = us[k];
-      packed[4 * k + 2] = ys[2 * k + 1];
-      packed[4 * k + 3] = vs[k];
-    }
-    for (const bool planar : {false, true}) {
+    RowSamples s;
+    s.ys = randomBytes(2 * n);
+    s.us = randomBytes(n);
+    s.vs = randomBytes(n);
+    s.interleave();
+    for (const RowLayout& layout : kRowLayouts) {
       const auto out = std::make_unique<std::uint8_t[]>(6 * n + 1);
       out[6 * n] = kGuard;
-      if (planar) {
-        kernels().planarRow(yuvTables(), ys.get(), us.get(), vs.get(), out.get(), pairs);
-      } else {
-        kernels().packedRow(yuvTables(), packed.get(), out.get(), pairs);
-      }
-      const std::string what =
-          std::string(planar ? "planar" : "packed") + ", " + std::to_string(pairs) + " pairs";
-      expectReferenceRow(out.get(), ys.get(), us.get(), vs.get(), pairs, what.c_str());
+      layout.run(kernels(), s, out.get(), pairs);
+      const std::string what = std::string(layout.name) + ", " + std::to_string(pairs) + " pairs";
+      expectReferenceRow(out.get(), s.ys.data(), s.us.data(), s.vs.data(), pairs, what.c_str());
       EXPECT_EQ(out[6 * n], kGuard) << what;
     }
+  }
+}
+
+// The grey row counts pixels, not pairs: odd lengths too.
+TEST_P(YuvKernelsTest, AnyGreyLengthStaysInsideItsRow) {
+  std::mt19937 rng(9);
+  constexpr std::uint8_t kGuard = 0x5A;
+  for (std::int32_t pixels = 0; pixels <= 80; ++pixels) {
+    const auto n = static_cast<std::size_t>(pixels);
+    std::vector<std::uint8_t> ys(n);
+    for (std::uint8_t& y : ys)
+      y = static_cast<std::uint8_t>(rng());
+    const auto out = std::make_unique<std::uint8_t[]>(3 * n + 1);
+    out[3 * n] = kGuard;
+    kernels().greyRow(yuvTables(), ys.data(), out.get(), pixels);
+    for (std::size_t x = 0; x < n; ++x) {
+      std::array<std::uint8_t, 3> want{};
+      yuvToBgr(yuvTables(), ys[x], kNeutralChroma, kNeutralChroma, want.data());
+      ASSERT_EQ(0, std::memcmp(want.data(), out.get() + 3 * x, 3)) << pixels << " pixels, " << x;
+    }
+    EXPECT_EQ(out[3 * n], kGuard) << pixels << " pixels";
   }
 }
 

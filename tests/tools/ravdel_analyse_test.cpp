@@ -231,6 +231,11 @@ TEST_F(AnalyseTool, ConvertsAndAnalysesEachFormat) {
       {"dim.yuy2", yuy2Frame(8, 6, 5, 3), yuy2 + " --limit 255", 8, 6, 5, 3, 5, 3, false, true},
       {"frame.i420", i420Frame(10, 4, 9, 1), "--fourcc I420 --width 10 --height 4", 10, 4, 9, 1, 9,
        1, true, true},
+      // With neutral chroma an I420 frame's bytes are an NV12 frame too.
+      {"frame.nv12", i420Frame(9, 5, 8, 4), "--fourcc NV12 --width 9 --height 5", 9, 5, 8, 4, 8, 4,
+       true, true},
+      {"short.nv12", Bytes(9 * 5 * 3 / 2 - 1, 16), "--fourcc NV12 --width 9 --height 5", 9, 5, -1,
+       -1, -1, -1, false, false},
       {"frame.rgb", rgbFrame(4, 3, 1), "--fourcc 0 --width=4 --height=3", 4, 3, 1, 2, 1, 2, true,
        true},
       {"short.yuy2", Bytes(8 * 6 * 2 - 1, 16), yuy2, 8, 6, -1, -1, -1, -1, false, false},

@@ -17,8 +17,10 @@ constexpr double kMaxHitsPerSecond = 100000.0;
 constexpr std::int32_t kMaxSide = 8192;  // beyond any webcam; a sample's count fits 32 bits
 constexpr std::uint8_t kMaxNoise = 64;
 constexpr std::uint64_t kMaxBackAfterMs = 3600000;  // an hour
-constexpr const char* kKnownFormats = "RGB, I420, IYUV, YV12, YUY2, YUNV, YUYV, MJPG";
-constexpr const char* kSyntheticFormats = "RGB, I420, IYUV, YV12, YUY2, YUNV, YUYV";
+constexpr const char* kKnownFormats =
+    "RGB, I420, IYUV, YV12, NV12, NV21, YUY2, YUNV, YUYV, UYVY, GREY, MJPG";
+constexpr const char* kSyntheticFormats =
+    "RGB, I420, IYUV, YV12, NV12, NV21, YUY2, YUNV, YUYV, UYVY, GREY";
 
 std::string_view trim(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };

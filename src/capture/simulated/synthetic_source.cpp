@@ -84,10 +84,16 @@ void SyntheticSource::start(const StreamFormat& format) {
     case fourcc::kI420:
     case fourcc::kIyuv:
     case fourcc::kYv12:
-      layout_ = Layout::Planar420;
+    case fourcc::kNv12:
+    case fourcc::kNv21:
+    case fourcc::kGrey:
+      layout_ = Layout::LumaPlane;
       break;
-    default:  // the description allows only the packed 4:2:2 codes besides these
-      layout_ = Layout::Packed422;
+    case fourcc::kUyvy:
+      layout_ = Layout::PackedUyvy;
+      break;
+    default:  // the description allows only the Y0 U Y1 V codes besides these
+      layout_ = Layout::PackedYuyv;
       break;
   }
   const auto bytes = static_cast<std::size_t>(
@@ -119,15 +125,18 @@ void SyntheticSource::fillNoiseFrame(std::vector<std::uint8_t>& frame, std::uint
         }
       }
       break;
-    case Layout::Packed422:  // Y U Y V: every even byte is a pixel's luma
+    case Layout::PackedYuyv:  // Y U Y V or U Y V Y: each pixel a luma and a chroma byte
+    case Layout::PackedUyvy: {
+      const std::size_t lumaAt = lumaByte();
       for (std::int32_t y = 0; y < h; ++y) {
-        for (std::int32_t x = 0; x < w; ++x) {
-          *p++ = noisy(lit ? sceneLevel(x, y, w, h) : darkLuma, noise, random.next());
-          *p++ = noisy(kNeutralChroma, noise / 2, random.next());
+        for (std::int32_t x = 0; x < w; ++x, p += 2) {
+          p[lumaAt] = noisy(lit ? sceneLevel(x, y, w, h) : darkLuma, noise, random.next());
+          p[1 - lumaAt] = noisy(kNeutralChroma, noise / 2, random.next());
         }
       }
       break;
-    case Layout::Planar420: {
+    }
+    case Layout::LumaPlane: {  // the chroma bytes are alike, however they are arranged
       for (std::int32_t y = 0; y < h; ++y) {
         for (std::int32_t x = 0; x < w; ++x)
           *p++ = noisy(lit ? sceneLevel(x, y, w, h) : darkLuma, noise, random.next());
@@ -193,10 +202,11 @@ void SyntheticSource::raisePixel(std::vector<std::uint8_t>& frame, std::int32_t 
           (static_cast<std::size_t>(format_.height - 1 - y) * w + static_cast<std::size_t>(x)) * 3;
       count = 3;
       break;
-    case Layout::Packed422:
-      offset = (static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)) * 2;
+    case Layout::PackedYuyv:
+    case Layout::PackedUyvy:
+      offset = (static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)) * 2 + lumaByte();
       break;
-    case Layout::Planar420:
+    case Layout::LumaPlane:
       offset = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x);
       break;
   }

@@ -42,8 +42,11 @@ class SyntheticSource final : public SampleSource {
   bool next(std::span<const std::uint8_t>& sample) override;
 
  private:
-  enum class Layout { Rgb, Packed422, Planar420 };
+  // LumaPlane: a W x H Y plane, then the chroma bytes if any (I420, YV12, NV12, NV21, GREY).
+  enum class Layout { Rgb, PackedYuyv, PackedUyvy, LumaPlane };
 
+  // Packed layouts: which of a pixel's two bytes is its luma.
+  std::size_t lumaByte() const { return layout_ == Layout::PackedUyvy ? 1 : 0; }
   void fillNoiseFrame(std::vector<std::uint8_t>& frame, std::uint64_t seed) const;
   int drawHitCount();
   void stampHit(std::vector<std::uint8_t>& frame, std::int32_t x, std::int32_t y);
@@ -55,7 +58,7 @@ class SyntheticSource final : public SampleSource {
   const Settings settings_;
   SplitMix64 hitRandom_;
   StreamFormat format_;
-  Layout layout_ = Layout::Packed422;
+  Layout layout_ = Layout::PackedYuyv;
   std::vector<std::vector<std::uint8_t>> noiseFrames_;
   std::size_t shown_ = 0;  // the noise frame handed out last
   struct SavedByte {

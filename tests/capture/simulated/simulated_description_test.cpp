@@ -25,10 +25,12 @@ TEST(SimulatedDescriptionTest, ParsesOptionsAndKeepsDefaults) {
        2},
       {"synthetic,unlimited,also=none", Source::Synthetic, {fourcc::kYuy2, 640, 480}, 0.0, 0},
       {"dir:some/where,fps=unlimited,once", Source::Directory, {fourcc::kYuy2, 640, 480}, 0.0, 0},
+      {"synthetic:format=nv21,size=3x5", Source::Synthetic, {fourcc::kNv21, 3, 5}, 30.0, 0},
+      {"dir:x,format=Grey,size=4x4", Source::Directory, {fourcc::kGrey, 4, 4}, 30.0, 0},
       // A sample directory may claim a format nothing converts, to show the program's notice.
-      {"dir:x,format=UYVY,size=4x4",
+      {"dir:x,format=Y41P,size=4x4",
        Source::Directory,
-       {makeFourCC('U', 'Y', 'V', 'Y'), 4, 4},
+       {makeFourCC('Y', '4', '1', 'P'), 4, 4},
        30.0,
        0},
   };
@@ -90,7 +92,7 @@ TEST(SimulatedDescriptionTest, RejectsBadTextWithAMessageNamingThePart) {
       {"synthetic,size=8193x2", "size: '8193x2' is not WIDTHxHEIGHT"},
       {"synthetic,size=64x48garbage", "size: '64x48garbage' is not"},
       {"synthetic,format=MJPG", "format: MJPG frames come only from sample files"},
-      {"synthetic,format=UYVY", "format: 'UYVY' is not a format"},
+      {"synthetic,format=Y41P", "format: 'Y41P' is not a format (RGB, I420, IYUV, YV12, NV12"},
       {"dir:x,format=YUY22", "format: 'YUY22' is not a format"},
       {"synthetic,also=I420", "also: 'I420' is not FORMAT@WIDTHxHEIGHT"},
       {"synthetic,also=MJPG@8x8", "also: MJPG frames come only from sample files"},
