@@ -14,15 +14,28 @@ std::string foldAsciiLetters(std::string text) {
   return text;
 }
 
-// "#N" with N a decimal position from 1 on; -1 for anything else.
+// "#N" with N a decimal position from 1 on, without a leading zero; -1 for anything else.
 long positionOf(const std::string& text) {
-  if (text.size() < 2 || text[0] != '#' || text.size() > 11) return -1;
+  if (text.size() < 2 || text.size() > 11 || text[0] != '#' || text[1] == '0') return -1;
   long position = 0;
   for (std::size_t i = 1; i < text.size(); ++i) {
     if (text[i] < '0' || text[i] > '9') return -1;
     position = position * 10 + (text[i] - '0');
   }
   return position;
+}
+
+// Frames per second of an interval, rounded to two decimals without trailing zeros.
+std::string rateText(const FrameInterval& interval) {
+  const std::uint64_t hundredths =
+      (std::uint64_t{interval.denominator} * 100 + interval.numerator / 2) / interval.numerator;
+  std::string text = std::to_string(hundredths / 100);
+  if (const std::uint64_t fraction = hundredths % 100; fraction != 0) {
+    text += '.';
+    text += static_cast<char>('0' + fraction / 10);
+    if (fraction % 10 != 0) text += static_cast<char>('0' + fraction % 10);
+  }
+  return text;
 }
 
 }  // namespace
@@ -59,7 +72,10 @@ std::string formatLine(const VideoFormat& format) {
     if (c == '\0') break;
     code += c;
   }
-  return std::to_string(format.width) + "*" + std::to_string(format.height) + "  (" + code + ")";
+  std::string line =
+      std::to_string(format.width) + "*" + std::to_string(format.height) + "  (" + code + ")";
+  if (format.fastest.known()) line += " " + rateText(format.fastest) + " fps";
+  return line;
 }
 
 bool ReceiverSlot::deliver(const std::uint8_t* data, std::int32_t byteCount) const {

@@ -19,6 +19,14 @@ constexpr bool failed(HResult hr) {
   return hr < 0;
 }
 
+// The time from one frame to the next: numerator / denominator seconds (1/30 is 30 frames a
+// second). 0/0 when unknown.
+struct FrameInterval {
+  std::uint32_t numerator = 0;
+  std::uint32_t denominator = 0;
+  bool known() const { return numerator != 0 && denominator != 0; }
+};
+
 // One capability of an opened device.
 struct VideoFormat {
   std::int32_t width = 0;
@@ -26,6 +34,9 @@ struct VideoFormat {
   std::int32_t sampleSize = 0;  // bytes of one frame; 0 when it varies (compressed)
   std::int32_t capsIndex = 0;   // the backend's own number for this capability
   std::uint32_t fourcc = 0;     // the format code; "RGB " (0x20424752) for 24-bit RGB
+  // The shortest interval the device offers at this size, read when the table is made;
+  // unknown when the backend cannot tell without streaming.
+  FrameInterval fastest{};
 };
 
 inline constexpr std::uint32_t kRgbCapabilityCode = 0x20424752;  // "RGB "
@@ -81,14 +92,18 @@ class CaptureDevice {
 
   // The format table, sorted by width, then height, stable.
   virtual const std::vector<VideoFormat>& formats() const = 0;
-  // One line per table entry while streaming ("640*480  (YUY2)"); empty when stopped.
+  // One formatLine per table entry while streaming; empty when stopped.
   void ListFormats(std::vector<std::string>& list) const;
 
-  // Stops streaming, switches to table entry `index` and streams again. kSFalse when the
-  // index is outside the table.
+  // Stops streaming, switches to table entry `index` at the highest frame rate the device
+  // offers there, and streams again. kSFalse when the index is outside the table. When the
+  // stream cannot start again (no USB bandwidth left for the new format, no buffers) that
+  // failure is returned and the device is left stopped: running() is false.
   virtual HResult SetFormatByIndex(std::int32_t index) = 0;
 
   virtual HResult SetRunning(bool run) = 0;
+  // True while streaming. Turns false by itself once the stream has ended for good (device
+  // gone or failing), never merely because no frame came for a while.
   virtual bool running() const = 0;
 
  protected:
@@ -112,14 +127,17 @@ std::string trimDeviceText(const std::string& text);
 
 // The 0-based index of the device that `deviceText` names in `names`, or -1: the text is
 // trimmed ("" means "#1"); at each device in order, first its trimmed name is compared with
-// a to z folded to A to Z, then "#" followed by a decimal position (#1, #2, ... #10 ...; "#0"
-// names none) selects by position; the first device that passes wins.
+// a to z folded to A to Z, then "#" and a 1-based position written without a leading zero
+// ("#1" to "#9", "#10" on) selects by position; "#0", "#01", "#" and "#1x" select by name only.
+// The first device that passes wins.
 int selectDevice(const std::vector<std::string>& names, const std::string& deviceText);
 
 // Sorts a format table by width, then height, keeping the device's order among equals.
 void sortFormats(std::vector<VideoFormat>& formats);
 
-// "640*480  (YUY2)": the code's bytes cut before the first zero byte.
+// "640*480  (YUY2)": the code's bytes cut before the first zero byte; with a known fastest
+// interval followed by its rate, "640*480  (YUY2) 30 fps" (at most two decimals: "29.97 fps",
+// "7.5 fps").
 std::string formatLine(const VideoFormat& format);
 
 // The one line a backend writes to stderr when a stream it ran has stopped: how many frames it

@@ -67,12 +67,13 @@ void TVideoImage::GetListOfFormats(std::vector<std::string>& list) {
   if (FVideoSample) FVideoSample->ListFormats(list);
 }
 
-void TVideoImage::SelectFormat(std::int32_t index) {
-  if (!FVideoSample) return;
-  FVideoSample->SetFormatByIndex(index);
+std::int32_t TVideoImage::SelectFormat(std::int32_t index) {
+  if (!FVideoSample) return 1;
+  const HResult switched = FVideoSample->SetFormatByIndex(index);
   std::int32_t w = 0, h = 0;
   std::uint32_t code = 0;
   if (!failed(FVideoSample->GetStreamInfo(w, h, code))) applyStreamInfo(w, h, code);
+  return failed(switched) || !FVideoSample->running() ? 1 : 0;
 }
 
 void TVideoImage::applyStreamInfo(std::int32_t w, std::int32_t h, std::uint32_t code) {
@@ -81,6 +82,10 @@ void TVideoImage::applyStreamInfo(std::int32_t w, std::int32_t h, std::uint32_t 
   FFourCC = code;
   FBitmap.resize(w, h);
   convertedGeneration_ = kNoGeneration;  // the resized bitmap holds no conversion yet
+  // Frames published so far are of the previous format (or camera): converted at the new size
+  // they would only show the notice. After a switch this may also pass over the first few
+  // frames of the new stream, which has already started.
+  firstFreshGeneration_ = generationOf(published_.load()) + 1;
 }
 
 // Destroying the device stops its worker; no frame arrives after that has returned.
@@ -157,7 +162,9 @@ void TVideoImage::releaseSlot() {
 }
 
 void TVideoImage::convertClaimed(std::uint64_t claimed) {
-  if (convertedGeneration_ == generationOf(claimed)) return;
+  if (convertedGeneration_ == generationOf(claimed) ||
+      generationOf(claimed) < firstFreshGeneration_)
+    return;
   const auto s = static_cast<std::size_t>(slotOf(claimed));
   const ConvertOutcome outcome =
       converter_.ConvertFrame(FFourCC, FSlotSize[s], FSlotData[s].get(), FBitmap);
@@ -176,13 +183,15 @@ void TVideoImage::GetBitmap(FrameBitmap& dest) {
 }
 
 // Main thread: one frame notification. The slot current now stays claimed while the frame
-// event runs, so the bytes handed to it stay valid and GetBitmap converts exactly them.
+// event runs, so the bytes handed to it stay valid and GetBitmap converts exactly them. While
+// the newest frame is one of the previous format there is nothing to hand on.
 void TVideoImage::onFrameNotification() {
   notificationsPending_.fetch_sub(1);
   if (FBusy) {  // a notification while the handler pumps the loop is dropped
     ++notificationsWhileBusy_;
     return;
   }
+  if (generationOf(published_.load()) < firstFreshGeneration_) return;
   FBusy = true;
   convertedGeneration_ = kNoGeneration;
   handlerClaim_ = claimCurrentSlot();

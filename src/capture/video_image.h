@@ -47,7 +47,13 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   // runs, 1 when it failed (then no camera is open).
   std::int32_t VideoStart(const std::string& name);
   void GetListOfFormats(std::vector<std::string>& list);
-  void SelectFormat(std::int32_t index);
+  // Switches the open camera to format table entry `index` (GetListOfFormats' order).
+  // 0: it streams in that format now (an index outside the table changes nothing: 0 while the
+  // camera streams). 1: the switch failed and nothing streams (no USB bandwidth or buffers for
+  // the new format, or no camera open), except when the driver refused the format itself:
+  // then the previous format streams again and isStreaming() stays true. The picture size
+  // follows the stream either way; frames of the previous format still waiting are passed over.
+  std::int32_t SelectFormat(std::int32_t index);
   // `dest` becomes a copy of the latest converted frame, converting the current slot first
   // unless this notification already did.
   void GetBitmap(FrameBitmap& dest);
@@ -123,7 +129,8 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   FrameBitmap FBitmap;
   FrameConverter converter_;
   std::uint64_t convertedGeneration_ = kNoGeneration;  // what FBitmap holds, if current
-  std::uint64_t handlerClaim_ = 0;                     // slot claimed for the running handler
+  std::uint64_t firstFreshGeneration_ = 0;  // the first frame of the current stream format
+  std::uint64_t handlerClaim_ = 0;          // slot claimed for the running handler
   bool handlerHasClaim_ = false;
   std::uint64_t conversions_ = 0;
   std::uint64_t notificationsWhileBusy_ = 0;

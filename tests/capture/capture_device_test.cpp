@@ -42,6 +42,13 @@ TEST(SelectDeviceTest, NameBeforePositionFirstMatchWins) {
       {&ten, "#1x", -1},
       {&ten, "#", -1},
       {&ten, "#99999999999", -1},
+      {&ten, "#9", 8},
+      {&ten, "#1", 0},
+      // A leading zero is not a position.
+      {&ten, "#01", -1},
+      {&ten, "#09", -1},
+      {&ten, "#010", -1},
+      {&ten, "#00", -1},
   };
   for (const Case& c : cases)
     EXPECT_EQ(selectDevice(*c.names, c.text), c.index) << c.text;
@@ -63,6 +70,22 @@ TEST(FormatTableTest, SortedByWidthThenHeightKeepingDeviceOrder) {
                                              "640*480  (YUY2)", "640*480  (MJPG)"}));
   EXPECT_EQ(formatLine({320, 240, 0, 0, kRgbCapabilityCode}), "320*240  (RGB )");
   EXPECT_EQ(formatLine({8, 8, 0, 0, 0x00003241}), "8*8  (A2)");
+}
+
+// The highest rate follows the line when the backend knows it; unknown leaves the line as is.
+TEST(FormatTableTest, LineShowsTheRateWhenKnown) {
+  const struct {
+    FrameInterval fastest;
+    const char* line;
+  } cases[] = {{{1, 30}, "640*480  (YUY2) 30 fps"},
+               {{1001, 30000}, "640*480  (YUY2) 29.97 fps"},
+               {{2, 15}, "640*480  (YUY2) 7.5 fps"},
+               {{3, 1}, "640*480  (YUY2) 0.33 fps"},
+               {{1, 1000}, "640*480  (YUY2) 1000 fps"},
+               {{0, 30}, "640*480  (YUY2)"},
+               {{1, 0}, "640*480  (YUY2)"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(formatLine({640, 480, 0, 0, fourcc::kYuy2, c.fastest}), c.line);
 }
 
 // Positions count across backends: the simulated camera follows the real ones.

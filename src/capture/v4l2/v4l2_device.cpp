@@ -28,6 +28,7 @@ HResult V4l2Device::StartVideoAt(std::int32_t position, std::string& foundName) 
   foundName = trimDeviceText(node.card);
   label_ = node.path + " (" + foundName + ")";
   HResult hr = openNode(node);
+  if (!failed(hr)) hr = leaveMultiPlaneFormat();
   if (!failed(hr)) hr = startStream();
   if (failed(hr)) {
     device_.reset();
@@ -44,12 +45,23 @@ HResult V4l2Device::openNode(const V4l2Node& node) {
     return hresultFromErrno(error);
   }
   device_ = std::move(device);
-  table_ = readFormatTable(*io_, device_.get());
+  bufferType_ = node.bufferType;
+  table_ = readFormatTable(*io_, device_.get(), bufferType_);
   return kSOk;
 }
 
+// A multi-planar node may be left in a format of several memory planes, which does not stream
+// here: the table's first entry (all of one plane) is set instead.
+HResult V4l2Device::leaveMultiPlaneFormat() {
+  CaptureFormat current;
+  if (readCaptureFormat(*io_, device_.get(), bufferType_, current) != 0 || current.planes == 1 ||
+      table_.formats.empty())
+    return kSOk;  // starting the stream reports what is wrong
+  return setFormat(table_.formats.front());
+}
+
 HResult V4l2Device::startStream() {
-  auto stream = std::make_unique<V4l2Stream>(*io_, device_.get(), label_, slot_);
+  auto stream = std::make_unique<V4l2Stream>(*io_, device_.get(), bufferType_, label_, slot_);
   const HResult hr = stream->start();
   if (!failed(hr)) stream_ = std::move(stream);
   return hr;
@@ -59,14 +71,14 @@ HResult V4l2Device::GetStreamInfo(std::int32_t& width, std::int32_t& height,
                                   std::uint32_t& fourcc) {
   width = height = 0;
   if (!device_.valid()) return kEFail;
-  v4l2_pix_format format{};
-  if (const int error = readCaptureFormat(*io_, device_.get(), format))
+  CaptureFormat format;
+  if (const int error = readCaptureFormat(*io_, device_.get(), bufferType_, format))
     return hresultFromErrno(error);
   constexpr std::uint32_t kLargest = std::numeric_limits<std::int32_t>::max();
   if (format.width > kLargest || format.height > kLargest) return kEFail;
   width = static_cast<std::int32_t>(format.width);
   height = static_cast<std::int32_t>(format.height);
-  fourcc = streamCode(format.pixelformat);
+  fourcc = streamCode(format.pixelFormat);
   return kSOk;
 }
 
@@ -79,25 +91,32 @@ HResult V4l2Device::SetFormatByIndex(std::int32_t index) {
   return failed(set) ? set : started;
 }
 
-// VIDIOC_S_FMT with the entry's own V4L2 pixel format and size; the rest as the driver has it.
+// VIDIOC_S_FMT with the entry's own V4L2 pixel format and size, then the highest frame rate
+// at what the driver granted: it may have picked another size.
 HResult V4l2Device::setFormat(const VideoFormat& entry) {
-  v4l2_format request{};
-  request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  readCaptureFormat(*io_, device_.get(), request.fmt.pix);
-  v4l2_pix_format& pix = request.fmt.pix;
-  pix.pixelformat = table_.pixelFormats[static_cast<std::size_t>(entry.capsIndex)];
-  pix.width = static_cast<std::uint32_t>(entry.width);
-  pix.height = static_cast<std::uint32_t>(entry.height);
-  pix.field = V4L2_FIELD_ANY;
-  pix.bytesperline = 0;
-  pix.sizeimage = 0;
-  if (ioctlRetry(*io_, device_.get(), VIDIOC_S_FMT, &request) < 0) {
-    const int error = errno;
+  const std::uint32_t pixelFormat = table_.pixelFormats[static_cast<std::size_t>(entry.capsIndex)];
+  CaptureFormat granted;
+  if (const int error = negotiateFormat(*io_, device_.get(), bufferType_, VIDIOC_S_FMT, pixelFormat,
+                                        static_cast<std::uint32_t>(entry.width),
+                                        static_cast<std::uint32_t>(entry.height), granted)) {
     std::fprintf(stderr, "ravdel: %s: VIDIOC_S_FMT %s: %s\n", label_.c_str(),
                  formatLine(entry).c_str(), std::strerror(error));
     return hresultFromErrno(error);
   }
+  selectFastestRate(granted);
   return kSOk;
+}
+
+// Cameras keep the rate last set, often a slow one, and every frame is analysed: the stream
+// asks for all the camera offers. A failure leaves the driver's rate and is only logged.
+void V4l2Device::selectFastestRate(const CaptureFormat& format) {
+  const FrameInterval fastest =
+      fastestInterval(*io_, device_.get(), format.pixelFormat, format.width, format.height);
+  if (!fastest.known()) return;
+  if (const int error = setFrameInterval(*io_, device_.get(), bufferType_, fastest)) {
+    std::fprintf(stderr, "ravdel: %s: VIDIOC_S_PARM %u/%u: %s\n", label_.c_str(), fastest.numerator,
+                 fastest.denominator, std::strerror(error));
+  }
 }
 
 HResult V4l2Device::SetRunning(bool run) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "capture/capture_device.h"
+#include "capture/v4l2/v4l2_format.h"
 #include "capture/v4l2/v4l2_handles.h"
 #include "capture/v4l2/v4l2_io.h"
 #include "capture/v4l2/v4l2_query.h"
@@ -27,11 +28,13 @@ class V4l2Device final : public CaptureDevice {
   HResult GetStreamInfo(std::int32_t& width, std::int32_t& height, std::uint32_t& fourcc) override;
   void SetFrameCallback(FrameReceiver* receiver) override { slot_.install(receiver); }
   const std::vector<VideoFormat>& formats() const override { return table_.formats; }
-  // A failing VIDIOC_S_FMT leaves the old format, which then streams again.
+  // Streams in the size the driver grants, which may not be the entry's. A failing
+  // VIDIOC_S_FMT leaves the old format, which then streams again.
   HResult SetFormatByIndex(std::int32_t index) override;
   // Starting again after the device ended the stream by itself tries a fresh stream.
   HResult SetRunning(bool run) override;
-  // False once the device has vanished or failed mid-stream.
+  // False once the stream's worker has ended by itself (device gone or failing); a device
+  // that merely stalls stays running.
   bool running() const override { return stream_ != nullptr && !stream_->ended(); }
 
  protected:
@@ -39,12 +42,15 @@ class V4l2Device final : public CaptureDevice {
 
  private:
   HResult openNode(const V4l2Node& node);
+  HResult leaveMultiPlaneFormat();
   HResult startStream();
   HResult setFormat(const VideoFormat& entry);
+  void selectFastestRate(const CaptureFormat& format);
 
   const std::shared_ptr<V4l2Io> io_;
   const std::string directory_;
-  std::string label_;  // "/dev/video0 (card)" for the log
+  std::string label_;                                       // "/dev/video0 (card)" for the log
+  std::uint32_t bufferType_ = V4L2_BUF_TYPE_VIDEO_CAPTURE;  // the opened node's buffer API
   DeviceHandle device_;
   FormatTable table_;
   ReceiverSlot slot_;

@@ -8,8 +8,9 @@
 #include <optional>
 
 #include "base/fourcc.h"
+#include "capture/v4l2/v4l2_format.h"
+#include "capture/v4l2/v4l2_frame_packer.h"
 #include "capture/v4l2/v4l2_handles.h"
-#include "convert/frame_converter.h"
 
 namespace ravdel {
 namespace {
@@ -41,8 +42,17 @@ std::string fixedText(const std::uint8_t* text, std::size_t size) {
   return std::string(chars, strnlen(chars, size));
 }
 
-// Opens the node and asks VIDIOC_QUERYCAP; the card name when it streams video capture.
-std::optional<std::string> captureCard(V4l2Io& io, const std::string& path) {
+// The buffer type a node captures with: the single-plane API whenever it has it; 0 when it
+// does not stream video capture.
+std::uint32_t captureBufferType(std::uint32_t caps) {
+  if ((caps & V4L2_CAP_STREAMING) == 0) return 0;
+  if ((caps & V4L2_CAP_VIDEO_CAPTURE) != 0) return V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if ((caps & V4L2_CAP_VIDEO_CAPTURE_MPLANE) != 0) return V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
+  return 0;
+}
+
+// Opens the node and asks VIDIOC_QUERYCAP; the node when it streams video capture.
+std::optional<V4l2Node> captureNode(V4l2Io& io, const std::string& path) {
   const DeviceHandle device(io, io.open(path));
   if (!device.valid()) {
     const int error = errno;
@@ -52,23 +62,25 @@ std::optional<std::string> captureCard(V4l2Io& io, const std::string& path) {
   }
   v4l2_capability caps{};
   if (ioctlRetry(io, device.get(), VIDIOC_QUERYCAP, &caps) < 0) return std::nullopt;
-  const std::uint32_t wanted = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-  if ((nodeCapabilities(caps) & wanted) != wanted) return std::nullopt;
-  return fixedText(caps.card, sizeof caps.card);
+  const std::uint32_t bufferType = captureBufferType(nodeCapabilities(caps));
+  if (bufferType == 0) return std::nullopt;
+  return V4l2Node{path, fixedText(caps.card, sizeof caps.card), bufferType};
 }
 
-void addSize(FormatTable& table, std::uint32_t pixelFormat, std::uint32_t width,
+// Adds one size of a pixel format, with the fastest frame interval the device offers there
+// (cheap: UVC drivers answer from the descriptors they read at plug-in).
+void addSize(V4l2Io& io, int fd, FormatTable& table, std::uint32_t pixelFormat, std::uint32_t width,
              std::uint32_t height) {
   constexpr std::uint32_t kLargest = std::numeric_limits<std::int32_t>::max();
   if (width == 0 || height == 0 || width > kLargest || height > kLargest) return;
   VideoFormat format;
   format.width = static_cast<std::int32_t>(width);
   format.height = static_cast<std::int32_t>(height);
-  const std::int64_t bytes =
-      requiredSampleBytes(streamCode(pixelFormat), format.width, format.height);
-  format.sampleSize = bytes > 0 && bytes <= kLargest ? static_cast<std::int32_t>(bytes) : 0;
+  const std::size_t bytes = FramePacker::packedBytes({pixelFormat, width, height, 0, 1});
+  format.sampleSize = bytes <= kLargest ? static_cast<std::int32_t>(bytes) : 0;
   format.capsIndex = static_cast<std::int32_t>(table.pixelFormats.size());
   format.fourcc = capabilityCode(pixelFormat);
+  format.fastest = fastestInterval(io, fd, pixelFormat, width, height);
   table.formats.push_back(format);
   table.pixelFormats.push_back(pixelFormat);
 }
@@ -81,16 +93,26 @@ bool addFrameSizes(V4l2Io& io, int fd, std::uint32_t pixelFormat, FormatTable& t
   for (size.index = 0; size.index < kMaxSizes; ++size.index) {
     if (ioctlRetry(io, fd, VIDIOC_ENUM_FRAMESIZES, &size) < 0) return size.index > 0;
     if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
-      addSize(table, pixelFormat, size.discrete.width, size.discrete.height);
+      addSize(io, fd, table, pixelFormat, size.discrete.width, size.discrete.height);
       continue;
     }
-    const v4l2_frmsize_stepwise& range = size.stepwise;
-    addSize(table, pixelFormat, range.max_width, range.max_height);
+    const v4l2_frmsize_stepwise range = size.stepwise;
+    addSize(io, fd, table, pixelFormat, range.max_width, range.max_height);
     if (range.min_width != range.max_width || range.min_height != range.max_height)
-      addSize(table, pixelFormat, range.min_width, range.min_height);
+      addSize(io, fd, table, pixelFormat, range.min_width, range.min_height);
     return true;
   }
   return true;
+}
+
+// A multi-planar node's format streams here only in one memory plane. VIDIOC_TRY_FMT tells;
+// a driver that cannot say keeps the format (starting the stream checks again).
+bool inOnePlane(V4l2Io& io, int fd, std::uint32_t pixelFormat, const CaptureFormat& current) {
+  CaptureFormat tried;
+  if (negotiateFormat(io, fd, V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE, VIDIOC_TRY_FMT, pixelFormat,
+                      current.width, current.height, tried) != 0)
+    return true;
+  return tried.pixelFormat != pixelFormat || tried.planes == 1;
 }
 
 }  // namespace
@@ -111,8 +133,7 @@ std::vector<V4l2Node> findCaptureNodes(V4l2Io& io, const std::string& directory)
   std::sort(numbered.begin(), numbered.end());
   std::vector<V4l2Node> nodes;
   for (const auto& [number, name] : numbered) {
-    std::string path = directory + "/" + name;
-    if (auto card = captureCard(io, path)) nodes.push_back({std::move(path), std::move(*card)});
+    if (auto node = captureNode(io, directory + "/" + name)) nodes.push_back(std::move(*node));
   }
   return nodes;
 }
@@ -136,6 +157,14 @@ std::uint32_t capabilityCode(std::uint32_t pixelFormat) {
     case V4L2_PIX_FMT_MJPEG:
     case V4L2_PIX_FMT_JPEG:
       return fourcc::kMjpg;
+    case V4L2_PIX_FMT_NV12:
+      return fourcc::kNv12;
+    case V4L2_PIX_FMT_NV21:
+      return fourcc::kNv21;
+    case V4L2_PIX_FMT_UYVY:
+      return fourcc::kUyvy;
+    case V4L2_PIX_FMT_GREY:
+      return fourcc::kGrey;
     case V4L2_PIX_FMT_BGR24:
       return kRgbCapabilityCode;
     default:
@@ -147,30 +176,25 @@ std::uint32_t streamCode(std::uint32_t pixelFormat) {
   return pixelFormat == V4L2_PIX_FMT_BGR24 ? fourcc::kRgb : capabilityCode(pixelFormat);
 }
 
-FormatTable readFormatTable(V4l2Io& io, int fd) {
+FormatTable readFormatTable(V4l2Io& io, int fd, std::uint32_t bufferType) {
   FormatTable table;
-  v4l2_pix_format current{};
-  const bool haveCurrent = readCaptureFormat(io, fd, current) == 0;
+  CaptureFormat current;
+  const bool haveCurrent = readCaptureFormat(io, fd, bufferType, current) == 0;
   v4l2_fmtdesc description{};
-  description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  description.type = bufferType;
   for (description.index = 0; description.index < kMaxFormats; ++description.index) {
     if (ioctlRetry(io, fd, VIDIOC_ENUM_FMT, &description) < 0) break;
     const std::uint32_t pixelFormat = description.pixelformat;
+    if (bufferType == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE &&
+        !inOnePlane(io, fd, pixelFormat, current))
+      continue;
     // A driver that enumerates no sizes still streams its current one.
     if (!addFrameSizes(io, fd, pixelFormat, table) && haveCurrent &&
-        current.pixelformat == pixelFormat)
-      addSize(table, pixelFormat, current.width, current.height);
+        current.pixelFormat == pixelFormat)
+      addSize(io, fd, table, pixelFormat, current.width, current.height);
   }
   sortFormats(table.formats);
   return table;
-}
-
-int readCaptureFormat(V4l2Io& io, int fd, v4l2_pix_format& format) {
-  v4l2_format request{};
-  request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  if (ioctlRetry(io, fd, VIDIOC_G_FMT, &request) < 0) return errno != 0 ? errno : EIO;
-  format = request.fmt.pix;
-  return 0;
 }
 
 }  // namespace ravdel

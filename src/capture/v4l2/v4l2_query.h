@@ -20,21 +20,26 @@ constexpr HResult hresultFromErrno(int error) {
 // ioctl, repeated while a signal interrupts it. Any thread.
 int ioctlRetry(V4l2Io& io, int fd, unsigned long request, void* arg);
 
-// One video capture node: its path and its driver's card name as reported (untrimmed).
+// One video capture node: its path, its driver's card name as reported (untrimmed), and the
+// buffer type it captures with: V4L2_BUF_TYPE_VIDEO_CAPTURE, or for a node that has only the
+// multi-planar API (a laptop camera behind an ISP) V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE.
 struct V4l2Node {
   std::string path;
   std::string card;
+  std::uint32_t bufferType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
 };
 
-// The "video<number>" nodes under `directory` that capture video by streaming (a UVC camera's
-// metadata node does not), in numeric order. Opens each node briefly. Main thread.
+// The "video<number>" nodes under `directory` that capture video by streaming, through either
+// buffer API (a UVC camera's metadata node does not), in numeric order. Opens each node
+// briefly. Main thread.
 std::vector<V4l2Node> findCaptureNodes(V4l2Io& io, const std::string& directory);
 
 // The card names of findCaptureNodes, in its order; kSFalse when there is none. Main thread.
 HResult listCaptureNames(V4l2Io& io, const std::string& directory, std::vector<std::string>& names);
 
-// The code a V4L2 pixel format has in the format table (BGR24 is "RGB ", JPEG is MJPG);
-// formats the converter does not know keep their own code.
+// The code a V4L2 pixel format has in the format table (BGR24 is "RGB ", JPEG is MJPG, YU12
+// is I420, NV12, NV21, UYVY and GREY keep theirs); formats the converter does not know keep
+// their own code.
 std::uint32_t capabilityCode(std::uint32_t pixelFormat);
 // The code of frames in that format as the converter takes them (0 for BGR24).
 std::uint32_t streamCode(std::uint32_t pixelFormat);
@@ -45,11 +50,9 @@ struct FormatTable {
   std::vector<VideoFormat> formats;
   std::vector<std::uint32_t> pixelFormats;
 };
-// Every pixel format and frame size the device enumerates (each discrete size; the largest and
-// the smallest of a range). Main thread.
-FormatTable readFormatTable(V4l2Io& io, int fd);
-
-// VIDIOC_G_FMT of the capture stream. 0, or the errno of the failure. Main thread.
-int readCaptureFormat(V4l2Io& io, int fd, v4l2_pix_format& format);
+// Every pixel format and frame size the device enumerates for `bufferType` (each discrete size;
+// the largest and the smallest of a range), each with its fastest frame interval; sampleSize
+// is the size of a packed frame. Formats of several memory planes are left out. Main thread.
+FormatTable readFormatTable(V4l2Io& io, int fd, std::uint32_t bufferType);
 
 }  // namespace ravdel

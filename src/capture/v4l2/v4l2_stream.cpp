@@ -1,12 +1,16 @@
 #include "capture/v4l2/v4l2_stream.h"
 
+#include <linux/videodev2.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <system_error>
 
+#include "capture/v4l2/v4l2_format.h"
 #include "capture/v4l2/v4l2_query.h"
 #include "platform/thread_name.h"
 
@@ -20,19 +24,46 @@ constexpr std::int64_t kMinTimeoutMs = 100;
 constexpr std::int64_t kMaxTimeoutMs = 2000;
 constexpr std::size_t kLargestFrame = std::numeric_limits<std::int32_t>::max();
 
-// The description of capture buffer `index` of an mmap stream, for QUERYBUF, QBUF and DQBUF.
-v4l2_buffer mmapBuffer(std::uint32_t index) {
-  v4l2_buffer buffer{};
-  buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  buffer.memory = V4L2_MEMORY_MMAP;
-  buffer.index = index;
-  return buffer;
-}
+// The v4l2_buffer of mmap buffer `index` for QUERYBUF, QBUF and DQBUF, with the one plane the
+// multi-planar API reports through. Not copyable: the buffer points at its own plane.
+class BufferDescription {
+ public:
+  BufferDescription(std::uint32_t type, std::uint32_t index) {
+    buffer_.type = type;
+    buffer_.memory = V4L2_MEMORY_MMAP;
+    buffer_.index = index;
+    if (multiPlanar()) {
+      buffer_.m.planes = &plane_;
+      buffer_.length = 1;
+    }
+  }
+  BufferDescription(const BufferDescription&) = delete;
+  BufferDescription& operator=(const BufferDescription&) = delete;
+
+  v4l2_buffer* get() { return &buffer_; }
+  std::uint32_t index() const { return buffer_.index; }
+  std::uint32_t flags() const { return buffer_.flags; }
+  // After QUERYBUF: what to map, and where.
+  std::size_t length() const { return multiPlanar() ? plane_.length : buffer_.length; }
+  off_t mapOffset() const {
+    return static_cast<off_t>(multiPlanar() ? plane_.m.mem_offset : buffer_.m.offset);
+  }
+  // After DQBUF: where the frame lies. A plane counts its data_offset into bytesused.
+  std::size_t dataBegin() const { return multiPlanar() ? plane_.data_offset : 0; }
+  std::size_t dataEnd() const { return multiPlanar() ? plane_.bytesused : buffer_.bytesused; }
+
+ private:
+  bool multiPlanar() const { return buffer_.type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE; }
+
+  v4l2_buffer buffer_{};
+  v4l2_plane plane_{};
+};
 
 }  // namespace
 
-V4l2Stream::V4l2Stream(V4l2Io& io, int fd, std::string label, const ReceiverSlot& slot)
-    : io_(io), fd_(fd), label_(std::move(label)), slot_(slot) {}
+V4l2Stream::V4l2Stream(V4l2Io& io, int fd, std::uint32_t bufferType, std::string label,
+                       const ReceiverSlot& slot)
+    : io_(io), fd_(fd), type_(bufferType), label_(std::move(label)), slot_(slot) {}
 
 V4l2Stream::~V4l2Stream() {
   stopWorker();
@@ -57,20 +88,21 @@ HResult V4l2Stream::fail(int error, const char* step) {
   return hresultFromErrno(error);
 }
 
-// The frame size and layout the worker works with; a BGR24 stream gets its flip buffer.
+// The format as the driver has it now, whatever was asked for; the packer sizes its buffer
+// for it here, so that the worker never allocates.
 HResult V4l2Stream::readFormat() {
-  if (const int error = readCaptureFormat(io_, fd_, format_)) return fail(error, "VIDIOC_G_FMT");
-  if (format_.pixelformat != V4L2_PIX_FMT_BGR24) return kSOk;
-  const std::size_t bytes = std::size_t{format_.width} * 3 * format_.height;
-  if (bytes > kLargestFrame) return fail(EOVERFLOW, "BGR24 frame size");
-  flipped_.resize(bytes);
+  CaptureFormat format;
+  if (const int error = readCaptureFormat(io_, fd_, type_, format))
+    return fail(error, "VIDIOC_G_FMT");
+  if (format.planes != 1) return fail(EINVAL, "format of several memory planes");
+  if (!packer_.configure(format)) return fail(EOVERFLOW, "frame size");
   return kSOk;
 }
 
 // VIDIOC_G_PARM: a few frame periods as the poll timeout; the default when not told.
 void V4l2Stream::readFrameInterval() {
   v4l2_streamparm parameters{};
-  parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  parameters.type = type_;
   if (ioctlRetry(io_, fd_, VIDIOC_G_PARM, &parameters) < 0) return;
   const v4l2_captureparm& capture = parameters.parm.capture;
   const v4l2_fract& period = capture.timeperframe;
@@ -82,10 +114,11 @@ void V4l2Stream::readFrameInterval() {
       static_cast<int>(std::clamp(kPeriodsPerTimeout * periodMs, kMinTimeoutMs, kMaxTimeoutMs));
 }
 
+// The driver may grant fewer buffers than asked for; whatever it grants is used.
 HResult V4l2Stream::requestBuffers() {
   v4l2_requestbuffers request{};
   request.count = kBufferCount;
-  request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  request.type = type_;
   request.memory = V4L2_MEMORY_MMAP;
   if (ioctlRetry(io_, fd_, VIDIOC_REQBUFS, &request) < 0) return fail(errno, "VIDIOC_REQBUFS");
   buffersRequested_ = true;
@@ -97,25 +130,27 @@ HResult V4l2Stream::requestBuffers() {
 HResult V4l2Stream::mapBuffers() {
   buffers_.reserve(bufferCount_);
   for (std::uint32_t i = 0; i < bufferCount_; ++i) {
-    v4l2_buffer buffer = mmapBuffer(i);
-    if (ioctlRetry(io_, fd_, VIDIOC_QUERYBUF, &buffer) < 0) return fail(errno, "VIDIOC_QUERYBUF");
-    void* address = io_.mmap(buffer.length, fd_, static_cast<off_t>(buffer.m.offset));
+    BufferDescription buffer(type_, i);
+    if (ioctlRetry(io_, fd_, VIDIOC_QUERYBUF, buffer.get()) < 0)
+      return fail(errno, "VIDIOC_QUERYBUF");
+    void* address = io_.mmap(buffer.length(), fd_, buffer.mapOffset());
     if (address == nullptr) return fail(errno, "mmap");
-    buffers_.emplace_back(io_, address, buffer.length);
+    buffers_.emplace_back(io_, address, buffer.length());
   }
   return kSOk;
 }
 
 HResult V4l2Stream::queueBuffers() {
   for (std::uint32_t i = 0; i < bufferCount_; ++i) {
-    v4l2_buffer buffer = mmapBuffer(i);
-    if (ioctlRetry(io_, fd_, VIDIOC_QBUF, &buffer) < 0) return fail(errno, "VIDIOC_QBUF");
+    BufferDescription buffer(type_, i);
+    if (ioctlRetry(io_, fd_, VIDIOC_QBUF, buffer.get()) < 0) return fail(errno, "VIDIOC_QBUF");
   }
   return kSOk;
 }
 
+// ENOSPC here is a USB camera whose format needs more bandwidth than the bus has left.
 HResult V4l2Stream::turnOn() {
-  int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  int type = static_cast<int>(type_);
   if (ioctlRetry(io_, fd_, VIDIOC_STREAMON, &type) < 0) return fail(errno, "VIDIOC_STREAMON");
   streaming_ = true;
   return kSOk;
@@ -132,18 +167,19 @@ HResult V4l2Stream::startWorker() {
 }
 
 // Main thread: wakes the worker through the stop event and waits for it to finish its frame.
+// A worker that ended by itself has logged its counts already.
 void V4l2Stream::stopWorker() {
   if (!worker_.joinable()) return;
   wake_.signal();
   worker_.join();
-  logStreamStopped(label_, captured_, delivered_);
+  if (!ended()) logStreamStopped(label_, captured_, delivered_);
 }
 
 // After the device has gone these fail as expected; only failures of a live device are logged.
 void V4l2Stream::turnOff() {
   if (!streaming_) return;
   streaming_ = false;
-  int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  int type = static_cast<int>(type_);
   if (ioctlRetry(io_, fd_, VIDIOC_STREAMOFF, &type) < 0 && !ended())
     fail(errno, "VIDIOC_STREAMOFF");
 }
@@ -152,91 +188,100 @@ void V4l2Stream::releaseBuffers() {
   if (!buffersRequested_) return;
   buffersRequested_ = false;
   v4l2_requestbuffers request{};
-  request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  request.type = type_;
   request.memory = V4L2_MEMORY_MMAP;
   if (ioctlRetry(io_, fd_, VIDIOC_REQBUFS, &request) < 0 && !ended())
     fail(errno, "VIDIOC_REQBUFS 0");
 }
 
-// Worker thread.
+// Worker thread. However it ends, unless told to stop, the stream has ended for good: the
+// counts are logged now and ended() turns true last, so the log is complete once it does.
 void V4l2Stream::run() {
   nameThisThread("ravdel-v4l2");
+  try {
+    if (serve()) return;
+  } catch (const std::exception& e) {
+    reportEnd(e.what());
+  } catch (...) {
+    reportEnd("unknown failure");
+  }
+  logStreamStopped(label_, captured_, delivered_);
+  ended_.store(true);
+}
+
+// Worker thread: true when the stop event ended it, false when the device failed (logged).
+bool V4l2Stream::serve() {
   for (;;) {
-    const Wake wake = waitForFrame();
-    if (wake == Wake::Stop || (wake == Wake::Frame && !takeFrame())) return;
+    switch (waitForFrame()) {
+      case Wake::Stop:
+        return true;
+      case Wake::Failed:
+        return false;
+      case Wake::Frame:
+        if (!takeFrame()) return false;
+        break;
+      case Wake::Idle:
+        break;
+    }
   }
 }
 
-// Worker thread: polls the device and the stop event. Interruptions and timeouts are idle
-// turns; a failing or vanished device ends the stream.
+// Worker thread: polls the device and the stop event. Interruptions and timeouts (a stalled
+// camera) are idle turns; a failing or vanished device ends the stream.
 V4l2Stream::Wake V4l2Stream::waitForFrame() {
   pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
   const int ready = io_.poll(fds, 2, pollTimeoutMs_);
   if (ready < 0) {
     const int error = errno;
     if (error == EINTR || error == EAGAIN) return Wake::Idle;
-    end(std::string("poll: ") + std::strerror(error));
-    return Wake::Stop;
+    reportEnd(std::string("poll: ") + std::strerror(error));
+    return Wake::Failed;
   }
   if (fds[1].revents != 0) return Wake::Stop;
   if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-    end("the device reported an error or hang-up");
-    return Wake::Stop;
+    reportEnd("the device reported an error or hang-up");
+    return Wake::Failed;
   }
   return (fds[0].revents & POLLIN) != 0 ? Wake::Frame : Wake::Idle;
 }
 
 // Worker thread: dequeues one filled buffer, delivers it unless the driver marked it damaged,
-// and queues it again. False when the stream has ended.
+// and queues it again. False when the stream has ended (ENODEV: the camera was unplugged).
 bool V4l2Stream::takeFrame() {
-  v4l2_buffer buffer = mmapBuffer(0);  // the driver fills in which one
-  if (ioctlRetry(io_, fd_, VIDIOC_DQBUF, &buffer) < 0) {
+  BufferDescription buffer(type_, 0);  // the driver fills in which one
+  if (ioctlRetry(io_, fd_, VIDIOC_DQBUF, buffer.get()) < 0) {
     const int error = errno;
     if (error == EAGAIN) return true;
-    end(std::string("VIDIOC_DQBUF: ") + std::strerror(error));
+    reportEnd(std::string("VIDIOC_DQBUF: ") + std::strerror(error));
     return false;
   }
-  if (buffer.index >= buffers_.size()) {
-    end("VIDIOC_DQBUF: buffer index out of range");
+  if (buffer.index() >= buffers_.size()) {
+    reportEnd("VIDIOC_DQBUF: buffer index out of range");
     return false;
   }
   ++captured_;
-  if ((buffer.flags & V4L2_BUF_FLAG_ERROR) == 0) deliver(buffers_[buffer.index], buffer.bytesused);
-  if (ioctlRetry(io_, fd_, VIDIOC_QBUF, &buffer) < 0) {
+  if ((buffer.flags() & V4L2_BUF_FLAG_ERROR) == 0)
+    deliver(buffers_[buffer.index()], buffer.dataBegin(), buffer.dataEnd());
+  if (ioctlRetry(io_, fd_, VIDIOC_QBUF, buffer.get()) < 0) {
     const int error = errno;
-    end(std::string("VIDIOC_QBUF: ") + std::strerror(error));
+    reportEnd(std::string("VIDIOC_QBUF: ") + std::strerror(error));
     return false;
   }
   return true;
 }
 
-// Worker thread: the bytes the driver filled, never more than the mapping holds.
-void V4l2Stream::deliver(const BufferMapping& buffer, std::uint32_t bytesUsed) {
-  const std::size_t bytes = std::min<std::size_t>(bytesUsed, buffer.length());
-  if (format_.pixelformat == V4L2_PIX_FMT_BGR24) {
-    deliverFlipped(buffer.data(), bytes);
-  } else if (bytes <= kLargestFrame &&
-             slot_.deliver(buffer.data(), static_cast<std::int32_t>(bytes))) {
+// Worker thread: the bytes the driver filled, never beyond the mapping, packed.
+void V4l2Stream::deliver(const BufferMapping& buffer, std::size_t begin, std::size_t end) {
+  end = std::min(end, buffer.length());
+  if (begin >= end) return;
+  const std::span<const std::uint8_t> frame = packer_.pack(buffer.data() + begin, end - begin);
+  if (frame.size() <= kLargestFrame &&
+      slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size())))
     ++delivered_;
-  }
 }
 
-// Worker thread: BGR24 rows come top-down, possibly padded; the receiver takes packed rows
-// bottom row first. A short frame keeps only its complete rows.
-void V4l2Stream::deliverFlipped(const std::uint8_t* data, std::size_t bytes) {
-  const std::size_t rowBytes = std::size_t{format_.width} * 3;
-  const std::size_t stride = std::max<std::size_t>(format_.bytesperline, rowBytes);
-  if (rowBytes == 0 || bytes < rowBytes) return;
-  const std::size_t rows = std::min<std::size_t>(format_.height, 1 + (bytes - rowBytes) / stride);
-  std::uint8_t* out = flipped_.data();
-  for (std::size_t r = 0; r < rows; ++r)
-    std::memcpy(out + (rows - 1 - r) * rowBytes, data + r * stride, rowBytes);
-  if (slot_.deliver(out, static_cast<std::int32_t>(rows * rowBytes))) ++delivered_;
-}
-
-// Worker thread: the one log line of a stream that ends by itself.
-void V4l2Stream::end(const std::string& reason) {
-  ended_.store(true);
+// Worker thread: why a stream ended by itself, logged once where it was found.
+void V4l2Stream::reportEnd(const std::string& reason) {
   std::fprintf(stderr, "ravdel: %s: capture ended: %s\n", label_.c_str(), reason.c_str());
 }
 

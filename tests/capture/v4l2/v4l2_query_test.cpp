@@ -22,15 +22,25 @@ std::shared_ptr<FakeV4l2Io> makeNodes() {
   fake->addNode("video4", "Read Only", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_READWRITE);
   fake->addNode("videoX", "Not A Node", kCapture);
   fake->addNode("vbi0", "Teletext", kCapture);
+  fake->addNode("video5", "ISP Cam", V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_STREAMING);
+  fake->addNode("video6", "Both APIs", kCapture | V4L2_CAP_VIDEO_CAPTURE_MPLANE);
+  fake->addNode("video7", "ISP Read Only", V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_READWRITE);
   return fake;
 }
 
+// A node with only the multi-planar API (a laptop camera behind an ISP) is a camera too; one
+// with both APIs is used through the single-plane one.
 TEST(V4l2QueryTest, ListsStreamingCaptureNodesInNumericOrder) {
   auto fake = makeNodes();
   std::vector<std::string> names{"stale"};
   EXPECT_EQ(V4l2Backend(fake).ListVideoDevices(names), kSOk);
-  EXPECT_EQ(names, (std::vector<std::string>{"Old Cam", "  Cam Two  ", "Cam Ten"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Old Cam", "  Cam Two  ", "ISP Cam", "Both APIs",
+                                             "Cam Ten"}));
   EXPECT_EQ(fake->openCount(), 0);
+  const std::vector<V4l2Node> nodes = findCaptureNodes(*fake, "/dev");
+  ASSERT_EQ(nodes.size(), 5u);
+  EXPECT_EQ(nodes[2].bufferType, V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE);
+  EXPECT_EQ(nodes[3].bufferType, V4L2_BUF_TYPE_VIDEO_CAPTURE);
 
   EXPECT_EQ(V4l2Backend(std::make_shared<FakeV4l2Io>()).ListVideoDevices(names), kSFalse);
   EXPECT_TRUE(names.empty());
@@ -41,11 +51,8 @@ TEST(V4l2QueryTest, StartFindsTheNodeByNameOrPosition) {
     const char* text;
     HResult result;
     const char* found;
-  } cases[] = {{"", kSOk, "Old Cam"},
-               {"#2", kSOk, "Cam Two"},
-               {" cam ten ", kSOk, "Cam Ten"},
-               {"#4", kEFail, ""},
-               {"Teletext", kEFail, ""}};
+  } cases[] = {{"", kSOk, "Old Cam"},   {"#2", kSOk, "Cam Two"}, {" cam ten ", kSOk, "Cam Ten"},
+               {"#3", kSOk, "ISP Cam"}, {"#6", kEFail, ""},      {"Teletext", kEFail, ""}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     auto fake = makeNodes();
@@ -85,19 +92,27 @@ TEST(V4l2QueryTest, FormatTableIsSortedWithTheConvertersCodes) {
   fake->addFormat(V4L2_PIX_FMT_JPEG, {{800, 600}});
   fake->addFormat(V4L2_PIX_FMT_YUV420, {{352, 288}});
   fake->addFormat(V4L2_PIX_FMT_NV12, {{176, 144}});
+  fake->addFormat(V4L2_PIX_FMT_NV21, {{176, 144}});
+  fake->addFormat(V4L2_PIX_FMT_UYVY, {{320, 240}});
+  fake->addFormat(V4L2_PIX_FMT_GREY, {{160, 120}});
+  fake->addFormat(V4L2_PIX_FMT_H264, {{1280, 720}});
   fake->addRange(V4L2_PIX_FMT_YVU420, {32, 24}, {1280, 720});
   const auto device = startCamera(fake);
 
   const std::vector<std::pair<std::string, std::int32_t>> expected = {
       {"32*24  (YV12)", 32 * 24 * 3 / 2},
       {"160*120  (YUYV)", 160 * 120 * 2},
-      {"176*144  (NV12)", 0},
+      {"160*120  (GREY)", 160 * 120},
+      {"176*144  (NV12)", 176 * 144 * 3 / 2},
+      {"176*144  (NV21)", 176 * 144 * 3 / 2},
       {"320*240  (YUYV)", 320 * 240 * 2},
       {"320*240  (RGB )", 320 * 240 * 3},
+      {"320*240  (UYVY)", 320 * 240 * 2},
       {"352*288  (I420)", 352 * 288 * 3 / 2},
       {"640*480  (MJPG)", 0},
       {"640*480  (YUYV)", 640 * 480 * 2},
       {"800*600  (MJPG)", 0},
+      {"1280*720  (H264)", 0},
       {"1280*720  (YV12)", 1280 * 720 * 3 / 2}};
   std::vector<std::string> lines;
   device->ListFormats(lines);
@@ -111,6 +126,35 @@ TEST(V4l2QueryTest, FormatTableIsSortedWithTheConvertersCodes) {
     EXPECT_FALSE(seen[caps]) << "capsIndex used twice";
     seen[caps] = true;
   }
+}
+
+// Each entry's line carries the highest rate the camera offers at its size, when it says.
+TEST(V4l2QueryTest, FormatLinesShowTheHighestRateOfEachSize) {
+  auto fake = makeCamera(V4L2_PIX_FMT_MJPEG, {320, 240});
+  fake->addFormat(V4L2_PIX_FMT_YUYV, {{640, 480}, {1280, 720}, {1920, 1080}});
+  fake->addRange(V4L2_PIX_FMT_NV12, {64, 48}, {1024, 768});
+  fake->setIntervals(V4L2_PIX_FMT_YUYV, {640, 480}, {{1, 15}, {1, 30}, {1, 5}});
+  fake->setIntervals(V4L2_PIX_FMT_YUYV, {1280, 720}, {{1, 10}, {1001, 30000}});
+  fake->setIntervals(V4L2_PIX_FMT_YUYV, {1920, 1080}, {{2, 15}, {1, 5}});
+  fake->setIntervals(V4L2_PIX_FMT_NV12, {1024, 768}, {{1, 60}, {1, 1}}, true);
+  const auto device = startCamera(fake);
+  std::vector<std::string> lines;
+  device->ListFormats(lines);
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"64*48  (NV12)", "320*240  (MJPG)", "640*480  (YUYV) 30 fps",
+                                      "1024*768  (NV12) 60 fps", "1280*720  (YUYV) 29.97 fps",
+                                      "1920*1080  (YUYV) 7.5 fps"}));
+}
+
+// Formats whose planes lie in separate memory do not stream here and stay out of the table.
+TEST(V4l2QueryTest, MultiPlanarNodeListsItsSinglePlaneFormats) {
+  auto fake = makeCamera(V4L2_PIX_FMT_NV12, {640, 480}, 0, V4L2_CAP_VIDEO_CAPTURE_MPLANE);
+  fake->addFormat(V4L2_PIX_FMT_NV12M, {{640, 480}}, 2);
+  fake->addFormat(V4L2_PIX_FMT_YUYV, {{320, 240}});
+  const auto device = startCamera(fake);
+  std::vector<std::string> lines;
+  device->ListFormats(lines);
+  EXPECT_EQ(lines, (std::vector<std::string>{"320*240  (YUYV)", "640*480  (NV12)"}));
 }
 
 // Heights and widths come as unsigned; one that does not fit is never reported negative.

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "capture/v4l2/v4l2_backend.h"
@@ -50,12 +51,26 @@ class RecordingReceiver final : public FrameReceiver {
   int late_ = 0;
 };
 
-// One camera node, video0, with a padded card name, streaming `pixelFormat` at `size`.
+// Polls `condition` every millisecond until it holds or ten seconds have passed (busy CI
+// machines); its last value.
+template <typename Condition>
+bool waitUntil(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// One camera node, video0, with a padded card name, streaming `pixelFormat` at `size`; the
+// node captures through the API of `captureCap` (V4L2_CAP_VIDEO_CAPTURE or _MPLANE).
 inline std::shared_ptr<FakeV4l2Io> makeCamera(std::uint32_t pixelFormat = V4L2_PIX_FMT_YUYV,
                                               FakeV4l2Io::Size size = {4, 2},
-                                              std::uint32_t bytesPerLine = 0) {
+                                              std::uint32_t bytesPerLine = 0,
+                                              std::uint32_t captureCap = V4L2_CAP_VIDEO_CAPTURE) {
   auto fake = std::make_shared<FakeV4l2Io>();
-  fake->addNode("video0", "  Test Cam  ", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING);
+  fake->addNode("video0", "  Test Cam  ", captureCap | V4L2_CAP_STREAMING);
   fake->addFormat(pixelFormat, {size});
   fake->setCurrent(pixelFormat, size, bytesPerLine);
   return fake;
