@@ -10,6 +10,14 @@ std::string fourccLabel(std::uint32_t code) {
   return label;
 }
 
+std::string printableFourcc(std::uint32_t code) {
+  std::string label = fourccLabel(code);
+  for (char& c : label) {
+    if (c < ' ' || c > '~') c = '?';
+  }
+  return label;
+}
+
 bool parseFourCC(const std::string& text, std::uint32_t& code) {
   if (text == "RGB" || text == "0") {
     code = fourcc::kRgb;

@@ -32,6 +32,9 @@ inline constexpr std::uint32_t kGrey = makeFourCC('G', 'R', 'E', 'Y');  // luma 
 // "RGB" for 0, otherwise the code's four bytes as characters, lowest byte first.
 std::string fourccLabel(std::uint32_t code);
 
+// The label for logs and messages: every byte outside ' '..'~' as '?'.
+std::string printableFourcc(std::uint32_t code);
+
 // Parses a label back ("RGB", "0" or four characters); returns false for anything else.
 bool parseFourCC(const std::string& text, std::uint32_t& code);
 

@@ -62,6 +62,14 @@ bool matches(const VideoFormat& format, const FormatChoice& choice) {
   return !choice.fourcc || streamCode(format) == *choice.fourcc;
 }
 
+// "number 7", "320x240" or "320x240/I420", as the user asked for it.
+std::string describe(const FormatChoice& choice) {
+  if (choice.kind == FormatChoice::Kind::index) return "number " + std::to_string(choice.index);
+  std::string text = std::to_string(choice.width) + "x" + std::to_string(choice.height);
+  if (choice.fourcc) text += "/" + printableFourcc(*choice.fourcc);
+  return text;
+}
+
 }  // namespace
 
 std::string failureText(std::string_view message) {
@@ -197,7 +205,7 @@ std::int32_t Monitor::chooseFormat() const {
       }
       return -1;
     case FormatChoice::Kind::index:
-      return config_.format.index;
+      return config_.format.index < count ? config_.format.index : -1;
     case FormatChoice::Kind::size:
       // The last match: of equal sizes, the table's order decides as it does for "last".
       for (std::int32_t i = count - 1; i >= 0; --i) {
@@ -224,20 +232,19 @@ bool Monitor::RunSBClick() {
 
   logFormats();
   formatIndex_ = chooseFormat();
-  if (started && formatIndex_ < 0) {
-    appendLogLine("None of the camera's formats can be converted.");
-    capture_->VideoStop();
-    started = false;
-  }
-  capture_->SelectFormat(formatIndex_);
+  if (started) started = streamChosenFormat();
   if (started) checkOutputDirectory();
 
   busy.restore();
+  const std::uint64_t stopsBefore = stops_;
   loop_.processEvents();
   if (!started) {
     view_.showMessage(MessageKind::error, "Could not start monitoring!");
     return false;
   }
+  // The first frames are analysed during that pass: an uncovered lens has stopped the camera
+  // again and said so.
+  if (stops_ != stopsBefore) return false;
   Running = true;
   setMonitoringControls(true);
   cameraName_ = capture_->deviceName();
@@ -252,6 +259,25 @@ bool Monitor::RunSBClick() {
   return true;
 }
 
+// Switches the opened camera to the chosen entry. When there is none, or the camera cannot
+// stream it (no USB bandwidth left, say), the camera is closed again and the log says why.
+bool Monitor::streamChosenFormat() {
+  const std::vector<VideoFormat> table = capture_->formatTable();
+  std::string failure;
+  if (formatIndex_ < 0) {
+    failure = config_.format.kind == FormatChoice::Kind::last
+                  ? "None of the camera's formats can be converted."
+                  : "The camera has no format " + describe(config_.format) + ".";
+  } else if (capture_->SelectFormat(formatIndex_) != 0) {
+    failure = "The camera could not stream " +
+              formatLine(table[static_cast<std::size_t>(formatIndex_)]) + ".";
+  }
+  if (failure.empty()) return true;
+  view_.showNote(failure);
+  capture_->VideoStop();
+  return false;
+}
+
 // A saved folder that has gone (an unplugged disk, a cleaned-up folder) is said once here, and
 // made again if it can be, rather than failing at every event.
 void Monitor::checkOutputDirectory() {
@@ -260,10 +286,10 @@ void Monitor::checkOutputDirectory() {
   std::error_code error;
   if (std::filesystem::is_directory(folder, error)) return;
   if (std::filesystem::create_directories(folder, error) || !error) {
-    appendLogLine("Created the missing output directory " + OutputDirectory);
+    view_.showNote("Created the missing output directory " + OutputDirectory);
   } else {
-    appendLogLine("The output directory " + OutputDirectory +
-                  " is missing and cannot be created: " + error.message());
+    view_.showNote("The output directory " + OutputDirectory +
+                   " is missing and cannot be created: " + error.message());
   }
 }
 
@@ -287,6 +313,7 @@ void Monitor::StopSBClick() {
 }
 
 void Monitor::StopMonitoring() {
+  ++stops_;
   BusyCursor busy(view_, loop_);
   watchdogTimer_->stop();
   reopenTimer_->stop();
@@ -509,14 +536,14 @@ void Monitor::loseCamera(const std::string& why) {
 // twice as long for the next, up to kLastRetryMs.
 void Monitor::reopenCamera() {
   if (!Running || !lost_) return;
-  if (capture_->VideoStart(cameraName_) == 0) {
-    capture_->SelectFormat(formatIndex_);
+  if (capture_->VideoStart(cameraName_) == 0 && capture_->SelectFormat(formatIndex_) == 0) {
     lost_ = false;
     awaitingFrames_ = true;
     framesSeen_ = capture_->framesReceived();
     lastFrameAt_ = SteadyClock::now();
     return;
   }
+  capture_->VideoStop();  // opened, but it cannot stream the format yet
   retryMs_ = std::min(retryMs_ * 2, kLastRetryMs);
   reopenTimer_->setInterval(retryMs_);
   reopenTimer_->start();

@@ -88,6 +88,7 @@ class Monitor final : private EventDisplay {
   void RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r);
 
   TVideoImage* captureObject() { return capture_.get(); }
+  const TVideoImage* captureObject() const { return capture_.get(); }
   const EventRecords& records() const { return records_; }
   LoopTimer& SPMTimer() { return *spmTimer_; }
   LoopTimer& ResumeTimer() { return *resumeTimer_; }
@@ -118,6 +119,7 @@ class Monitor final : private EventDisplay {
   void enableMinuteTimer();
   void resetStatistics();
   void logFormats();
+  bool streamChosenFormat();
   void checkOutputDirectory();
   std::int32_t chooseFormat() const;
   void reportFrameFailure(const std::string& message);
@@ -150,6 +152,7 @@ class Monitor final : private EventDisplay {
 
   std::vector<std::string> entries_;  // the camera list as shown
   std::int32_t selected_ = -1;
+  std::uint64_t stops_ = 0;      // StopMonitoring calls: a Run notices one during its pump
   bool failureShowing_ = false;  // the failure box is open: further frame failures are logged
 
   // The current run.

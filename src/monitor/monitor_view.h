@@ -90,6 +90,10 @@ class MonitorView : public EventDisplay {
   virtual void showEventNotice() = 0;
   virtual void playEventSound() = 0;
 
+  // Why Run failed or what it did on the way (a format it cannot use, an output folder made
+  // or missing): the window's log has it.
+  virtual void showNote(const std::string& text) { appendLogLine(text); }
+
   // For logs: each recorded event, each minute tick, a camera that dropped out or came back.
   virtual void eventRecorded(const EventReport&) {}
   virtual void minuteTicked(const MonitorStatus&) {}

@@ -19,6 +19,7 @@
 
 #include "base/fourcc.h"
 #include "base/frame_bitmap.h"
+#include "base/json_text.h"
 #include "convert/frame_converter.h"
 #include "convert/jpeg_decoder.h"
 #include "detection/event_records.h"
@@ -181,82 +182,6 @@ bool startsLikeJpeg(const std::vector<std::uint8_t>& bytes) {
   return bytes.size() >= 2 && bytes[0] == 0xff && bytes[1] == 0xd8;
 }
 
-// Appends `text` as a JSON string. Bytes that are not valid UTF-8 become U+FFFD, so the line
-// stays valid JSON whatever bytes a file name holds.
-void appendJsonString(std::string& out, std::string_view text) {
-  out += '"';
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      switch (c) {
-        case '"':
-          out += "\\\"";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        case '\b':
-          out += "\\b";
-          break;
-        case '\f':
-          out += "\\f";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        default:
-          if (c < 0x20 || c == 0x7f) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-            out += buf;
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
-      ++i;
-      continue;
-    }
-    // A multi-byte sequence: lead byte, continuation count, and the smallest code point it
-    // may encode (overlong forms and surrogates are invalid).
-    std::size_t extra = 0;
-    std::uint32_t cp = 0, min = 0;
-    if (c >= 0xc2 && c <= 0xdf) {
-      extra = 1, cp = c & 0x1fu, min = 0x80;
-    } else if (c >= 0xe0 && c <= 0xef) {
-      extra = 2, cp = c & 0x0fu, min = 0x800;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-      extra = 3, cp = c & 0x07u, min = 0x10000;
-    }
-    bool valid = extra > 0 && i + extra < text.size();
-    for (std::size_t k = 1; valid && k <= extra; ++k) {
-      const auto cc = static_cast<unsigned char>(text[i + k]);
-      valid = (cc & 0xc0u) == 0x80u;
-      cp = cp << 6 | (cc & 0x3fu);
-    }
-    valid = valid && cp >= min && cp <= 0x10ffff && (cp < 0xd800 || cp > 0xdfff);
-    if (valid) {
-      out.append(text.substr(i, extra + 1));
-      i += extra + 1;
-    } else {
-      out += "\\ufffd";
-      ++i;
-    }
-  }
-  out += '"';
-}
-
-std::string formatNumber(double v) {
-  char buf[32];
-  const auto result = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, result.ptr);
-}
-
 std::string jsonLine(const std::string& file, const FrameAnalysis& a) {
   std::string s = "{\"file\":";
   appendJsonString(s, file);
@@ -266,7 +191,7 @@ std::string jsonLine(const std::string& file, const FrameAnalysis& a) {
        ",\"b\":" + std::to_string(a.peak.b) + "}";
   s += std::string(",\"event\":") + (a.event ? "true" : "false");
   s += std::string(",\"converted\":") + (a.converted ? "true" : "false");
-  if (a.lensMean) s += ",\"lens_mean\":" + formatNumber(*a.lensMean);
+  if (a.lensMean) s += ",\"lens_mean\":" + jsonNumber(*a.lensMean);
   return s + "}";
 }
 

@@ -191,6 +191,47 @@ TEST_F(MonitorTest, RunStreamsTheLastFormatItCanConvert) {
   EXPECT_EQ(view_.messages[0].text, "Could not start monitoring!");
 }
 
+TEST_F(MonitorTest, RunFailsWhenTheCameraCannotStreamTheChosenFormat) {
+  backend_.formatResult = kEFail;  // no USB bandwidth left for it, say
+  open();
+  EXPECT_FALSE(monitor_->RunSBClick());
+  EXPECT_EQ(view_.log.back(), "The camera could not stream 4*2  (RGB ).");
+  EXPECT_EQ(backend_.liveDevices, 0);
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, "Could not start monitoring!");
+
+  // An entry the camera does not have, asked for by number or by size.
+  backend_.formatResult = kSFalse;
+  const struct {
+    FormatChoice choice;
+    const char* said;
+  } cases[] = {
+      {{FormatChoice::Kind::index, 1, 0, 0, {}}, "The camera has no format number 1."},
+      {{FormatChoice::Kind::size, 0, 8, 4, {}}, "The camera has no format 8x4."},
+      {{FormatChoice::Kind::size, 0, 4, 2, fourcc::kYuy2}, "The camera has no format 4x2/YUY2."},
+  };
+  for (const auto& c : cases) {
+    monitor_.reset();
+    open(MonitorConfig{c.choice, false});
+    EXPECT_FALSE(monitor_->RunSBClick());
+    EXPECT_EQ(view_.log.back(), c.said);
+    EXPECT_EQ(backend_.liveDevices, 0);
+  }
+}
+
+// The first frame may arrive during the pump at the end of Run; its lens check ends the run
+// there and then.
+TEST_F(MonitorTest, AnUncoveredLensSeenWhileRunFinishesLeavesMonitoringStopped) {
+  backend_.atFormatSwitch = [this] { loop_.postTask([this] { backend_.last->deliver(200); }); };
+  open(MonitorConfig{{}, true});
+  EXPECT_FALSE(monitor_->RunSBClick());
+  EXPECT_FALSE(monitor_->Running);
+  EXPECT_FALSE(view_.monitoring);
+  EXPECT_EQ(backend_.liveDevices, 0);
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, "Stick a piece of duct tape over the camera lens!");
+}
+
 TEST_F(MonitorTest, AMissingOutputDirectoryIsMadeAtRunAndSaidInTheLog) {
   Settings settings;
   settings.directory = path("gone/events") + "/";

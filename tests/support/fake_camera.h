@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -35,7 +36,9 @@ class FakeDevice final : public CaptureDevice {
   const std::vector<VideoFormat>& formats() const override { return formats_; }
   HResult SetFormatByIndex(std::int32_t index) override {
     selectedFormat = index;
-    return kSFalse;
+    if (failed(formatResult)) running_ = false;  // as when the new format finds no bandwidth
+    if (atFormatSwitch) atFormatSwitch();
+    return formatResult;
   }
   HResult SetRunning(bool run) override {
     running_ = run;
@@ -51,6 +54,8 @@ class FakeDevice final : public CaptureDevice {
 
   std::int32_t width = 4, height = 2;
   std::int32_t selectedFormat = -1;  // the last table entry asked for
+  HResult formatResult = kSFalse;    // what a format switch answers
+  std::function<void()> atFormatSwitch;
 
  protected:
   HResult listDeviceNames(std::vector<std::string>& names) override {
@@ -74,6 +79,8 @@ class FakeBackend final : public CaptureBackend {
   }
   std::unique_ptr<CaptureDevice> CreateDevice() override {
     auto device = std::make_unique<FakeDevice>(names, formats, liveDevices);
+    device->formatResult = formatResult;
+    device->atFormatSwitch = atFormatSwitch;
     last = device.get();
     return device;
   }
@@ -83,6 +90,8 @@ class FakeBackend final : public CaptureBackend {
   // The device most recently created; it dies with whoever owns it (TVideoImage frees it in
   // VideoStop), so read it only while that owner keeps it open.
   FakeDevice* last = nullptr;
+  HResult formatResult = kSFalse;  // given to the devices made from now on
+  std::function<void()> atFormatSwitch;
   int liveDevices = 0;  // devices made and not yet freed: 0 once the camera is given back
 };
 

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "monitor/monitor.h"
+
+namespace ravdel {
+
+// What ravdel-monitor was asked to do. Options left out keep what the settings file says.
+struct HeadlessOptions {
+  bool help = false;
+  bool list = false;
+  std::optional<std::string> camera;  // a name or "#" and a 1-based position
+  FormatChoice format;
+  std::optional<std::int32_t> limit;
+  bool gray = false;  // only turns the option on: off leaves the settings' choice
+  bool inverse = false;
+  std::optional<std::string> outDirectory;
+  std::optional<std::string> eventLog;
+  std::optional<std::string> settingsPath;
+  std::optional<std::chrono::milliseconds> duration;
+  std::optional<std::int32_t> maxEvents;
+  bool quiet = false;
+  bool json = false;
+};
+
+// A command line that cannot be followed; what() names the option at fault.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The arguments after the program's name; "--name value" and "--name=value" both work, and a
+// later option overrides an earlier one. Throws UsageError.
+HeadlessOptions parseCommandLine(const std::vector<std::string>& arguments);
+
+// The --help text.
+const char* usageText();
+
+}  // namespace ravdel

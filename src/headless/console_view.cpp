@@ -1,0 +1,116 @@
+#include "headless/console_view.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "detection/event_records.h"
+#include "headless/event_json.h"
+#include "monitor/monitor.h"
+
+namespace ravdel {
+namespace {
+
+// The window's limit control runs from 5 to 255 and clamps what the settings file holds;
+// the monitor takes the low 8 bits of the position, so an unclamped 300 would mean 44.
+constexpr std::int32_t kLeastSettingsLimit = 5;
+constexpr std::int32_t kGreatestLimit = 255;
+
+std::string eventText(const EventReport& report, std::int32_t count) {
+  std::string text = "event " + std::to_string(count) + ": " +
+                     eventColourLine(report.peak.r, report.peak.g, report.peak.b) + " at (" +
+                     std::to_string(report.peak.x) + ", " + std::to_string(report.peak.y) + "), ";
+  return text + (report.file ? *report.file : "picture not written");
+}
+
+}  // namespace
+
+std::string statusText(const MonitorStatus& s) {
+  return "SPM " + std::to_string(s.framesLastMinute) + ", up " + formatUpTime(s.minutesElapsed) +
+         ", events " + std::to_string(s.events) + ", EPD " + s.eventsPerDay + ", live " +
+         std::to_string(static_cast<long long>(s.liveSeconds)) + " s, frames delivered " +
+         std::to_string(s.framesDelivered) + ", analysed " + std::to_string(s.framesAnalysed) +
+         ", dropped " + std::to_string(s.droppedIdle) + " idle, " + std::to_string(s.droppedBusy) +
+         " busy, " + std::to_string(s.droppedBacklog) + " backlog";
+}
+
+ConsoleView::ConsoleView(const Console& console, AppendFile& eventLog)
+    : console_(console), eventLog_(eventLog) {}
+
+// The camera list is the command line's business (--camera, --list).
+void ConsoleView::showCameraList(const std::vector<std::string>&, std::int32_t, bool) {}
+void ConsoleView::showCameraSelection(std::int32_t) {}
+
+void ConsoleView::showMonitoringState(bool monitoring) {
+  if (!monitoring && onMonitoringStopped) onMonitoringStopped();
+}
+
+// Drawn by the window; the status line and the event lines say it here.
+void ConsoleView::showFrameSize(std::int32_t, std::int32_t) {}
+void ConsoleView::showPeak(std::uint8_t, std::uint8_t, std::uint8_t) {}
+void ConsoleView::showThumbnail(const FrameBitmap&) {}
+void ConsoleView::showFramesLastMinute(std::int32_t) {}
+void ConsoleView::showUpTime(const std::string&) {}
+void ConsoleView::showDirectory(const std::string&) {}
+void ConsoleView::showEventsPerDay(const std::string&) {}
+void ConsoleView::setBusy(bool) {}
+void ConsoleView::showEventNotice() {}
+void ConsoleView::playEventSound() {}
+
+void ConsoleView::appendLogLine(const std::string& line) {
+  if (sayLogLines_ && !line.empty()) console_.say(line);
+}
+
+UserOptions ConsoleView::userOptions() const {
+  UserOptions options = options_;
+  if (eventsEnded_) options.limit = kGreatestLimit;  // no channel is above it
+  return options;
+}
+
+void ConsoleView::showUserOptions(const UserOptions& options) {
+  options_ = options;
+  options_.limit = std::clamp(options.limit, kLeastSettingsLimit, kGreatestLimit);
+  options_.sound = false;  // nothing to hear on a server
+}
+
+void ConsoleView::showMessage(MessageKind, const std::string& text) {
+  console_.say(text);
+}
+
+// No box to wait for: the failure is told and at once "dismissed", so the next one is told
+// too.
+void ConsoleView::showFrameFailure(const std::string& text, std::function<void()> closed) {
+  console_.say(failureText(text));
+  closed();
+}
+
+void ConsoleView::showNote(const std::string& text) {
+  console_.say(text);
+}
+
+void ConsoleView::showEventCount(std::int32_t count) {
+  eventCount_ = count;
+}
+
+void ConsoleView::eventRecorded(const EventReport& report) {
+  const std::string line = eventJsonLine(report);
+  if (eventLog_.isOpen() && !eventLog_.appendLine(line)) {
+    console_.say("could not write to the event log " + eventLog_.path() + ": " + eventLog_.error());
+  }
+  console_.json(line);
+  console_.progress(eventText(report, eventCount_));
+  if (onEventRecorded) onEventRecorded(eventCount_);
+}
+
+void ConsoleView::minuteTicked(const MonitorStatus& status) {
+  console_.progress("status: " + statusText(status));
+}
+
+void ConsoleView::cameraLost(const std::string&, const std::string& why) {
+  console_.say("camera lost: " + why);
+}
+
+void ConsoleView::cameraBack(const std::string&) {
+  console_.say("camera back");
+}
+
+}  // namespace ravdel
