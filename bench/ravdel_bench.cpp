@@ -177,14 +177,22 @@ void benchRavdelConvert(benchmark::State& state, Size s, std::uint32_t code,
   });
 }
 
-// libyuv has no packed 4:2:2 to 24-bit conversion; its nearest is to 32-bit ARGB.
-void benchLibyuvYuy2(benchmark::State& state, Size s) {
+// libyuv converts packed 4:2:2 and luma-only frames to 32-bit ARGB only, not to 24 bits:
+// `convert(frames, argb)` is one such conversion.
+template <typename Convert>
+void benchLibyuvToArgb(benchmark::State& state, Size s, Convert convert) {
   const Frames& f = frames(s);
   std::vector<std::uint8_t> argb(static_cast<std::size_t>(s.width) * 4 *
                                  static_cast<std::size_t>(s.height));
   timeFrames(state, [&] {
-    libyuv::YUY2ToARGB(f.yuy2.data(), s.width * 2, argb.data(), s.width * 4, s.width, s.height);
+    convert(f, argb.data());
     keep(argb.data());
+  });
+}
+
+void benchLibyuvYuy2(benchmark::State& state, Size s) {
+  benchLibyuvToArgb(state, s, [s](const Frames& f, std::uint8_t* argb) {
+    libyuv::YUY2ToARGB(f.yuy2.data(), s.width * 2, argb, s.width * 4, s.width, s.height);
   });
 }
 
@@ -213,25 +221,16 @@ void benchLibyuvNv12(benchmark::State& state, Size s) {
   });
 }
 
-// As for YUY2: the nearest libyuv has is 32-bit ARGB.
 void benchLibyuvUyvy(benchmark::State& state, Size s) {
-  const Frames& f = frames(s);
-  std::vector<std::uint8_t> argb(static_cast<std::size_t>(s.width) * 4 *
-                                 static_cast<std::size_t>(s.height));
-  timeFrames(state, [&] {
-    libyuv::UYVYToARGB(f.uyvy.data(), s.width * 2, argb.data(), s.width * 4, s.width, s.height);
-    keep(argb.data());
+  benchLibyuvToArgb(state, s, [s](const Frames& f, std::uint8_t* argb) {
+    libyuv::UYVYToARGB(f.uyvy.data(), s.width * 2, argb, s.width * 4, s.width, s.height);
   });
 }
 
-// libyuv's studio-range luma-only conversion writes 32-bit ARGB; it has no 24-bit one.
+// Studio-range luma.
 void benchLibyuvGrey(benchmark::State& state, Size s) {
-  const Frames& f = frames(s);
-  std::vector<std::uint8_t> argb(static_cast<std::size_t>(s.width) * 4 *
-                                 static_cast<std::size_t>(s.height));
-  timeFrames(state, [&] {
-    libyuv::I400ToARGB(f.grey.data(), s.width, argb.data(), s.width * 4, s.width, s.height);
-    keep(argb.data());
+  benchLibyuvToArgb(state, s, [s](const Frames& f, std::uint8_t* argb) {
+    libyuv::I400ToARGB(f.grey.data(), s.width, argb, s.width * 4, s.width, s.height);
   });
 }
 

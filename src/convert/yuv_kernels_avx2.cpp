@@ -79,39 +79,32 @@ inline void convert8Pairs(const Constants& k, __m256i yEven, __m256i yOdd, __m25
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 40), _mm256_extracti128_si256(tail, 1));
 }
 
-void packedRowAvx2(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
-                   std::int32_t pairs) {
-  const Constants k;
-  const __m256i lowByte = _mm256_set1_epi32(0xff);
-  std::int32_t done = 0;
-  for (; done + 8 <= pairs; done += 8, src += 32, dst += 48) {
-    // One pair per 32-bit lane: Y0 | U << 8 | Y1 << 16 | V << 24.
-    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
-    const __m256i yEven = _mm256_and_si256(p, lowByte);
-    const __m256i u = _mm256_and_si256(_mm256_srli_epi32(p, 8), lowByte);
-    const __m256i yOdd = _mm256_and_si256(_mm256_srli_epi32(p, 16), lowByte);
-    const __m256i v = _mm256_srli_epi32(p, 24);
-    convert8Pairs(k, yEven, yOdd, u, v, dst);
-  }
-  if (done < pairs) portableYuvKernels().packedRow(t, src, dst, pairs - done);
+// Byte `byte` of each 32-bit lane.
+template <int byte>
+__m256i laneByte(__m256i p) {
+  const __m256i shifted = _mm256_srli_epi32(p, 8 * byte);
+  if constexpr (byte == 3) return shifted;
+  return _mm256_and_si256(shifted, _mm256_set1_epi32(0xff));
 }
 
-void uyvyRowAvx2(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
-                 std::int32_t pairs) {
+// Packed 4:2:2, one pair per 32-bit lane; the byte numbers say where Y0, U, Y1 and V sit in
+// it. The last pairs go to the portable kernel of the same layout.
+template <int y0Byte, int uByte, int y1Byte, int vByte,
+          auto YuvKernels::*PortableRow = &YuvKernels::packedRow>
+void packed422RowAvx2(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
+                      std::int32_t pairs) {
   const Constants k;
-  const __m256i lowByte = _mm256_set1_epi32(0xff);
   std::int32_t done = 0;
   for (; done + 8 <= pairs; done += 8, src += 32, dst += 48) {
-    // One pair per 32-bit lane: U | Y0 << 8 | V << 16 | Y1 << 24.
     const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
-    const __m256i u = _mm256_and_si256(p, lowByte);
-    const __m256i yEven = _mm256_and_si256(_mm256_srli_epi32(p, 8), lowByte);
-    const __m256i v = _mm256_and_si256(_mm256_srli_epi32(p, 16), lowByte);
-    const __m256i yOdd = _mm256_srli_epi32(p, 24);
-    convert8Pairs(k, yEven, yOdd, u, v, dst);
+    convert8Pairs(k, laneByte<y0Byte>(p), laneByte<y1Byte>(p), laneByte<uByte>(p),
+                  laneByte<vByte>(p), dst);
   }
-  if (done < pairs) portableYuvKernels().uyvyRow(t, src, dst, pairs - done);
+  if (done < pairs) (portableYuvKernels().*PortableRow)(t, src, dst, pairs - done);
 }
+
+constexpr auto packedRowAvx2 = packed422RowAvx2<0, 1, 2, 3>;                      // Y0 U Y1 V
+constexpr auto uyvyRowAvx2 = packed422RowAvx2<1, 0, 3, 2, &YuvKernels::uyvyRow>;  // U Y0 V Y1
 
 void planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
                    const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {
