@@ -14,11 +14,23 @@ packages=(
   xvfb xauth trayer xdotool xclip imagemagick fonts-dejavu-core dbus-daemon
   # a comma-decimal locale for the figures' tests; load for the end-to-end test's stress runs
   locales stress-ng
+  # the Windows programs: MinGW-w64 cross compilers, nasm for libjpeg-turbo's SIMD, the tools
+  # to unpack Debian's source packages, Wine to run the tests
+  g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64
 )
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${packages[@]}"
+# Quick when everything is there already: apt is asked only for what is missing.
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi
 # The comma-decimal locale the tests switch to (nothing else uses it).
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   $sudo sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen

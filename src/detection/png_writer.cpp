@@ -20,8 +20,8 @@ namespace {
 
 std::string fullPath(const std::string& path) {
   std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.lexically_normal().string();
+  const std::filesystem::path absolute = std::filesystem::absolute(pathFromUtf8(path), ec);
+  return ec ? path : utf8FromPath(absolute.lexically_normal());
 }
 
 [[noreturn]] void failWith(const char* what, const std::string& path, const std::string& reason) {

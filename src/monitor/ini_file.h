@@ -26,6 +26,13 @@ std::optional<std::string> findIniValue(std::string_view text, std::string_view 
 std::string withIniValue(std::string_view text, std::string_view section, std::string_view key,
                          std::string_view value);
 
+// Whether writeIniValue can store the entry (see there).
+bool storableIniEntry(std::string_view section, std::string_view key, std::string_view value);
+
+// readIniValue and writeIniValue go to the file through the platform's INI routines where it has
+// them (Windows' private-profile functions) and through the functions above elsewhere; both
+// read the same values from the same file.
+
 // One key from the file at `path`, or `defaultValue` when the file, the section or the key is
 // missing or the file cannot be read; cut to bufferSize - 1 characters.
 std::string readIniValue(const std::string& path, std::string_view section, std::string_view key,

@@ -10,6 +10,7 @@
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
 #include "monitor/settings.h"
+#include "platform/files.h"
 
 namespace ravdel {
 namespace {
@@ -282,7 +283,7 @@ bool Monitor::streamChosenFormat() {
 // made again if it can be, rather than failing at every event.
 void Monitor::checkOutputDirectory() {
   if (OutputDirectory.empty()) return;
-  const std::filesystem::path folder(OutputDirectory);
+  const std::filesystem::path folder = pathFromUtf8(OutputDirectory);
   std::error_code error;
   if (std::filesystem::is_directory(folder, error)) return;
   if (std::filesystem::create_directories(folder, error) || !error) {

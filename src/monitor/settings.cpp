@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "monitor/ini_file.h"
+#include "platform/files.h"
 
 namespace ravdel {
 namespace {
@@ -85,7 +86,7 @@ Settings LoadSettings(const std::string& path, const std::string& defaultDirecto
 void SaveSettings(const std::string& path, const Settings& settings) {
   // A fresh account may not have the settings folder yet. A folder that cannot be made shows as
   // the first key's failure.
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  const std::filesystem::path folder = pathFromUtf8(path).parent_path();
   if (!folder.empty()) {
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
@@ -99,7 +100,9 @@ void SaveSettings(const std::string& path, const Settings& settings) {
 }
 
 std::string withTrailingSeparator(std::string path) {
-  if (!path.empty() && path.back() != '/') path += '/';
+  // '/' or the platform's own ('\\' on Windows, which takes both).
+  constexpr auto kSeparator = static_cast<char>(std::filesystem::path::preferred_separator);
+  if (!path.empty() && path.back() != '/' && path.back() != kSeparator) path += kSeparator;
   return path;
 }
 

@@ -2,12 +2,24 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace ravdel {
+
+// UTF-8 text to a path and back. Our paths are UTF-8 text everywhere; std::filesystem's own
+// conversions of narrow text use the system's code page on Windows instead.
+inline std::filesystem::path pathFromUtf8(std::string_view text) {
+  return std::filesystem::path(
+      std::u8string_view(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+inline std::string utf8FromPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 enum class FileRead { ok, missing, failed };
 

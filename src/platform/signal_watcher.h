@@ -5,7 +5,8 @@
 
 namespace ravdel {
 
-// SIGTERM, SIGINT and SIGHUP.
+// SIGTERM, SIGINT and SIGHUP. On Windows the console's events: closing the console, logoff
+// and shutdown terminate, Ctrl+C and Ctrl+Break interrupt; there is no hangup.
 enum class Signal { terminate, interrupt, hangup };
 
 // Turns the termination signals into calls of `onSignal`, for a program without a GUI event

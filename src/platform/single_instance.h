@@ -1,16 +1,18 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ravdel {
 
-// One running instance per user: an exclusive lock on a per-user lock file. The lock goes with
-// the open file, so closing releases it and the kernel drops it when the process dies.
-// Move-only; use on one thread.
+// One running instance per user. On POSIX systems an exclusive lock on a per-user lock file; on
+// Windows the named mutex "RVDAMutex". The lock goes with the open file or mutex handle, so
+// closing releases it and the system drops it when the process dies. Move-only; use on one
+// thread.
 class SingleInstance {
  public:
   // The lock file: $XDG_RUNTIME_DIR/RVDAMutex, or /tmp/RVDAMutex-<uid> when that is unset or
-  // empty.
+  // empty. On Windows the path is the mutex's name, "RVDAMutex".
   SingleInstance();
   explicit SingleInstance(std::string lockPath);
   ~SingleInstance();
@@ -23,7 +25,7 @@ class SingleInstance {
   // (no such folder, a file of another user), this is true without holding anything, so a
   // broken or hostile /tmp cannot keep the program from starting; error() says why.
   bool tryAcquire();
-  bool held() const { return fd_ >= 0; }
+  bool held() const { return handle_ != -1; }
   void release();
 
   const std::string& path() const { return path_; }
@@ -34,7 +36,7 @@ class SingleInstance {
  private:
   std::string path_;
   std::string error_;
-  int fd_ = -1;
+  std::intptr_t handle_ = -1;  // the descriptor, or a HANDLE on Windows; -1 when not held
 };
 
 }  // namespace ravdel

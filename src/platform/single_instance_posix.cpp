@@ -30,20 +30,20 @@ SingleInstance::~SingleInstance() {
 SingleInstance::SingleInstance(SingleInstance&& other) noexcept
     : path_(std::move(other.path_)),
       error_(std::move(other.error_)),
-      fd_(std::exchange(other.fd_, -1)) {}
+      handle_(std::exchange(other.handle_, -1)) {}
 
 SingleInstance& SingleInstance::operator=(SingleInstance&& other) noexcept {
   if (this != &other) {
     release();
     path_ = std::move(other.path_);
     error_ = std::move(other.error_);
-    fd_ = std::exchange(other.fd_, -1);
+    handle_ = std::exchange(other.handle_, -1);
   }
   return *this;
 }
 
 void SingleInstance::release() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (held()) ::close(static_cast<int>(std::exchange(handle_, -1)));
 }
 
 bool SingleInstance::tryAcquire() {
@@ -67,7 +67,7 @@ bool SingleInstance::tryAcquire() {
     rc = ::flock(fd, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc == 0) {
-    fd_ = fd;
+    handle_ = fd;
     error_.clear();
     return true;
   }

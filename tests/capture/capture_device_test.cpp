@@ -7,6 +7,7 @@
 #include "base/fourcc.h"
 #include "capture/device_catalog.h"
 #include "capture/system_cameras.h"
+#include "support/environment.h"
 #include "support/fake_camera.h"
 
 namespace ravdel {
@@ -134,9 +135,9 @@ TEST(DeviceCatalogTest, SimulatedCameraFromTheEnvironment) {
                         {"synthetic:fps=fast", false, true}};
   for (const Case& c : cases) {
     if (c.value == nullptr) {
-      unsetenv("RAVDEL_SIMULATED_CAMERA");
+      test::unsetEnvironment("RAVDEL_SIMULATED_CAMERA");
     } else {
-      setenv("RAVDEL_SIMULATED_CAMERA", c.value, 1);
+      test::setEnvironment("RAVDEL_SIMULATED_CAMERA", c.value);
     }
     std::string warning;
     const auto catalog = makeSystemCatalog(warning);
@@ -146,7 +147,7 @@ TEST(DeviceCatalogTest, SimulatedCameraFromTheEnvironment) {
         << (c.value ? c.value : "unset");
     EXPECT_EQ(!warning.empty(), c.warned) << warning;
   }
-  unsetenv("RAVDEL_SIMULATED_CAMERA");
+  test::unsetEnvironment("RAVDEL_SIMULATED_CAMERA");
 }
 
 }  // namespace

@@ -1,0 +1,91 @@
+// Appending whole lines on Windows: a handle opened with FILE_APPEND_DATA alone writes at the
+// end of the file, and moving there and writing is one step, so one WriteFile of the complete
+// line cannot be split by another writer's.
+#include <windows.h>
+
+#include <utility>
+
+#include "platform/append_file.h"
+#include "platform/windows_text.h"
+
+namespace ravdel {
+namespace {
+
+HANDLE handleOf(std::intptr_t value) {
+  return reinterpret_cast<HANDLE>(value);
+}
+
+}  // namespace
+
+AppendFile::~AppendFile() {
+  close();
+}
+
+AppendFile::AppendFile(AppendFile&& other) noexcept
+    : path_(std::move(other.path_)),
+      error_(std::move(other.error_)),
+      handle_(std::exchange(other.handle_, -1)) {}
+
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    path_ = std::move(other.path_);
+    error_ = std::move(other.error_);
+    handle_ = std::exchange(other.handle_, -1);
+  }
+  return *this;
+}
+
+void AppendFile::close() {
+  if (handle_ != -1) ::CloseHandle(handleOf(std::exchange(handle_, -1)));
+}
+
+bool AppendFile::open(const std::string& path) {
+  close();
+  path_ = path;
+  return reopen();
+}
+
+bool AppendFile::reopen() {
+  // Every sharing mode: the log may be renamed away (rotated) or read while we write. Not
+  // inherited by programs we start (no security attributes).
+  const HANDLE file = ::CreateFileW(windows::widen(path_).c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error_ = windows::errorText(::GetLastError());
+    return false;
+  }
+  close();
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+bool AppendFile::appendLine(std::string_view line) {
+  if (!isOpen()) {
+    error_ = windows::errorText(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  // Two lines in one would give a reader of the log a line it did not expect.
+  if (line.find('\n') != std::string_view::npos) {
+    error_ = windows::errorText(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  std::string bytes;
+  bytes.reserve(line.size() + 1);
+  bytes.append(line).push_back('\n');
+  DWORD written = 0;
+  if (!::WriteFile(handleOf(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                   nullptr)) {
+    error_ = windows::errorText(::GetLastError());
+    return false;
+  }
+  // Writing the rest in a second call could put another writer's line into the middle of ours.
+  if (written != bytes.size()) {
+    error_ = windows::errorText(ERROR_DISK_FULL);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ravdel
