@@ -1,6 +1,5 @@
 #include "capture/video_image.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -13,12 +12,6 @@ namespace {
 constexpr std::int64_t kIdleWindowMs = 1000;
 
 }  // namespace
-
-std::uint32_t steadyMilliseconds() {
-  using namespace std::chrono;
-  return static_cast<std::uint32_t>(
-      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
 
 TVideoImage::TVideoImage(CaptureBackend& backend, MainLoop& loop, Clock clock)
     : backend_(backend), loop_(loop), clock_(clock) {

@@ -13,11 +13,9 @@
 #include "capture/capture_device.h"
 #include "capture/main_loop.h"
 #include "convert/frame_converter.h"
+#include "platform/tick_count.h"
 
 namespace ravdel {
-
-// A 32-bit millisecond count from a steady clock; wraps after about 49.7 days.
-std::uint32_t steadyMilliseconds();
 
 // Frame delivery: the capture side's face toward the main window. Frames arrive on the
 // capture thread, are copied into the next of three slots and announced to the main thread;
@@ -37,7 +35,7 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   using Clock = std::uint32_t (*)();
 
   // Neither the backend nor the loop is owned; both must outlive this object.
-  TVideoImage(CaptureBackend& backend, MainLoop& loop, Clock clock = steadyMilliseconds);
+  TVideoImage(CaptureBackend& backend, MainLoop& loop, Clock clock = tickMilliseconds);
   ~TVideoImage();
   TVideoImage(const TVideoImage&) = delete;
   TVideoImage& operator=(const TVideoImage&) = delete;

@@ -1,0 +1,88 @@
+#include "capture/directshow/sample_grabber_callback.h"
+
+#include <new>
+
+namespace ravdel {
+
+namespace {
+// The offer of a frame nobody receives yet; the main window has no handler for it.
+constexpr UINT kFrameOfferMessage = WM_USER + 2;
+}  // namespace
+
+std::atomic<long> TSampleGrabberCB::live_{0};
+
+// ---- TSampleGrabberCBImpl: streaming thread ----
+
+HRESULT TSampleGrabberCBImpl::SampleCB(double /*sampleTime*/, IMediaSample* sample) {
+  if (sample == nullptr) return S_OK;
+  // The allocated size of the buffer, not the length of the data in it.
+  const LONG length = sample->GetSize();
+  if (length > 0) {
+    BYTE* buffer = nullptr;
+    if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer != nullptr) deliver(buffer, length);
+  }
+  return S_OK;
+}
+
+HRESULT TSampleGrabberCBImpl::BufferCB(double /*sampleTime*/, BYTE* buffer, LONG length) {
+  if (length > 0 && buffer != nullptr) deliver(buffer, length);
+  return S_OK;
+}
+
+void TSampleGrabberCBImpl::deliver(BYTE* buffer, LONG length) {
+  captured_.fetch_add(1, std::memory_order_relaxed);
+  if (Receiver.deliver(buffer, static_cast<std::int32_t>(length))) {
+    delivered_.fetch_add(1, std::memory_order_relaxed);
+  } else if (mainWindow_ != nullptr) {
+    // Posted: a sent message could wait for a main thread that waits in IMediaControl::Stop
+    // for this very thread. The address is valid only during this call; nobody reads it.
+    PostMessageA(mainWindow_, kFrameOfferMessage, static_cast<WPARAM>(length),
+                 reinterpret_cast<LPARAM>(buffer));
+  }
+}
+
+// ---- TSampleGrabberCB ----
+
+dshow::ComRef<TSampleGrabberCB> TSampleGrabberCB::create(HWND mainWindow) {
+  return dshow::ComRef<TSampleGrabberCB>::adopt(new (std::nothrow) TSampleGrabberCB(mainWindow));
+}
+
+TSampleGrabberCB::TSampleGrabberCB(HWND mainWindow)
+    : Impl(std::make_unique<TSampleGrabberCBImpl>(mainWindow)) {
+  live_.fetch_add(1);
+}
+
+TSampleGrabberCB::~TSampleGrabberCB() {
+  live_.fetch_sub(1);
+}
+
+HRESULT STDMETHODCALLTYPE TSampleGrabberCB::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, dshow::kIidSampleGrabberCB)) {
+    *object = static_cast<dshow::ISampleGrabberCB*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE TSampleGrabberCB::AddRef() {
+  return references_.fetch_add(1) + 1;
+}
+
+ULONG STDMETHODCALLTYPE TSampleGrabberCB::Release() {
+  const ULONG left = references_.fetch_sub(1) - 1;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT STDMETHODCALLTYPE TSampleGrabberCB::SampleCB(double sampleTime, IMediaSample* sample) {
+  return Impl->SampleCB(sampleTime, sample);
+}
+
+HRESULT STDMETHODCALLTYPE TSampleGrabberCB::BufferCB(double sampleTime, BYTE* buffer, LONG length) {
+  return Impl->BufferCB(sampleTime, buffer, length);
+}
+
+}  // namespace ravdel

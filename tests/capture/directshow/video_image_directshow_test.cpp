@@ -1,0 +1,168 @@
+// Frame delivery and the monitoring sequence over the DirectShow backend and the Windows main
+// loop: the program's own road of a frame, from the camera's streaming thread to the main
+// thread, and a camera that drops out reaching the monitor's reconnection.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/fourcc.h"
+#include "capture/directshow/directshow_backend.h"
+#include "capture/directshow/win32_main_loop.h"
+#include "capture/video_image.h"
+#include "monitor/monitor.h"
+#include "support/temp_dir.h"
+#include "test_camera.h"
+
+namespace ravdel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the loop, timers and idle notifications included, until `done`.
+bool runUntil(Win32MainLoop& loop, const std::function<bool()>& done,
+              std::chrono::seconds limit = 30s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    loop.run(20ms);
+  }
+  return true;
+}
+
+class VideoImageDirectShowTest : public test::DirectShowTest {
+ protected:
+  DirectShowBackend backend_;
+  Win32MainLoop loop_;
+};
+
+TEST_F(VideoImageDirectShowTest, FramesCrossFromTheStreamingThreadToTheMainThreadConverted) {
+  TVideoImage image(backend_, loop_);  // on the system tick, timeGetTime
+  std::set<DWORD> threads;
+  int frames = 0;
+  FrameBitmap picture;
+  image.OnNewVideoFrame = [&](TVideoImage& sender, std::int32_t, std::int32_t,
+                              const std::uint8_t*) {
+    threads.insert(GetCurrentThreadId());
+    ++frames;
+    sender.GetBitmap(picture);
+  };
+  ASSERT_EQ(image.VideoStart("#1"), 0);
+  EXPECT_EQ(image.width(), 640);
+  EXPECT_EQ(image.height(), 480);
+  EXPECT_EQ(image.fourcc(), fourcc::kYuy2);
+  ASSERT_TRUE(runUntil(loop_, [&] { return frames >= 5; }));
+  EXPECT_EQ(threads, std::set<DWORD>{GetCurrentThreadId()}) << "the frame event: main thread";
+  EXPECT_NE(camera().workerThread(0), 0u);
+  EXPECT_NE(camera().workerThread(0), GetCurrentThreadId()) << "sent on the camera's thread";
+  EXPECT_EQ(picture.width(), 640);
+  EXPECT_EQ(picture.height(), 480);
+
+  // The last entry of the table, as Run picks it: 640x480 Motion-JPEG, decoded.
+  const auto last = static_cast<std::int32_t>(image.formatTable().size()) - 1;
+  ASSERT_EQ(image.SelectFormat(last), 0);
+  EXPECT_EQ(image.fourcc(), fourcc::kMjpg);
+  const int before = frames;
+  ASSERT_TRUE(runUntil(loop_, [&] { return frames >= before + 3; }));
+  EXPECT_EQ(camera().currentFourcc(0), fourcc::kMjpg);
+  EXPECT_EQ(picture.width(), 640);
+
+  ASSERT_EQ(image.SelectFormat(0), 0);  // 160x120 YUY2
+  const int switched = frames;
+  ASSERT_TRUE(runUntil(loop_, [&] { return frames >= switched + 3; }));
+  EXPECT_EQ(picture.width(), 160);
+  EXPECT_EQ(picture.height(), 120);
+  image.VideoStop();
+  EXPECT_GT(image.framesReceived(), 0u);
+}
+
+// Says nothing; remembers the log and what the monitor reported of the camera.
+class QuietView final : public MonitorView {
+ public:
+  void showCameraList(const std::vector<std::string>&, std::int32_t, bool) override {}
+  void showCameraSelection(std::int32_t) override {}
+  void showMonitoringState(bool) override {}
+  void showFrameSize(std::int32_t, std::int32_t) override {}
+  void showPeak(std::uint8_t, std::uint8_t, std::uint8_t) override {}
+  void showThumbnail(const FrameBitmap&) override {}
+  void showFramesLastMinute(std::int32_t) override {}
+  void showUpTime(const std::string&) override {}
+  void showDirectory(const std::string&) override {}
+  UserOptions userOptions() const override { return {}; }
+  void showUserOptions(const UserOptions&) override {}
+  void setBusy(bool) override {}
+  void showMessage(MessageKind, const std::string& text) override { messages.push_back(text); }
+  void showFrameFailure(const std::string& text, std::function<void()> closed) override {
+    messages.push_back(text);
+    closed();
+  }
+  void showEventNotice() override {}
+  void playEventSound() override {}
+  void showEventCount(std::int32_t) override {}
+  void showEventsPerDay(const std::string&) override {}
+  void appendLogLine(const std::string& line) override { log.push_back(line); }
+  void cameraLost(const std::string& camera, const std::string& why) override {
+    lost.push_back(camera + ": " + why);
+  }
+  void cameraBack(const std::string& camera) override { back.push_back(camera); }
+
+  std::vector<std::string> messages, log, lost, back;
+};
+
+// The monitor with reconnection on, as ravdel-monitor runs it, on the test cameras.
+class CameraLossTest : public test::DirectShowTestOn<test::TempDirTest> {
+ protected:
+  void TearDown() override {
+    if (monitor_) monitor_->Close();
+    monitor_.reset();  // every capture object gone before the camera's objects are counted
+    DirectShowTestOn::TearDown();
+  }
+
+  void startMonitoring() {
+    monitor_.emplace(backend_, loop_, view_, MonitorConfig{FormatChoice{}, true});
+    monitor_->Open(path("RVD.ini"), path("events") + "\\");
+    ASSERT_TRUE(monitor_->RunSBClick()) << (view_.messages.empty() ? "" : view_.messages[0]);
+    ASSERT_TRUE(runUntil(loop_, [&] { return monitor_->framesSinceRun() >= 3; }));
+  }
+
+  // The camera is lost for `why`, comes back once `restore` has run, and frames flow again.
+  void expectLossAndReturn(const std::string& why, const std::function<void()>& restore) {
+    ASSERT_TRUE(runUntil(loop_, [&] { return monitor_->cameraLost(); }));
+    ASSERT_EQ(view_.lost.size(), 1u);
+    EXPECT_EQ(view_.lost[0].rfind(std::string(testcam::kNamesUtf8[0]) + ": " + why, 0), 0u)
+        << view_.lost[0];
+    EXPECT_TRUE(monitor_->Running) << "monitoring goes on while the camera is away";
+    restore();
+    ASSERT_TRUE(runUntil(loop_, [&] { return !view_.back.empty(); })) << "reopened by name";
+    EXPECT_EQ(view_.back[0], testcam::kNamesUtf8[0]);
+    const std::int64_t seen = monitor_->framesSinceRun();
+    ASSERT_TRUE(runUntil(loop_, [&] { return monitor_->framesSinceRun() >= seen + 3; }));
+    EXPECT_EQ(monitor_->captureObject()->fourcc(), fourcc::kMjpg) << "in the format it had";
+    monitor_->StopSBClick();
+  }
+
+  DirectShowBackend backend_;
+  Win32MainLoop loop_;
+  QuietView view_;
+  std::optional<Monitor> monitor_;
+};
+
+TEST_F(CameraLossTest, ACameraPulledOutIsLostAndReopenedWhenItIsBack) {
+  ASSERT_NO_FATAL_FAILURE(startMonitoring());
+  camera().setUnplugged(0, TRUE);  // EC_DEVICE_LOST; Run fails until it is back
+  expectLossAndReturn("its stream ended", [&] { camera().setUnplugged(0, FALSE); });
+}
+
+TEST_F(CameraLossTest, ACameraThatStopsSendingIsLostAndReopened) {
+  ASSERT_NO_FATAL_FAILURE(startMonitoring());
+  camera().setStalled(0, TRUE);  // no event at all: only the silence tells
+  expectLossAndReturn("no frame for", [&] { camera().setStalled(0, FALSE); });
+}
+
+}  // namespace
+}  // namespace ravdel

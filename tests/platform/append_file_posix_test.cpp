@@ -1,0 +1,69 @@
+// The append file where POSIX rules differ from Windows': the mode of a new file, the system's
+// error texts, a folder renamed under an open file, and a write cut short by a size limit.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/append_file.h"
+#include "support/temp_dir.h"
+
+namespace ravdel {
+namespace {
+
+namespace fs = std::filesystem;
+using AppendFilePosixTest = test::TempDirTest;
+
+TEST_F(AppendFilePosixTest, NewFilesTakeTheUsualModeAndErrorsTheSystemsWords) {
+  const mode_t savedUmask = ::umask(0);
+  AppendFile created;
+  ASSERT_TRUE(created.open(path("new.jsonl"))) << created.error();
+  ::umask(savedUmask);
+  EXPECT_EQ(fs::status(path("new.jsonl")).permissions(), fs::perms(0644));
+  EXPECT_FALSE(created.appendLine("two\nlines"));
+  EXPECT_EQ(created.error(), "Invalid argument");
+
+  AppendFile missing;
+  EXPECT_FALSE(missing.open(path("missing/events.jsonl")));
+  EXPECT_EQ(missing.error(), "No such file or directory");
+}
+
+TEST_F(AppendFilePosixTest, AFileWhoseFolderIsRenamedKeepsTakingLines) {
+  AppendFile log;
+  fs::create_directory(path("logs"));
+  ASSERT_TRUE(log.open(path("logs/events.jsonl")));
+  fs::rename(path("logs"), path("old"));
+  EXPECT_FALSE(log.reopen());
+  EXPECT_TRUE(log.appendLine("still"));
+  EXPECT_EQ(read(path("old/events.jsonl")), "still\n");
+}
+
+// In a child process: the limit would cut the test's own output too. Exits with 1 and the
+// error text when the second line is refused.
+[[noreturn]] void appendPastASizeLimit(const std::string& file) {
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = 100;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  AppendFile log;
+  if (!log.open(file) || !log.appendLine(std::string(59, 'a'))) std::_Exit(2);
+  if (log.appendLine(std::string(59, 'b'))) std::_Exit(3);
+  std::fputs(log.error().c_str(), stderr);
+  std::_Exit(1);
+}
+
+// A disk that fills in the middle of a line: the file size limit cuts a write short the same
+// way.
+TEST_F(AppendFilePosixTest, WriteCutShortIsAFailure) {
+  EXPECT_EXIT(appendPastASizeLimit(path("events.jsonl")), ::testing::ExitedWithCode(1),
+              "No space left on device");
+  EXPECT_EQ(fs::file_size(path("events.jsonl")), 100u);
+}
+
+}  // namespace
+}  // namespace ravdel
