@@ -47,33 +47,8 @@ class LineLock {
 
 }  // namespace
 
-AppendFile::~AppendFile() {
-  close();
-}
-
-AppendFile::AppendFile(AppendFile&& other) noexcept
-    : path_(std::move(other.path_)),
-      error_(std::move(other.error_)),
-      handle_(std::exchange(other.handle_, -1)) {}
-
-AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    path_ = std::move(other.path_);
-    error_ = std::move(other.error_);
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
 void AppendFile::close() {
   if (handle_ != -1) ::CloseHandle(handleOf(std::exchange(handle_, -1)));
-}
-
-bool AppendFile::open(const std::string& path) {
-  close();
-  path_ = path;
-  return reopen();
 }
 
 bool AppendFile::reopen() {

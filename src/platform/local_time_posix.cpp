@@ -1,10 +1,10 @@
 // Local time and the locale's separators through the C library.
 #include <langinfo.h>
 
-#include <chrono>
 #include <ctime>
 
 #include "platform/local_time.h"
+#include "platform/local_time_system.h"
 
 namespace ravdel {
 namespace {
@@ -26,22 +26,7 @@ char separatorOf(const char* format) {
 
 }  // namespace
 
-std::int64_t unixMillisecondsNow() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-LocalTime localTimeNow() {
-  return localTimeAt(unixMillisecondsNow());
-}
-
-LocalTime localTimeAt(std::int64_t millisecondsSinceEpoch) {
-  std::int64_t seconds = millisecondsSinceEpoch / 1000;
-  std::int64_t millis = millisecondsSinceEpoch % 1000;
-  if (millis < 0) {
-    millis += 1000;
-    --seconds;
-  }
+LocalTime localTimeAtSecond(std::int64_t seconds) {
   const auto t = static_cast<std::time_t>(seconds);
   std::tm tm{};
   localtime_r(&t, &tm);
@@ -52,7 +37,6 @@ LocalTime localTimeAt(std::int64_t millisecondsSinceEpoch) {
   lt.hour = tm.tm_hour;
   lt.minute = tm.tm_min;
   lt.second = tm.tm_sec;
-  lt.millisecond = static_cast<int>(millis);
   lt.utcOffsetMinutes = static_cast<int>(tm.tm_gmtoff / 60);
   return lt;
 }

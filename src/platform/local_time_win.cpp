@@ -1,10 +1,10 @@
 // Local time through the system's time-zone rules, and the separators of the user's locale.
 #include <windows.h>
 
-#include <chrono>
 #include <cwctype>
 
 #include "platform/local_time.h"
+#include "platform/local_time_system.h"
 
 namespace ravdel {
 namespace {
@@ -37,22 +37,7 @@ char separatorOf(LCTYPE type, char fallback) {
 
 }  // namespace
 
-std::int64_t unixMillisecondsNow() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-LocalTime localTimeNow() {
-  return localTimeAt(unixMillisecondsNow());
-}
-
-LocalTime localTimeAt(std::int64_t millisecondsSinceEpoch) {
-  std::int64_t seconds = millisecondsSinceEpoch / 1000;
-  std::int64_t millis = millisecondsSinceEpoch % 1000;
-  if (millis < 0) {
-    millis += 1000;
-    --seconds;
-  }
+LocalTime localTimeAtSecond(std::int64_t seconds) {
   const std::int64_t utcTicks = seconds * 10000000 + kEpochIn100ns;
   const FILETIME utcFile = fileTimeOf(utcTicks);
   SYSTEMTIME utc{}, local{};
@@ -71,7 +56,6 @@ LocalTime localTimeAt(std::int64_t millisecondsSinceEpoch) {
   lt.hour = local.wHour;
   lt.minute = local.wMinute;
   lt.second = local.wSecond;
-  lt.millisecond = static_cast<int>(millis);
   return lt;
 }
 

@@ -19,29 +19,6 @@ std::string SingleInstance::defaultLockPath() {
   return "/tmp/RVDAMutex-" + std::to_string(::geteuid());
 }
 
-SingleInstance::SingleInstance() : SingleInstance(defaultLockPath()) {}
-
-SingleInstance::SingleInstance(std::string lockPath) : path_(std::move(lockPath)) {}
-
-SingleInstance::~SingleInstance() {
-  release();
-}
-
-SingleInstance::SingleInstance(SingleInstance&& other) noexcept
-    : path_(std::move(other.path_)),
-      error_(std::move(other.error_)),
-      handle_(std::exchange(other.handle_, -1)) {}
-
-SingleInstance& SingleInstance::operator=(SingleInstance&& other) noexcept {
-  if (this != &other) {
-    release();
-    path_ = std::move(other.path_);
-    error_ = std::move(other.error_);
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
 void SingleInstance::release() {
   if (held()) ::close(static_cast<int>(std::exchange(handle_, -1)));
 }

@@ -21,29 +21,6 @@ std::string SingleInstance::defaultLockPath() {
   return "RVDAMutex";
 }
 
-SingleInstance::SingleInstance() : SingleInstance(defaultLockPath()) {}
-
-SingleInstance::SingleInstance(std::string lockPath) : path_(std::move(lockPath)) {}
-
-SingleInstance::~SingleInstance() {
-  release();
-}
-
-SingleInstance::SingleInstance(SingleInstance&& other) noexcept
-    : path_(std::move(other.path_)),
-      error_(std::move(other.error_)),
-      handle_(std::exchange(other.handle_, -1)) {}
-
-SingleInstance& SingleInstance::operator=(SingleInstance&& other) noexcept {
-  if (this != &other) {
-    release();
-    path_ = std::move(other.path_);
-    error_ = std::move(other.error_);
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
 void SingleInstance::release() {
   // An error while closing is of no use to anyone: the handle is gone either way.
   if (held()) ::CloseHandle(handleOf(std::exchange(handle_, -1)));

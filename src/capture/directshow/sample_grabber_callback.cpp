@@ -56,27 +56,6 @@ TSampleGrabberCB::~TSampleGrabberCB() {
   live_.fetch_sub(1);
 }
 
-HRESULT STDMETHODCALLTYPE TSampleGrabberCB::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, dshow::kIidSampleGrabberCB)) {
-    *object = static_cast<dshow::ISampleGrabberCB*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE TSampleGrabberCB::AddRef() {
-  return references_.fetch_add(1) + 1;
-}
-
-ULONG STDMETHODCALLTYPE TSampleGrabberCB::Release() {
-  const ULONG left = references_.fetch_sub(1) - 1;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT STDMETHODCALLTYPE TSampleGrabberCB::SampleCB(double sampleTime, IMediaSample* sample) {
   return Impl->SampleCB(sampleTime, sample);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "capture/capture_device.h"
+#include "capture/directshow/com_object.h"
 #include "capture/directshow/com_ref.h"
 #include "capture/directshow/sample_grabber_api.h"
 
@@ -60,14 +61,12 @@ struct TSampleGrabberCBInt : public dshow::ISampleGrabberCB {
 // The reference-counted COM object: freed when its last reference goes (the capture object's
 // and the grabber's, from SetCallback with it until SetCallback with none). SampleCB and
 // BufferCB forward to Impl.
-class TSampleGrabberCB final : public TSampleGrabberCBInt {
+class TSampleGrabberCB final
+    : public dshow::ComObject<TSampleGrabberCBInt, dshow::kIidSampleGrabberCB> {
  public:
   // A new object holding one reference, which the caller owns.
   static dshow::ComRef<TSampleGrabberCB> create(HWND mainWindow);
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
   HRESULT STDMETHODCALLTYPE SampleCB(double sampleTime, IMediaSample* sample) override;
   HRESULT STDMETHODCALLTYPE BufferCB(double sampleTime, BYTE* buffer, LONG length) override;
 
@@ -77,9 +76,8 @@ class TSampleGrabberCB final : public TSampleGrabberCBInt {
 
  private:
   explicit TSampleGrabberCB(HWND mainWindow);
-  virtual ~TSampleGrabberCB();
+  ~TSampleGrabberCB() override;
 
-  std::atomic<ULONG> references_{1};
   const std::unique_ptr<TSampleGrabberCBImpl> Impl;
   static std::atomic<long> live_;
 };

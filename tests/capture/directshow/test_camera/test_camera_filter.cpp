@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/frame_bitmap.h"
+#include "capture/directshow/com_object.h"
 #include "capture/directshow/com_support.h"
 #include "capture/simulated/synthetic_source.h"
 #include "support/jpeg_encode.h"
@@ -15,6 +16,7 @@
 
 namespace ravdel::testcam {
 
+using dshow::ComObject;
 using dshow::ComRef;
 
 std::atomic<LONG> gLiveObjects{0};
@@ -222,7 +224,8 @@ class OutputPin final : public IPin, public IKsPropertySet, public IAMStreamConf
   LONGLONG interval_ = kDefaultInterval;
 };
 
-class TestCameraFilter final : public IBaseFilter {
+class TestCameraFilter final
+    : public ComObject<IBaseFilter, IID_IPersist, IID_IMediaFilter, IID_IBaseFilter> {
  public:
   explicit TestCameraFilter(int device) : device_(device), control_(control(device)), pin_(*this) {
     stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -232,24 +235,6 @@ class TestCameraFilter final : public IBaseFilter {
   TestCameraFilter(const TestCameraFilter&) = delete;
   TestCameraFilter& operator=(const TestCameraFilter&) = delete;
 
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPersist) ||
-        IsEqualIID(iid, IID_IMediaFilter) || IsEqualIID(iid, IID_IBaseFilter)) {
-      *object = static_cast<IBaseFilter*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1) + 1; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = references_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
   // IPersist
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override {
     if (clsid == nullptr) return E_POINTER;
@@ -315,7 +300,7 @@ class TestCameraFilter final : public IBaseFilter {
   DeviceControl& steering() { return control_; }
 
  private:
-  virtual ~TestCameraFilter() {
+  ~TestCameraFilter() override {
     Stop();
     CloseHandle(stopEvent_);
   }
@@ -328,7 +313,6 @@ class TestCameraFilter final : public IBaseFilter {
   void notify(long code, LONG_PTR first, LONG_PTR second);
 
   const LiveObject live_;
-  std::atomic<ULONG> references_{1};
   const int device_;
   DeviceControl& control_;
   // Guards graph_, name_, clock_, the pin's connection and format, and the state changes.
@@ -345,29 +329,13 @@ class TestCameraFilter final : public IBaseFilter {
 
 // ---- Enumerators ----
 
-class PinEnumerator final : public IEnumPins {
+class PinEnumerator final : public ComObject<IEnumPins, IID_IEnumPins> {
  public:
   PinEnumerator(TestCameraFilter* filter, ULONG position)
       : filter_(ComRef<TestCameraFilter>::share(filter)), position_(position) {}
   PinEnumerator(const PinEnumerator&) = delete;
   PinEnumerator& operator=(const PinEnumerator&) = delete;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumPins)) {
-      *object = static_cast<IEnumPins*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1) + 1; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = references_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
     if (pins == nullptr) return E_POINTER;
     ULONG given = 0;
@@ -395,15 +363,14 @@ class PinEnumerator final : public IEnumPins {
   }
 
  private:
-  virtual ~PinEnumerator() = default;
+  ~PinEnumerator() override = default;
 
   const LiveObject live_;
-  std::atomic<ULONG> references_{1};
   ComRef<TestCameraFilter> filter_;
   ULONG position_;
 };
 
-class MediaTypeEnumerator final : public IEnumMediaTypes {
+class MediaTypeEnumerator final : public ComObject<IEnumMediaTypes, IID_IEnumMediaTypes> {
  public:
   MediaTypeEnumerator(TestCameraFilter* filter, std::vector<int> indices, LONGLONG interval,
                       ULONG position)
@@ -414,22 +381,6 @@ class MediaTypeEnumerator final : public IEnumMediaTypes {
   MediaTypeEnumerator(const MediaTypeEnumerator&) = delete;
   MediaTypeEnumerator& operator=(const MediaTypeEnumerator&) = delete;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumMediaTypes)) {
-      *object = static_cast<IEnumMediaTypes*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1) + 1; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = references_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
     if (types == nullptr) return E_POINTER;
     ULONG given = 0;
@@ -463,10 +414,9 @@ class MediaTypeEnumerator final : public IEnumMediaTypes {
   }
 
  private:
-  virtual ~MediaTypeEnumerator() = default;
+  ~MediaTypeEnumerator() override = default;
 
   const LiveObject live_;
-  std::atomic<ULONG> references_{1};
   ComRef<TestCameraFilter> filter_;
   std::vector<int> indices_;
   LONGLONG interval_;

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "capture/directshow/com_object.h"
 #include "capture/directshow/com_ref.h"
 #include "capture/directshow/com_support.h"
 #include "test_camera/test_camera_filter.h"
@@ -24,28 +25,12 @@ namespace {
 
 HMODULE gModule = nullptr;
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ravdel::dshow::ComObject<IClassFactory, IID_IClassFactory> {
  public:
   explicit ClassFactory(int device) : device_(device) { testcam::gLiveObjects.fetch_add(1); }
   ClassFactory(const ClassFactory&) = delete;
   ClassFactory& operator=(const ClassFactory&) = delete;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1) + 1; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = references_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -58,9 +43,8 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  virtual ~ClassFactory() { testcam::gLiveObjects.fetch_sub(1); }
+  ~ClassFactory() override { testcam::gLiveObjects.fetch_sub(1); }
 
-  std::atomic<ULONG> references_{1};
   const int device_;
 };
 
