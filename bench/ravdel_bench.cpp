@@ -8,6 +8,7 @@
 #include <png.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -31,8 +32,10 @@
 #include "capture/video_image.h"
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
+#include "detection/hot_pixel_mask.h"
 #include "detection/png_writer.h"
 #include "monitor/monitor.h"
+#include "quality_bench.h"
 #include "support/jpeg_encode.h"
 
 namespace ravdel {
@@ -275,6 +278,25 @@ void benchLibjpegDecode(benchmark::State& state, Size s) {
 void benchPeak(benchmark::State& state, Size s) {
   const Frames& f = frames(s);
   timeFrames(state, [&] { keep(findPeak(f.bgr)); });
+}
+
+// The same search with hot pixels masked: the frame's own bright pixels and 20 more, as a
+// calibrated sensor's mask would hold.
+void benchPeakMasked(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  HotPixelMask mask(s.width, s.height);
+  Noise noise(0x4d41534bu);
+  for (std::int32_t y = 0; y < s.height; ++y) {
+    for (std::int32_t x = 0; x < s.width; ++x) {
+      const std::uint8_t* p = f.bgr.row(y) + 3 * x;
+      if (std::max({p[0], p[1], p[2]}) >= 120) mask.add(x, y);
+    }
+  }
+  while (mask.count() < hotPixelCount(s) + 20)
+    mask.add(static_cast<std::int32_t>(noise.below(static_cast<std::uint32_t>(s.width))),
+             static_cast<std::int32_t>(noise.below(static_cast<std::uint32_t>(s.height))));
+  timeFrames(state, [&] { keep(findPeak(f.bgr, mask)); });
+  state.counters["masked"] = static_cast<double>(mask.count());
 }
 
 void benchAnalyse(benchmark::State& state, Size s) {
@@ -537,6 +559,7 @@ void registerAll() {
     });
     add("convert/MJPG/libjpeg-turbo", s, benchLibjpegDecode);
     add("analyse/peak/ravdel", s, benchPeak);
+    add("analyse/peak-masked/ravdel", s, benchPeakMasked);
     add("analyse/frame/ravdel", s, benchAnalyse);
     add("png/dark/ravdel", s, benchRavdelPng);
     add("png/dark/libpng-default", s, benchLibpngDefault);
@@ -562,6 +585,7 @@ int main(int argc, char** argv) {
          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   std::filesystem::create_directories(dir);
   ravdel::registerAll();
+  ravdel::registerQualityBenchmarks();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::error_code ignored;

@@ -35,11 +35,15 @@ with open(sys.argv[1]) as f:
 # name -> (ms per frame, bytes counter); repetitions are averaged.
 samples = defaultdict(list)
 rates = {}
+quality = {}  # quality/<scenario>/<rule> -> counters
 for b in report["benchmarks"]:
     if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
         continue
     ms = b["real_time"] * SCALE_TO_MS[b.get("time_unit", "ns")]
     name = b["run_name"] if "run_name" in b else b["name"]
+    if name.startswith("quality/"):
+        quality[name.split("/iterations")[0]] = b
+        continue
     samples[name].append((ms, b.get("bytes")))
     if "frames_per_s" in b:
         rates[name] = b["frames_per_s"]
@@ -74,6 +78,7 @@ RATIOS = [
     ("PNG time / libpng-default", "png/dark/ravdel", "png/dark/libpng-default", "time"),
     ("PNG size / libpng-default", "png/dark/ravdel", "png/dark/libpng-default", "size"),
     ("peak search / memcpy", "analyse/peak/ravdel", "memory/copy", "time"),
+    ("masked peak / peak search", "analyse/peak-masked/ravdel", "analyse/peak/ravdel", "time"),
     ("frame receiver / frame copy", "deliver/receiver", "memory/copy-frame", "time"),
 ]
 
@@ -98,4 +103,14 @@ for size in sizes:
         print(f"  {'headless monitor, one core':<30} {rates[headless]:7.0f} frames analysed per second")
         if rates.get(e2e):
             print(f"  {'headless / end to end':<30} {rates[headless] / rates[e2e]:7.3f}")
+
+if quality:
+    print("== detection quality (ten minutes at 30 fps; -1: no base for the ratio)")
+    print(f"  {'scenario/rule':<24} {'hits':>5} {'found':>5} {'events':>7} {'false':>7} "
+          f"{'precision':>9} {'recall':>6} {'false/h':>9} {'leak ev':>7} {'masked':>6}")
+    for name, b in quality.items():
+        label = name[len("quality/"):]
+        print(f"  {label:<24} {b['hits']:5.0f} {b['found']:5.0f} {b['events']:7.0f} "
+              f"{b['false_events']:7.0f} {b['precision']:9.3f} {b['recall']:6.3f} "
+              f"{b['false_per_hour']:9.1f} {b['leak_events']:7.0f} {b['masked']:6.0f}")
 EOF

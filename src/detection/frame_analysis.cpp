@@ -1,31 +1,39 @@
 #include "detection/frame_analysis.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "detection/peak_kernels.h"
 
 namespace ravdel {
 
-PeakPixel findPeak(const FrameBitmap& frame) {
+namespace {
+
+// The peak of the pixels `rowMax` and `skipped` leave in. rowMax(y) is the largest sum of
+// squares among row y's pixels, or -1 when it has none to offer.
+template <typename RowMax, typename Skipped>
+PeakPixel searchPeak(const FrameBitmap& frame, RowMax rowMax, Skipped skipped) {
   PeakPixel peak;
   if (frame.empty()) return peak;
-  const PeakKernels& kernels = bestPeakKernels();
   const std::int32_t w = frame.width();
   // The last pixel in scan order (bottom row first) among equals is the one in the topmost
   // row holding the maximum, so rows are searched top-down and only a larger maximum wins.
-  std::int32_t peakRow = 0;
-  std::uint32_t best = kernels.rowMaxSumOfSquares(frame.row(0), w);
-  for (std::int32_t y = 1; y < frame.height(); ++y) {
-    const std::uint32_t m = kernels.rowMaxSumOfSquares(frame.row(y), w);
+  std::int32_t peakRow = -1;
+  std::int64_t best = -1;
+  for (std::int32_t y = 0; y < frame.height(); ++y) {
+    const std::int64_t m = rowMax(y);
     if (m > best) {
       best = m;
       peakRow = y;
     }
   }
+  if (peakRow < 0) return peak;  // every pixel left out: a black peak, never an event
   // Within that row the rightmost of equals wins.
   const std::uint8_t* row = frame.row(peakRow);
   std::int32_t x = w - 1;
-  while (x > 0 && sumOfSquares(row + std::size_t{3} * static_cast<std::size_t>(x)) != best)
+  while (x > 0 && (skipped(x, peakRow) ||
+                   sumOfSquares(row + std::size_t{3} * static_cast<std::size_t>(x)) != best))
     --x;
   const std::uint8_t* pixel = row + std::size_t{3} * static_cast<std::size_t>(x);
   peak.x = x;
@@ -34,6 +42,50 @@ PeakPixel findPeak(const FrameBitmap& frame) {
   peak.g = pixel[1];
   peak.r = pixel[2];
   return peak;
+}
+
+// The largest sum of squares of a row outside its masked columns: the kernel on each stretch
+// between them.
+std::int64_t maskedRowMax(const PeakKernels& kernels, const std::uint8_t* row, std::int32_t width,
+                          const std::vector<std::int32_t>& masked) {
+  std::int64_t best = -1;
+  std::int32_t start = 0;
+  const auto stretch = [&](std::int32_t end) {
+    if (end > start) {
+      const std::uint8_t* first = row + std::size_t{3} * static_cast<std::size_t>(start);
+      best = std::max<std::int64_t>(best, kernels.rowMaxSumOfSquares(first, end - start));
+    }
+  };
+  for (const std::int32_t column : masked) {
+    stretch(column);
+    start = column + 1;
+  }
+  stretch(width);
+  return best;
+}
+
+}  // namespace
+
+PeakPixel findPeak(const FrameBitmap& frame) {
+  const PeakKernels& kernels = bestPeakKernels();
+  const std::int32_t w = frame.width();
+  return searchPeak(
+      frame,
+      [&](std::int32_t y) { return std::int64_t{kernels.rowMaxSumOfSquares(frame.row(y), w)}; },
+      [](std::int32_t, std::int32_t) { return false; });
+}
+
+PeakPixel findPeak(const FrameBitmap& frame, const HotPixelMask& mask, const PeakKernels& kernels) {
+  if (!mask.fits(frame) || mask.count() == 0) return findPeak(frame);
+  const std::int32_t w = frame.width();
+  return searchPeak(
+      frame,
+      [&](std::int32_t y) -> std::int64_t {
+        const std::vector<std::int32_t>& masked = mask.maskedInRow(y);
+        if (masked.empty()) return kernels.rowMaxSumOfSquares(frame.row(y), w);
+        return maskedRowMax(kernels, frame.row(y), w, masked);
+      },
+      [&](std::int32_t x, std::int32_t y) { return mask.masked(x, y); });
 }
 
 double meanMagnitude(const FrameBitmap& frame) {
@@ -103,7 +155,7 @@ FrameAnalysis analyseFrame(FrameBitmap& work, const AnalysisOptions& options) {
   a.width = work.width();
   a.height = work.height();
   a.converted = !work.showsNotice();
-  a.peak = findPeak(work);
+  a.peak = options.mask != nullptr ? findPeak(work, *options.mask) : findPeak(work);
   if (options.lensCheck) {
     a.lensMean = meanMagnitude(work);
     if (*a.lensMean >= kUncoveredLensMean) {

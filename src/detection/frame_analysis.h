@@ -4,6 +4,8 @@
 #include <optional>
 
 #include "base/frame_bitmap.h"
+#include "detection/hot_pixel_mask.h"
+#include "detection/peak_kernels.h"
 
 namespace ravdel {
 
@@ -13,6 +15,8 @@ struct AnalysisOptions {
   bool gray = false;
   bool inverse = false;
   bool lensCheck = false;  // this is the first frame after a start
+  // Pixels the peak search leaves out; borrowed for the call. None: every pixel counts.
+  const HotPixelMask* mask = nullptr;
 };
 
 struct PeakPixel {
@@ -42,6 +46,12 @@ struct FrameAnalysis {
 // The brightest pixel by B*B + G*G + R*R; of equal ones, the last in the scan order
 // (bottom row first, left to right), i.e. the rightmost of the topmost row holding the maximum.
 PeakPixel findPeak(const FrameBitmap& frame);
+
+// The same search over the pixels outside `mask`: the peak and the event come from the rest
+// of the frame. A mask of another size than the frame leaves every pixel in; a frame whose
+// every pixel is masked has a black peak at (0, 0).
+PeakPixel findPeak(const FrameBitmap& frame, const HotPixelMask& mask,
+                   const PeakKernels& kernels = bestPeakKernels());
 
 // Mean of sqrt(B*B + G*G + R*R) over all pixels.
 double meanMagnitude(const FrameBitmap& frame);

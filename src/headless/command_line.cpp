@@ -28,6 +28,9 @@ program's RVD.ini); the settings file is never written.
   --limit N           a channel above N (0..255) makes an event
   --gray              store the pictures grey
   --inverse           store the pictures inverted
+  --hot-pixel-mask    calibrate a mask of hot pixels on the first 90 frames (no events
+                      then) and leave masked pixels out of the peak search; a pixel that
+                      is the peak of 3 events within 60 s joins the mask
   --out DIR           the folder of the pictures, created when missing (default: the
                       settings' folder, else the current folder)
   --events FILE       append one JSON line per event to FILE
@@ -153,6 +156,8 @@ HeadlessOptions parseCommandLine(const std::vector<std::string>& arguments) {
       flag(o.gray);
     } else if (name == "--inverse") {
       flag(o.inverse);
+    } else if (name == "--hot-pixel-mask") {
+      flag(o.hotPixelMask);
     } else if (name == "--out") {
       o.outDirectory = value();
     } else if (name == "--events") {

@@ -20,6 +20,7 @@ struct HeadlessOptions {
   std::optional<std::int32_t> limit;
   bool gray = false;  // only turns the option on: off leaves the settings' choice
   bool inverse = false;
+  bool hotPixelMask = false;
   std::optional<std::string> outDirectory;
   std::optional<std::string> eventLog;
   std::optional<std::string> settingsPath;

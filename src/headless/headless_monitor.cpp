@@ -15,7 +15,7 @@ HeadlessMonitor::HeadlessMonitor(CaptureBackend& cameras, HeadlessMainLoop& loop
       options_(std::move(options)),
       console_(options_.quiet, options_.json),
       view_(console_, eventLog_),
-      monitor_(cameras, loop, view_, MonitorConfig{options_.format, true}) {
+      monitor_(cameras, loop, view_, MonitorConfig{options_.format, true, options_.hotPixelMask}) {
   // Both hooks come from inside the frame handler; finish() only asks the loop to return.
   view_.onEventRecorded = [this](std::int32_t count) {
     if (options_.maxEvents && count >= *options_.maxEvents) {

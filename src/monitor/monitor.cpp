@@ -235,6 +235,7 @@ bool Monitor::RunSBClick() {
   formatIndex_ = chooseFormat();
   if (started) started = streamChosenFormat();
   if (started) checkOutputDirectory();
+  if (started && config_.hotPixelMask) startHotPixelMask();
 
   busy.restore();
   const std::uint64_t stopsBefore = stops_;
@@ -403,6 +404,7 @@ void Monitor::OnNewFrame() {
   analysisOptions.gray = options.gray;
   analysisOptions.inverse = options.inverse;
   analysisOptions.lensCheck = LensCheckPending;
+  const bool calibrating = config_.hotPixelMask && calibrateHotPixels(analysisOptions);
   const FrameAnalysis analysis = analyseFrame(WorkBitmap, analysisOptions);
   view_.showPeak(analysis.peak.r, analysis.peak.g, analysis.peak.b);
   lastPeak_ = analysis.peak;
@@ -420,11 +422,71 @@ void Monitor::OnNewFrame() {
   LensCheckPending = false;
 
   showThumbnailOf(WorkBitmap);
-  if (analysis.event) RecordEvent(analysis.peak.b, analysis.peak.g, analysis.peak.r);
+  if (analysis.event && !calibrating) {
+    if (config_.hotPixelMask) learnHotPixel(analysis.peak);
+    RecordEvent(analysis.peak.b, analysis.peak.g, analysis.peak.r);
+  }
 
   lock.unlock();
   FrameBusy = false;
   loop_.processEvents();
+}
+
+bool Monitor::calibrateHotPixels(AnalysisOptions& options) {
+  options.mask = &masking_.mask();
+  switch (masking_.calibrate(WorkBitmap)) {
+    case HotPixelMasking::Step::monitoring:
+      return false;
+    case HotPixelMasking::Step::calibrating:
+      break;
+    case HotPixelMasking::Step::calibrated:
+      view_.showNote("Hot-pixel mask: " + std::to_string(masking_.mask().count()) +
+                     " pixels masked");
+      saveHotPixelMask();
+      break;
+    case HotPixelMasking::Step::tooBright:
+      view_.showNote(
+          "Hot-pixel mask: too many pixels were bright to be faults (light on the "
+          "sensor?); calibrating again");
+      break;
+  }
+  return true;
+}
+
+// One file per camera and format, named after them in letters and digits only.
+void Monitor::startHotPixelMask() {
+  const VideoFormat format = capture_->formatTable()[static_cast<std::size_t>(formatIndex_)];
+  std::string name = "RVD-mask-" + capture_->deviceName() + "-" + std::to_string(format.width) +
+                     "x" + std::to_string(format.height) + "-" +
+                     printableFourcc(capture_->fourcc());
+  for (char& c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!plain && c != '-') c = '_';
+  }
+  maskPath_ = utf8FromPath(pathFromUtf8(settingsPath_).parent_path() / (name + ".txt"));
+  HotPixelMask kept;
+  std::string text;
+  if (readWholeFile(maskPath_, text) == FileRead::ok && parseHotPixelMaskText(text, kept)) {
+    view_.showNote("Hot-pixel mask: " + std::to_string(kept.count()) +
+                   " pixels kept from an earlier run");
+  }
+  masking_.restart(static_cast<std::uint8_t>(view_.userOptions().limit & 0xff), std::move(kept));
+  view_.showNote("Calibrating the hot-pixel mask: the first " +
+                 std::to_string(HotPixelCalibration::Settings{}.frames) +
+                 " frames count no events.");
+}
+
+void Monitor::saveHotPixelMask() {
+  if (!replaceFileContents(maskPath_, hotPixelMaskText(masking_.mask())))
+    view_.showNote("Hot-pixel mask: cannot write " + maskPath_);
+}
+
+// The event still counts: the pixel is left out from the next frame on.
+void Monitor::learnHotPixel(const PeakPixel& peak) {
+  if (!masking_.learn(peak.x, peak.y, status().liveSeconds)) return;
+  view_.showNote("Hot pixel at (" + std::to_string(peak.x) + ", " + std::to_string(peak.y) +
+                 ") masked: " + std::to_string(masking_.mask().count()) + " pixels masked");
+  saveHotPixelMask();
 }
 
 void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {

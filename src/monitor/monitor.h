@@ -13,6 +13,7 @@
 #include "capture/capture_device.h"
 #include "capture/main_loop.h"
 #include "detection/event_records.h"
+#include "detection/hot_pixel_mask.h"
 #include "monitor/monitor_view.h"
 
 namespace ravdel {
@@ -34,6 +35,10 @@ struct MonitorConfig {
   // A camera that drops out (gone, its stream ended, or silent) is reopened by name with
   // growing back-off, the counters kept. Off: monitoring goes on with no frames.
   bool recoverLostCamera = false;
+  // Each run's first frames calibrate a mask of hot pixels and count no events; then masked
+  // pixels are left out of the peak search, and a pixel that keeps being the peak joins them.
+  // Off: every pixel counts, as it always has.
+  bool hotPixelMask = false;
 };
 
 // The message as the failure box shows it: a full stop is appended when the last character
@@ -124,6 +129,13 @@ class Monitor final : private EventDisplay {
   std::int32_t chooseFormat() const;
   void reportFrameFailure(const std::string& message);
   void showThumbnailOf(const FrameBitmap& frame);
+  // With hotPixelMask: counts WorkBitmap toward the calibration and puts the mask into
+  // `options`. True when this frame belongs to the calibration.
+  bool calibrateHotPixels(AnalysisOptions& options);
+  void learnHotPixel(const PeakPixel& peak);
+  // The mask of this camera and format, kept beside the settings file from run to run.
+  void startHotPixelMask();
+  void saveHotPixelMask();
 
   // A camera that drops out (with recoverLostCamera).
   void watchCamera();
@@ -160,6 +172,8 @@ class Monitor final : private EventDisplay {
   std::int32_t formatIndex_ = -1;
   std::int64_t framesSinceRun_ = 0;
   PeakPixel lastPeak_;              // of the frame being analysed
+  HotPixelMasking masking_;         // with config_.hotPixelMask
+  std::string maskPath_;            // where masking_'s mask is kept
   std::string eventsPerDay_ = "-";  // as shown
   std::optional<double> lensMean_;
   std::chrono::milliseconds live_{0};

@@ -26,6 +26,7 @@
 #include "detection/frame_analysis.h"
 #include "detection/png_writer.h"
 #include "platform/files.h"
+#include "run_score.h"
 
 namespace ravdel {
 namespace {
@@ -35,6 +36,7 @@ constexpr int kExitFileError = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage = R"(Usage: ravdel-analyse [OPTIONS] FILE...
+       ravdel-analyse --truth TRUTH [SCORING OPTIONS] EVENTLOG...
 
 Converts and analyses raw camera samples as the monitoring program does, one file per
 frame, in order, with one converter and one frame reused like a stream.
@@ -57,6 +59,14 @@ Output:
                     file was last modified (yymmddhhnnsszzz.png, local time)
   --all             with --out: write every frame's picture, not only events'
   --help            show this text
+Scoring (a simulated camera's truth file against ravdel-monitor's event logs of that run):
+  --truth FILE      the truth file: one line per injected hit
+  --match-frames N  an event is a hit's when their frame numbers differ by at most N
+                    (default 5) ...
+  --match-px N      ... and the event's peak lies within N pixels of the hit's box
+                    (default 3)
+  --live-s S        the run's live time in seconds; default: the last event's live_s
+  --json            the score as one JSON object
 
 Exit status: 0 when all went well, 1 when a file could not be read or converted or a
 picture could not be written, 2 for a usage error.
@@ -70,6 +80,10 @@ struct Options {
   std::string outDir;
   bool all = false;
   std::vector<std::string> files;
+  std::optional<std::string> truth;  // scoring instead of analysing
+  MatchTolerance tolerance;
+  std::optional<double> liveSeconds;
+  std::set<std::string, std::less<>> given;  // the options on the command line
 };
 
 class UsageError : public std::exception {
@@ -89,6 +103,43 @@ long parseNumber(std::string_view option, std::string_view text, long min, long 
                      std::to_string(max) + ", not '" + std::string(text) + "'");
   }
   return value;
+}
+
+double parseSeconds(std::string_view text) {
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !(value >= 0.0) || value > 1e9) {
+    throw UsageError("--live-s needs a number of seconds, not '" + std::string(text) + "'");
+  }
+  return value;
+}
+
+// The options only scoring takes; false when `name` is none of them.
+template <typename Value>
+bool parseScoringOption(Options& o, std::string_view name, Value value) {
+  if (name == "--truth") {
+    o.truth = std::string(value());
+    if (o.truth->empty()) throw UsageError("--truth needs a file");
+  } else if (name == "--match-frames") {
+    o.tolerance.frames = parseNumber(name, value(), 0, 1000000);
+  } else if (name == "--match-px") {
+    o.tolerance.pixels = static_cast<std::int32_t>(parseNumber(name, value(), 0, 8192));
+  } else if (name == "--live-s") {
+    o.liveSeconds = parseSeconds(value());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Scoring reads event logs: the options for samples have nothing to act on.
+void checkScoringUsage(const Options& o) {
+  for (const std::string& name : o.given) {
+    if (name == "--json" || name == "--truth" || name.starts_with("--match") || name == "--live-s")
+      continue;
+    throw UsageError(name + " does not apply when scoring (--truth)");
+  }
+  if (o.files.empty()) throw UsageError("--truth needs an event log to score");
 }
 
 // Returns nothing when --help was asked for.
@@ -122,6 +173,8 @@ std::optional<Options> parseArguments(int argc, char** argv) {
       target = true;
     };
     if (name == "--help" || name == "-h") return std::nullopt;
+    o.given.emplace(name);
+    if (parseScoringOption(o, name, value)) continue;
     if (name == "--fourcc") {
       std::uint32_t code = 0;
       const std::string text(value());
@@ -152,6 +205,13 @@ std::optional<Options> parseArguments(int argc, char** argv) {
       throw UsageError("unknown option " + std::string(name));
     }
   }
+  if (o.truth) {
+    checkScoringUsage(o);
+    return o;
+  }
+  for (const char* scoring : {"--match-frames", "--match-px", "--live-s"}) {
+    if (o.given.count(scoring) != 0) throw UsageError(std::string(scoring) + " needs --truth");
+  }
   if (o.files.empty()) throw UsageError("no sample file given");
   if (o.width.has_value() != o.height.has_value()) {
     throw UsageError("--width and --height go together");
@@ -166,7 +226,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
   if (o.all && o.outDir.empty()) throw UsageError("--all needs --out");
   if (!o.outDir.empty()) {
     std::error_code error;
-    const auto status = std::filesystem::status(o.outDir, error);
+    const auto status = std::filesystem::status(pathFromUtf8(o.outDir), error);
     if (error) throw UsageError("--out " + o.outDir + ": " + error.message());
     if (!std::filesystem::is_directory(status)) {
       throw UsageError("--out " + o.outDir + ": not a directory");
@@ -305,6 +365,11 @@ int run(int argc, char** argv) {
   if (!options) {
     std::fputs(kUsage, stdout);
     return 0;
+  }
+  if (options->truth) {
+    ScoreRequest request{*options->truth, options->files, options->tolerance, options->liveSeconds,
+                         options->json};
+    return scoreFiles(request) ? 0 : kExitFileError;
   }
   Analyser analyser(*options);
   bool ok = true;

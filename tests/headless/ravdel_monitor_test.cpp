@@ -181,6 +181,22 @@ TEST_F(RavdelMonitorTest, LimitFromSettingsOrCommandLine) {
   EXPECT_EQ(read(path("RVD.ini")), "[Settings]\nLimit=255\n");  // never written
 }
 
+// Twenty hot pixels would make every frame an event: with the mask, calibration takes the
+// first 90 frames and every event that follows is at a hit of the truth file.
+TEST_F(RavdelMonitorTest, HotPixelMaskLeavesOnlyTheHits) {
+  const std::string camera = kCamera + ",hot=20,truth=" + path("truth.jsonl");
+  ASSERT_EQ(run(camera, {"--hot-pixel-mask", "--max-events", "8"}), 0) << err();
+  EXPECT_TRUE(errSays("Hot-pixel mask: 20 pixels masked")) << err();
+  const std::vector<std::string> lines = events();
+  ASSERT_EQ(lines.size(), 8u);
+  const std::string truth = read(path("truth.jsonl"));
+  for (const std::string& line : lines) {
+    const auto at = line.find(",\"x\":");
+    const std::string place = line.substr(at, line.find(",\"r\":") - at);
+    EXPECT_NE(truth.find(place + ",\"shape\""), std::string::npos) << line;
+  }
+}
+
 TEST_F(RavdelMonitorTest, CameraThatDropsOutComesBackAndMonitoringGoesOn) {
   start(kCamera + ",unplug-after=45,back-after=300", {});
   ASSERT_TRUE(eventually([&] { return errSays("camera lost: "); })) << err();
@@ -265,9 +281,9 @@ TEST_F(RavdelMonitorTest, BadOptionExitsTwoNamingIt) {
 TEST_F(RavdelMonitorTest, HelpDocumentsEveryOption) {
   ASSERT_EQ(run(kCamera, {"--help"}), 0);
   const std::string help = read(path("stdout"));
-  for (const char* option :
-       {"--list", "--camera", "--format", "--limit", "--gray", "--inverse", "--out", "--events",
-        "--settings", "--duration", "--max-events", "--quiet", "--json", "--help"}) {
+  for (const char* option : {"--list", "--camera", "--format", "--limit", "--gray", "--inverse",
+                             "--hot-pixel-mask", "--out", "--events", "--settings", "--duration",
+                             "--max-events", "--quiet", "--json", "--help"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

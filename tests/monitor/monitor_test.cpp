@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -334,6 +335,56 @@ TEST_F(MonitorTest, UncoveredLensStopsOnlyOnTheFirstFrame) {
   deliver(200);
   EXPECT_TRUE(monitor_->Running) << "a bright frame later in the run is an event";
   EXPECT_EQ(view_.events, 1);
+}
+
+// With the mask the run's first frames only calibrate; then the hot pixel makes no event, a
+// hit elsewhere does, and a pixel that keeps being the peak joins the mask.
+TEST_F(MonitorTest, HotPixelMaskCalibratesThenLeavesHotPixelsOut) {
+  open(MonitorConfig{{}, false, true});
+  ASSERT_TRUE(monitor_->RunSBClick());
+  // The fake's 4x2 RGB frames, bottom row first; one lit pixel at 160 on black passes the
+  // lens check (mean 34.6).
+  const auto send = [this](std::vector<std::pair<int, int>> lit) {
+    std::vector<std::uint8_t> frame(4 * 2 * 3, 0);
+    for (const auto& [x, y] : lit)
+      std::fill_n(frame.begin() + ((1 - y) * 4 + x) * 3, 3, std::uint8_t{160});
+    loop_.processPending();
+    backend_.last->deliverBytes(frame);
+    loop_.processPending();
+  };
+  const auto logged = [this](const std::string& line) {
+    return std::find(view_.log.begin(), view_.log.end(), line) != view_.log.end();
+  };
+  EXPECT_TRUE(logged("Calibrating the hot-pixel mask: the first 90 frames count no events."));
+  for (int i = 0; i < HotPixelCalibration::Settings{}.frames; ++i)
+    send({{0, 0}});
+  ASSERT_TRUE(monitor_->Running);
+  EXPECT_EQ(view_.events.value_or(0), 0);
+  EXPECT_TRUE(logged("Hot-pixel mask: 1 pixels masked"));
+
+  send({{0, 0}});
+  EXPECT_EQ(view_.events.value_or(0), 0);
+  send({{0, 0}, {2, 1}});
+  EXPECT_EQ(view_.events, 1);
+  ASSERT_EQ(view_.reports.size(), 1u);
+  EXPECT_EQ(view_.reports[0].peak.x, 2);
+  EXPECT_EQ(view_.reports[0].peak.y, 1);
+
+  for (int i = 0; i < 4; ++i)
+    send({{0, 0}, {3, 1}});
+  EXPECT_EQ(view_.events, 4);
+  EXPECT_TRUE(logged("Hot pixel at (3, 1) masked: 2 pixels masked"));
+
+  // The next run of this camera and format starts from the mask kept beside the settings.
+  EXPECT_EQ(read(path("RVD-mask-Cam_A-4x2-RGB.txt")), "ravdel hot-pixel mask 4x2\n0 0\n3 1\n");
+  monitor_->StopMonitoring();
+  view_.log.clear();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_TRUE(logged("Hot-pixel mask: 2 pixels kept from an earlier run"));
+  for (int i = 0; i <= HotPixelCalibration::Settings{}.frames; ++i)
+    send({{3, 1}});
+  EXPECT_TRUE(logged("Hot-pixel mask: 2 pixels masked"));
+  EXPECT_EQ(view_.events, 0);
 }
 
 TEST_F(MonitorTest, EventIsCountedLoggedStoredAndReported) {

@@ -52,6 +52,11 @@ class FakeDevice final : public CaptureDevice {
     slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size()));
   }
 
+  // A frame of these bytes: RGB, bottom row first.
+  void deliverBytes(const std::vector<std::uint8_t>& frame) {
+    slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size()));
+  }
+
   std::int32_t width = 4, height = 2;
   std::int32_t selectedFormat = -1;  // the last table entry asked for
   HResult formatResult = kSFalse;    // what a format switch answers

@@ -387,5 +387,92 @@ TEST_F(AnalyseTool, ReportsAFailedPictureWrite) {
   EXPECT_NE(r.err.find("150314092653005.png"), std::string::npos) << r.err;
 }
 
+// The monitor's event log line for an event at `frame` with the peak at (x, y).
+std::string eventLine(int frame, int x, int y, double live) {
+  return "{\"time\":\"2026-12-08T09:26:53.123+01:00\",\"unix_ms\":1,\"file\":null,\"x\":" +
+         std::to_string(x) + ",\"y\":" + std::to_string(y) +
+         ",\"r\":255,\"g\":200,\"b\":180,\"limit\":150,\"width\":64,\"height\":48,"
+         "\"fourcc\":\"YUY2\",\"camera\":\"Cam, \\\"one\\\"\",\"frame\":" +
+         std::to_string(frame) + ",\"lens_mean\":null,\"live_s\":" + std::to_string(live) + "}\n";
+}
+
+Bytes text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+TEST_F(AnalyseTool, ScoresAnEventLogAgainstTheTruth) {
+  write("truth.jsonl",
+        text("{\"frame\":10,\"t_s\":0.3,\"x\":5,\"y\":5,\"shape\":\"spot\",\"peak\":230,"
+             "\"x0\":4,\"y0\":4,\"x1\":6,\"y1\":6}\n"
+             "{\"frame\":40,\"x\":20,\"y\":30}\n"  // a place without a box
+             "\n"
+             "{\"frame\":70,\"x\":2,\"y\":2,\"shape\":\"track\",\"x0\":2,\"y0\":2,\"x1\":9,"
+             "\"y1\":4}\n"));
+  // Found: the first (two frames late) and the track (its far end); missed: the second; the
+  // hot pixel at (60, 1) is false three times.
+  write("events.jsonl",
+        text(eventLine(3, 60, 1, 0.1) + eventLine(12, 5, 5, 0.4) + eventLine(50, 60, 1, 1.6) +
+             eventLine(70, 9, 4, 2.3) + eventLine(90, 60, 1, 3.0)));
+  ToolRun r = run(split("--truth truth.jsonl --json events.jsonl"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.json().size(), 1u);
+  JsonLine j = r.json()[0];
+  EXPECT_EQ(j["hits"], "3");
+  EXPECT_EQ(j["events"], "5");
+  EXPECT_EQ(j["found"], "2");
+  EXPECT_EQ(j["missed"], "1");
+  EXPECT_EQ(j["false_events"], "3");
+  EXPECT_EQ(j["precision"], "0.4");
+  EXPECT_NEAR(std::stod(j["recall"]), 2.0 / 3, 1e-9);
+  EXPECT_EQ(j["false_per_hour"], "3600");  // 3 in the last event's 3 s
+  EXPECT_EQ(j["live_s"], "3.000");
+
+  // Tighter matching loses the late event; the live time given wins.
+  r = run(split("--truth truth.jsonl --match-frames 1 --live-s 3600 events.jsonl"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "hits 3, found 1, missed 2, events 5, false events 4, precision 0.200, recall 0.333, "
+            "false events per hour 4.0 (live 3600.0 s)\n");
+
+  // No events: nothing to be precise about.
+  write("none.jsonl", Bytes());
+  r = run(split("--truth truth.jsonl --json none.jsonl"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  j = r.json().at(0);
+  EXPECT_EQ(j["precision"], "null");
+  EXPECT_EQ(j["recall"], "0");
+  EXPECT_EQ(j["false_per_hour"], "null");
+}
+
+TEST_F(AnalyseTool, ScoringRefusesWhatItCannotRead) {
+  write("truth.jsonl", text("{\"frame\":10,\"x\":5,\"y\":5}\n"));
+  write("events.jsonl", text(eventLine(10, 5, 5, 1.0)));
+  write("cut.jsonl", text(eventLine(10, 5, 5, 1.0) + "{\"frame\":11,\"x\":"));
+  write("nox.jsonl", text("{\"frame\":11,\"y\":3}\n"));
+  const struct {
+    const char* args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"--truth missing.jsonl events.jsonl", 1, "missing.jsonl: cannot read the truth file"},
+      {"--truth truth.jsonl events.jsonl missing.jsonl", 1, "missing.jsonl: cannot read"},
+      {"--truth truth.jsonl cut.jsonl", 1, "cut.jsonl:2: not a line of this event log"},
+      {"--truth truth.jsonl nox.jsonl", 1, "nox.jsonl:1: not a line"},
+      {"--truth events.jsonl truth.jsonl", 0, ""},  // an event line names a place too
+      {"--truth truth.jsonl", 2, "--truth needs an event log"},
+      {"--truth truth.jsonl --limit 9 events.jsonl", 2, "--limit does not apply when scoring"},
+      {"--truth truth.jsonl --out out events.jsonl", 2, "--out does not apply"},
+      {"--match-px 2 events.jsonl", 2, "--match-px needs --truth"},
+      {"--truth truth.jsonl --match-frames -1 events.jsonl", 2, "--match-frames needs a number"},
+      {"--truth truth.jsonl --live-s nan events.jsonl", 2, "--live-s needs a number of seconds"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const ToolRun r = run(split(c.args));
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace ravdel

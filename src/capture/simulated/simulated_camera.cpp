@@ -1,6 +1,7 @@
 #include "capture/simulated/simulated_camera.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <new>
 #include <system_error>
 
@@ -88,17 +89,20 @@ void buildFormatTable(SimulatedSetup& setup) {
   setup.firstFormat = static_cast<std::int32_t>(first - setup.formats.begin());
 }
 
+// Null, said on stderr, when the truth file cannot be opened: a run without its truth would
+// be scored wrongly.
 std::unique_ptr<SampleSource> makeSource(const SimulatedSetup& setup) {
   const SimulatedDescription& d = setup.description;
   if (d.source == SimulatedDescription::Source::Directory)
     return std::make_unique<DirectorySource>(setup.files, d.once);
-  SyntheticSource::Settings s;
-  s.hitsPerFrame = d.hitsPerSecond / (d.fps > 0.0 ? d.fps : kUnpacedHitFps);
-  s.brightness = d.brightness;
-  s.noise = d.noise;
-  s.seed = d.seed;
-  s.uncovered = d.uncovered;
-  return std::make_unique<SyntheticSource>(s);
+  auto source = std::make_unique<SyntheticSource>(syntheticSettings(d));
+  std::string error;
+  if (!d.truthPath.empty() && !source->openTruth(d.truthPath, error)) {
+    std::fprintf(stderr, "ravdel: %s: truth file '%s': %s\n", d.name.c_str(), d.truthPath.c_str(),
+                 error.c_str());
+    return nullptr;
+  }
+  return source;
 }
 
 }  // namespace
@@ -155,6 +159,7 @@ HResult SimulatedDevice::StartVideoAt(std::int32_t position, std::string& foundN
   startTried_ = true;
   current_ = setup_->firstFormat;
   source_ = makeSource(*setup_);
+  if (source_ == nullptr) return kEFail;
   opened_ = true;
   const HResult started = startWorker();
   if (failed(started)) opened_ = false;
@@ -274,7 +279,8 @@ void SimulatedDevice::stream(bool paced, Clock::duration period) {
     const std::uint64_t frame = produced_.load() + 1;
     std::span<const std::uint8_t> sample(kNoBytes, 0);
     const bool empty = d.emptyEvery != 0 && frame % d.emptyEvery == 0;
-    if (!empty && !source_->next(sample)) break;  // a directory played once has ended
+    // A directory played once has ended, or a hit could not go to the truth file.
+    if (!empty && !source_->next(sample)) break;
     const bool delivered = slot_.deliver(sample.data(), static_cast<std::int32_t>(sample.size()));
     (delivered ? delivered_ : skipped_).fetch_add(1);
     produced_.store(frame);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -17,6 +18,8 @@ constexpr double kMaxHitsPerSecond = 100000.0;
 constexpr std::int32_t kMaxSide = 8192;  // beyond any webcam; a sample's count fits 32 bits
 constexpr std::uint8_t kMaxNoise = 64;
 constexpr std::uint64_t kMaxBackAfterMs = 3600000;  // an hour
+constexpr std::uint64_t kMaxDefectPixels = 100000;
+constexpr double kMaxLeakSeconds = 1.0e6;
 constexpr const char* kKnownFormats =
     "RGB, I420, IYUV, YV12, NV12, NV21, YUY2, YUNV, YUYV, UYVY, GREY, MJPG";
 constexpr const char* kSyntheticFormats =
@@ -118,13 +121,17 @@ class Parser {
   }
 
   bool apply(const std::string& key, bool hasValue, std::string_view value, std::string& problem) {
-    static const std::set<std::string> kSyntheticOnly = {"hits", "brightness", "noise", "seed",
-                                                         "uncovered"};
+    static const std::set<std::string> kSyntheticOnly = {
+        "hits",       "brightness", "noise",       "seed",         "uncovered",  "hot",
+        "warm",       "warm-share", "noisy-row",   "noisy-column", "line-noise", "leak",
+        "leak-level", "tracks",     "long-tracks", "truth"};
     static const std::set<std::string> kDirectoryOnly = {"once", "loop"};
     static const std::set<std::string> kFlags = {"unlimited", "once", "loop", "uncovered"};
     static const std::set<std::string> kValued = {
-        "format",     "size",        "fps",  "name", "also",       "unplug-after",
-        "back-after", "empty-every", "hits", "seed", "brightness", "noise"};
+        "format",     "size",        "fps",        "name",        "also",         "unplug-after",
+        "back-after", "empty-every", "hits",       "seed",        "brightness",   "noise",
+        "hot",        "warm",        "warm-share", "noisy-row",   "noisy-column", "line-noise",
+        "leak",       "leak-level",  "tracks",     "long-tracks", "truth"};
     const bool flag = kFlags.count(key) != 0;
     if (!flag && kValued.count(key) == 0) {
       problem = "unknown option";
@@ -217,6 +224,11 @@ class Parser {
       problem = quoted + " is not a whole number";
       return false;
     }
+    if (key == "truth") {
+      d_.truthPath = std::string(value);
+      return true;
+    }
+    if (const std::optional<bool> sensor = applySensor(key, value, problem)) return *sensor;
     // brightness, noise: one byte each
     const std::uint64_t lowest = key == "brightness" ? 1 : 0;
     const std::uint64_t highest = key == "brightness" ? 255 : kMaxNoise;
@@ -225,6 +237,67 @@ class Parser {
       return false;
     }
     (key == "brightness" ? d_.brightness : d_.noise) = static_cast<std::uint8_t>(number);
+    return true;
+  }
+
+  // The sensor model's options; nothing when `key` is none of them.
+  std::optional<bool> applySensor(const std::string& key, std::string_view value,
+                                  std::string& problem) {
+    SensorModel& m = d_.sensor;
+    const std::string quoted = "'" + std::string(value) + "'";
+    std::uint64_t number = 0;
+    double share = 0.0;
+    if (key == "hot" || key == "warm") {
+      if (parseUnsigned(value, number) && number <= kMaxDefectPixels) {
+        (key == "hot" ? m.hotPixels : m.warmPixels) = static_cast<std::uint32_t>(number);
+        return true;
+      }
+      problem = quoted + " is not a pixel count (0 to 100000)";
+      return false;
+    }
+    if (key == "noisy-row" || key == "noisy-column") {
+      if (parseUnsigned(value, number) && number < kMaxSide) {
+        (key == "noisy-row" ? m.noisyRow : m.noisyColumn) = static_cast<std::int32_t>(number);
+        return true;
+      }
+      problem = quoted + " is not a row or column (0 to 8191)";
+      return false;
+    }
+    if (key == "line-noise" || key == "leak-level") {
+      if (parseUnsigned(value, number) && number >= 1 && number <= 255) {
+        (key == "line-noise" ? m.lineNoise : m.leakLevel) = static_cast<std::uint8_t>(number);
+        return true;
+      }
+      problem = quoted + " is not 1 to 255";
+      return false;
+    }
+    if (key == "leak") return parseLeak(value, problem);
+    if (key == "warm-share" || key == "tracks" || key == "long-tracks") {
+      if (!parseDecimal(value, share) || share > 1.0 || (key == "warm-share" && share == 0.0)) {
+        problem = quoted + " is not a share (" + (key == "warm-share" ? "above 0" : "0") + " to 1)";
+        return false;
+      }
+      (key == "warm-share" ? m.warmShare
+       : key == "tracks"   ? m.trackShare
+                           : m.longTrackShare) = share;
+      return true;
+    }
+    return std::nullopt;
+  }
+
+  // "AT+FOR": the leak starts AT seconds into the stream and lasts FOR seconds.
+  bool parseLeak(std::string_view value, std::string& problem) {
+    const std::size_t plus = value.find('+');
+    double at = 0.0;
+    double length = 0.0;
+    if (plus == std::string_view::npos || !parseDecimal(value.substr(0, plus), at) ||
+        !parseDecimal(value.substr(plus + 1), length) || length <= 0.0 ||
+        at + length > kMaxLeakSeconds) {
+      problem = "'" + std::string(value) + "' is not START+SECONDS (in seconds, SECONDS above 0)";
+      return false;
+    }
+    d_.sensor.leakAt = at;
+    d_.sensor.leakFor = length;
     return true;
   }
 
@@ -290,6 +363,10 @@ bool parseSimulatedDescription(const std::string& text, SimulatedDescription& de
   }
   if (trimDeviceText(d.name).empty()) {
     error = "name: must have visible characters";
+    return false;
+  }
+  if (d.sensor.trackShare + d.sensor.longTrackShare > 1.0) {
+    error = "tracks, long-tracks: their shares add up to more than 1";
     return false;
   }
   if (d.backAfter.count() != 0 && d.unplugAfter == 0) {

@@ -17,6 +17,22 @@ struct SimulatedFormat {
   friend bool operator==(const SimulatedFormat&, const SimulatedFormat&) = default;
 };
 
+// A sensor's faults and the kinds of hit it sees, for synthetic frames. Levels are luma (RGB:
+// channel values); times are seconds of the stream's own clock (frames / fps).
+struct SensorModel {
+  std::uint32_t hotPixels = 0;   // fixed places, bright in every frame
+  std::uint32_t warmPixels = 0;  // fixed places, bright in a share of frames
+  double warmShare = 0.1;
+  std::int32_t noisyRow = -1;  // -1: none
+  std::int32_t noisyColumn = -1;
+  std::uint8_t lineNoise = 160;  // the noisy line's pixels spread over this much above dark
+  double leakAt = 0.0;
+  double leakFor = 0.0;          // 0: no light leak
+  std::uint8_t leakLevel = 160;  // added at the leak's height, at its bright (left) edge
+  double trackShare = 0.0;       // of the hits, short bright tracks
+  double longTrackShare = 0.0;   // of the hits, long faint tracks
+};
+
 // The simulated camera as its description text (RAVDEL_SIMULATED_CAMERA) gives it, e.g.
 // "synthetic:format=I420,size=320x240,fps=0,hits=5" or "dir:samples,format=YUY2,size=640x480".
 struct SimulatedDescription {
@@ -44,6 +60,8 @@ struct SimulatedDescription {
   std::uint8_t noise = 6;  // spread of the dark level
   std::uint64_t seed = 1;
   bool uncovered = false;  // a lit scene instead of a dark sensor
+  SensorModel sensor;
+  std::string truthPath;  // one JSON line per injected hit appended here; empty: none
 };
 
 // Frames per "second" for the hit rate when the camera runs unpaced.

@@ -68,6 +68,63 @@ TEST(SimulatedDescriptionTest, ParsesOptionsAndKeepsDefaults) {
   EXPECT_EQ(d.backAfter, std::chrono::hours(1));
 }
 
+TEST(SimulatedDescriptionTest, ParsesTheSensorModel) {
+  SimulatedDescription d;
+  std::string error;
+  ASSERT_TRUE(parseSimulatedDescription(
+      "synthetic:hot=20,warm=3,warm-share=0.25,noisy-row=7,noisy-column=0,line-noise=90,"
+      "leak=120+60.5,leak-level=80,tracks=0.25,long-tracks=0.75,truth=runs/truth.jsonl",
+      d, error))
+      << error;
+  const SensorModel& m = d.sensor;
+  EXPECT_EQ(m.hotPixels, 20u);
+  EXPECT_EQ(m.warmPixels, 3u);
+  EXPECT_EQ(m.warmShare, 0.25);
+  EXPECT_EQ(m.noisyRow, 7);
+  EXPECT_EQ(m.noisyColumn, 0);
+  EXPECT_EQ(m.lineNoise, 90);
+  EXPECT_EQ(m.leakAt, 120.0);
+  EXPECT_EQ(m.leakFor, 60.5);
+  EXPECT_EQ(m.leakLevel, 80);
+  EXPECT_EQ(m.trackShare, 0.25);
+  EXPECT_EQ(m.longTrackShare, 0.75);
+  EXPECT_EQ(d.truthPath, "runs/truth.jsonl");
+
+  // Without the options there are no faults at all.
+  ASSERT_TRUE(parseSimulatedDescription("synthetic", d, error));
+  EXPECT_EQ(d.sensor.hotPixels + d.sensor.warmPixels, 0u);
+  EXPECT_EQ(d.sensor.noisyRow, -1);
+  EXPECT_EQ(d.sensor.noisyColumn, -1);
+  EXPECT_EQ(d.sensor.leakFor, 0.0);
+  EXPECT_EQ(d.sensor.trackShare + d.sensor.longTrackShare, 0.0);
+  EXPECT_EQ(d.truthPath, "");
+
+  const struct {
+    const char* text;
+    const char* message;
+  } bad[] = {
+      {"dir:x,hot=2", "hot: only for synthetic frames"},
+      {"dir:x,truth=t", "truth: only for synthetic frames"},
+      {"synthetic,hot=100001", "hot: '100001' is not a pixel count"},
+      {"synthetic,warm=-1", "warm: '-1' is not a pixel count"},
+      {"synthetic,warm-share=0", "warm-share: '0' is not a share (above 0"},
+      {"synthetic,tracks=1.5", "tracks: '1.5' is not a share (0"},
+      {"synthetic,tracks=0.6,long-tracks=0.5", "add up to more than 1"},
+      {"synthetic,noisy-row=8192", "noisy-row: '8192' is not a row or column"},
+      {"synthetic,line-noise=0", "line-noise: '0' is not 1 to 255"},
+      {"synthetic,leak=60", "leak: '60' is not START+SECONDS"},
+      {"synthetic,leak=60+0", "leak: '60+0' is not START+SECONDS"},
+      {"synthetic,leak=-5+10", "leak: '-5+10' is not START+SECONDS"},
+      {"synthetic,leak=1+2,leak=3+4", "leak: given twice"},
+      {"synthetic,truth=", "truth: needs a value"},
+  };
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.text);
+    EXPECT_FALSE(parseSimulatedDescription(c.text, d, error));
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+  }
+}
+
 TEST(SimulatedDescriptionTest, RejectsBadTextWithAMessageNamingThePart) {
   const struct {
     const char* text;
