@@ -17,6 +17,8 @@ packages=(
   # the Windows programs: MinGW-w64 cross compilers, nasm for libjpeg-turbo's SIMD, the tools
   # to unpack Debian's source packages, Wine to run the tests
   g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64
+  # the Windows packages: the portable zip and the installer
+  zip nsis
 )
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

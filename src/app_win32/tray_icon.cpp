@@ -1,0 +1,93 @@
+#include "app_win32/tray_icon.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace ravdel {
+namespace {
+
+constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
+
+DWORD infoFlags(BalloonIcon icon) {
+  switch (icon) {
+    case BalloonIcon::information:
+      return NIIF_INFO;
+    case BalloonIcon::warning:
+      return NIIF_WARNING;
+    case BalloonIcon::error:
+      return NIIF_ERROR;
+    case BalloonIcon::none:
+      break;
+  }
+  return NIIF_NONE;
+}
+
+template <std::size_t N>
+void copyField(char (&field)[N], std::string_view text) {
+  const std::string cut = cutUtf8(text, N - 1);
+  std::memcpy(field, cut.data(), cut.size());
+  field[cut.size()] = '\0';
+}
+
+}  // namespace
+
+std::string cutUtf8(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  std::size_t end = maxBytes;
+  // Back to the first byte of the character that does not fit.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+    --end;
+  return std::string(text.substr(0, end));
+}
+
+TrayIcon::TrayIcon(HWND owner, UINT callbackMessage, HICON icon, std::string tip)
+    : owner_(owner), callbackMessage_(callbackMessage), icon_(icon), tip_(std::move(tip)) {}
+
+TrayIcon::~TrayIcon() {
+  remove();
+}
+
+// A fresh record each time, so later modifications carry only the message, icon and tip.
+NOTIFYICONDATAA TrayIcon::data(UINT flags) const {
+  NOTIFYICONDATAA d{};
+  d.cbSize = sizeof d;
+  d.hWnd = owner_;
+  d.uID = kId;
+  d.uFlags = flags;
+  d.uCallbackMessage = callbackMessage_;
+  d.hIcon = icon_;
+  copyField(d.szTip, tip_);
+  return d;
+}
+
+bool TrayIcon::add() {
+  NOTIFYICONDATAA d = data(NIF_MESSAGE | NIF_ICON | NIF_TIP);
+  // After Explorer restarted the old icon is gone, but a shell that kept it refuses the add.
+  if (shown_) ::Shell_NotifyIconA(NIM_DELETE, &d);
+  shown_ = ::Shell_NotifyIconA(NIM_ADD, &d) != FALSE;
+  return shown_;
+}
+
+void TrayIcon::remove() {
+  if (!shown_) return;
+  NOTIFYICONDATAA d = data(0);
+  ::Shell_NotifyIconA(NIM_DELETE, &d);
+  shown_ = false;
+}
+
+void TrayIcon::showBalloon(const std::string& title, const std::string& text, BalloonIcon icon,
+                           int timeoutSeconds) {
+  NOTIFYICONDATAA d = data(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO);
+  ::Shell_NotifyIconA(NIM_MODIFY, &d);  // an empty text takes the old balloon away
+  copyField(d.szInfoTitle, title);
+  copyField(d.szInfo, text);
+  d.dwInfoFlags = infoFlags(icon);
+  // Negative would mean "never" to some shells; huge is capped where milliseconds still fit.
+  d.uTimeout = static_cast<UINT>(std::clamp(timeoutSeconds, 0, kMaxTimeoutSeconds)) * 1000u;
+  ::Shell_NotifyIconA(NIM_MODIFY, &d);
+}
+
+}  // namespace ravdel

@@ -1,0 +1,440 @@
+// The Win32 window over a camera the test drives: its controls and their states through Run
+// and Stop, the tray menu, the power and session messages sent to it, the instance mutex, the
+// settings written with the system's INI routines and read back, the links.
+#include "app_win32/main_form.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <commctrl.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app_win32/failure_box.h"
+#include "app_win32/glyphs.h"
+#include "capture/directshow/win32_main_loop.h"
+#include "monitor/settings.h"
+#include "platform/file_version.h"
+#include "platform/files.h"
+#include "platform/private_profile.h"
+#include "platform/windows_text.h"
+#include "support/fake_camera.h"
+#include "support/temp_dir.h"
+
+namespace ravdel {
+namespace {
+
+std::string textOf(HWND control) {
+  const int length = ::GetWindowTextLengthW(control);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  ::GetWindowTextW(control, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(length));
+  return windows::narrow(text);
+}
+
+std::string classOf(HWND control) {
+  char name[64] = {};
+  ::GetClassNameA(control, name, sizeof name);
+  return name;
+}
+
+// Wine's tray window takes two seconds to go when its last icon goes, which every window of
+// these tests would wait for; an icon of the test program's own keeps it.
+class TrayKeeper : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    window_ =
+        ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    icon_ =
+        std::make_unique<TrayIcon>(window_, WM_APP, ::LoadIconW(nullptr, IDI_APPLICATION), "tests");
+    icon_->add();
+  }
+  void TearDown() override {
+    icon_.reset();
+    ::DestroyWindow(window_);
+  }
+
+ private:
+  HWND window_ = nullptr;
+  std::unique_ptr<TrayIcon> icon_;
+};
+[[maybe_unused]] ::testing::Environment* const kTrayKeeper =
+    ::testing::AddGlobalTestEnvironment(new TrayKeeper);
+
+struct Message {
+  std::string text;
+  std::string caption;
+  UINT type;
+};
+
+class MainFormTest : public test::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    settings_ = path("RVD.ini");
+  }
+  void TearDown() override {
+    form_.reset();
+    EXPECT_EQ(backend_.liveDevices, 0) << "the camera was not given back";
+    TempDirTest::TearDown();
+  }
+
+  std::unique_ptr<TMainForm> makeForm() {
+    MainFormSetup setup;
+    setup.backend = &backend_;
+    setup.settingsPath = settings_;
+    setup.defaultDirectory = withTrailingSeparator(utf8FromPath(dir_));
+    setup.instanceName = instanceName_;
+    auto form = std::make_unique<TMainForm>(setup);
+    form->messageBox = [this](const std::string& text, const std::string& caption, UINT type) {
+      messages_.push_back({text, caption, type});
+      return IDOK;
+    };
+    form->openUrl = [this](const std::string& url) { urls_.push_back(url); };
+    form->showBalloon = [this](const std::string& title, const std::string& text, BalloonIcon,
+                               int seconds) {
+      balloons_.push_back(title + "|" + text + "|" + std::to_string(seconds));
+    };
+    return form;
+  }
+  TMainForm& form() {
+    if (!form_) form_ = makeForm();
+    return *form_;
+  }
+  HWND control(ControlId id) { return form().control(id); }
+  std::string text(ControlId id) { return textOf(control(id)); }
+  bool enabled(ControlId id) { return ::IsWindowEnabled(control(id)) != FALSE; }
+  void click(ControlId id) {
+    ::SendMessageW(form().window(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(control(id)));
+  }
+  void command(int id) { ::SendMessageW(form().window(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+  bool pumpUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      form().loop().run(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+  // A frame from the camera, once the loop has been idle: frame delivery drops frames while
+  // the loop is held up.
+  void deliver(std::uint8_t value) {
+    form().loop().run(std::chrono::milliseconds(1));
+    backend_.last->deliver(value);
+  }
+  std::string ini(const char* key) {
+    return readPrivateProfileString(settings_, "Settings", key, "<none>", 2048);
+  }
+
+  GdiplusSession gdiplus_;
+  test::FakeBackend backend_;
+  std::string settings_;
+  std::string instanceName_ = "RavdelWindowTest-" + std::to_string(::GetCurrentProcessId());
+  std::vector<Message> messages_;
+  std::vector<std::string> urls_;
+  std::vector<std::string> balloons_;
+  std::unique_ptr<TMainForm> form_;
+};
+
+TEST_F(MainFormTest, ControlsCarryTheirKindsTextsAndInitialStates) {
+  struct Case {
+    ControlId id;
+    const char* className;
+    const char* text;
+    bool enabled;
+  };
+  const Case cases[] = {
+      {IDC_CamLstCB, "ComboBox", "Cam A", true},
+      {IDC_UpdateSB, "Button", "", true},
+      {IDC_RunSB, "Button", "", true},
+      {IDC_StopSB, "Button", "", false},
+      {IDC_ThumbI, "Static", "", true},
+      {IDC_SourceNL, "Static", "Source:", true},
+      {IDC_SourceXYL, "Static", "... x ...", true},
+      {IDC_RedL, "Static", "...", true},
+      {IDC_SPMNL, "Static", "SPM:", true},
+      {IDC_EvsL, "Static", "...", true},
+      {IDC_EPDNL, "Static", "EPD:", true},
+      {IDC_LimitNL, "Static", "Limit:", true},
+      {IDC_LimitE, "Edit", "150", true},
+      {IDC_LimitUD, "msctls_updown32", "", true},
+      {IDC_SoundCB, "Button", "Sound", true},
+      {IDC_InverseCB, "Button", "Inverse", true},
+      {IDC_GrayCB, "Button", "Gray", true},
+      {IDC_DirSB, "Button", "", true},
+      {IDC_SaveSetSB, "Button", "", true},
+      {IDC_ExitSB, "Button", "", true},
+      {IDC_LogM, "Edit", "", true},
+      {IDC_NameL, "Static", "Ravdel", true},
+      {IDC_HomeL, "Static", "https://ravdel.example.org", true},
+      {IDC_MailL, "Static", "support@ravdel.example.org", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    ASSERT_NE(control(c.id), nullptr);
+    EXPECT_STRCASEEQ(classOf(control(c.id)).c_str(), c.className);
+    EXPECT_EQ(text(c.id), c.text);
+    EXPECT_EQ(enabled(c.id), c.enabled);
+  }
+  EXPECT_EQ(textOf(form().window()), "Ravdel");
+  EXPECT_FALSE(::IsWindowVisible(form().window())) << "the program starts in the tray";
+  EXPECT_EQ(text(IDC_VersionL), ReadFileVersion(true));
+  EXPECT_NE(text(IDC_OSL), "...");
+  // The client area at this DPI; no maximize box.
+  RECT client{};
+  ::GetClientRect(form().window(), &client);
+  const UINT dpi = ::GetDpiForWindow(form().window());
+  EXPECT_EQ(client.right, ::MulDiv(TMainForm::kClientWidth, static_cast<int>(dpi), 96));
+  EXPECT_EQ(client.bottom, ::MulDiv(TMainForm::kClientHeight, static_cast<int>(dpi), 96));
+  EXPECT_EQ(::GetWindowLongW(form().window(), GWL_STYLE) & WS_MAXIMIZEBOX, 0);
+  // The up-down: 5 to 255, bound to the edit box.
+  int low = 0, high = 0;
+  ::SendMessageW(control(IDC_LimitUD), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low),
+                 reinterpret_cast<LPARAM>(&high));
+  EXPECT_EQ(low, 5);
+  EXPECT_EQ(high, 255);
+  EXPECT_EQ(reinterpret_cast<HWND>(::SendMessageW(control(IDC_LimitUD), UDM_GETBUDDY, 0, 0)),
+            control(IDC_LimitE));
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainFormTest, SecondInstanceEndsAtOnceWithoutAWord) {
+  form();
+  auto second = makeForm();
+  EXPECT_TRUE(second->terminated());
+  EXPECT_FALSE(::IsWindowVisible(second->window()));
+  EXPECT_TRUE(messages_.empty());
+  // Only the first opened the camera list.
+  EXPECT_EQ(textOf(second->control(IDC_CamLstCB)), "");
+}
+
+TEST_F(MainFormTest, RunAndStopSetTheControlsLogTheFormatsAndResetTheStatistics) {
+  click(IDC_RunSB);
+  ASSERT_TRUE(form().monitor().Running);
+  for (const auto& [id, on] : {std::pair{IDC_CamLstCB, false},
+                               {IDC_UpdateSB, false},
+                               {IDC_RunSB, false},
+                               {IDC_StopSB, true},
+                               {IDC_DirSB, true},
+                               {IDC_SaveSetSB, true},
+                               {IDC_ExitSB, true},
+                               {IDC_LimitE, true}}) {
+    EXPECT_EQ(enabled(id), on) << id;
+  }
+  EXPECT_EQ(text(IDC_UpTimeL), "0 h");
+  EXPECT_EQ(text(IDC_EvsL), "0");
+  EXPECT_EQ(text(IDC_EPDL), "-");
+  EXPECT_NE(text(IDC_LogM).find("4*2"), std::string::npos) << text(IDC_LogM);
+  EXPECT_TRUE(form().monitor().SPMTimer().isActive());
+  EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW)) << "the hourglass went";
+
+  click(IDC_StopSB);
+  EXPECT_FALSE(form().monitor().Running);
+  for (const auto& [id, on] : {std::pair{IDC_CamLstCB, true},
+                               {IDC_UpdateSB, true},
+                               {IDC_RunSB, true},
+                               {IDC_StopSB, false}}) {
+    EXPECT_EQ(enabled(id), on) << id;
+  }
+  EXPECT_EQ(text(IDC_CamLstCB), "Cam A");
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainFormTest, NoCameraShowsTheDashesAndRunFailsWithTheErrorBox) {
+  backend_.names.clear();
+  form();
+  EXPECT_FALSE(enabled(IDC_CamLstCB));
+  EXPECT_EQ(::SendMessageW(control(IDC_CamLstCB), CB_GETCOUNT, 0, 0), 1);
+  EXPECT_EQ(::SendMessageW(control(IDC_CamLstCB), CB_GETCURSEL, 0, 0), CB_ERR);
+  click(IDC_RunSB);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, "Could not start monitoring!");
+  EXPECT_EQ(messages_[0].caption, "Error");
+  EXPECT_EQ(messages_[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
+  // The statistics were reset all the same; the controls stay idle.
+  EXPECT_EQ(text(IDC_EvsL), "0");
+  EXPECT_TRUE(enabled(IDC_RunSB));
+  EXPECT_FALSE(enabled(IDC_StopSB));
+}
+
+TEST_F(MainFormTest, AnEventIsShownLoggedStoredAndAnnounced) {
+  click(IDC_RunSB);
+  ASSERT_NE(backend_.last, nullptr);
+  deliver(10);  // the lens check's frame: dark
+  ASSERT_TRUE(pumpUntil([&] { return text(IDC_SourceXYL) == "4 x 2"; }));
+  deliver(200);
+  ASSERT_TRUE(pumpUntil([&] { return text(IDC_EvsL) == "1"; }));
+  EXPECT_EQ(text(IDC_RedL), "200");
+  EXPECT_NE(text(IDC_LogM).find("R:200 G:200 B:200"), std::string::npos);
+  EXPECT_EQ(balloons_, std::vector<std::string>{"Information|Event detected!|10"});
+  EXPECT_EQ(entryCount(), 1) << "the picture beside nothing else (no settings written)";
+}
+
+TEST_F(MainFormTest, CloseHidesAndOnlyAnExitRequestCloses) {
+  command(IDM_Restore);
+  EXPECT_TRUE(::IsWindowVisible(form().window()));
+  click(IDC_RunSB);
+  ::SendMessageW(form().window(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(::IsWindow(form().window()));
+  EXPECT_FALSE(::IsWindowVisible(form().window()));
+  EXPECT_TRUE(form().monitor().Running) << "hiding leaves monitoring alone";
+  command(IDM_Minimize);
+  EXPECT_TRUE(form().monitor().Running);
+
+  click(IDC_ExitSB);
+  EXPECT_EQ(form().window(), nullptr);
+  EXPECT_FALSE(form().monitor().CaptureReady);
+  EXPECT_EQ(backend_.liveDevices, 0);
+  EXPECT_FALSE(std::filesystem::exists(native(settings_))) << "exit writes no settings";
+}
+
+TEST_F(MainFormTest, TrayMenuHoldsRestoreMinimizeAndExitWithImages) {
+  const HMENU menu = form().PopupMenu();
+  ASSERT_EQ(::GetMenuItemCount(menu), 5);
+  struct Entry {
+    UINT id;
+    const char* caption;
+  };
+  const Entry entries[] = {
+      {IDM_Restore, "Restore"}, {0, ""}, {IDM_Minimize, "Minimize"}, {0, ""}, {IDM_Quit, "Exit"}};
+  for (UINT i = 0; i < 5; ++i) {
+    wchar_t caption[32] = {};
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE | MIIM_BITMAP;
+    item.dwTypeData = caption;
+    item.cch = 32;
+    ASSERT_TRUE(::GetMenuItemInfoW(menu, i, TRUE, &item));
+    EXPECT_EQ(item.wID, entries[i].id) << i;
+    EXPECT_EQ(windows::narrow(caption), entries[i].caption) << i;
+    EXPECT_EQ((item.fType & MFT_SEPARATOR) != 0, entries[i].id == 0) << i;
+    if (entries[i].id != 0) {
+      EXPECT_NE(item.hbmpItem, nullptr) << i;
+    }
+  }
+  // A left click on the icon shows the window; Exit from the menu closes.
+  ::SendMessageW(form().window(), TMainForm::kTrayMessage, TrayIcon::kId, WM_LBUTTONUP);
+  EXPECT_TRUE(::IsWindowVisible(form().window()));
+  command(IDM_Quit);
+  EXPECT_EQ(form().window(), nullptr);
+}
+
+TEST_F(MainFormTest, TheIconComesBackWhenExplorerStartsAgain) {
+  ASSERT_TRUE(form().TrayI().shown()) << "no notification area under this display";
+  form().TrayI().remove();  // as when Explorer died
+  ::SendMessageW(form().window(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(form().TrayI().shown());
+}
+
+TEST_F(MainFormTest, SuspendPausesTheMinuteTickAndResumeBringsItBackWhileRunning) {
+  form().OSVersion.major = 10;
+  const auto power = [&](WPARAM event) {
+    return ::SendMessageW(form().window(), WM_POWERBROADCAST, event, 0);
+  };
+  click(IDC_RunSB);
+  ASSERT_TRUE(form().monitor().SPMTimer().isActive());
+  EXPECT_NE(power(PBT_APMQUERYSUSPEND), BROADCAST_QUERY_DENY) << "a suspend is never refused";
+  power(PBT_APMSUSPEND);
+  EXPECT_FALSE(form().monitor().SPMTimer().isActive());
+  power(PBT_APMRESUMESUSPEND);  // not for this generation
+  EXPECT_FALSE(form().monitor().ResumeTimer().isActive());
+  power(PBT_APMRESUMEAUTOMATIC);
+  EXPECT_FALSE(form().monitor().SPMTimer().isActive()) << "a timer, not at once";
+  ASSERT_TRUE(pumpUntil([&] { return form().monitor().SPMTimer().isActive(); }));
+  EXPECT_TRUE(form().monitor().Running) << "capture is left alone";
+}
+
+TEST_F(MainFormTest, EndOfSessionLeavesThroughTheClosePath) {
+  click(IDC_RunSB);
+  EXPECT_EQ(::SendMessageW(form().window(), WM_QUERYENDSESSION, 0, 0), TRUE);
+  EXPECT_TRUE(form().ExitRequested);
+  // Another program cancelled the end: still here, but the next close really exits.
+  ::SendMessageW(form().window(), WM_ENDSESSION, FALSE, 0);
+  ASSERT_NE(form().window(), nullptr);
+  EXPECT_TRUE(form().monitor().Running);
+  ::SendMessageW(form().window(), WM_ENDSESSION, TRUE, 0);
+  EXPECT_EQ(form().window(), nullptr);
+  EXPECT_EQ(backend_.liveDevices, 0) << "the camera was given back before the session ended";
+}
+
+TEST_F(MainFormTest, SettingsAreWrittenWithTheSystemsRoutinesAndReadBack) {
+  ::SendMessageW(control(IDC_GrayCB), BM_SETCHECK, BST_CHECKED, 0);
+  ::SetWindowTextW(control(IDC_LimitE), L"123");  // typed: used as it stands
+  ::SendMessageW(control(IDC_CamLstCB), CB_SETCURSEL, 1, 0);
+  ::SendMessageW(form().window(), WM_COMMAND, MAKEWPARAM(IDC_CamLstCB, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(control(IDC_CamLstCB)));
+  click(IDC_SaveSetSB);
+  EXPECT_EQ(ini("Limit"), "123");
+  EXPECT_EQ(ini("Sound"), "0");
+  EXPECT_EQ(ini("Gray"), "1");
+  EXPECT_EQ(ini("Directory"), withTrailingSeparator(utf8FromPath(dir_)));
+  EXPECT_EQ(ini("Cam"), "1");
+
+  form_.reset();
+  EXPECT_EQ(text(IDC_LimitE), "123");
+  EXPECT_EQ(::SendMessageW(control(IDC_GrayCB), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(::SendMessageW(control(IDC_SoundCB), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_EQ(text(IDC_CamLstCB), "Cam B");
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainFormTest, ASettingsFileThatCannotBeWrittenIsReportedOnce) {
+  write(path("blocker"), "a file where the folder should be");
+  settings_ = path("blocker") + "\\RVD.ini";
+  click(IDC_SaveSetSB);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, "Unable to write to " + settings_ + ".");
+  EXPECT_EQ(messages_[0].caption, "Ravdel");
+  EXPECT_EQ(messages_[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_TRUE(::IsWindow(form().window())) << "the program goes on";
+}
+
+TEST_F(MainFormTest, LinksChangeColourAndCursorAndOpenTheirAddresses) {
+  const auto mouse = [&](ControlId id, UINT message) {
+    ::SendMessageW(control(id), message, 0, MAKELPARAM(2, 2));
+  };
+  mouse(IDC_HomeL, WM_MOUSEMOVE);
+  EXPECT_EQ(form().homeColour(), RGB(255, 0, 0));
+  EXPECT_EQ(form().screenCursor(), ::LoadCursorW(nullptr, IDC_HAND));
+  mouse(IDC_HomeL, WM_MOUSELEAVE);
+  EXPECT_EQ(form().homeColour(), RGB(0, 0, 255));
+  EXPECT_EQ(form().screenCursor(), nullptr);
+  mouse(IDC_MailL, WM_MOUSEMOVE);
+  EXPECT_EQ(form().homeColour(), RGB(0, 0, 255)) << "the mail link changes only the cursor";
+  EXPECT_EQ(form().screenCursor(), ::LoadCursorW(nullptr, IDC_HAND));
+  mouse(IDC_MailL, WM_MOUSELEAVE);
+
+  for (const ControlId id : {IDC_HomeL, IDC_MailL}) {
+    ::SendMessageW(form().window(), WM_COMMAND, MAKEWPARAM(id, STN_CLICKED),
+                   reinterpret_cast<LPARAM>(control(id)));
+  }
+  EXPECT_EQ(urls_,
+            (std::vector<std::string>{"https://ravdel.example.org/RVD.php",
+                                      "mailto:support@ravdel.example.org?subject=RVD_Support"}));
+}
+
+TEST_F(MainFormTest, FrameFailuresShowOneBoxThatLeavesStopWithinReach) {
+  form().monitor().SetOutputDirectory(path("missing") + "\\");
+  click(IDC_RunSB);
+  std::filesystem::remove_all(dir_ / "missing");  // gone after Run made it
+  write(path("missing"), "a file in the folder's place");
+  deliver(10);
+  ASSERT_TRUE(pumpUntil([&] { return text(IDC_SourceXYL) == "4 x 2"; }));
+  deliver(200);
+  ASSERT_TRUE(pumpUntil([&] { return form().frameFailureBox().window() != nullptr; }));
+  deliver(201);
+  ASSERT_TRUE(pumpUntil([&] { return text(IDC_EvsL) == "2"; }));
+  // The second failure went to the log, not into a second box.
+  EXPECT_NE(text(IDC_LogM).find("Cannot create file"), std::string::npos) << text(IDC_LogM);
+  click(IDC_StopSB);
+  EXPECT_FALSE(form().monitor().Running);
+}
+
+}  // namespace
+}  // namespace ravdel
