@@ -272,7 +272,8 @@ shot 05-stopped
 
 step "SaveSetSB writes the settings"
 click_save
-wait_for 5 test -f "$settings" || fail "no settings file"
+# The keys are written one by one, Limit and Directory before Cam: they are there once Cam is.
+wait_for 10 grep -q '^Cam=' "$settings" || fail "the settings were not all saved"
 grep -qx 'Limit=100' "$settings" || fail "limit not saved"
 grep -qx "Directory=$events/" "$settings" || fail "directory not saved"
 
