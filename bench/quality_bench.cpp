@@ -19,6 +19,7 @@
 #include "detection/frame_analysis.h"
 #include "detection/hit_score.h"
 #include "detection/hot_pixel_mask.h"
+#include "detection/light_leak_guard.h"
 
 namespace ravdel {
 namespace {
@@ -29,7 +30,8 @@ const std::int32_t kCalibrationFrames = HotPixelCalibration::Settings{}.frames;
 
 struct Scenario {
   const char* name;
-  const char* faults;  // description options
+  const char* faults;     // description options
+  bool leakOnly = false;  // no fault but the leak: the guard must leave no event in it
 };
 
 // Hits per second: 1 a minute where the target is stated so, otherwise 6 a minute for steadier
@@ -39,17 +41,22 @@ constexpr Scenario kScenarios[] = {
     {"hot20", "hits=0.016667,hot=20"},
     {"warm20", "hits=0.1,warm=20,warm-share=0.1"},
     {"lines", "hits=0.1,noisy-row=100,noisy-column=200"},
-    {"leak", "hits=0.1,leak=240+60"},
+    {"leak", "hits=0.1,leak=240+60", true},
     {"tracks", "hits=0.1,tracks=0.4,long-tracks=0.3"},
     {"sensor", "hits=0.1,hot=20,warm=20,noisy-row=100,leak=240+60,tracks=0.4,long-tracks=0.3"},
 };
 
-enum class Rule { Plain, Mask };
+// Each rule is the plain one with some of the options on.
+struct Rule {
+  bool mask = false;
+  bool guard = false;  // light-leak guard at its default settings
+};
 
 struct RunResult {
   RunScore score;
   std::size_t masked = 0;
-  std::int64_t leakEvents = 0;  // events while the leak lasts
+  std::int64_t leakEvents = 0;    // events while the leak lasts
+  std::int64_t pausedFrames = 0;  // by the light-leak guard
 };
 
 bool inLeak(const SimulatedDescription& d, std::int64_t frame) {
@@ -68,7 +75,9 @@ RunResult runScenario(const Scenario& scenario, Rule rule) {
   FrameConverter converter;
   FrameBitmap frame(d.format.width, d.format.height);
   HotPixelMasking mask;
+  LightLeakGuard guard;
   AnalysisOptions options;
+  options.measureMean = rule.guard;
   std::vector<TruthHit> hits;
   std::vector<ScoredEvent> events;
   RunResult result;
@@ -79,19 +88,26 @@ RunResult runScenario(const Scenario& scenario, Rule rule) {
                            frame);
     // Both rules leave the calibration's frames out, so they are scored on the same frames.
     if (n <= kCalibrationFrames) {
-      if (rule == Rule::Mask) mask.calibrate(frame);  // ends with the mask made
+      if (rule.mask) mask.calibrate(frame);  // ends with the mask made
       continue;
     }
     for (const InjectedHit& h : source.lastHits())
       hits.push_back({n, h.x0, h.y0, h.x1, h.y1});
-    options.mask = rule == Rule::Mask ? &mask.mask() : nullptr;
+    options.mask = rule.mask ? &mask.mask() : nullptr;
     const FrameAnalysis a = analyseFrame(frame, options);
+    if (rule.guard) {
+      guard.observe(*a.frameMean, static_cast<double>(n) / kFps);
+      result.pausedFrames += guard.paused() ? 1 : 0;
+      if (!guard.counts()) continue;
+    }
     if (!a.event) continue;
     events.push_back({n, a.peak.x, a.peak.y});
     if (inLeak(d, n)) ++result.leakEvents;
-    if (rule == Rule::Mask) mask.learn(a.peak.x, a.peak.y, static_cast<double>(n) / kFps);
+    if (rule.mask) mask.learn(a.peak.x, a.peak.y, static_cast<double>(n) / kFps);
   }
-  const double live = static_cast<double>(kRunFrames - kCalibrationFrames) / kFps;
+  // Paused time is not live time; hits in it count as missed.
+  const double live =
+      static_cast<double>(kRunFrames - kCalibrationFrames - result.pausedFrames) / kFps;
   result.score = scoreRun(std::move(hits), std::move(events), {.frames = 0, .pixels = 3}, live);
   result.masked = mask.mask().count();
   return result;
@@ -101,6 +117,10 @@ void benchQuality(benchmark::State& state, const Scenario& scenario, Rule rule) 
   RunResult r;
   for (auto _ : state)
     r = runScenario(scenario, rule);
+  // The guard's promise: no event while light leaks in.
+  if (scenario.leakOnly && rule.guard && r.leakEvents > 0) {
+    state.SkipWithError("events during the light leak");
+  }
   const RunScore& s = r.score;
   state.counters["hits"] = static_cast<double>(s.hits);
   state.counters["events"] = static_cast<double>(s.events);
@@ -113,6 +133,7 @@ void benchQuality(benchmark::State& state, const Scenario& scenario, Rule rule) 
   state.counters["false_per_hour"] = s.falsePerHour.value_or(-1.0);
   state.counters["leak_events"] = static_cast<double>(r.leakEvents);
   state.counters["masked"] = static_cast<double>(r.masked);
+  state.counters["paused_s"] = static_cast<double>(r.pausedFrames) / kFps;
 }
 
 }  // namespace
@@ -120,7 +141,9 @@ void benchQuality(benchmark::State& state, const Scenario& scenario, Rule rule) 
 void registerQualityBenchmarks() {
   for (const Scenario& scenario : kScenarios) {
     for (const auto& [rule, name] :
-         {std::pair{Rule::Plain, "plain"}, std::pair{Rule::Mask, "mask"}}) {
+         {std::pair{Rule{}, "plain"}, std::pair{Rule{.mask = true}, "mask"},
+          std::pair{Rule{.guard = true}, "guard"},
+          std::pair{Rule{.mask = true, .guard = true}, "mask+guard"}}) {
       const std::string full = std::string("quality/") + scenario.name + "/" + name;
       benchmark::RegisterBenchmark(
           full.c_str(),

@@ -299,6 +299,25 @@ void benchPeakMasked(benchmark::State& state, Size s) {
   state.counters["masked"] = static_cast<double>(mask.count());
 }
 
+// What an event frame costs more with clusters on: the whole frame searched for pixels above
+// the limit and each cluster grown.
+void benchClusters(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  std::size_t found = 0;
+  timeFrames(state, [&] {
+    const std::vector<Cluster> clusters = findClusters(f.bgr, ClusterSettings{}, 0, 0);
+    found = clusters.size();
+    keep(clusters.data());
+  });
+  state.counters["clusters"] = static_cast<double>(found);
+}
+
+// What every frame costs more with the light-leak guard on.
+void benchLeakMean(benchmark::State& state, Size s) {
+  const Frames& f = frames(s);
+  timeFrames(state, [&] { keep(meanMagnitude(f.bgr, kFrameMeanStep)); });
+}
+
 void benchAnalyse(benchmark::State& state, Size s) {
   const Frames& f = frames(s);
   FrameBitmap work;
@@ -561,6 +580,8 @@ void registerAll() {
     add("analyse/peak/ravdel", s, benchPeak);
     add("analyse/peak-masked/ravdel", s, benchPeakMasked);
     add("analyse/frame/ravdel", s, benchAnalyse);
+    add("analyse/clusters/ravdel", s, benchClusters);
+    add("analyse/leak-mean/ravdel", s, benchLeakMean);
     add("png/dark/ravdel", s, benchRavdelPng);
     add("png/dark/libpng-default", s, benchLibpngDefault);
     add("memory/copy", s, benchCopy);

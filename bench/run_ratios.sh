@@ -79,6 +79,8 @@ RATIOS = [
     ("PNG size / libpng-default", "png/dark/ravdel", "png/dark/libpng-default", "size"),
     ("peak search / memcpy", "analyse/peak/ravdel", "memory/copy", "time"),
     ("masked peak / peak search", "analyse/peak-masked/ravdel", "analyse/peak/ravdel", "time"),
+    ("clusters / peak search", "analyse/clusters/ravdel", "analyse/peak/ravdel", "time"),
+    ("leak mean / peak search", "analyse/leak-mean/ravdel", "analyse/peak/ravdel", "time"),
     ("frame receiver / frame copy", "deliver/receiver", "memory/copy-frame", "time"),
 ]
 
@@ -107,10 +109,12 @@ for size in sizes:
 if quality:
     print("== detection quality (ten minutes at 30 fps; -1: no base for the ratio)")
     print(f"  {'scenario/rule':<24} {'hits':>5} {'found':>5} {'events':>7} {'false':>7} "
-          f"{'precision':>9} {'recall':>6} {'false/h':>9} {'leak ev':>7} {'masked':>6}")
+          f"{'precision':>9} {'recall':>6} {'false/h':>9} {'leak ev':>7} {'masked':>6} "
+          f"{'paused s':>8}")
     for name, b in quality.items():
         label = name[len("quality/"):]
         print(f"  {label:<24} {b['hits']:5.0f} {b['found']:5.0f} {b['events']:7.0f} "
               f"{b['false_events']:7.0f} {b['precision']:9.3f} {b['recall']:6.3f} "
-              f"{b['false_per_hour']:9.1f} {b['leak_events']:7.0f} {b['masked']:6.0f}")
+              f"{b['false_per_hour']:9.1f} {b['leak_events']:7.0f} {b['masked']:6.0f} "
+              f"{b.get('paused_s', 0):8.1f}")
 EOF

@@ -12,10 +12,10 @@
 #include <utility>
 
 #include "app_win32/directory_chooser.h"
-#include "app_win32/event_notice.h"
 #include "app_win32/failure_box.h"
 #include "app_win32/power_action.h"
 #include "capture/directshow/win32_main_loop.h"
+#include "monitor/event_notice.h"
 #include "platform/file_version.h"
 #include "platform/windows_text.h"
 
@@ -176,9 +176,12 @@ TMainForm::TMainForm(const MainFormSetup& setup)
       InstanceMutex(setup.instanceName.empty() ? SingleInstance::defaultLockPath()
                                                : setup.instanceName),
       loop_(std::make_unique<Win32MainLoop>()),
-      // A camera that drops out is opened again when it returns, the counters kept.
-      monitor_(std::make_unique<Monitor>(*setup.backend, *loop_, static_cast<MonitorView&>(*this),
-                                         MonitorConfig{FormatChoice{}, true})) {
+      // A camera that drops out is opened again when it returns, the counters kept. The
+      // detection options come from the settings file's [Detection] section.
+      monitor_(
+          std::make_unique<Monitor>(*setup.backend, *loop_, static_cast<MonitorView&>(*this),
+                                    withDetection(MonitorConfig{FormatChoice{}, true},
+                                                  LoadDetectionSettings(setup.settingsPath)))) {
   messageBox = [this](const std::string& text, const std::string& caption, UINT type) {
     return ::MessageBoxW(window_, wide(text).c_str(), wide(caption).c_str(), type);
   };
@@ -930,9 +933,11 @@ void TMainForm::playEventSound() {
 
 // The log has the time and the reason; the balloon tells a user who is not looking.
 void TMainForm::cameraLost(const std::string& camera, const std::string& /*why*/) {
-  showBalloon("Camera lost",
-              camera + " stopped delivering frames; it is opened again when it returns.",
-              BalloonIcon::warning, kBalloonSeconds);
+  showBalloon("Camera lost", cameraLostBalloonText(camera), BalloonIcon::warning, kBalloonSeconds);
+}
+
+void TMainForm::lightLeakStarted() {
+  showBalloon("Light leak", kLightLeakBalloonText, BalloonIcon::warning, kBalloonSeconds);
 }
 
 }  // namespace ravdel

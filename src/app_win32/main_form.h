@@ -180,6 +180,7 @@ class TMainForm final : private MonitorView {
   void showEventNotice() override;
   void playEventSound() override;
   void cameraLost(const std::string& camera, const std::string& why) override;
+  void lightLeakStarted() override;
 
   MainFormSetup setup_;
   SingleInstance InstanceMutex;

@@ -88,14 +88,18 @@ PeakPixel findPeak(const FrameBitmap& frame, const HotPixelMask& mask, const Pea
       [&](std::int32_t x, std::int32_t y) { return mask.masked(x, y); });
 }
 
-double meanMagnitude(const FrameBitmap& frame) {
-  if (frame.empty()) return 0.0;
+double meanMagnitude(const FrameBitmap& frame, std::int32_t step) {
+  if (frame.empty() || step < 1) return 0.0;
   double sum = 0.0;
-  const std::size_t bytes = frame.byteCount();
-  const std::uint8_t* p = frame.data();
-  for (std::size_t i = 0; i < bytes; i += 3)
-    sum += std::sqrt(static_cast<double>(sumOfSquares(p + i)));
-  return sum / (static_cast<double>(frame.width()) * static_cast<double>(frame.height()));
+  std::int64_t pixels = 0;
+  const std::size_t bytes = frame.stride();
+  const std::size_t pixelStep = 3 * static_cast<std::size_t>(step);
+  for (std::int32_t y = 0; y < frame.height(); y += step) {
+    const std::uint8_t* p = frame.row(y);
+    for (std::size_t i = 0; i < bytes; i += pixelStep, ++pixels)
+      sum += std::sqrt(static_cast<double>(sumOfSquares(p + i)));
+  }
+  return sum / static_cast<double>(pixels);
 }
 
 void applyDisplayOptions(FrameBitmap& frame, bool gray, bool inverse) {
@@ -156,6 +160,8 @@ FrameAnalysis analyseFrame(FrameBitmap& work, const AnalysisOptions& options) {
   a.height = work.height();
   a.converted = !work.showsNotice();
   a.peak = options.mask != nullptr ? findPeak(work, *options.mask) : findPeak(work);
+  // Before the display options: an inverted picture is bright.
+  if (options.measureMean) a.frameMean = meanMagnitude(work, kFrameMeanStep);
   if (options.lensCheck) {
     a.lensMean = meanMagnitude(work);
     if (*a.lensMean >= kUncoveredLensMean) {
@@ -163,11 +169,16 @@ FrameAnalysis analyseFrame(FrameBitmap& work, const AnalysisOptions& options) {
       return a;
     }
   }
-  applyDisplayOptions(work, options.gray, options.inverse);
   // The notice's white cells would otherwise make every unconvertible frame an event.
   const PeakPixel& p = a.peak;
   a.event = a.converted && !work.empty() &&
             (p.b > options.limit || p.g > options.limit || p.r > options.limit);
+  if (a.event && options.clusterLevel) {
+    const ClusterSettings settings{
+        .limit = options.limit, .level = *options.clusterLevel, .mask = options.mask};
+    a.clusters = findClusters(work, settings, p.x, p.y);
+  }
+  applyDisplayOptions(work, options.gray, options.inverse);
   return a;
 }
 

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "base/frame_bitmap.h"
+#include "detection/clusters.h"
 #include "detection/hot_pixel_mask.h"
 #include "detection/peak_kernels.h"
 
@@ -17,6 +19,9 @@ struct AnalysisOptions {
   bool lensCheck = false;  // this is the first frame after a start
   // Pixels the peak search leaves out; borrowed for the call. None: every pixel counts.
   const HotPixelMask* mask = nullptr;
+  bool measureMean = false;  // for the light-leak guard: fills FrameAnalysis::frameMean
+  // An event frame's clusters are measured, their pixels above this level (ClusterSettings).
+  std::optional<std::uint8_t> clusterLevel;
 };
 
 struct PeakPixel {
@@ -37,10 +42,12 @@ struct FrameAnalysis {
   std::int32_t width = 0;
   std::int32_t height = 0;
   PeakPixel peak;
-  std::optional<double> lensMean;  // set when the lens check ran
-  bool lensUncovered = false;      // the check failed: stop, no options, no event
-  bool converted = true;           // false when the picture is the format notice
+  std::optional<double> lensMean;   // set when the lens check ran
+  std::optional<double> frameMean;  // with measureMean, before the display options
+  bool lensUncovered = false;       // the check failed: stop, no options, no event
+  bool converted = true;            // false when the picture is the format notice
   bool event = false;
+  std::vector<Cluster> clusters;  // of an event frame, with clusterLevel
 };
 
 // The brightest pixel by B*B + G*G + R*R; of equal ones, the last in the scan order
@@ -53,8 +60,13 @@ PeakPixel findPeak(const FrameBitmap& frame);
 PeakPixel findPeak(const FrameBitmap& frame, const HotPixelMask& mask,
                    const PeakKernels& kernels = bestPeakKernels());
 
-// Mean of sqrt(B*B + G*G + R*R) over all pixels.
-double meanMagnitude(const FrameBitmap& frame);
+// Mean of sqrt(B*B + G*G + R*R) over all pixels, or over every step-th pixel of every
+// step-th row, from the top left.
+double meanMagnitude(const FrameBitmap& frame, std::int32_t step = 1);
+
+// The light-leak guard's mean looks at one pixel in 16: light through the tape spreads over
+// the frame, and a 1080p frame is then measured in a fraction of a millisecond.
+inline constexpr std::int32_t kFrameMeanStep = 4;
 
 // Inverts and/or turns grey every pixel, in place (inverse first).
 void applyDisplayOptions(FrameBitmap& frame, bool gray, bool inverse);

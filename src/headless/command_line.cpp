@@ -18,7 +18,7 @@ Counts particle hits on a camera whose lens is taped over, without a screen: a f
 brightest pixel has a channel above the limit is an event, stored as a PNG picture named
 after its moment (yymmddhhnnsszzz.png, local time). Runs until SIGTERM or SIGINT; SIGHUP
 reopens the event log. Options left out keep what the settings file says (the desktop
-program's RVD.ini); the settings file is never written.
+program's RVD.ini, sections [Settings] and [Detection]); the settings file is never written.
 
   --list              print the cameras and their format tables, then exit
   --camera NAME|#N    the camera by name or 1-based position (default: the settings')
@@ -31,6 +31,12 @@ program's RVD.ini); the settings file is never written.
   --hot-pixel-mask    calibrate a mask of hot pixels on the first 90 frames (no events
                       then) and leave masked pixels out of the peak search; a pixel that
                       is the peak of 3 events within 60 s joins the mask
+  --light-leak-guard  pause counting while the frame's mean magnitude stays above the
+                      leak level for a second, until it has been below for two seconds
+  --leak-level N      the light-leak guard's level, 1..255 (default 20)
+  --clusters          add each event frame's clusters (connected pixels above the
+                      cluster level around pixels above the limit) to its JSON line
+  --cluster-level N   a cluster pixel has a channel above N, 1..254 (default 60)
   --out DIR           the folder of the pictures, created when missing (default: the
                       settings' folder, else the current folder)
   --events FILE       append one JSON line per event to FILE
@@ -113,6 +119,15 @@ FormatChoice formatOption(std::string_view option, std::string_view text) {
 
 }  // namespace
 
+DetectionSettings detectionOptions(const HeadlessOptions& options, DetectionSettings settings) {
+  settings.hotPixelMask = settings.hotPixelMask || options.hotPixelMask;
+  settings.lightLeakGuard = settings.lightLeakGuard || options.lightLeakGuard;
+  settings.clusters = settings.clusters || options.clusters;
+  settings.leakLevel = options.leakLevel.value_or(settings.leakLevel);
+  settings.clusterLevel = options.clusterLevel.value_or(settings.clusterLevel);
+  return settings;
+}
+
 const char* usageText() {
   return kUsage;
 }
@@ -158,6 +173,14 @@ HeadlessOptions parseCommandLine(const std::vector<std::string>& arguments) {
       flag(o.inverse);
     } else if (name == "--hot-pixel-mask") {
       flag(o.hotPixelMask);
+    } else if (name == "--light-leak-guard") {
+      flag(o.lightLeakGuard);
+    } else if (name == "--leak-level") {
+      o.leakLevel = static_cast<std::int32_t>(integerOption(name, value(), 1, 255));
+    } else if (name == "--clusters") {
+      flag(o.clusters);
+    } else if (name == "--cluster-level") {
+      o.clusterLevel = static_cast<std::int32_t>(integerOption(name, value(), 1, 254));
     } else if (name == "--out") {
       o.outDirectory = value();
     } else if (name == "--events") {

@@ -20,7 +20,12 @@ struct HeadlessOptions {
   std::optional<std::int32_t> limit;
   bool gray = false;  // only turns the option on: off leaves the settings' choice
   bool inverse = false;
+  // Detection options: a switch only turns its option on; a level replaces the settings'.
   bool hotPixelMask = false;
+  bool lightLeakGuard = false;
+  std::optional<std::int32_t> leakLevel;
+  bool clusters = false;
+  std::optional<std::int32_t> clusterLevel;
   std::optional<std::string> outDirectory;
   std::optional<std::string> eventLog;
   std::optional<std::string> settingsPath;
@@ -39,6 +44,9 @@ class UsageError : public std::runtime_error {
 // The arguments after the program's name; "--name value" and "--name=value" both work, and a
 // later option overrides an earlier one. Throws UsageError.
 HeadlessOptions parseCommandLine(const std::vector<std::string>& arguments);
+
+// The settings file's detection options with the command line's put over them.
+DetectionSettings detectionOptions(const HeadlessOptions& options, DetectionSettings settings);
 
 // The --help text.
 const char* usageText();

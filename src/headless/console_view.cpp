@@ -113,4 +113,12 @@ void ConsoleView::cameraBack(const std::string&) {
   console_.say("camera back");
 }
 
+void ConsoleView::lightLeakStarted() {
+  console_.say("Light leak: counting paused until the frame is dark again");
+}
+
+void ConsoleView::lightLeakEnded() {
+  console_.say("Light leak over: counting again");
+}
+
 }  // namespace ravdel

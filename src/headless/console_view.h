@@ -61,6 +61,8 @@ class ConsoleView final : public MonitorView {
   void minuteTicked(const MonitorStatus& status) override;
   void cameraLost(const std::string& camera, const std::string& why) override;
   void cameraBack(const std::string& camera) override;
+  void lightLeakStarted() override;
+  void lightLeakEnded() override;
 
   // EventDisplay.
   void showEventCount(std::int32_t count) override;

@@ -71,6 +71,7 @@ std::string eventJsonLine(const EventReport& report) {
   const bool lensKnown = report.lensMean && std::isfinite(*report.lensMean);
   line.raw("lens_mean", lensKnown ? jsonNumber(*report.lensMean) : "null");
   line.raw("live_s", jsonFixedNumber(report.liveSeconds, 3));
+  if (report.clusters) line.raw("clusters", clustersJson(*report.clusters));
   return line.finish();
 }
 

@@ -8,6 +8,17 @@
 #include "monitor/settings.h"
 
 namespace ravdel {
+namespace {
+
+// Cameras are reopened when they drop out: nobody is there to press Run again.
+MonitorConfig monitorConfig(const HeadlessOptions& options, const std::string& settingsPath) {
+  MonitorConfig config;
+  config.format = options.format;
+  config.recoverLostCamera = true;
+  return withDetection(config, detectionOptions(options, LoadDetectionSettings(settingsPath)));
+}
+
+}  // namespace
 
 HeadlessMonitor::HeadlessMonitor(CaptureBackend& cameras, HeadlessMainLoop& loop,
                                  HeadlessOptions options)
@@ -15,7 +26,7 @@ HeadlessMonitor::HeadlessMonitor(CaptureBackend& cameras, HeadlessMainLoop& loop
       options_(std::move(options)),
       console_(options_.quiet, options_.json),
       view_(console_, eventLog_),
-      monitor_(cameras, loop, view_, MonitorConfig{options_.format, true, options_.hotPixelMask}) {
+      monitor_(cameras, loop, view_, monitorConfig(options_, settingsPath())) {
   // Both hooks come from inside the frame handler; finish() only asks the loop to return.
   view_.onEventRecorded = [this](std::int32_t count) {
     if (options_.maxEvents && count >= *options_.maxEvents) {
@@ -26,10 +37,14 @@ HeadlessMonitor::HeadlessMonitor(CaptureBackend& cameras, HeadlessMainLoop& loop
   view_.onMonitoringStopped = [this] { finish(kExitNotMonitored, "monitoring ended"); };
 }
 
+std::string HeadlessMonitor::settingsPath() const {
+  return options_.settingsPath.value_or(SettingsPath());
+}
+
 int HeadlessMonitor::run() {
   openOutputs();
   // No default folder of its own: without a Directory setting pictures go to the current one.
-  monitor_.Open(options_.settingsPath.value_or(SettingsPath()), "");
+  monitor_.Open(settingsPath(), "");
   applyOptions();
   if (const int failure = start(); failure != kExitStopped) return failure;
   if (!finished_) {

@@ -34,6 +34,7 @@ class HeadlessMonitor {
 
  private:
   void openOutputs();
+  std::string settingsPath() const;
   void applyOptions();
   int start();
   void finish(int status, std::string reason);

@@ -1,4 +1,4 @@
-#include "app_win32/event_notice.h"
+#include "monitor/event_notice.h"
 
 #include <utility>
 

@@ -12,8 +12,8 @@ namespace ravdel {
 // The balloon of detected events. The first event shows "Event detected!"; events that come
 // while that balloon still shows count into it ("3 events detected!"), shown again at most
 // once a second and never while the tray menu is open, so that balloons do not pile up over
-// the menu when events come fast (a hot pixel, say). Main thread only; the update timer is the
-// main loop's.
+// the menu when events come fast (a hot pixel, say). Both windows use it. Main thread only; the
+// update timer is the main loop's, so the object must go before the loop.
 class EventNotice {
  public:
   static constexpr int kSeconds = 10;     // how long a balloon shows

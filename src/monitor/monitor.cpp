@@ -73,6 +73,15 @@ std::string describe(const FormatChoice& choice) {
 
 }  // namespace
 
+MonitorConfig withDetection(MonitorConfig config, const DetectionSettings& detection) {
+  config.hotPixelMask = detection.hotPixelMask;
+  config.lightLeakGuard = detection.lightLeakGuard;
+  config.lightLeak.level = detection.leakLevel;
+  config.clusterLevel.reset();
+  if (detection.clusters) config.clusterLevel = static_cast<std::uint8_t>(detection.clusterLevel);
+  return config;
+}
+
 std::string failureText(std::string_view message) {
   std::string text(message);
   // Compared as unsigned bytes, so the tail of a UTF-8 character counts as after ".".
@@ -236,6 +245,8 @@ bool Monitor::RunSBClick() {
   if (started) started = streamChosenFormat();
   if (started) checkOutputDirectory();
   if (started && config_.hotPixelMask) startHotPixelMask();
+  leakGuard_ = LightLeakGuard(config_.lightLeak);
+  runStart_ = SteadyClock::now();
 
   busy.restore();
   const std::uint64_t stopsBefore = stops_;
@@ -404,10 +415,13 @@ void Monitor::OnNewFrame() {
   analysisOptions.gray = options.gray;
   analysisOptions.inverse = options.inverse;
   analysisOptions.lensCheck = LensCheckPending;
+  analysisOptions.measureMean = config_.lightLeakGuard;
+  analysisOptions.clusterLevel = config_.clusterLevel;
   const bool calibrating = config_.hotPixelMask && calibrateHotPixels(analysisOptions);
-  const FrameAnalysis analysis = analyseFrame(WorkBitmap, analysisOptions);
+  FrameAnalysis analysis = analyseFrame(WorkBitmap, analysisOptions);
   view_.showPeak(analysis.peak.r, analysis.peak.g, analysis.peak.b);
   lastPeak_ = analysis.peak;
+  lastClusters_ = std::move(analysis.clusters);
   if (analysis.lensMean) lensMean_ = analysis.lensMean;
 
   if (analysis.lensUncovered) {
@@ -422,7 +436,8 @@ void Monitor::OnNewFrame() {
   LensCheckPending = false;
 
   showThumbnailOf(WorkBitmap);
-  if (analysis.event && !calibrating) {
+  const bool counting = !analysis.frameMean || guardAgainstLeak(*analysis.frameMean);
+  if (analysis.event && !calibrating && counting) {
     if (config_.hotPixelMask) learnHotPixel(analysis.peak);
     RecordEvent(analysis.peak.b, analysis.peak.g, analysis.peak.r);
   }
@@ -489,6 +504,27 @@ void Monitor::learnHotPixel(const PeakPixel& peak) {
   saveHotPixelMask();
 }
 
+bool Monitor::guardAgainstLeak(double mean) {
+  const double seconds = std::chrono::duration<double>(SteadyClock::now() - runStart_).count();
+  switch (leakGuard_.observe(mean, seconds)) {
+    case LightLeakGuard::Change::paused:
+      stopLiveTime();
+      appendLogLine("Light leak at " + logTime(localTimeNow(), separators_.time) +
+                    ": counting paused until the frame is dark again");
+      view_.lightLeakStarted();
+      break;
+    case LightLeakGuard::Change::resumed:
+      if (!lost_ && !awaitingFrames_) startLiveTime();
+      appendLogLine("Light leak over at " + logTime(localTimeNow(), separators_.time) +
+                    ": counting again");
+      view_.lightLeakEnded();
+      break;
+    case LightLeakGuard::Change::none:
+      break;
+  }
+  return leakGuard_.counts();
+}
+
 void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   const std::int64_t unixMs = unixMillisecondsNow();
   const LocalTime t = localTimeAt(unixMs);
@@ -509,6 +545,7 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.frame = framesSinceRun_;
   report.lensMean = lensMean_;
   report.liveSeconds = status().liveSeconds;
+  if (config_.clusterLevel) report.clusters = lastClusters_;
   try {
     recordEvent(records_, t, r, g, b, WorkBitmap, OutputDirectory, separators_, *this);
   } catch (const std::exception&) {
@@ -548,6 +585,8 @@ void Monitor::appendLogLine(const std::string& line) {
 }
 
 void Monitor::startLiveTime() {
+  // A camera back during a light leak stays out of the live time until the leak ends.
+  if (leakGuard_.paused()) return;
   if (!liveSince_) liveSince_ = SteadyClock::now();
 }
 

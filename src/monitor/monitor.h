@@ -14,7 +14,9 @@
 #include "capture/main_loop.h"
 #include "detection/event_records.h"
 #include "detection/hot_pixel_mask.h"
+#include "detection/light_leak_guard.h"
 #include "monitor/monitor_view.h"
+#include "monitor/settings.h"
 
 namespace ravdel {
 
@@ -39,7 +41,17 @@ struct MonitorConfig {
   // pixels are left out of the peak search, and a pixel that keeps being the peak joins them.
   // Off: every pixel counts, as it always has.
   bool hotPixelMask = false;
+  // Counting pauses while the frame mean says light leaks through the tape; paused time is
+  // not live time. Off: every frame counts.
+  bool lightLeakGuard = false;
+  LightLeakGuard::Settings lightLeak{};
+  // Each event also reports its frame's clusters, their pixels above this level. None: no
+  // cluster is looked for.
+  std::optional<std::uint8_t> clusterLevel{};
 };
+
+// `config` with the detection options of the settings file (or of the command line) set.
+MonitorConfig withDetection(MonitorConfig config, const DetectionSettings& detection);
 
 // The message as the failure box shows it: a full stop is appended when the last character
 // sorts after "." (a letter or a digit, say); "Failed." and "Failed!" stay as they are.
@@ -133,6 +145,8 @@ class Monitor final : private EventDisplay {
   // `options`. True when this frame belongs to the calibration.
   bool calibrateHotPixels(AnalysisOptions& options);
   void learnHotPixel(const PeakPixel& peak);
+  // With lightLeakGuard: whether this frame, of mean `mean`, may count an event.
+  bool guardAgainstLeak(double mean);
   // The mask of this camera and format, kept beside the settings file from run to run.
   void startHotPixelMask();
   void saveHotPixelMask();
@@ -171,10 +185,13 @@ class Monitor final : private EventDisplay {
   std::string cameraName_;
   std::int32_t formatIndex_ = -1;
   std::int64_t framesSinceRun_ = 0;
-  PeakPixel lastPeak_;              // of the frame being analysed
-  HotPixelMasking masking_;         // with config_.hotPixelMask
-  std::string maskPath_;            // where masking_'s mask is kept
-  std::string eventsPerDay_ = "-";  // as shown
+  PeakPixel lastPeak_;                 // of the frame being analysed
+  std::vector<Cluster> lastClusters_;  // of the frame being analysed, with clusterLevel
+  LightLeakGuard leakGuard_;           // with config_.lightLeakGuard
+  SteadyClock::time_point runStart_;   // the guard's clock, which runs on through a pause
+  HotPixelMasking masking_;            // with config_.hotPixelMask
+  std::string maskPath_;               // where masking_'s mask is kept
+  std::string eventsPerDay_ = "-";     // as shown
   std::optional<double> lensMean_;
   std::chrono::milliseconds live_{0};
   std::optional<SteadyClock::time_point> liveSince_;

@@ -40,6 +40,7 @@ struct EventReport {
   std::int64_t frame = 0;          // frames analysed since Run, this one included
   std::optional<double> lensMean;  // of the run's first frame
   double liveSeconds = 0;
+  std::optional<std::vector<Cluster>> clusters;  // measured when the run asks for them
 };
 
 // The counters of a run as a status line shows them.
@@ -99,6 +100,16 @@ class MonitorView : public EventDisplay {
   virtual void minuteTicked(const MonitorStatus&) {}
   virtual void cameraLost(const std::string& /*camera*/, const std::string& /*why*/) {}
   virtual void cameraBack(const std::string& /*camera*/) {}
+  // The light-leak guard paused counting (the log has said "Light leak"), and resumed it.
+  virtual void lightLeakStarted() {}
+  virtual void lightLeakEnded() {}
 };
+
+// The texts of the windows' warning balloons, the same in every window.
+inline std::string cameraLostBalloonText(const std::string& camera) {
+  return camera + " stopped delivering frames; it is opened again when it returns.";
+}
+inline constexpr const char* kLightLeakBalloonText =
+    "Light reaches the sensor: counting pauses until the frame is dark again.";
 
 }  // namespace ravdel

@@ -11,6 +11,23 @@ namespace ravdel {
 namespace {
 
 constexpr std::string_view kSection = "Settings";
+constexpr std::string_view kDetectionSection = "Detection";
+
+// The detection keys: each with its field and the values it takes; 0..1 is a switch.
+struct DetectionKey {
+  std::string_view name;
+  std::int32_t DetectionSettings::*integer;
+  bool DetectionSettings::*flag;
+  std::int32_t least;
+  std::int32_t most;
+};
+constexpr DetectionKey kDetectionKeys[] = {
+    {"hot-pixel-mask", nullptr, &DetectionSettings::hotPixelMask, 0, 1},
+    {"light-leak-guard", nullptr, &DetectionSettings::lightLeakGuard, 0, 1},
+    {"leak-level", &DetectionSettings::leakLevel, nullptr, 1, 255},
+    {"clusters", nullptr, &DetectionSettings::clusters, 0, 1},
+    {"cluster-level", &DetectionSettings::clusterLevel, nullptr, 1, 254},
+};
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -49,8 +66,9 @@ std::optional<std::int32_t> convertInteger(std::string_view text) {
   return static_cast<std::int32_t>(negative ? 0u - magnitude : magnitude);
 }
 
-std::int32_t readInteger(const std::string& path, std::string_view key, std::int32_t fallback) {
-  std::string text = readIniValue(path, kSection, key, "");
+std::int32_t readInteger(const std::string& path, std::string_view key, std::int32_t fallback,
+                         std::string_view section = kSection) {
+  std::string text = readIniValue(path, section, key, "");
   // Hexadecimal written the C way ("0x64") is taken as the "$" form.
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     text.replace(0, 2, "$");
@@ -62,13 +80,47 @@ bool readBoolean(const std::string& path, std::string_view key, bool fallback) {
   return readInteger(path, key, fallback ? 1 : 0) != 0;
 }
 
-void writeKey(const std::string& path, std::string_view key, std::string_view value) {
-  if (!writeIniValue(path, kSection, key, value)) {
+void writeKey(const std::string& path, std::string_view key, std::string_view value,
+              std::string_view section = kSection) {
+  if (!writeIniValue(path, section, key, value)) {
     throw SettingsWriteError("Unable to write to " + path);
   }
 }
 
+// A fresh account may not have the settings folder yet. A folder that cannot be made shows as
+// the first key's failure.
+void makeSettingsFolder(const std::string& path) {
+  const std::filesystem::path folder = pathFromUtf8(path).parent_path();
+  if (!folder.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+  }
+}
+
 }  // namespace
+
+DetectionSettings LoadDetectionSettings(const std::string& path) {
+  DetectionSettings settings;
+  for (const DetectionKey& key : kDetectionKeys) {
+    const std::int32_t fallback = key.flag ? (settings.*key.flag ? 1 : 0) : settings.*key.integer;
+    std::int32_t value = readInteger(path, key.name, fallback, kDetectionSection);
+    if (value < key.least || value > key.most) value = fallback;
+    if (key.flag) {
+      settings.*key.flag = value != 0;
+    } else {
+      settings.*key.integer = value;
+    }
+  }
+  return settings;
+}
+
+void SaveDetectionSettings(const std::string& path, const DetectionSettings& settings) {
+  makeSettingsFolder(path);
+  for (const DetectionKey& key : kDetectionKeys) {
+    const std::int32_t value = key.flag ? (settings.*key.flag ? 1 : 0) : settings.*key.integer;
+    writeKey(path, key.name, std::to_string(value), kDetectionSection);
+  }
+}
 
 Settings LoadSettings(const std::string& path, const std::string& defaultDirectory) {
   Settings settings;
@@ -84,13 +136,7 @@ Settings LoadSettings(const std::string& path, const std::string& defaultDirecto
 }
 
 void SaveSettings(const std::string& path, const Settings& settings) {
-  // A fresh account may not have the settings folder yet. A folder that cannot be made shows as
-  // the first key's failure.
-  const std::filesystem::path folder = pathFromUtf8(path).parent_path();
-  if (!folder.empty()) {
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-  }
+  makeSettingsFolder(path);
   writeKey(path, "Limit", std::to_string(settings.limit));
   writeKey(path, "Sound", settings.sound ? "1" : "0");
   writeKey(path, "Inverse", settings.inverse ? "1" : "0");

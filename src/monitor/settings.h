@@ -21,6 +21,18 @@ struct Settings {
   bool operator==(const Settings&) const = default;
 };
 
+// The detection options, section "Detection", which versions before them never read. Each
+// key is also a flag of ravdel-monitor and ravdel-analyse under the same name.
+struct DetectionSettings {
+  bool hotPixelMask = false;       // hot-pixel-mask
+  bool lightLeakGuard = false;     // light-leak-guard
+  std::int32_t leakLevel = 20;     // leak-level: the frame's mean magnitude, 1..255
+  bool clusters = false;           // clusters
+  std::int32_t clusterLevel = 60;  // cluster-level: a cluster pixel's level, 1..254
+
+  bool operator==(const DetectionSettings&) const = default;
+};
+
 // What SaveSettings throws: "Unable to write to <settings path>".
 class SettingsWriteError : public std::runtime_error {
  public:
@@ -38,6 +50,11 @@ Settings LoadSettings(const std::string& path, const std::string& defaultDirecto
 // Gray, Directory, Cam, creating the file's folder first when it is missing. Throws
 // SettingsWriteError at the first key that cannot be written; the keys after it stay as they were.
 void SaveSettings(const std::string& path, const Settings& settings);
+
+// Missing keys and values outside a key's range give the key's default.
+DetectionSettings LoadDetectionSettings(const std::string& path);
+// Writes every detection key as SaveSettings writes its keys (and throws as it does).
+void SaveDetectionSettings(const std::string& path, const DetectionSettings& settings);
 
 // Event images are named by appending the file name to the directory, so a non-empty directory
 // gets a trailing '/'. Empty stays empty: images then go to the current directory.

@@ -24,6 +24,7 @@
 #include "convert/jpeg_decoder.h"
 #include "detection/event_records.h"
 #include "detection/frame_analysis.h"
+#include "detection/light_leak_guard.h"
 #include "detection/png_writer.h"
 #include "platform/files.h"
 #include "run_score.h"
@@ -53,6 +54,14 @@ Analysis:
                     the captured colours)
   --inverse         show and store the picture inverted
   --lens-check      check each file as the first frame after a start; report the mean
+  --light-leak-guard
+                    a file whose mean pixel magnitude is above the leak level is no event,
+                    nor is any while that has lasted a second (by the files' modification
+                    times) until it has been below for two seconds; reports the mean
+  --leak-level N    the guard's level (1..255, default 20)
+  --clusters        report each event's clusters: connected pixels above the cluster
+                    level around pixels above the limit
+  --cluster-level N a cluster pixel has a channel above N (1..254, default 60)
 Output:
   --json            one JSON object per line and file
   --out DIR         write each event's picture as PNG into DIR, named after the moment the
@@ -76,6 +85,10 @@ struct Options {
   std::optional<std::uint32_t> fourcc;
   std::optional<std::int32_t> width, height;
   AnalysisOptions analysis;
+  bool lightLeakGuard = false;
+  LightLeakGuard::Settings lightLeak;
+  bool clusters = false;
+  std::uint8_t clusterLevel = ClusterSettings{}.level;
   bool json = false;
   std::string outDir;
   bool all = false;
@@ -194,6 +207,14 @@ std::optional<Options> parseArguments(int argc, char** argv) {
       flag(o.analysis.inverse);
     } else if (name == "--lens-check") {
       flag(o.analysis.lensCheck);
+    } else if (name == "--light-leak-guard") {
+      flag(o.lightLeakGuard);
+    } else if (name == "--leak-level") {
+      o.lightLeak.level = static_cast<double>(parseNumber(name, value(), 1, 255));
+    } else if (name == "--clusters") {
+      flag(o.clusters);
+    } else if (name == "--cluster-level") {
+      o.clusterLevel = static_cast<std::uint8_t>(parseNumber(name, value(), 1, 254));
     } else if (name == "--json") {
       flag(o.json);
     } else if (name == "--all") {
@@ -209,6 +230,8 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     checkScoringUsage(o);
     return o;
   }
+  o.analysis.measureMean = o.lightLeakGuard;
+  if (o.clusters) o.analysis.clusterLevel = o.clusterLevel;
   for (const char* scoring : {"--match-frames", "--match-px", "--live-s"}) {
     if (o.given.count(scoring) != 0) throw UsageError(std::string(scoring) + " needs --truth");
   }
@@ -242,25 +265,42 @@ bool startsLikeJpeg(const std::vector<std::uint8_t>& bytes) {
   return bytes.size() >= 2 && bytes[0] == 0xff && bytes[1] == 0xd8;
 }
 
-std::string jsonLine(const std::string& file, const FrameAnalysis& a) {
+// One file's analysis as reported: `counted` is false while the light-leak guard holds.
+struct Reported {
+  const FrameAnalysis& a;
+  bool counted = true;
+  bool clusters = false;
+  bool event() const { return a.event && counted; }
+};
+
+std::string jsonLine(const std::string& file, const Reported& r) {
+  const FrameAnalysis& a = r.a;
   std::string s = "{\"file\":";
   appendJsonString(s, file);
   s += ",\"width\":" + std::to_string(a.width) + ",\"height\":" + std::to_string(a.height);
   s += ",\"peak\":{\"x\":" + std::to_string(a.peak.x) + ",\"y\":" + std::to_string(a.peak.y) +
        ",\"r\":" + std::to_string(a.peak.r) + ",\"g\":" + std::to_string(a.peak.g) +
        ",\"b\":" + std::to_string(a.peak.b) + "}";
-  s += std::string(",\"event\":") + (a.event ? "true" : "false");
+  s += std::string(",\"event\":") + (r.event() ? "true" : "false");
   s += std::string(",\"converted\":") + (a.converted ? "true" : "false");
   if (a.lensMean) s += ",\"lens_mean\":" + jsonNumber(*a.lensMean);
+  if (a.frameMean) {
+    s += ",\"frame_mean\":" + jsonFixedNumber(*a.frameMean, 2);
+    s += std::string(",\"light_leak\":") + (r.counted ? "false" : "true");
+  }
+  if (r.clusters) s += ",\"clusters\":" + (r.event() ? clustersJson(a.clusters) : "[]");
   return s + "}";
 }
 
-std::string textLine(const std::string& file, const FrameAnalysis& a) {
+std::string textLine(const std::string& file, const Reported& r) {
+  const FrameAnalysis& a = r.a;
   std::string s = file + ": " + std::to_string(a.width) + "x" + std::to_string(a.height) +
                   ", peak at (" + std::to_string(a.peak.x) + ", " + std::to_string(a.peak.y) +
                   ") " + eventColourLine(a.peak.r, a.peak.g, a.peak.b);
   if (!a.converted) s += ", not converted (format notice)";
-  s += a.event ? ", event" : ", no event";
+  s += r.event() ? ", event" : ", no event";
+  if (!r.counted) s += " (light leak, mean " + jsonFixedNumber(*a.frameMean, 2) + ")";
+  if (r.clusters && r.event()) s += ", " + std::to_string(a.clusters.size()) + " clusters";
   if (a.lensMean) {
     char buf[64];
     std::snprintf(buf, sizeof buf, ", lens mean %.2f%s", *a.lensMean,
@@ -272,7 +312,7 @@ std::string textLine(const std::string& file, const FrameAnalysis& a) {
 
 class Analyser {
  public:
-  explicit Analyser(const Options& options) : options_(options) {
+  explicit Analyser(const Options& options) : options_(options), guard_(options.lightLeak) {
     if (options_.width) resizeFrame(*options_.width, *options_.height);
   }
 
@@ -311,11 +351,16 @@ class Analyser {
 
     FrameBitmap work = frame_;
     const FrameAnalysis a = analyseFrame(work, options_.analysis);
-    const std::string line = options_.json ? jsonLine(path, a) : textLine(path, a);
+    Reported reported{a, true, options_.clusters};
+    if (a.frameMean) {
+      guard_.observe(*a.frameMean, static_cast<double>(sample.modifiedMs) / 1000.0);
+      reported.counted = guard_.counts();
+    }
+    const std::string line = options_.json ? jsonLine(path, reported) : textLine(path, reported);
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 
-    if (options_.outDir.empty() || !(a.event || options_.all)) return true;
+    if (options_.outDir.empty() || !(reported.event() || options_.all)) return true;
     try {
       writePng(work, options_.outDir + "/" + uniqueName(sample.modifiedMs));
     } catch (const ImageWriteError& e) {
@@ -352,6 +397,7 @@ class Analyser {
   JpegDecoder sizeReader_;
   FrameBitmap frame_;
   std::set<std::string> usedNames_;
+  LightLeakGuard guard_;  // with --light-leak-guard
 };
 
 int run(int argc, char** argv) {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app_win32/directory_chooser.h"
-#include "app_win32/event_notice.h"
 #include "app_win32/power_action.h"
 #include "app_win32/tray_icon.h"
 #include "capture/directshow/win32_main_loop.h"
@@ -132,48 +131,6 @@ TEST(ProgramIconResourceTest, TheIconComesInTheSizesTheShellAsksFor) {
     EXPECT_NE(icon, nullptr) << size;
     if (icon != nullptr) ::DestroyIcon(icon);
   }
-}
-
-bool pumpUntil(Win32MainLoop& loop, const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    loop.run(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-TEST(EventNoticeTest, EventsWhileTheBalloonShowsCountIntoItButNotOverTheMenu) {
-  Win32MainLoop loop;
-  std::vector<std::string> shown;
-  bool menuOpen = false;
-  int menuChecks = 0;
-  EventNotice notice(
-      loop, [&](const std::string& text) { shown.push_back(text); },
-      [&] {
-        ++menuChecks;
-        return menuOpen;
-      });
-
-  notice.eventDetected();
-  ASSERT_EQ(shown, std::vector<std::string>{"Event detected!"});
-  menuOpen = true;
-  notice.eventDetected();
-  notice.eventDetected();
-  EXPECT_EQ(shown.size(), 1u);  // at most once a second
-  EXPECT_EQ(notice.count(), 3);
-  // The update waits while the menu is open and comes once it has closed.
-  ASSERT_TRUE(pumpUntil(loop, [&] { return menuChecks == 1; }));
-  EXPECT_EQ(shown.size(), 1u);
-  menuOpen = false;
-  ASSERT_TRUE(pumpUntil(loop, [&] { return shown.size() == 2; }));
-  EXPECT_EQ(shown[1], "3 events detected!");
-
-  // Clicked away: the next event starts afresh.
-  notice.dismissed();
-  notice.eventDetected();
-  EXPECT_EQ(shown.back(), "Event detected!");
-  EXPECT_EQ(notice.count(), 1);
 }
 
 }  // namespace

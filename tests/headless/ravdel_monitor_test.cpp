@@ -197,6 +197,23 @@ TEST_F(RavdelMonitorTest, HotPixelMaskLeavesOnlyTheHits) {
   }
 }
 
+// The guard comes on from the settings file, its level from the command line (the file's
+// 255 is never reached by this leak); counting pauses during the leak and comes back, and
+// every event carries its clusters.
+TEST_F(RavdelMonitorTest, LightLeakGuardPausesCountingUntilTheLeakIsOver) {
+  write(path("RVD.ini"), "[Detection]\nlight-leak-guard=1\nleak-level=255\n");
+  start(kCamera + ",leak=1+3,leak-level=120", {"--leak-level", "20", "--clusters"});
+  ASSERT_TRUE(eventually([&] { return errSays("Light leak over: counting again"); })) << err();
+  const std::size_t resumedWith = events().size();
+  ASSERT_TRUE(eventually([&] { return events().size() > resumedWith; })) << err();
+  send(SIGTERM);
+  EXPECT_EQ(exitStatus(), 0) << err();
+  const std::string log = err();
+  EXPECT_LT(log.find("Light leak: counting paused"), log.find("Light leak over")) << log;
+  for (const std::string& line : events())
+    EXPECT_NE(line.find(",\"clusters\":[{\"x\":"), std::string::npos) << line;
+}
+
 TEST_F(RavdelMonitorTest, CameraThatDropsOutComesBackAndMonitoringGoesOn) {
   start(kCamera + ",unplug-after=45,back-after=300", {});
   ASSERT_TRUE(eventually([&] { return errSays("camera lost: "); })) << err();
@@ -281,9 +298,10 @@ TEST_F(RavdelMonitorTest, BadOptionExitsTwoNamingIt) {
 TEST_F(RavdelMonitorTest, HelpDocumentsEveryOption) {
   ASSERT_EQ(run(kCamera, {"--help"}), 0);
   const std::string help = read(path("stdout"));
-  for (const char* option : {"--list", "--camera", "--format", "--limit", "--gray", "--inverse",
-                             "--hot-pixel-mask", "--out", "--events", "--settings", "--duration",
-                             "--max-events", "--quiet", "--json", "--help"}) {
+  for (const char* option :
+       {"--list", "--camera", "--format", "--limit", "--gray", "--inverse", "--hot-pixel-mask",
+        "--light-leak-guard", "--leak-level", "--clusters", "--cluster-level", "--out", "--events",
+        "--settings", "--duration", "--max-events", "--quiet", "--json", "--help"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

@@ -65,6 +65,8 @@ class RecordingView final : public MonitorView {
     lost.push_back(camera + ": " + why);
   }
   void cameraBack(const std::string& camera) override { back.push_back(camera); }
+  void lightLeakStarted() override { leaks.push_back("started"); }
+  void lightLeakEnded() override { leaks.push_back("ended"); }
 
   struct Message {
     MessageKind kind;
@@ -89,7 +91,7 @@ class RecordingView final : public MonitorView {
   int notices = 0, sounds = 0;
   std::vector<EventReport> reports;
   std::vector<MonitorStatus> ticks;
-  std::vector<std::string> lost, back;
+  std::vector<std::string> lost, back, leaks;
 };
 
 class MonitorTest : public test::TempDirTest {
@@ -385,6 +387,48 @@ TEST_F(MonitorTest, HotPixelMaskCalibratesThenLeavesHotPixelsOut) {
     send({{3, 1}});
   EXPECT_TRUE(logged("Hot-pixel mask: 2 pixels masked"));
   EXPECT_EQ(view_.events, 0);
+}
+
+// Light over the whole frame pauses counting and the live time; a hit on a dark frame counts
+// again once the guard resumed, and reports its clusters.
+TEST_F(MonitorTest, LightLeakGuardPausesCountingAndLiveTimeUntilTheFrameIsDark) {
+  MonitorConfig config;
+  config.lightLeakGuard = true;
+  config.lightLeak = {.level = 100, .holdSeconds = 0, .clearSeconds = 0};
+  config.clusterLevel = 60;
+  open(config);
+  view_.options.limit = 100;
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  const auto logged = [this](const std::string& start) {
+    return std::any_of(view_.log.begin(), view_.log.end(),
+                       [&](const std::string& line) { return line.starts_with(start); });
+  };
+
+  deliver(150);  // mean magnitude 260
+  EXPECT_TRUE(logged("Light leak at ")) << "paused";
+  EXPECT_EQ(view_.leaks, std::vector<std::string>{"started"});
+  const double live = monitor_->status().liveSeconds;
+  const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+  ASSERT_TRUE(runUntil([&] { return std::chrono::steady_clock::now() > later; }));
+  deliver(150);
+  EXPECT_EQ(monitor_->status().liveSeconds, live) << "paused time is not live time";
+  EXPECT_EQ(view_.events.value_or(0), 0);
+
+  // A lone lit pixel (mean 43) is dark to the guard and an event to the rule.
+  std::vector<std::uint8_t> hit(4 * 2 * 3, 0);
+  std::fill_n(hit.begin(), 3, std::uint8_t{200});
+  loop_.processPending();
+  backend_.last->deliverBytes(hit);
+  loop_.processPending();
+  EXPECT_TRUE(logged("Light leak over at "));
+  EXPECT_EQ(view_.leaks, (std::vector<std::string>{"started", "ended"}));
+  EXPECT_EQ(view_.events, 1);
+  ASSERT_EQ(view_.reports.size(), 1u);
+  ASSERT_TRUE(view_.reports[0].clusters.has_value());
+  ASSERT_EQ(view_.reports[0].clusters->size(), 1u);
+  EXPECT_EQ((*view_.reports[0].clusters)[0].size, 1);
+  EXPECT_EQ((*view_.reports[0].clusters)[0].y, 1) << "the bottom row comes first in RGB";
 }
 
 TEST_F(MonitorTest, EventIsCountedLoggedStoredAndReported) {

@@ -91,6 +91,36 @@ TEST_F(SettingsFileTest, AFailingKeyStopsTheSaveWithTheSettingsPath) {
   EXPECT_EQ(read(path("cfg")), "mine");
 }
 
+// The detection keys live in a section of their own, so the [Settings] keys an older version
+// reads are untouched; a value outside a key's range is its default.
+TEST_F(SettingsFileTest, DetectionKeysRoundTripInTheirOwnSection) {
+  const std::string file = path("RVD.ini");
+  const DetectionSettings on{.hotPixelMask = true,
+                             .lightLeakGuard = true,
+                             .leakLevel = 35,
+                             .clusters = true,
+                             .clusterLevel = 90};
+  write(file, "[Settings]\nLimit=200\n");
+  EXPECT_EQ(LoadDetectionSettings(file), DetectionSettings{});
+  SaveDetectionSettings(file, on);
+  EXPECT_EQ(LoadDetectionSettings(file), on);
+  EXPECT_EQ(LoadSettings(file, "").limit, 200);
+  std::string text = read(file);
+  std::erase(text, '\r');  // the Windows INI routines end lines with CR LF
+  EXPECT_EQ(text.rfind("[Settings]\nLimit=200\n", 0), 0u) << text;
+
+  const std::pair<const char*, DetectionSettings> cases[] = {
+      {"[Detection]\nleak-level=0\ncluster-level=255\nclusters=2\n", {}},
+      {"[Settings]\nclusters=1\n", {}},
+      {"[Detection]\nLight-Leak-Guard=1\nleak-level=255\n",
+       {.lightLeakGuard = true, .leakLevel = 255}},
+  };
+  for (const auto& [content, expected] : cases) {
+    write(file, content);
+    EXPECT_EQ(LoadDetectionSettings(file), expected) << content;
+  }
+}
+
 TEST(SettingsTextTest, DirectoryLabelCutsAfter25Characters) {
   const std::pair<std::string, std::string> labels[] = {
       {"", ""},

@@ -306,6 +306,50 @@ TEST_F(AnalyseTool, ReportsTheLensMeanOnlyWhenAsked) {
   EXPECT_EQ(lines[1]["event"], "false");  // an uncovered lens stops before any event
 }
 
+// By the files' times: a bright frame is no event, a second of them pauses, two seconds of
+// dark frames resume.
+TEST_F(AnalyseTool, LightLeakGuardHoldsEventsWhileTheFramesAreBright) {
+  const std::time_t start = 1'700'000'000;
+  const struct {
+    const char* name;
+    std::time_t at;
+    std::uint8_t luma;
+    const char* leak;
+    const char* event;
+  } files[] = {
+      {"1.yuy2", 0, 16, "false", "true"},  {"2.yuy2", 1, 120, "true", "false"},
+      {"3.yuy2", 2, 120, "true", "false"}, {"4.yuy2", 3, 16, "true", "false"},
+      {"5.yuy2", 5, 16, "false", "true"},
+  };
+  Args args = split("--json --light-leak-guard --fourcc YUY2 --width 8 --height 6");
+  for (const auto& f : files) {
+    setModified(write(f.name, yuy2Frame(8, 6, 5, 3, f.luma)), start + f.at, 0);
+    args.push_back(f.name);
+  }
+  const ToolRun r = run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<JsonLine> lines = r.json();
+  ASSERT_EQ(lines.size(), std::size(files));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE(files[i].name);
+    EXPECT_EQ(lines[i].at("light_leak"), files[i].leak);
+    EXPECT_EQ(lines[i].at("event"), files[i].event);
+  }
+
+  write("dark.yuy2", Bytes(8 * 6 * 2, 16));
+  const ToolRun clusters =
+      run(split("--json --clusters --fourcc YUY2 --width 8 --height 6 1.yuy2 dark.yuy2"));
+  ASSERT_EQ(clusters.status, 0) << clusters.err;
+  EXPECT_NE(
+      clusters.out.find(
+          R"("clusters":[{"x":5,"y":3,"size":1,"sum":255,"length":1.00,"elongation":1.00}]})"),
+      std::string::npos)
+      << clusters.out;
+  EXPECT_NE(clusters.out.find(R"("event":false,"converted":true,"clusters":[]})"),
+            std::string::npos)
+      << "a frame that is no event has none";
+}
+
 TEST_F(AnalyseTool, ReportsUnreadableFilesAndCarriesOn) {
   write("good.yuy2", yuy2Frame(8, 6, 1, 1));
   fs::create_directory(dir_ / "folder");

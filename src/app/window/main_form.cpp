@@ -35,9 +35,9 @@
 #include "app/platform/event_sound.h"
 #include "app/qt_main_loop.h"
 #include "app/window/directory_chooser.h"
-#include "app/window/event_balloon.h"
 #include "app/window/failure_box.h"
 #include "app/window/link_label.h"
+#include "monitor/event_notice.h"
 #include "monitor/settings.h"
 #include "platform/file_version.h"
 
@@ -128,9 +128,12 @@ TMainForm::TMainForm(const MainFormSetup& setup, QWidget* parent)
                                                    : setup.instanceLockPath),
       thumbPicture_(std::make_unique<QImage>(kThumbSide, kThumbSide, QImage::Format_RGB888)),
       loop_(std::make_unique<QtMainLoop>()),
-      // A camera that drops out is opened again when it returns, the counters kept.
-      monitor_(std::make_unique<Monitor>(*setup.backend, *loop_, static_cast<MonitorView&>(*this),
-                                         MonitorConfig{FormatChoice{}, true})) {
+      // A camera that drops out is opened again when it returns, the counters kept. The
+      // detection options come from the settings file's [Detection] section.
+      monitor_(
+          std::make_unique<Monitor>(*setup.backend, *loop_, static_cast<MonitorView&>(*this),
+                                    withDetection(MonitorConfig{FormatChoice{}, true},
+                                                  LoadDetectionSettings(setup.settingsPath)))) {
   setObjectName(QStringLiteral("MainForm"));
   SPMTimer = &monitor_->SPMTimer();
   ResumeTimer = &monitor_->ResumeTimer();
@@ -318,15 +321,17 @@ void TMainForm::createTray() {
   TrayI->setToolTip(QStringLiteral("Ravdel"));
   TrayI->setContextMenu(PopupMenu);
   showEventBalloon = [this](const BalloonRequest& request) { showBalloon(*TrayI, request); };
-  eventBalloon_ = new EventBalloon(
-      [this](const QString& text) {
+  eventNotice_ = std::make_unique<EventNotice>(
+      *loop_,
+      [this](const std::string& text) {
         if (showEventBalloon) {
-          showEventBalloon(balloonRequest(QStringLiteral("Information"), text,
-                                          BalloonIcon::Information, EventBalloon::kSeconds));
+          showEventBalloon(balloonRequest(QStringLiteral("Information"),
+                                          QString::fromStdString(text), BalloonIcon::Information,
+                                          EventNotice::kSeconds));
         }
       },
-      [this] { return PopupMenu->isVisible(); }, this);
-  connect(TrayI, &QSystemTrayIcon::messageClicked, eventBalloon_, &EventBalloon::dismissed);
+      [this] { return PopupMenu->isVisible(); });
+  connect(TrayI, &QSystemTrayIcon::messageClicked, this, [this] { eventNotice_->dismissed(); });
   openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 }
 
@@ -693,16 +698,21 @@ void TMainForm::showFrameFailure(const std::string& text, std::function<void()> 
 }
 
 void TMainForm::showEventNotice() {
-  eventBalloon_->eventDetected();
+  eventNotice_->eventDetected();
 }
 
 // The log has the time and the reason; the balloon tells a user who is not looking.
 void TMainForm::cameraLost(const std::string& camera, const std::string& /*why*/) {
   if (showEventBalloon) {
     showEventBalloon(balloonRequest(QStringLiteral("Camera lost"),
-                                    qs(camera) + QStringLiteral(" stopped delivering frames; "
-                                                                "it is opened again when it "
-                                                                "returns."),
+                                    qs(cameraLostBalloonText(camera)), BalloonIcon::Warning,
+                                    kBalloonSeconds));
+  }
+}
+
+void TMainForm::lightLeakStarted() {
+  if (showEventBalloon) {
+    showEventBalloon(balloonRequest(QStringLiteral("Light leak"), qs(kLightLeakBalloonText),
                                     BalloonIcon::Warning, kBalloonSeconds));
   }
 }

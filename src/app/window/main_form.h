@@ -33,7 +33,7 @@ class QUrl;
 
 namespace ravdel {
 
-class EventBalloon;
+class EventNotice;
 class EventSound;
 class LinkLabel;
 class QtMainLoop;
@@ -212,6 +212,7 @@ class TMainForm final : public QWidget, private MonitorView {
   void showEventNotice() override;
   void playEventSound() override;
   void cameraLost(const std::string& camera, const std::string& why) override;
+  void lightLeakStarted() override;
 
   MainFormSetup setup_;
   std::string settingsPath_;
@@ -220,11 +221,11 @@ class TMainForm final : public QWidget, private MonitorView {
   bool shownBefore_ = false;              // centred on the screen the first time only
   std::unique_ptr<QImage> thumbPicture_;  // ThumbI's own 64 x 64 picture
   std::unique_ptr<EventSound> sound_;     // made at the first sound, not at start-up
-  EventBalloon* eventBalloon_ = nullptr;  // owned by the window
   int logBlockStart_ = -1;                // first block of the log lines not yet ended
   // The loop outlives the monitor and its capture object, which detaches from it when
   // disposed. The capture object is disposed by FormClose and freed only with the window.
   std::unique_ptr<QtMainLoop> loop_;
+  std::unique_ptr<EventNotice> eventNotice_;  // on loop_'s timers: goes first
   std::unique_ptr<Monitor> monitor_;
 };
 

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/files.h"
+
 namespace ravdel {
 namespace {
 
@@ -11,7 +13,7 @@ namespace {
 constexpr std::uintmax_t kMaxSampleBytes = 0x7fffffff;
 
 std::string shown(const std::filesystem::path& path) {
-  return "'" + path.string() + "'";
+  return "'" + utf8FromPath(path) + "'";
 }
 
 }  // namespace
@@ -24,7 +26,7 @@ bool listSampleFiles(const std::filesystem::path& directory,
   for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
     const std::filesystem::path& path = it->path();
     std::error_code typeError;
-    if (path.filename().string().starts_with('.') || !it->is_regular_file(typeError)) continue;
+    if (utf8FromPath(path.filename()).starts_with('.') || !it->is_regular_file(typeError)) continue;
     const std::uintmax_t size = std::filesystem::file_size(path, typeError);
     if (!typeError && size > kMaxSampleBytes) {
       error = "dir: " + shown(path) + " is too large to be one sample";
@@ -49,7 +51,7 @@ bool listSampleFiles(const std::filesystem::path& directory,
 }
 
 bool isJpegFile(const std::filesystem::path& file) {
-  std::string extension = file.extension().string();
+  std::string extension = utf8FromPath(file.extension());
   for (char& c : extension) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }

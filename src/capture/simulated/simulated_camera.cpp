@@ -13,6 +13,7 @@
 #include "capture/simulated/synthetic_source.h"
 #include "convert/frame_converter.h"
 #include "convert/jpeg_decoder.h"
+#include "platform/files.h"
 #include "platform/thread_name.h"
 
 namespace ravdel {
@@ -40,7 +41,7 @@ std::uint32_t streamCode(std::uint32_t tableCode) {
 bool settleDirectoryFormat(SimulatedSetup& setup, std::string& error) {
   SimulatedDescription& d = setup.description;
   const std::filesystem::path& first = setup.files.front();
-  const std::string firstName = "'" + first.filename().string() + "'";
+  const std::string firstName = "'" + utf8FromPath(first.filename()) + "'";
   if (!d.formatGiven) {
     if (!isJpegFile(first)) {
       error = "format: needed, as " + firstName + " is not a JPEG file";
@@ -114,7 +115,8 @@ std::unique_ptr<SimulatedBackend> SimulatedBackend::fromDescription(const std::s
   auto setup = std::make_shared<SimulatedSetup>();
   if (!parseSimulatedDescription(text, setup->description, error)) return nullptr;
   if (setup->description.source == SimulatedDescription::Source::Directory) {
-    if (!listSampleFiles(setup->description.directory, setup->files, error)) return nullptr;
+    if (!listSampleFiles(pathFromUtf8(setup->description.directory), setup->files, error))
+      return nullptr;
     if (!settleDirectoryFormat(*setup, error)) return nullptr;
   }
   buildFormatTable(*setup);

@@ -12,6 +12,7 @@
 #include "capture/simulated/synthetic_source.h"
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
+#include "platform/files.h"
 #include "support/jpeg_encode.h"
 
 namespace ravdel {
@@ -331,6 +332,20 @@ TEST(SimulatedCameraTest, DirectoryProblemsAreReported) {
     EXPECT_EQ(SimulatedBackend::fromDescription(c.text, error), nullptr) << c.text;
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
   }
+}
+
+// The description is UTF-8 text on every system, and so are the names in its messages.
+TEST(SimulatedCameraTest, DirectoryPathsAndFileNamesAreUtf8) {
+  TempDir dir;
+  const std::string folder = dir.path() + "/M\xc3\xbcnchen";
+  std::filesystem::create_directory(pathFromUtf8(folder));
+  std::ofstream(pathFromUtf8(folder + "/\xc3\xa4.yuv"), std::ios::binary) << "12345678";
+  std::string error;
+  EXPECT_NE(SimulatedBackend::fromDescription("dir:" + folder + ",format=GREY,size=4x2", error),
+            nullptr)
+      << error;
+  EXPECT_EQ(SimulatedBackend::fromDescription("dir:" + folder, error), nullptr);
+  EXPECT_NE(error.find("'\xc3\xa4.yuv' is not a JPEG file"), std::string::npos) << error;
 }
 
 TEST(SimulatedCameraTest, UnplugEndsTheStreamAndEmptySamplesAreSkipped) {
