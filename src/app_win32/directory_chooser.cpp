@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "monitor/monitor.h"
+#include "monitor/output_folder.h"
 #include "monitor/settings.h"
 #include "platform/files.h"
 #include "platform/windows_text.h"
@@ -21,7 +21,7 @@ struct ChooserState {
   std::string start;
   std::string shown;   // the folder selected in the tree
   std::string chosen;  // set when a typed path was accepted
-  ChooserPrompts prompts;
+  OutputFolderPrompts prompts;
 };
 
 std::string pathOfItem(LPCITEMIDLIST item) {
@@ -45,6 +45,13 @@ std::string textOf(HWND control) {
   return windows::narrow(text);
 }
 
+// The shared rule for a typed folder; true when it was taken, false when the dialog stays open.
+bool takeTyped(ChooserState& state, const std::string& typed) {
+  const auto accepted = acceptTypedFolder(state.shown, typed, state.prompts);
+  if (accepted) state.chosen = *accepted;
+  return accepted.has_value();
+}
+
 // Main thread, inside SHBrowseForFolderW: OK on a typed path that is not the selected folder
 // (whose name the field shows) resolves it, offers to create it, and keeps the dialog open
 // unless it is taken.
@@ -55,11 +62,8 @@ LRESULT CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     const HWND field = nameField(dialog);
     const std::string typed = field != nullptr ? textOf(field) : std::string();
     const std::string selectedName = utf8FromPath(pathFromUtf8(state.shown).filename());
-    if (!typed.empty() && typed != selectedName && typed != state.shown) {
-      const auto accepted = acceptTypedDirectory(state.shown, typed, state.prompts);
-      if (!accepted) return 0;  // stays open
-      state.chosen = *accepted;
-    }
+    if (!typed.empty() && typed != selectedName && typed != state.shown && !takeTyped(state, typed))
+      return 0;  // stays open
   } else if (message == WM_NCDESTROY) {
     ::RemoveWindowSubclass(dialog, &dialogProc, id);
   }
@@ -82,10 +86,7 @@ int CALLBACK browseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM dat
     case BFFM_VALIDATEFAILEDW: {
       // A typed name the shell does not know: ours to resolve, create and accept.
       const std::string typed = windows::narrow(reinterpret_cast<const wchar_t*>(lParam));
-      const auto accepted = acceptTypedDirectory(state.shown, typed, state.prompts);
-      if (!accepted) return 1;  // stays open
-      state.chosen = *accepted;
-      return 0;
+      return takeTyped(state, typed) ? 0 : 1;  // 1: stays open
     }
     default:
       return 0;
@@ -98,28 +99,6 @@ std::string currentDirectory() {
 }
 
 }  // namespace
-
-std::optional<std::string> acceptTypedDirectory(const std::string& shown, const std::string& typed,
-                                                const ChooserPrompts& prompts) {
-  if (typed.empty()) return std::nullopt;
-  const std::filesystem::path path = (pathFromUtf8(shown) / pathFromUtf8(typed)).lexically_normal();
-  const std::string text = utf8FromPath(path);
-  std::error_code error;
-  if (std::filesystem::exists(path, error)) {
-    if (std::filesystem::is_directory(path, error)) return text;
-    prompts.warn("\"" + text + "\" is not a directory.");
-    return std::nullopt;
-  }
-  if (!prompts.confirmCreate()) return std::nullopt;
-  // A directory that cannot be made is said here, and the chooser stays open: taking it anyway
-  // would only make every later event fail to be stored.
-  std::filesystem::create_directories(path, error);
-  if (!error && std::filesystem::is_directory(path, error)) return text;
-  std::string message = "Cannot create the directory \"" + text + "\".";
-  if (error) message += "\n" + failureText(error.message());
-  prompts.warn(message);
-  return std::nullopt;
-}
 
 std::optional<std::string> chooseDirectory(HWND owner) {
   ChooserState state;

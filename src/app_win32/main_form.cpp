@@ -99,6 +99,11 @@ const std::array kControls{
     ControlDesign{IDC_MailL, Kind::link, "", about(60, 48, 170, 14), kLink, kBlue},
 };
 
+// The first control of each group the arrow keys move within: a group runs in table order up
+// to the next start, so the labels between the rows form groups of their own.
+constexpr std::array kGroupStarts{IDC_CamLstCB, IDC_ThumbI,  IDC_LimitE,
+                                  IDC_DirSB,    IDC_SoundCB, IDC_DirectoryL};
+
 // The glyph each picture control and button shows, and its size at 96 dots per inch.
 struct GlyphUse {
   ControlId id;
@@ -124,6 +129,11 @@ struct WindowClass {
   DWORD style;
   DWORD exStyle;
 };
+
+DWORD groupStyle(ControlId id) {
+  const bool starts = std::find(kGroupStarts.begin(), kGroupStarts.end(), id) != kGroupStarts.end();
+  return starts ? WS_GROUP : 0;
+}
 
 WindowClass classOf(Kind kind) {
   constexpr DWORD child = WS_CHILD | WS_VISIBLE;
@@ -236,10 +246,12 @@ void TMainForm::createWindow() {
   }();
   (void)registered;
   // Hidden: the program starts in the tray.
-  window_ = ::CreateWindowExW(0, kWindowClass, wide(kTitle).c_str(), kWindowStyle, CW_USEDEFAULT,
-                              CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr,
-                              instance(), this);
+  // A control parent: the loop's dialog handling moves the focus between its controls.
+  window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, wide(kTitle).c_str(), kWindowStyle,
+                              CW_USEDEFAULT, CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr,
+                              nullptr, instance(), this);
   if (window_ == nullptr) throw std::runtime_error("The main window cannot be created.");
+  loop_->setDialogWindow(window_);
   dpi_ = ::GetDpiForWindow(window_);
   taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
   createFonts();
@@ -285,8 +297,8 @@ void TMainForm::createControls() {
     if (design.id == IDC_MailL) text = supportMail();
     if (design.kind == Kind::glyphButton) text.clear();  // the text is the tip
     const HWND control = ::CreateWindowExW(
-        cls.exStyle, cls.className, wide(text).c_str(), cls.style, 0, 0, 0, 0, window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance(), nullptr);
+        cls.exStyle, cls.className, wide(text).c_str(), cls.style | groupStyle(design.id), 0, 0, 0,
+        0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance(), nullptr);
     if (design.kind == Kind::link)
       ::SetWindowSubclass(control, &TMainForm::linkProc, design.id,
                           reinterpret_cast<DWORD_PTR>(this));
@@ -409,6 +421,30 @@ LRESULT CALLBACK TMainForm::windowProc(HWND window, UINT message, WPARAM wParam,
   return result;
 }
 
+void TMainForm::rememberFocus() {
+  const HWND focus = ::GetFocus();
+  if (focus != nullptr && ::IsChild(window_, focus)) focus_ = focus;
+}
+
+// The control that had the focus when the window was left, or the first one Tab reaches.
+void TMainForm::restoreFocus() {
+  HWND target = focus_;
+  if (target == nullptr || !::IsWindowEnabled(target))
+    target = ::GetNextDlgTabItem(window_, nullptr, FALSE);
+  ::SetFocus(target != nullptr ? target : window_);
+}
+
+// WM_NEXTDLGCTL: `target` a control when `direct`, else the previous tab stop when non-zero
+// and the next one when zero.
+void TMainForm::moveFocus(WPARAM target, LPARAM direct) {
+  const HWND focus = ::GetFocus();
+  const HWND next =
+      LOWORD(direct) != 0
+          ? reinterpret_cast<HWND>(target)
+          : ::GetNextDlgTabItem(window_, ::IsChild(window_, focus) ? focus : nullptr, target != 0);
+  if (next != nullptr) ::SetFocus(next);
+}
+
 // Main thread: the window's messages, from the loop or from a modal loop inside a handler.
 LRESULT TMainForm::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -453,7 +489,20 @@ LRESULT TMainForm::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED:
       onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        rememberFocus();
+        break;
+      }
+      restoreFocus();
+      return 0;
+    case WM_NEXTDLGCTL:
+      // What a dialog's own procedure does; the loop's IsDialogMessageW sends it for the arrow
+      // keys.
+      moveFocus(wParam, lParam);
+      return 0;
     case WM_DESTROY:
+      loop_->setDialogWindow(nullptr);
       if (tray_) tray_->remove();
       loop_->quit();
       return 0;

@@ -157,6 +157,9 @@ class TMainForm final : private MonitorView {
   void paintThumbnailWhite();
   void setText(ControlId id, const std::string& text);
   void setScreenCursor(LPCWSTR cursor);
+  void rememberFocus();
+  void restoreFocus();
+  void moveFocus(WPARAM target, LPARAM direct);
 
   // MonitorView: the controls.
   void showCameraList(const std::vector<std::string>& entries, std::int32_t selected,
@@ -188,6 +191,7 @@ class TMainForm final : private MonitorView {
   bool shownBefore_ = false;  // centred on the screen the first time only
   bool menuOpen_ = false;
   HWND window_ = nullptr;  // destroyed by the close path, or with the object
+  HWND focus_ = nullptr;   // the control focused when the window was last left
   UINT dpi_ = 96;
   UINT taskbarCreated_ = 0;         // the message Explorer broadcasts when it starts again
   HCURSOR screenCursor_ = nullptr;  // the cursor over the whole window; nullptr: each its own

@@ -226,7 +226,15 @@ std::int32_t Monitor::chooseFormat() const {
   return count - 1;
 }
 
+void Monitor::setDetection(const DetectionSettings& detection) {
+  nextDetection_ = detection;
+}
+
 bool Monitor::RunSBClick() {
+  if (nextDetection_) {
+    config_ = withDetection(config_, *nextDetection_);
+    nextDetection_.reset();
+  }
   BusyCursor busy(view_, loop_);
   LensCheckPending = true;
   const std::string device = "#" + std::to_string(selected_ + 1);

@@ -95,6 +95,8 @@ class Monitor final : private EventDisplay {
   // The directory chooser's answer, with its trailing separator.
   void SetOutputDirectory(const std::string& directory);
   void SPMTimerTimer();
+  // New detection options: the next Run starts with them; a run keeps those it started with.
+  void setDetection(const DetectionSettings& detection);
   // The machine goes to sleep: the minute tick pauses. It wakes: the tick comes back
   // kResumeDelayMs later if monitoring runs. Capture and the counters are left alone.
   void Suspend();
@@ -166,7 +168,8 @@ class Monitor final : private EventDisplay {
   CaptureBackend& backend_;
   MainLoop& loop_;
   MonitorView& view_;
-  const MonitorConfig config_;
+  MonitorConfig config_;                            // changes only as a Run starts
+  std::optional<DetectionSettings> nextDetection_;  // for the next Run
   std::string settingsPath_;
   LocaleSeparators separators_;
   EventRecords records_;

@@ -24,9 +24,11 @@ struct DetectionKey {
 constexpr DetectionKey kDetectionKeys[] = {
     {"hot-pixel-mask", nullptr, &DetectionSettings::hotPixelMask, 0, 1},
     {"light-leak-guard", nullptr, &DetectionSettings::lightLeakGuard, 0, 1},
-    {"leak-level", &DetectionSettings::leakLevel, nullptr, 1, 255},
+    {"leak-level", &DetectionSettings::leakLevel, nullptr, kLeakLevelRange.least,
+     kLeakLevelRange.most},
     {"clusters", nullptr, &DetectionSettings::clusters, 0, 1},
-    {"cluster-level", &DetectionSettings::clusterLevel, nullptr, 1, 254},
+    {"cluster-level", &DetectionSettings::clusterLevel, nullptr, kClusterLevelRange.least,
+     kClusterLevelRange.most},
 };
 
 int hexDigit(char c) {

@@ -21,6 +21,14 @@ struct Settings {
   bool operator==(const Settings&) const = default;
 };
 
+// A detection level's values; a stored value outside them reads as the default.
+struct LevelRange {
+  std::int32_t least;
+  std::int32_t most;
+};
+inline constexpr LevelRange kLeakLevelRange{1, 255};
+inline constexpr LevelRange kClusterLevelRange{1, 254};
+
 // The detection options, section "Detection", which versions before them never read. Each
 // key is also a flag of ravdel-monitor and ravdel-analyse under the same name.
 struct DetectionSettings {

@@ -294,6 +294,30 @@ TEST_F(MainFormTest, CloseHidesAndOnlyAnExitRequestCloses) {
   EXPECT_FALSE(std::filesystem::exists(native(settings_))) << "exit writes no settings";
 }
 
+// Keys reach the controls through the loop, whose dialog handling moves the focus: Tab to the
+// next enabled tab stop, the arrows within a row's group.
+TEST_F(MainFormTest, TabAndArrowKeysMoveTheFocusBetweenTheControls) {
+  struct Case {
+    ControlId from;
+    WPARAM key;
+    ControlId to;
+  };
+  const Case cases[] = {
+      {IDC_CamLstCB, VK_TAB, IDC_UpdateSB},
+      {IDC_RunSB, VK_TAB, IDC_LimitE},  // past the disabled Stop and the labels
+      {IDC_DirSB, VK_RIGHT, IDC_SaveSetSB},
+      {IDC_ExitSB, VK_RIGHT, IDC_DirSB},  // round within the row
+  };
+  command(IDM_Restore);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.from);
+    ::SetFocus(control(c.from));
+    ASSERT_EQ(::GetFocus(), control(c.from));
+    ::PostMessageW(control(c.from), WM_KEYDOWN, c.key, 1);
+    EXPECT_TRUE(pumpUntil([&] { return ::GetFocus() == control(c.to); }));
+  }
+}
+
 TEST_F(MainFormTest, TrayMenuHoldsRestoreMinimizeAndExitWithImages) {
   const HMENU menu = form().PopupMenu();
   ASSERT_EQ(::GetMenuItemCount(menu), 5);

@@ -1,18 +1,13 @@
-// The window's parts that need no window: the power table, balloon text, the directory
-// chooser's OK, the event balloon's counting.
+// The window's parts that need no window: the power table, balloon text, the program's
+// resources.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <chrono>
-#include <filesystem>
+#include <cstdint>
 #include <string>
-#include <vector>
 
-#include "app_win32/directory_chooser.h"
 #include "app_win32/power_action.h"
 #include "app_win32/tray_icon.h"
-#include "capture/directshow/win32_main_loop.h"
-#include "support/temp_dir.h"
 
 namespace ravdel {
 namespace {
@@ -57,51 +52,6 @@ TEST(CutUtf8Test, CutsBeforeACharacterThatDoesNotFit) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(cutUtf8(c.text, c.max), c.expected) << c.text;
-}
-
-class AcceptTypedDirectoryTest : public test::TempDirTest {
- protected:
-  std::optional<std::string> accept(const std::string& typed, bool yes) {
-    asked = 0;
-    warnings.clear();
-    ChooserPrompts prompts;
-    prompts.confirmCreate = [this, yes] {
-      ++asked;
-      return yes;
-    };
-    prompts.warn = [this](const std::string& text) { warnings.push_back(text); };
-    return acceptTypedDirectory(path(""), typed, prompts);
-  }
-  int asked = 0;
-  std::vector<std::string> warnings;
-};
-
-TEST_F(AcceptTypedDirectoryTest, ExistingMissingAndImpossibleDirectories) {
-  std::filesystem::create_directory(dir_ / "there");
-  write(path("file"), "x");
-
-  EXPECT_EQ(accept("there", true), path("there"));
-  EXPECT_EQ(asked, 0);
-
-  // No keeps the chooser open and makes nothing.
-  EXPECT_EQ(accept("new\\deep", false), std::nullopt);
-  EXPECT_EQ(asked, 1);
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "new"));
-
-  // Yes makes it with its parents.
-  EXPECT_EQ(accept("new\\deep", true), path("new\\deep"));
-  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "new" / "deep"));
-
-  // A file in the way: said, and the chooser stays open.
-  EXPECT_EQ(accept("file", true), std::nullopt);
-  EXPECT_EQ(warnings.size(), 1u);
-
-  // A directory that cannot be made is not taken: every event would fail to be stored.
-  EXPECT_EQ(accept("file\\below", true), std::nullopt);
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_NE(warnings[0].find("Cannot create the directory"), std::string::npos) << warnings[0];
-
-  EXPECT_EQ(accept("", true), std::nullopt);
 }
 
 // The event sound the window plays from its own module: a RIFF WAVE of 8-bit mono PCM at

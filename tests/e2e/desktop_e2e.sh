@@ -90,7 +90,8 @@ message_box_gone() { [ -z "$(message_box)" ]; }
 menu_shown() { [ -n "$(windows_named 'Ravdel menu')" ]; }
 
 # Opens the icon's menu, waits for it and clicks one of its entries (Restore, Minimize or Exit;
-# entries and separators alternate, so Minimize is in the middle), then waits for the command
+# four entries and three separators alternate, so a third of the height is within Minimize
+# whatever the entries' and separators' heights), then waits for the command
 # that follows to hold. The mouse, not the keyboard: a key pressed before the menu grabs the
 # keyboard would go to the window instead. A balloon that comes or goes with an event at the
 # moment of the click can take the menu away again, so a menu that did not open or did not act
@@ -106,7 +107,7 @@ choose_in_tray_menu() {
       read -r id x y w h <<<"$(windows_named 'Ravdel menu')"
       case $entry in
       Restore) y=$((y + 12)) ;;
-      Minimize) y=$((y + h / 2)) ;;
+      Minimize) y=$((y + h / 3)) ;;
       Exit) y=$((y + h - 12)) ;;
       esac
       xdotool mousemove $((x + w / 2)) "$y" click 1

@@ -3,8 +3,6 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -16,10 +14,8 @@
 #include <QStorageInfo>
 #include <QStringList>
 #include <QTreeView>
-#include <filesystem>
-#include <system_error>
 
-#include "app/window/failure_box.h"
+#include "monitor/output_folder.h"
 #include "monitor/settings.h"
 
 namespace ravdel {
@@ -129,34 +125,20 @@ void DirectoryChooser::showDirectory(const QString& path) {
 }
 
 void DirectoryChooser::accept() {
-  const QString typed = nameEdit_->text();
-  if (typed.isEmpty()) return;
-  const QString path = QDir::cleanPath(QDir(shown_).absoluteFilePath(typed));
-  const QFileInfo info(path);
-  if (info.exists()) {
-    if (!info.isDir()) {
-      QMessageBox::warning(this, kCaption, QStringLiteral("\"%1\" is not a directory.").arg(path));
-      return;
-    }
-  } else {
-    const auto answer = QMessageBox::question(
-        this, kCaption, QStringLiteral("The specified directory does not exist. Create it?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    if (answer != QMessageBox::Yes || !createDirectory(path)) return;
-  }
-  chosen_ = path;
+  OutputFolderPrompts prompts;
+  prompts.confirmCreate = [this] {
+    return QMessageBox::question(
+               this, kCaption, QStringLiteral("The specified directory does not exist. Create it?"),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+  };
+  prompts.warn = [this](const std::string& text) {
+    QMessageBox::warning(this, kCaption, QString::fromStdString(text));
+  };
+  const auto accepted =
+      acceptTypedFolder(shown_.toStdString(), nameEdit_->text().toStdString(), prompts);
+  if (!accepted) return;
+  chosen_ = QString::fromStdString(*accepted);
   QDialog::accept();
-}
-
-bool DirectoryChooser::createDirectory(const QString& path) {
-  // Same as QDir::mkpath, but the error code says why it failed.
-  std::error_code error;
-  std::filesystem::create_directories(QFile::encodeName(path).toStdString(), error);
-  if (!error && QFileInfo(path).isDir()) return true;
-  QString text = QStringLiteral("Cannot create the directory \"%1\".").arg(path);
-  if (error) text += QLatin1Char('\n') + QString::fromLocal8Bit(failureText(error.message()));
-  QMessageBox::warning(this, kCaption, text);
-  return false;
 }
 
 }  // namespace ravdel

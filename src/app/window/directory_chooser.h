@@ -32,7 +32,6 @@ class DirectoryChooser final : public QDialog {
  private:
   void goTo(const QString& path);
   void showDirectory(const QString& path);
-  bool createDirectory(const QString& path);
 
   QFileSystemModel* dirs_ = nullptr;
   QTreeView* tree_ = nullptr;

@@ -34,6 +34,7 @@
 
 #include "app/platform/event_sound.h"
 #include "app/qt_main_loop.h"
+#include "app/window/detection_options_dialog.h"
 #include "app/window/directory_chooser.h"
 #include "app/window/failure_box.h"
 #include "app/window/link_label.h"
@@ -127,13 +128,13 @@ TMainForm::TMainForm(const MainFormSetup& setup, QWidget* parent)
       InstanceMutex(setup.instanceLockPath.empty() ? SingleInstance::defaultLockPath()
                                                    : setup.instanceLockPath),
       thumbPicture_(std::make_unique<QImage>(kThumbSide, kThumbSide, QImage::Format_RGB888)),
+      detection_(LoadDetectionSettings(setup.settingsPath)),
       loop_(std::make_unique<QtMainLoop>()),
       // A camera that drops out is opened again when it returns, the counters kept. The
       // detection options come from the settings file's [Detection] section.
-      monitor_(
-          std::make_unique<Monitor>(*setup.backend, *loop_, static_cast<MonitorView&>(*this),
-                                    withDetection(MonitorConfig{FormatChoice{}, true},
-                                                  LoadDetectionSettings(setup.settingsPath)))) {
+      monitor_(std::make_unique<Monitor>(
+          *setup.backend, *loop_, static_cast<MonitorView&>(*this),
+          withDetection(MonitorConfig{FormatChoice{}, true}, detection_))) {
   setObjectName(QStringLiteral("MainForm"));
   SPMTimer = &monitor_->SPMTimer();
   ResumeTimer = &monitor_->ResumeTimer();
@@ -314,6 +315,9 @@ void TMainForm::createTray() {
   PopupMenu->addSeparator();
   Minimize = addEntry("Minimize", "minimize", QStringLiteral("Minimize"));
   PopupMenu->addSeparator();
+  DetectionOptions =
+      addEntry("DetectionOptions", "options", QStringLiteral("Detection options\u2026"));
+  PopupMenu->addSeparator();
   Quit = addEntry("Quit", "exit", QStringLiteral("Exit"));
 
   TrayI = new QSystemTrayIcon(icon, this);
@@ -349,6 +353,7 @@ void TMainForm::connectHandlers() {
   connect(CamLstCB, &QComboBox::activated, this, on(&TMainForm::CamLstCBChange));
   connect(Restore, &QAction::triggered, this, on(&TMainForm::RestoreClick));
   connect(Minimize, &QAction::triggered, this, on(&TMainForm::MinimizeClick));
+  connect(DetectionOptions, &QAction::triggered, this, on(&TMainForm::DetectionOptionsClick));
   connect(Quit, &QAction::triggered, this, on(&TMainForm::QuitClick));
   connect(TrayI, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
@@ -481,6 +486,15 @@ void TMainForm::RestoreClick() {
 
 void TMainForm::MinimizeClick() {
   minimizeApplication();
+}
+
+void TMainForm::DetectionOptionsClick() {
+  DetectionOptionsDialog dialog(detection_, monitor_->Running, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  // Taken for this session even when the file cannot be written; the failure box says so.
+  detection_ = dialog.settings();
+  monitor_->setDetection(detection_);
+  SaveDetectionSettings(settingsPath_, detection_);
 }
 
 void TMainForm::HomeLMouseMove() {

@@ -99,6 +99,8 @@ class TMainForm final : public QWidget, private MonitorView {
   void TrayIClick();
   void RestoreClick();
   void MinimizeClick();
+  // Opens the detection options; OK saves them and hands them to the monitor for the next Run.
+  void DetectionOptionsClick();
   void QuitClick();
   // The links of the about area.
   void HomeLMouseMove();
@@ -168,6 +170,7 @@ class TMainForm final : public QWidget, private MonitorView {
   QMenu* PopupMenu = nullptr;
   QAction* Restore = nullptr;
   QAction* Minimize = nullptr;
+  QAction* DetectionOptions = nullptr;
   QAction* Quit = nullptr;
 
   // Window-wide state; the monitoring state lives in the monitor.
@@ -220,6 +223,7 @@ class TMainForm final : public QWidget, private MonitorView {
   bool terminated_ = false;
   bool shownBefore_ = false;              // centred on the screen the first time only
   std::unique_ptr<QImage> thumbPicture_;  // ThumbI's own 64 x 64 picture
+  DetectionSettings detection_;           // as last chosen; the monitor's next Run uses them
   std::unique_ptr<EventSound> sound_;     // made at the first sound, not at start-up
   int logBlockStart_ = -1;                // first block of the log lines not yet ended
   // The loop outlives the monitor and its capture object, which detaches from it when

@@ -190,16 +190,23 @@ LRESULT Win32MainLoop::handle(HWND window, UINT message, WPARAM wParam, LPARAM l
   }
 }
 
+// Wide throughout: the main window and its controls are Unicode windows, and a message taken
+// with the ANSI calls would reach them through the code page.
+void Win32MainLoop::dispatch(MSG& message) {
+  if (dialogWindow_ != nullptr && IsDialogMessageW(dialogWindow_, &message)) return;
+  TranslateMessage(&message);
+  DispatchMessageW(&message);
+}
+
 void Win32MainLoop::processEvents() {
   const DWORD started = GetTickCount();
   MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       PostQuitMessage(static_cast<int>(message.wParam));  // for the loop that owns it
       return;
     }
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
+    dispatch(message);
     if (static_cast<LONG>(message.time - started) > 0) return;  // posted after the call began
   }
 }
@@ -211,13 +218,12 @@ void Win32MainLoop::run(std::chrono::milliseconds timeout) {
   quitRequested_ = false;
   for (;;) {
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
         PostQuitMessage(static_cast<int>(message.wParam));  // for the program's own loop
         return;
       }
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
+      dispatch(message);
       if (quitRequested_) {
         quitRequested_ = false;
         return;

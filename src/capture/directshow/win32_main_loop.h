@@ -49,6 +49,10 @@ class Win32MainLoop final : public MainLoop {
   // Any thread: runs `task` on the main thread, in order with the messages posted before it.
   void postTask(std::function<void()> task);
 
+  // Main thread: keyboard messages for `window` and its controls go through IsDialogMessageW
+  // first, so Tab, Shift+Tab and the arrow keys move between the controls. nullptr: none.
+  void setDialogWindow(HWND window) { dialogWindow_ = window; }
+
   HWND window() const { return window_; }
   // The thread that made the loop, whose queue it pumps.
   DWORD threadId() const { return threadId_; }
@@ -58,6 +62,7 @@ class Win32MainLoop final : public MainLoop {
 
   static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void dispatch(MSG& message);
   void runOneTask();
   void fireTimer(UINT_PTR id);
   UINT_PTR addTimer(Timer* timer);
@@ -66,6 +71,7 @@ class Win32MainLoop final : public MainLoop {
   const DWORD threadId_;
   HWND window_ = nullptr;
   MainLoopClient* client_ = nullptr;   // main thread only
+  HWND dialogWindow_ = nullptr;        // main thread only
   bool quitRequested_ = false;         // main thread only: set from the quit message
   std::map<UINT_PTR, Timer*> timers_;  // main thread only: every timer made, by id
   UINT_PTR nextTimerId_ = 1;           // main thread only

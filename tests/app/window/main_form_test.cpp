@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -460,8 +461,10 @@ TEST_F(MainFormTest, TrayMenuOffersRestoreMinimizeAndExitWhichCloses) {
   QStringList entries;
   for (const QAction* action : form->PopupMenu->actions())
     entries << (action->isSeparator() ? "-" : action->objectName() + "=" + action->text());
-  EXPECT_EQ(entries.join(' '), "Restore=Restore - Minimize=Minimize - Quit=Exit");
-  for (const QAction* action : {form->Restore, form->Minimize, form->Quit})
+  EXPECT_EQ(entries.join(' '),
+            "Restore=Restore - Minimize=Minimize - DetectionOptions=Detection options\u2026 - "
+            "Quit=Exit");
+  for (const QAction* action : {form->Restore, form->Minimize, form->DetectionOptions, form->Quit})
     EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
   EXPECT_EQ(form->TrayI->contextMenu(), form->PopupMenu);
 
@@ -476,6 +479,45 @@ TEST_F(MainFormTest, TrayMenuOffersRestoreMinimizeAndExitWhichCloses) {
   EXPECT_EQ(cut.title.size(), 63);
   EXPECT_EQ(cut.text.size(), 255);
   EXPECT_EQ(cut.timeoutMs, 3000);
+}
+
+TEST_F(MainFormTest, DetectionOptionsShowTheFileAndOkSavesThemForTheNextRun) {
+  DetectionSettings stored;
+  stored.lightLeakGuard = true;
+  stored.leakLevel = 33;
+  SaveDetectionSettings(path("RVD.ini"), stored);
+  auto form = makeForm();
+  run(*form);
+
+  DetectionSettings chosen = stored;
+  chosen.clusters = true;
+  chosen.clusterLevel = 70;
+  bool shown = false;
+  test::whenModalOpens<QDialog>([&](QDialog& dialog) {
+    shown = true;
+    const auto box = [&](const char* name) { return dialog.findChild<QCheckBox*>(name); };
+    const auto level = [&](const char* name) { return dialog.findChild<QSpinBox*>(name); };
+    EXPECT_FALSE(box("hotPixelMask")->isChecked());
+    EXPECT_TRUE(box("lightLeakGuard")->isChecked());
+    EXPECT_EQ(level("leakLevel")->value(), 33);
+    EXPECT_FALSE(box("clusters")->isChecked());
+    EXPECT_EQ(level("clusterLevel")->value(), 60);
+    EXPECT_EQ(level("clusterLevel")->maximum(), 254);
+    EXPECT_NE(dialog.findChild<QLabel*>("nextRunNote"), nullptr) << "monitoring: said so";
+    box("clusters")->setChecked(true);
+    level("clusterLevel")->setValue(70);
+    dialog.accept();
+  });
+  form->DetectionOptions->trigger();
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(LoadDetectionSettings(path("RVD.ini")), chosen);
+  EXPECT_FALSE(form->monitor().config().clusterLevel) << "the running run keeps its options";
+
+  form->StopSB->click();
+  run(*form);
+  EXPECT_EQ(form->monitor().config().clusterLevel, 70);
+  EXPECT_TRUE(form->monitor().config().lightLeakGuard);
+  EXPECT_EQ(form->monitor().config().lightLeak.level, 33.0);
 }
 
 TEST_F(MainFormTest, SuspendPausesTheMinuteTickAndResumeBringsItBackWhileRunning) {

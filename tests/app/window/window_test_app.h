@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "support/qt_test_app.h"
@@ -42,6 +43,21 @@ inline void answerNextBox(BoxSeen& seen, int triesLeft = 500) {
     seen.text = box->text();
     seen.icon = box->icon();
     box->accept();
+  });
+}
+
+// Runs `steps` on the next modal dialog of type Dialog once it is open, then cancels it if the
+// steps left it open, so that a failing test does not hang.
+template <typename Dialog>
+void whenModalOpens(std::function<void(Dialog&)> steps, int triesLeft = 500) {
+  QTimer::singleShot(10, [steps, triesLeft] {
+    auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget());
+    if (!dialog) {
+      if (triesLeft > 0) whenModalOpens<Dialog>(steps, triesLeft - 1);
+      return;
+    }
+    steps(*dialog);
+    if (dialog->isVisible()) dialog->reject();
   });
 }
 
