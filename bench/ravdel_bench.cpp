@@ -37,6 +37,7 @@
 #include "monitor/monitor.h"
 #include "quality_bench.h"
 #include "support/jpeg_encode.h"
+#include "support/silent_view.h"
 
 namespace ravdel {
 namespace {
@@ -483,27 +484,9 @@ void benchEndToEnd(benchmark::State& state, Size s) {
 
 // What the headless program shows, minus the printing; the limit is out of reach so that, as
 // in the figure above, no picture is written.
-class QuietView final : public MonitorView {
+class QuietView final : public test::SilentView {
  public:
-  void showCameraList(const std::vector<std::string>&, std::int32_t, bool) override {}
-  void showCameraSelection(std::int32_t) override {}
-  void showMonitoringState(bool) override {}
-  void showFrameSize(std::int32_t, std::int32_t) override {}
-  void showPeak(std::uint8_t, std::uint8_t, std::uint8_t) override {}
-  void showThumbnail(const FrameBitmap&) override {}
-  void showFramesLastMinute(std::int32_t) override {}
-  void showUpTime(const std::string&) override {}
-  void showEventCount(std::int32_t) override {}
-  void showEventsPerDay(const std::string&) override {}
-  void appendLogLine(const std::string&) override {}
-  void showDirectory(const std::string&) override {}
   UserOptions userOptions() const override { return {255, false, false, false}; }
-  void showUserOptions(const UserOptions&) override {}
-  void setBusy(bool) override {}
-  void showMessage(MessageKind, const std::string&) override {}
-  void showFrameFailure(const std::string&, std::function<void()> closed) override { closed(); }
-  void showEventNotice() override {}
-  void playEventSound() override {}
 };
 
 // The same camera through the whole monitoring sequence the headless program runs: the

@@ -16,6 +16,7 @@
 #include "capture/directshow/win32_main_loop.h"
 #include "capture/video_image.h"
 #include "monitor/monitor.h"
+#include "support/silent_view.h"
 #include "support/temp_dir.h"
 #include "test_camera.h"
 
@@ -82,29 +83,13 @@ TEST_F(VideoImageDirectShowTest, FramesCrossFromTheStreamingThreadToTheMainThrea
 }
 
 // Says nothing; remembers the log and what the monitor reported of the camera.
-class QuietView final : public MonitorView {
+class QuietView final : public test::SilentView {
  public:
-  void showCameraList(const std::vector<std::string>&, std::int32_t, bool) override {}
-  void showCameraSelection(std::int32_t) override {}
-  void showMonitoringState(bool) override {}
-  void showFrameSize(std::int32_t, std::int32_t) override {}
-  void showPeak(std::uint8_t, std::uint8_t, std::uint8_t) override {}
-  void showThumbnail(const FrameBitmap&) override {}
-  void showFramesLastMinute(std::int32_t) override {}
-  void showUpTime(const std::string&) override {}
-  void showDirectory(const std::string&) override {}
-  UserOptions userOptions() const override { return {}; }
-  void showUserOptions(const UserOptions&) override {}
-  void setBusy(bool) override {}
   void showMessage(MessageKind, const std::string& text) override { messages.push_back(text); }
   void showFrameFailure(const std::string& text, std::function<void()> closed) override {
     messages.push_back(text);
     closed();
   }
-  void showEventNotice() override {}
-  void playEventSound() override {}
-  void showEventCount(std::int32_t) override {}
-  void showEventsPerDay(const std::string&) override {}
   void appendLogLine(const std::string& line) override { log.push_back(line); }
   void cameraLost(const std::string& camera, const std::string& why) override {
     lost.push_back(camera + ": " + why);
