@@ -19,6 +19,7 @@
 #include "monitor/monitor.h"
 #include "platform/os_release.h"
 #include "platform/single_instance.h"
+#include "session/monitor_session.h"
 
 namespace ravdel {
 
@@ -45,7 +46,7 @@ struct MainFormSetup {
 // the monitor, which shows its results through the window's controls. It owns every
 // long-lived object. Everything here runs on the main thread, the thread of its message loop;
 // frames arrive there too, through the loop's hidden window.
-class TMainForm final : private MonitorView {
+class TMainForm final : private MonitorView, private EventSink {
  public:
   static constexpr int kClientWidth = 242;  // at 96 dots per inch
   static constexpr int kClientHeight = 267;
@@ -99,7 +100,7 @@ class TMainForm final : private MonitorView {
   HWND control(ControlId id) const { return ::GetDlgItem(window_, id); }
   HMENU PopupMenu() const { return popupMenu_.get(); }
   TrayIcon& TrayI() { return *tray_; }
-  Monitor& monitor() { return *monitor_; }
+  Monitor& monitor() { return session_->monitor(); }
   Win32MainLoop& loop() { return *loop_; }
   HCURSOR screenCursor() const { return screenCursor_; }
   COLORREF homeColour() const { return homeColour_; }
@@ -182,6 +183,8 @@ class TMainForm final : private MonitorView {
   void showFrameFailure(const std::string& text, std::function<void()> closed) override;
   void showEventNotice() override;
   void playEventSound() override;
+
+  // EventSink: the balloons of the camera and the light.
   void cameraLost(const std::string& camera, const std::string& why) override;
   void lightLeakStarted() override;
 
@@ -211,7 +214,7 @@ class TMainForm final : private MonitorView {
   // The loop outlives the monitor and its capture object, which detaches from it when
   // disposed; the boxes and the balloon go before both.
   std::unique_ptr<Win32MainLoop> loop_;
-  std::unique_ptr<Monitor> monitor_;
+  std::unique_ptr<MonitorSession> session_;
   std::unique_ptr<TrayIcon> tray_;
   std::unique_ptr<EventNotice> eventNotice_;
   std::unique_ptr<FrameFailureBox> frameFailureBox_;

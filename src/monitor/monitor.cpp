@@ -144,10 +144,29 @@ void Monitor::Close() {
   // Run, before Running is set, and the capture thread must not write into freed slots.
   if (capture_->isOpen()) capture_->VideoStop();
   stopLiveTime();
+  tellRunStopped();
   capture_->Dispose();
   // The object itself goes with the monitor: an exit can arrive while a frame handler pumps
   // the loop (its message boxes, its last pump), and that handler still runs inside it.
   CaptureReady = false;
+}
+
+void Monitor::addSink(EventSink& sink) {
+  sinks_.push_back(&sink);
+}
+
+void Monitor::removeSink(EventSink& sink) {
+  std::erase(sinks_, &sink);
+}
+
+template <typename Call>
+void Monitor::tellSinks(Call&& call) {
+  for (EventSink* sink : sinks_)
+    call(*sink);
+}
+
+UserOptions Monitor::readOptions() {
+  return view_.userOptions();
 }
 
 void Monitor::FillCameraList() {
@@ -255,6 +274,9 @@ bool Monitor::RunSBClick() {
   if (started && config_.hotPixelMask) startHotPixelMask();
   leakGuard_ = LightLeakGuard(config_.lightLeak);
   runStart_ = SteadyClock::now();
+  cameraName_ = capture_->deviceName();
+  // Before the pump below, which analyses the first frames: one may already be an event.
+  if (started) tellRunStarted();
 
   busy.restore();
   const std::uint64_t stopsBefore = stops_;
@@ -268,7 +290,6 @@ bool Monitor::RunSBClick() {
   if (stops_ != stopsBefore) return false;
   Running = true;
   setMonitoringControls(true);
-  cameraName_ = capture_->deviceName();
   startLiveTime();
   if (config_.recoverLostCamera) {
     framesSeen_ = capture_->framesReceived();
@@ -278,6 +299,21 @@ bool Monitor::RunSBClick() {
     watchdogTimer_->start();
   }
   return true;
+}
+
+void Monitor::tellRunStarted() {
+  runTold_ = true;
+  const RunStart start{cameraName_, capture_->width(), capture_->height(), capture_->fourcc(),
+                       readOptions().eventLimit()};
+  tellSinks([&](EventSink& sink) { sink.runStarted(start); });
+}
+
+// Once for every run the sinks heard start of, whichever way it ends.
+void Monitor::tellRunStopped() {
+  if (!runTold_) return;
+  runTold_ = false;
+  const MonitorStatus last = status();
+  tellSinks([&](EventSink& sink) { sink.runStopped(last); });
 }
 
 // Switches the opened camera to the chosen entry. When there is none, or the camera cannot
@@ -341,6 +377,7 @@ void Monitor::StopMonitoring() {
   capture_->VideoStop();
   stopLiveTime();
   lost_ = false;
+  tellRunStopped();
   Running = false;
   busy.restore();
   setMonitoringControls(false);
@@ -349,7 +386,7 @@ void Monitor::StopMonitoring() {
 }
 
 void Monitor::SaveSetSBClick() {
-  const UserOptions options = view_.userOptions();
+  const UserOptions options = readOptions();
   Settings settings;
   settings.sound = options.sound;
   settings.inverse = options.inverse;
@@ -371,7 +408,7 @@ void Monitor::SPMTimerTimer() {
   view_.showUpTime(formatUpTime(tick.minutesElapsed));
   MonitorStatus now = status();
   now.framesLastMinute = tick.framesLastMinute;
-  view_.minuteTicked(now);
+  tellSinks([&](EventSink& sink) { sink.minuteTicked(now); });
 }
 
 MonitorStatus Monitor::status() const {
@@ -417,11 +454,11 @@ void Monitor::OnNewFrame() {
   ++framesSinceRun_;
   capture_->GetBitmap(WorkBitmap);
   view_.showFrameSize(WorkBitmap.width(), WorkBitmap.height());
-  const UserOptions options = view_.userOptions();
+  frameOptions_ = readOptions();
   AnalysisOptions analysisOptions;
-  analysisOptions.limit = static_cast<std::uint8_t>(options.limit & 0xff);
-  analysisOptions.gray = options.gray;
-  analysisOptions.inverse = options.inverse;
+  analysisOptions.limit = frameOptions_.eventLimit();
+  analysisOptions.gray = frameOptions_.gray;
+  analysisOptions.inverse = frameOptions_.inverse;
   analysisOptions.lensCheck = LensCheckPending;
   analysisOptions.measureMean = config_.lightLeakGuard;
   analysisOptions.clusterLevel = config_.clusterLevel;
@@ -493,7 +530,7 @@ void Monitor::startHotPixelMask() {
     view_.showNote("Hot-pixel mask: " + std::to_string(kept.count()) +
                    " pixels kept from an earlier run");
   }
-  masking_.restart(static_cast<std::uint8_t>(view_.userOptions().limit & 0xff), std::move(kept));
+  masking_.restart(readOptions().eventLimit(), std::move(kept));
   view_.showNote("Calibrating the hot-pixel mask: the first " +
                  std::to_string(HotPixelCalibration::Settings{}.frames) +
                  " frames count no events.");
@@ -519,13 +556,13 @@ bool Monitor::guardAgainstLeak(double mean) {
       stopLiveTime();
       appendLogLine("Light leak at " + logTime(localTimeNow(), separators_.time) +
                     ": counting paused until the frame is dark again");
-      view_.lightLeakStarted();
+      tellSinks([](EventSink& sink) { sink.lightLeakStarted(); });
       break;
     case LightLeakGuard::Change::resumed:
       if (!lost_ && !awaitingFrames_) startLiveTime();
       appendLogLine("Light leak over at " + logTime(localTimeNow(), separators_.time) +
                     ": counting again");
-      view_.lightLeakEnded();
+      tellSinks([](EventSink& sink) { sink.lightLeakEnded(); });
       break;
     case LightLeakGuard::Change::none:
       break;
@@ -536,7 +573,6 @@ bool Monitor::guardAgainstLeak(double mean) {
 void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   const std::int64_t unixMs = unixMillisecondsNow();
   const LocalTime t = localTimeAt(unixMs);
-  const UserOptions options = view_.userOptions();
 
   EventReport report;
   report.time = t;
@@ -545,7 +581,7 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.peak.b = b;
   report.peak.g = g;
   report.peak.r = r;
-  report.limit = static_cast<std::uint8_t>(options.limit & 0xff);
+  report.limit = frameOptions_.eventLimit();
   report.width = WorkBitmap.width();
   report.height = WorkBitmap.height();
   report.fourcc = capture_->fourcc();
@@ -558,13 +594,13 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
     recordEvent(records_, t, r, g, b, WorkBitmap, OutputDirectory, separators_, *this);
   } catch (const std::exception&) {
     // Counted and logged already; the picture is missing, which the report says.
-    view_.eventRecorded(report);
+    tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
     throw;
   }
   report.file = eventFileName(t);
-  if (options.sound) view_.playEventSound();
+  if (frameOptions_.sound) view_.playEventSound();
   view_.showEventNotice();
-  view_.eventRecorded(report);
+  tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
 }
 
 // A failure on the frame path goes to the failure box; while that box is open, further ones
@@ -619,7 +655,7 @@ void Monitor::watchCamera() {
       awaitingFrames_ = false;
       startLiveTime();
       appendLogLine("Camera back at " + logTime(localTimeNow(), separators_.time));
-      view_.cameraBack(cameraName_);
+      tellSinks([&](EventSink& sink) { sink.cameraBack(cameraName_); });
     }
     return;
   }
@@ -636,7 +672,7 @@ void Monitor::loseCamera(const std::string& why) {
   stopLiveTime();
   capture_->VideoStop();
   appendLogLine("Camera lost at " + logTime(localTimeNow(), separators_.time) + " (" + why + ")");
-  view_.cameraLost(cameraName_, why);
+  tellSinks([&](EventSink& sink) { sink.cameraLost(cameraName_, why); });
   retryMs_ = kFirstRetryMs;
   reopenTimer_->setInterval(retryMs_);
   reopenTimer_->start();

@@ -15,6 +15,7 @@
 #include "detection/event_records.h"
 #include "detection/hot_pixel_mask.h"
 #include "detection/light_leak_guard.h"
+#include "monitor/event_sink.h"
 #include "monitor/monitor_view.h"
 #include "monitor/settings.h"
 
@@ -82,6 +83,11 @@ class Monitor final : private EventDisplay {
   // Shutdown under FrameLock: capture stopped if it runs, the capture object disposed.
   void Close();
 
+  // `sink` hears of runs, events, minutes, the camera and light leaks from now on, after the
+  // sinks added before it. Not owned; it must outlive the monitor or be removed first.
+  void addSink(EventSink& sink);
+  void removeSink(EventSink& sink);
+
   void FillCameraList();
   void UpdateSBClick();
   // The user picked list position `position`.
@@ -121,7 +127,6 @@ class Monitor final : private EventDisplay {
 
   // State of the sequence, named as the window's state always was.
   FrameBitmap WorkBitmap;
-  std::recursive_mutex FrameLock;  // brackets one frame's analysis and the capture's disposal
   bool CaptureReady = false;
   bool Running = false;
   bool FrameBusy = false;
@@ -142,6 +147,12 @@ class Monitor final : private EventDisplay {
   void checkOutputDirectory();
   std::int32_t chooseFormat() const;
   void reportFrameFailure(const std::string& message);
+  // What the user has set, as the analysis of a frame (or the start of a run) takes it.
+  UserOptions readOptions();
+  void tellRunStarted();
+  void tellRunStopped();
+  template <typename Call>
+  void tellSinks(Call&& call);
   void showThumbnailOf(const FrameBitmap& frame);
   // With hotPixelMask: counts WorkBitmap toward the calibration and puts the mask into
   // `options`. True when this frame belongs to the calibration.
@@ -168,6 +179,10 @@ class Monitor final : private EventDisplay {
   CaptureBackend& backend_;
   MainLoop& loop_;
   MonitorView& view_;
+  std::vector<EventSink*> sinks_;  // not owned
+  // Brackets one frame's analysis and the capture's disposal. Main thread only, recursive: a
+  // close can come while a frame handler pumps the loop.
+  std::recursive_mutex FrameLock;
   MonitorConfig config_;                            // changes only as a Run starts
   std::optional<DetectionSettings> nextDetection_;  // for the next Run
   std::string settingsPath_;
@@ -182,12 +197,14 @@ class Monitor final : private EventDisplay {
   std::vector<std::string> entries_;  // the camera list as shown
   std::int32_t selected_ = -1;
   std::uint64_t stops_ = 0;      // StopMonitoring calls: a Run notices one during its pump
+  bool runTold_ = false;         // the sinks heard of a run starting and not yet of its end
   bool failureShowing_ = false;  // the failure box is open: further frame failures are logged
 
   // The current run.
   std::string cameraName_;
   std::int32_t formatIndex_ = -1;
   std::int64_t framesSinceRun_ = 0;
+  UserOptions frameOptions_;           // of the frame being analysed
   PeakPixel lastPeak_;                 // of the frame being analysed
   std::vector<Cluster> lastClusters_;  // of the frame being analysed, with clusterLevel
   LightLeakGuard leakGuard_;           // with config_.lightLeakGuard

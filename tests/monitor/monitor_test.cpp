@@ -22,8 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Remembers what the monitor showed; the options are the test's to set.
-class RecordingView final : public MonitorView {
+// Remembers what the monitor showed and told its sinks; the options are the test's to set.
+class RecordingView final : public MonitorView, public EventSink {
  public:
   void showCameraList(const std::vector<std::string>& list, std::int32_t position,
                       bool canPick) override {
@@ -59,6 +59,8 @@ class RecordingView final : public MonitorView {
   }
   void showEventNotice() override { ++notices; }
   void playEventSound() override { ++sounds; }
+  void runStarted(const RunStart& start) override { runs.push_back("started " + start.camera); }
+  void runStopped(const MonitorStatus&) override { runs.push_back("stopped"); }
   void eventRecorded(const EventReport& report) override { reports.push_back(report); }
   void minuteTicked(const MonitorStatus& status) override { ticks.push_back(status); }
   void cameraLost(const std::string& camera, const std::string& why) override {
@@ -91,7 +93,7 @@ class RecordingView final : public MonitorView {
   int notices = 0, sounds = 0;
   std::vector<EventReport> reports;
   std::vector<MonitorStatus> ticks;
-  std::vector<std::string> lost, back, leaks;
+  std::vector<std::string> lost, back, leaks, runs;
 };
 
 class MonitorTest : public test::TempDirTest {
@@ -103,6 +105,7 @@ class MonitorTest : public test::TempDirTest {
 
   void open(MonitorConfig config = {}) {
     monitor_.emplace(backend_, loop_, view_, config);
+    monitor_->addSink(view_);
     monitor_->Open(path("RVD.ini"), directory_);
   }
 
@@ -461,6 +464,43 @@ TEST_F(MonitorTest, EventIsCountedLoggedStoredAndReported) {
   EXPECT_EQ(*report.lensMean, 0.0);
   EXPECT_EQ(eventFileName(report.time), *report.file);
   EXPECT_EQ(localTimeAt(report.unixMs).second, report.time.second);
+}
+
+// A sink hears of a run before its first event (which may come in Run's own pump) and of its
+// end once, whichever way it ends; a removed sink hears nothing more.
+TEST_F(MonitorTest, SinksHearARunFromItsStartToItsEndOnce) {
+  backend_.atFormatSwitch = [this] { loop_.postTask([this] { backend_.last->deliver(0); }); };
+  open();
+  view_.options.limit = 100;
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(101);
+  monitor_->StopSBClick();
+  monitor_->StopSBClick();
+  EXPECT_EQ(view_.runs, (std::vector<std::string>{"started Cam A", "stopped"}));
+  EXPECT_EQ(view_.reports.size(), 1u);
+
+  backend_.atFormatSwitch = [this] { loop_.postTask([this] { backend_.last->deliver(200); }); };
+  view_.runs.clear();
+  EXPECT_FALSE(monitor_->RunSBClick()) << "the lens check stops it in Run's pump";
+  EXPECT_EQ(view_.runs, (std::vector<std::string>{"started Cam A", "stopped"}));
+
+  backend_.atFormatSwitch = nullptr;
+  view_.runs.clear();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  monitor_->Close();
+  EXPECT_EQ(view_.runs, (std::vector<std::string>{"started Cam A", "stopped"}))
+      << "the close path ends the run too";
+
+  RecordingView other;
+  monitor_.reset();
+  open();
+  monitor_->addSink(other);
+  monitor_->removeSink(view_);
+  view_.runs.clear();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_TRUE(view_.runs.empty());
+  EXPECT_EQ(other.runs, (std::vector<std::string>{"started Cam A"}));
+  monitor_->StopSBClick();
 }
 
 TEST_F(MonitorTest, FrameFailuresOpenOneBoxAndAreLoggedWhileItIsOpen) {

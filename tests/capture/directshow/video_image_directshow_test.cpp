@@ -83,7 +83,7 @@ TEST_F(VideoImageDirectShowTest, FramesCrossFromTheStreamingThreadToTheMainThrea
 }
 
 // Says nothing; remembers the log and what the monitor reported of the camera.
-class QuietView final : public test::SilentView {
+class QuietView final : public test::SilentView, public EventSink {
  public:
   void showMessage(MessageKind, const std::string& text) override { messages.push_back(text); }
   void showFrameFailure(const std::string& text, std::function<void()> closed) override {
@@ -110,6 +110,7 @@ class CameraLossTest : public test::DirectShowTestOn<test::TempDirTest> {
 
   void startMonitoring() {
     monitor_.emplace(backend_, loop_, view_, MonitorConfig{FormatChoice{}, true});
+    monitor_->addSink(view_);
     monitor_->Open(path("RVD.ini"), path("events") + "\\");
     ASSERT_TRUE(monitor_->RunSBClick()) << (view_.messages.empty() ? "" : view_.messages[0]);
     ASSERT_TRUE(runUntil(loop_, [&] { return monitor_->framesSinceRun() >= 3; }));

@@ -1,4 +1,4 @@
-#include "headless/event_json.h"
+#include "monitor/event_json.h"
 
 #include <cmath>
 #include <cstdio>
