@@ -15,6 +15,7 @@ MonitorSession::Setup sessionSetup(const HeadlessOptions& options) {
   setup.settingsPath = options.settingsPath.value_or(SettingsPath());
   setup.format = options.format;
   setup.detection = detectionOptions(options, LoadDetectionSettings(setup.settingsPath));
+  setup.network = networkOptions(options, LoadNetworkSettings(setup.settingsPath));
   return setup;
 }
 

@@ -11,6 +11,15 @@
 
 namespace ravdel {
 
+// When a hit struck: somewhere in loUs..hiUs (UTC microseconds), the frame's exposure widened by
+// the clock's error bound; us is the middle of the exposure.
+struct HitTime {
+  std::int64_t us = 0;
+  std::int64_t loUs = 0;
+  std::int64_t hiUs = 0;
+  bool clockSynced = false;  // the system vouched for its clock; else the settings' bound
+};
+
 // One recorded event, for logs that scripts read.
 struct EventReport {
   LocalTime time;
@@ -26,6 +35,9 @@ struct EventReport {
   std::optional<double> lensMean;  // of the run's first frame
   double liveSeconds = 0;
   std::optional<std::vector<Cluster>> clusters;  // measured when the run asks for them
+  HitTime hit;
+  std::string runId;     // new at each Run
+  std::int64_t seq = 0;  // 1 for the run's first event, then one more for each
 };
 
 // The counters of a run as a status line shows them.
@@ -44,6 +56,8 @@ struct MonitorStatus {
 
 // A run that has started: the camera streams and frames are analysed.
 struct RunStart {
+  std::string runId;
+  std::int64_t startUs = 0;  // UTC microseconds
   std::string camera;
   std::int32_t width = 0;
   std::int32_t height = 0;

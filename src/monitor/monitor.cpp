@@ -9,6 +9,7 @@
 #include "capture/video_image.h"
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
+#include "monitor/hit_time.h"
 #include "monitor/settings.h"
 #include "platform/files.h"
 
@@ -303,7 +304,14 @@ bool Monitor::RunSBClick() {
 
 void Monitor::tellRunStarted() {
   runTold_ = true;
-  const RunStart start{cameraName_, capture_->width(), capture_->height(), capture_->fourcc(),
+  runId_ = newRunId();
+  seq_ = 0;
+  const RunStart start{runId_,
+                       unixMillisecondsNow() * 1000,
+                       cameraName_,
+                       capture_->width(),
+                       capture_->height(),
+                       capture_->fourcc(),
                        readOptions().eventLimit()};
   tellSinks([&](EventSink& sink) { sink.runStarted(start); });
 }
@@ -590,6 +598,9 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.lensMean = lensMean_;
   report.liveSeconds = status().liveSeconds;
   if (config_.clusterLevel) report.clusters = lastClusters_;
+  report.hit = currentHitTime();
+  report.runId = runId_;
+  report.seq = ++seq_;
   try {
     recordEvent(records_, t, r, g, b, WorkBitmap, OutputDirectory, separators_, *this);
   } catch (const std::exception&) {
@@ -601,6 +612,17 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   if (frameOptions_.sound) view_.playEventSound();
   view_.showEventNotice();
   tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
+}
+
+HitTime Monitor::currentHitTime() const {
+  std::int64_t nominalUs = 0;
+  const std::vector<VideoFormat> table = capture_->formatTable();
+  if (formatIndex_ >= 0 && static_cast<std::size_t>(formatIndex_) < table.size()) {
+    const FrameInterval fastest = table[static_cast<std::size_t>(formatIndex_)].fastest;
+    if (fastest.known())
+      nominalUs = std::int64_t{fastest.numerator} * 1000000 / fastest.denominator;
+  }
+  return hitTime(capture_->frameMoment(), nominalUs, systemClockState(), config_.clockErrorUs);
 }
 
 // A failure on the frame path goes to the failure box; while that box is open, further ones

@@ -49,6 +49,9 @@ struct MonitorConfig {
   // Each event also reports its frame's clusters, their pixels above this level. None: no
   // cluster is looked for.
   std::optional<std::uint8_t> clusterLevel{};
+  // The clock's error bound where the system does not know it (Windows; an unsynchronised
+  // clock), for the interval of each hit.
+  std::int64_t clockErrorUs = 100000;
 };
 
 // `config` with the detection options of the settings file (or of the command line) set.
@@ -150,6 +153,8 @@ class Monitor final : private EventDisplay {
   // What the user has set, as the analysis of a frame (or the start of a run) takes it.
   UserOptions readOptions();
   void tellRunStarted();
+  // The interval in which the hit of the frame just analysed struck.
+  HitTime currentHitTime() const;
   void tellRunStopped();
   template <typename Call>
   void tellSinks(Call&& call);
@@ -201,6 +206,8 @@ class Monitor final : private EventDisplay {
   bool failureShowing_ = false;  // the failure box is open: further frame failures are logged
 
   // The current run.
+  std::string runId_;
+  std::int64_t seq_ = 0;  // events recorded in the run
   std::string cameraName_;
   std::int32_t formatIndex_ = -1;
   std::int64_t framesSinceRun_ = 0;

@@ -7,12 +7,14 @@ namespace ravdel {
 MonitorSession::MonitorSession(CaptureBackend& backend, MainLoop& loop, MonitorView& view,
                                Setup setup)
     : setup_(std::move(setup)),
-      detection_(setup_.detection.value_or(LoadDetectionSettings(setup_.settingsPath))) {
+      detection_(setup_.detection.value_or(LoadDetectionSettings(setup_.settingsPath))),
+      network_(setup_.network.value_or(LoadNetworkSettings(setup_.settingsPath))) {
   // Nobody may be there to press Run again: a camera that drops out is reopened when it
   // returns, the counters kept.
   MonitorConfig config;
   config.format = setup_.format;
   config.recoverLostCamera = true;
+  config.clockErrorUs = std::int64_t{network_.clockErrorMs} * 1000;
   monitor_ = std::make_unique<Monitor>(backend, loop, view, withDetection(config, detection_));
 }
 

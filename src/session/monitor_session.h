@@ -27,6 +27,7 @@ class MonitorSession {
     std::string settingsPath;
     FormatChoice format;
     std::optional<DetectionSettings> detection;
+    std::optional<NetworkSettings> network;  // replaces the file's [Network] when given
   };
 
   // Neither the backend, the loop nor the view is owned; all must outlive the session.
@@ -49,6 +50,7 @@ class MonitorSession {
   void close();
 
   const DetectionSettings& detection() const { return detection_; }
+  const NetworkSettings& network() const { return network_; }
   // New options from the window's dialog: the next Run uses them, even when the file cannot be
   // written; then SettingsWriteError says so.
   void changeDetection(const DetectionSettings& detection);
@@ -56,6 +58,7 @@ class MonitorSession {
  private:
   Setup setup_;
   DetectionSettings detection_;
+  NetworkSettings network_;
   std::unique_ptr<Monitor> monitor_;
 };
 
