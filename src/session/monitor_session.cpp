@@ -66,15 +66,35 @@ void MonitorSession::changeDetection(const DetectionSettings& detection) {
   SaveDetectionSettings(setup_.settingsPath, detection_);
 }
 
-void MonitorSession::changeNetwork(const NetworkSettings& network) {
-  network_ = network;
+void MonitorSession::changeNetwork(NetworkSettings network,
+                                   const std::optional<std::string>& password) {
+  bool passwordKept = true;
+  if (password) {
+    const std::string file = besideSettings(kPasswordFile);
+    std::error_code noFolder;
+    std::filesystem::create_directories(pathFromUtf8(file).parent_path(), noFolder);
+    passwordKept = replaceFileContents(file, *password + "\n");
+    std::error_code ignored;
+    std::filesystem::permissions(
+        pathFromUtf8(file),
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+        std::filesystem::perm_options::replace, ignored);
+    if (passwordKept) network.passwordFile = file;
+  }
+  network_ = std::move(network);
   stopStation();
   startStation();
   SaveNetworkSettings(setup_.settingsPath, network_);
+  if (!passwordKept)
+    throw SettingsWriteError("Unable to write to " + besideSettings(kPasswordFile));
+}
+
+std::string MonitorSession::besideSettings(const char* name) const {
+  return utf8FromPath(pathFromUtf8(setup_.settingsPath).parent_path() / name);
 }
 
 std::string MonitorSession::historyPath() const {
-  return utf8FromPath(pathFromUtf8(setup_.settingsPath).parent_path() / kHistoryFile);
+  return besideSettings(kHistoryFile);
 }
 
 void MonitorSession::startStation() {

@@ -61,9 +61,13 @@ class MonitorSession {
   // written; then SettingsWriteError says so.
   void changeDetection(const DetectionSettings& detection);
   // New network settings from the window's dialog: saved, and the station's outputs started
-  // again with them. Throws SettingsWriteError after applying them when the file cannot be
-  // written.
-  void changeNetwork(const NetworkSettings& network);
+  // again with them. A new password goes to the station's password file beside the settings
+  // (readable by its owner alone), which the settings then name. Throws SettingsWriteError
+  // after applying what it could when a file cannot be written.
+  void changeNetwork(NetworkSettings network, const std::optional<std::string>& password = {});
+
+  // The station's password file, beside the settings file.
+  static constexpr const char* kPasswordFile = "RVD-station.password";
 
   std::string historyPath() const;
   // The uplink's figures (its last, once stopped); nothing without a server.
@@ -74,6 +78,7 @@ class MonitorSession {
   std::int64_t historyFailures() const { return history_ ? history_->failures() : 0; }
 
  private:
+  std::string besideSettings(const char* name) const;
   void startStation();
   void stopStation();
   void passOnUplinkNotes();
