@@ -82,6 +82,8 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   // When the frame last handed out by GetBitmap was taken; its device's own time, else the
   // moment it reached the receiver.
   const FrameMoment& frameMoment() const { return FBitmapMoment; }
+  // The frame last converted, as the camera gave it.
+  const FrameBitmap& convertedFrame() const { return FBitmap; }
   // Frames published without a notification, since enough were waiting already.
   std::uint64_t framesBacklogged() const { return framesBacklogged_.load(); }
   // Notifications that came while the frame event was still running (it pumps the loop).

@@ -43,6 +43,7 @@ HeadlessMonitor::HeadlessMonitor(CaptureBackend& cameras, HeadlessMainLoop& loop
 
 // The event log first: a line is on disk before it is told, and before --max-events stops.
 void HeadlessMonitor::registerSinks() {
+  view_.moreStatus = [this] { return session_.uplinkStatusText(); };
   session_.addSink(eventLog_);
   session_.addSink(jsonOut_);
   session_.addSink(view_);
@@ -64,7 +65,9 @@ int HeadlessMonitor::run() {
     loop_.run();
   }
   if (monitor().Running) monitor().StopMonitoring();
-  console_.say("stopped (" + stopReason_ + "): " + statusText(monitor().status()));
+  const MonitorStatus last = monitor().status();
+  session_.close();  // the run's last heartbeat kept, and what waits sent while it can be
+  console_.say("stopped (" + stopReason_ + "): " + view_.statusLine(last));
   return status_;
 }
 

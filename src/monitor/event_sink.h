@@ -36,6 +36,8 @@ struct EventReport {
   double liveSeconds = 0;
   std::optional<std::vector<Cluster>> clusters;  // measured when the run asks for them
   HitTime hit;
+  // The frame as the camera gave it (before the display options), borrowed for the call.
+  const FrameBitmap* picture = nullptr;
   std::string runId;     // new at each Run
   std::int64_t seq = 0;  // 1 for the run's first event, then one more for each
 };
@@ -52,6 +54,8 @@ struct MonitorStatus {
   std::uint64_t droppedIdle = 0;     // the main loop had not been idle for a second
   std::uint64_t droppedBusy = 0;     // arrived while a frame was being analysed
   std::uint64_t droppedBacklog = 0;  // enough notifications were already waiting
+  std::int64_t maskedPixels = 0;     // by the hot-pixel mask
+  double leakPausedSeconds = 0;      // counting paused by the light-leak guard
 };
 
 // A run that has started: the camera streams and frames are analysed.
@@ -63,6 +67,8 @@ struct RunStart {
   std::int32_t height = 0;
   std::uint32_t fourcc = 0;
   std::uint8_t limit = 0;
+  // The counters as the run starts; the frame counts run on from earlier runs.
+  MonitorStatus before;
 };
 
 // Where what the monitor does goes besides the screen: a file, a database, the network, and the

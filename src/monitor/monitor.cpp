@@ -266,6 +266,8 @@ bool Monitor::RunSBClick() {
   lensMean_.reset();
   live_ = std::chrono::milliseconds(0);
   liveSince_.reset();
+  leakPaused_ = SteadyClock::duration::zero();
+  leakPausedSince_.reset();
   lost_ = false;
 
   logFormats();
@@ -312,7 +314,8 @@ void Monitor::tellRunStarted() {
                        capture_->width(),
                        capture_->height(),
                        capture_->fourcc(),
-                       readOptions().eventLimit()};
+                       readOptions().eventLimit(),
+                       status()};
   tellSinks([&](EventSink& sink) { sink.runStarted(start); });
 }
 
@@ -431,6 +434,10 @@ MonitorStatus Monitor::status() const {
   }
   s.liveSeconds = static_cast<double>(live.count()) / 1000.0;
   s.framesAnalysed = static_cast<std::uint64_t>(framesSinceRun_);
+  if (config_.hotPixelMask) s.maskedPixels = static_cast<std::int64_t>(masking_.mask().count());
+  auto paused = leakPaused_;
+  if (leakPausedSince_) paused += SteadyClock::now() - *leakPausedSince_;
+  s.leakPausedSeconds = std::chrono::duration<double>(paused).count();
   if (capture_) {
     s.framesDelivered = capture_->framesReceived();
     s.droppedIdle = capture_->framesDropped();
@@ -562,11 +569,14 @@ bool Monitor::guardAgainstLeak(double mean) {
   switch (leakGuard_.observe(mean, seconds)) {
     case LightLeakGuard::Change::paused:
       stopLiveTime();
+      leakPausedSince_ = SteadyClock::now();
       appendLogLine("Light leak at " + logTime(localTimeNow(), separators_.time) +
                     ": counting paused until the frame is dark again");
       tellSinks([](EventSink& sink) { sink.lightLeakStarted(); });
       break;
     case LightLeakGuard::Change::resumed:
+      if (leakPausedSince_) leakPaused_ += SteadyClock::now() - *leakPausedSince_;
+      leakPausedSince_.reset();
       if (!lost_ && !awaitingFrames_) startLiveTime();
       appendLogLine("Light leak over at " + logTime(localTimeNow(), separators_.time) +
                     ": counting again");
@@ -599,6 +609,7 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.liveSeconds = status().liveSeconds;
   if (config_.clusterLevel) report.clusters = lastClusters_;
   report.hit = currentHitTime();
+  report.picture = &capture_->convertedFrame();
   report.runId = runId_;
   report.seq = ++seq_;
   try {

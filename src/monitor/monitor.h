@@ -222,6 +222,8 @@ class Monitor final : private EventDisplay {
   std::optional<double> lensMean_;
   std::chrono::milliseconds live_{0};
   std::optional<SteadyClock::time_point> liveSince_;
+  SteadyClock::duration leakPaused_{};  // of the run, by the light-leak guard
+  std::optional<SteadyClock::time_point> leakPausedSince_;
   bool lost_ = false;
   bool awaitingFrames_ = false;  // reopened: "back" once frames flow again
   int retryMs_ = kFirstRetryMs;

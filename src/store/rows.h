@@ -73,4 +73,11 @@ struct RowKey {
   auto operator<=>(const RowKey&) const = default;
 };
 
+inline RowKey keyOf(const EventRow& row) {
+  return {row.runId, row.seq};
+}
+inline RowKey keyOf(const HeartbeatRow& row) {
+  return {row.runId, row.hbSeq};
+}
+
 }  // namespace ravdel
