@@ -23,7 +23,7 @@ packages=(
   libssl-dev openssl
   # the Windows programs: MinGW-w64 cross compilers, nasm for libjpeg-turbo's SIMD, the tools
   # to unpack Debian's source packages, Wine to run the tests
-  g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64
+  g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64 tcl
   # the Windows packages: the portable zip and the installer
   zip nsis
 )
