@@ -14,6 +14,7 @@
 #include "support/child_process.h"
 #include "support/services.h"
 #include "support/temp_dir.h"
+#include "wire/messages.h"
 
 namespace ravdel {
 namespace {
@@ -51,9 +52,9 @@ class UplinkTest : public test::TempDirTest {
     if (const auto why = test::TestBroker::unavailable()) GTEST_SKIP() << *why;
     broker_ = std::make_unique<test::TestBroker>(dir_.string());
     write(path("password"), "secret\n");
-    history_ = std::make_unique<HistorySink>(Store::open(historyPath()),
-                                             StationIdentity{"alpha", 48.21, 16.37}, true,
-                                             [this](const std::string& text) { notes_.push_back(text); });
+    history_ = std::make_unique<HistorySink>(
+        Store::open(historyPath()), StationIdentity{"alpha", 48.21, 16.37}, true,
+        [this](const std::string& text) { notes_.push_back(text); });
   }
   void TearDown() override {
     uplink_.reset();
@@ -74,7 +75,7 @@ class UplinkTest : public test::TempDirTest {
   }
   void startUplink() {
     UplinkSettings settings;
-    ASSERT_TRUE(parseServer(broker_->address(), false, settings.host, settings.port));
+    ASSERT_TRUE(parseBrokerAddress(broker_->address(), false, settings.host, settings.port));
     settings.station = "alpha";
     settings.password = "secret";
     settings.storePath = historyPath();
@@ -141,31 +142,6 @@ TEST_F(UplinkTest, ABrokerRestartLosesNothing) {
   ASSERT_GE(notes.size(), 3u);
   EXPECT_EQ(notes[0].rfind("Connected to the station network", 0), 0u) << notes[0];
   EXPECT_EQ(notes[1].rfind("Disconnected from the station network", 0), 0u) << notes[1];
-}
-
-TEST(ServerAddressTest, HostAndPortAsTyped) {
-  const struct {
-    const char* text;
-    bool tls;
-    const char* host;
-    int port;
-  } good[] = {{"broker", false, "broker", 1883},
-              {"broker", true, "broker", 8883},
-              {"10.0.0.5:1999", false, "10.0.0.5", 1999},
-              {"[::1]:8884", true, "::1", 8884},
-              {"[::1]", false, "::1", 1883}};
-  for (const auto& g : good) {
-    std::string host;
-    int port = 0;
-    EXPECT_TRUE(parseServer(g.text, g.tls, host, port)) << g.text;
-    EXPECT_EQ(host, g.host);
-    EXPECT_EQ(port, g.port);
-  }
-  for (const char* bad : {"", ":1883", "host:", "host:0", "host:70000", "host:12x", "[::1"}) {
-    std::string host;
-    int port = 0;
-    EXPECT_FALSE(parseServer(bad, false, host, port)) << bad;
-  }
 }
 
 }  // namespace
