@@ -17,7 +17,7 @@ packages=(
   # the station network: the store's engines, the broker and its client library, JSON; the
   # tests start their own broker and PostgreSQL cluster
   libsqlite3-dev libpq-dev postgresql mosquitto mosquitto-clients libmosquitto-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev sqlite3
   # the network's server: the broker's password hashes and random passwords (libssl); the
   # tests' certificate authority (openssl)
   libssl-dev openssl

@@ -49,6 +49,9 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 ctest --preset windows -j"$(nproc)"
 echo "== windows: ravdel.exe end to end under Wine and Xvfb (screenshots in build/windows/e2e)"
 tests/app_win32/win32_e2e.sh build/windows/src/app_win32/ravdel.exe build/windows/e2e
+echo "== windows: a station under Wine sends to a broker and ravdel-ingest on loopback"
+tests/network/windows_station.sh build/windows/src/headless/ravdel-monitor.exe \
+  build/release/src/server/ravdel-ingest build/windows/station
 echo "== windows: the portable zip and the installer, installed and uninstalled under Wine"
 setup="$(scripts/package-windows.sh build/windows | tail -n1)"
 packaging/windows/check_installer.sh "$setup"
