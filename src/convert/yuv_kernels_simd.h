@@ -29,11 +29,14 @@ static_assert(kTermUG.shift == 10 && kTermUB.shift == 10 && kTermVR.shift == 10 
                   kTermVG.shift == 10,
               "the vector kernels shift every chroma term by 10");
 
-// Kernel sets built for wider x86-64 instruction sets, each in its own source compiled with
-// those instructions. Data only, so that nothing of them runs before the dispatch checked
+// Kernel sets built for wider instruction sets, each in its own source compiled with those
+// instructions. Data only, so that nothing of them runs before the dispatch checked
 // cpuFeatures().
 #if defined(__x86_64__)
 extern const YuvKernels kYuvKernelsAvx2;
+extern const YuvKernels kYuvKernelsAvx512;
+#elif defined(__aarch64__)
+extern const YuvKernels kYuvKernelsNeon;
 #endif
 
 }  // namespace ravdel
