@@ -83,6 +83,17 @@ const KernelSets<YuvKernels>& sets() {
 
 }  // namespace
 
+#if defined(__x86_64__)
+std::uint8_t largestByte(__m128i lanes, std::uint8_t tail) {
+  __m128i m = _mm_max_epu8(lanes, _mm_srli_si128(lanes, 8));
+  m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
+  m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
+  m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
+  const auto most = static_cast<std::uint8_t>(_mm_cvtsi128_si32(m) & 0xff);
+  return most > tail ? most : tail;
+}
+#endif
+
 const YuvKernels& portableYuvKernels() {
   return kPortable;
 }

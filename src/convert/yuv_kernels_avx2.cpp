@@ -82,13 +82,8 @@ inline void convert8Pairs(const Constants& k, __m256i yEven, __m256i yOdd, __m25
 
 // The largest byte of `most`, or of the tail's channels when that is larger.
 std::uint8_t largest(__m256i most, std::uint8_t tail) {
-  __m128i m = _mm_max_epu8(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1));
-  m = _mm_max_epu8(m, _mm_srli_si128(m, 8));
-  m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
-  m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
-  m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
-  const auto lanes = static_cast<std::uint8_t>(_mm_cvtsi128_si32(m) & 0xff);
-  return lanes > tail ? lanes : tail;
+  return largestByte(_mm_max_epu8(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1)),
+                     tail);
 }
 
 // Byte `byte` of each 32-bit lane.

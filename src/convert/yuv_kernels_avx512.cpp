@@ -185,13 +185,8 @@ template <PairOrder order = PairOrder::yuyv>
 std::uint8_t largest(__m512i most, std::uint8_t tail) {
   const __m256i half =
       _mm256_max_epu8(_mm512_castsi512_si256(most), _mm512_extracti64x4_epi64(most, 1));
-  __m128i m = _mm_max_epu8(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1));
-  m = _mm_max_epu8(m, _mm_srli_si128(m, 8));
-  m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
-  m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
-  m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
-  const auto lanes = static_cast<std::uint8_t>(_mm_cvtsi128_si32(m) & 0xff);
-  return lanes > tail ? lanes : tail;
+  return largestByte(_mm_max_epu8(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1)),
+                     tail);
 }
 
 __m512i load32(const std::uint8_t* p) {

@@ -29,17 +29,17 @@ struct ChromaSums {
 
 // The table entry (mul * c + add) >> 10 of four chroma bytes (zero-extended).
 template <const ExactTableTerm& term>
-int32x4_t entry(uint32x4_t c) {
+[[gnu::always_inline]] inline int32x4_t entry(uint32x4_t c) {
   static_assert(term.shift == 10, "the chroma terms shift by 10");
   return vshrq_n_s32(vmlaq_n_s32(vdupq_n_s32(term.add), vreinterpretq_s32_u32(c), term.mul), 10);
 }
 
 // entry * 256 + the luma's rounding add (below 256, so it fills the low byte).
-int32x4_t scaled(int32x4_t tableEntry) {
+[[gnu::always_inline]] inline int32x4_t scaled(int32x4_t tableEntry) {
   return vsliq_n_s32(vdupq_n_s32(kTermY.add), tableEntry, 8);
 }
 
-ChromaSums chromaOf(uint8x8_t u, uint8x8_t v) {
+[[gnu::always_inline]] inline ChromaSums chromaOf(uint8x8_t u, uint8x8_t v) {
   const uint16x8_t u16 = vmovl_u8(u);
   const uint16x8_t v16 = vmovl_u8(v);
   const uint32x4_t uLow = vmovl_u16(vget_low_u16(u16));
@@ -59,7 +59,7 @@ struct Luma {
   int32x4_t low, high;
 };
 
-Luma lumaOf(uint8x8_t y) {
+[[gnu::always_inline]] inline Luma lumaOf(uint8x8_t y) {
   constexpr std::uint16_t kRest = kTermY.mul - 65536;
   const uint16x8_t y16 = vmovl_u8(y);
   const uint32x4_t low = vmlal_n_u16(vshll_n_u16(vget_low_u16(y16), 16), vget_low_u16(y16), kRest);
@@ -68,21 +68,22 @@ Luma lumaOf(uint8x8_t y) {
 }
 
 // One channel of 8 pixels: the high halves of luma + chroma, clamped to 0..255.
-uint8x8_t channel(const Luma& y, int32x4_t chromaLow, int32x4_t chromaHigh) {
+[[gnu::always_inline]] inline uint8x8_t channel(const Luma& y, int32x4_t chromaLow,
+                                                int32x4_t chromaHigh) {
   const int16x8_t sums = vaddhn_high_s32(vaddhn_s32(y.low, chromaLow), y.high, chromaHigh);
   return vqmovun_s16(sums);
 }
 
 // The even and the odd pixels' channel, side by side in pixel order.
-uint8x16_t interleave(uint8x8_t even, uint8x8_t odd) {
+[[gnu::always_inline]] inline uint8x16_t interleave(uint8x8_t even, uint8x8_t odd) {
   const uint8x8x2_t zipped = vzip_u8(even, odd);
   return vcombine_u8(zipped.val[0], zipped.val[1]);
 }
 
 // 16 pixels from 8 pairs with their chroma `c`; writes 48 bytes and raises `most` to their
 // largest channel (in some byte).
-void emitPixels(uint8x8_t y0, uint8x8_t y1, const ChromaSums& c, std::uint8_t* dst,
-                uint8x16_t& most) {
+[[gnu::always_inline]] inline void emitPixels(uint8x8_t y0, uint8x8_t y1, const ChromaSums& c,
+                                              std::uint8_t* dst, uint8x16_t& most) {
   const Luma even = lumaOf(y0);
   const Luma odd = lumaOf(y1);
   uint8x16x3_t bgr;
@@ -95,7 +96,8 @@ void emitPixels(uint8x8_t y0, uint8x8_t y1, const ChromaSums& c, std::uint8_t* d
   vst3q_u8(dst, bgr);
 }
 
-void convert8Pairs(const Pairs& p, std::uint8_t* dst, uint8x16_t& most) {
+[[gnu::always_inline]] inline void convert8Pairs(const Pairs& p, std::uint8_t* dst,
+                                                 uint8x16_t& most) {
   emitPixels(p.y0, p.y1, chromaOf(p.u, p.v), dst, most);
 }
 
@@ -105,31 +107,24 @@ std::uint8_t largest(uint8x16_t most, std::uint8_t tail) {
   return lanes > tail ? lanes : tail;
 }
 
-std::uint8_t packedRowNeon(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
-                           std::int32_t pairs) {
+// Packed 4:2:2; the byte numbers say where Y0, U, Y1 and V sit in a pair. The last pairs go
+// to the portable kernel of the same layout.
+template <int y0Byte, int uByte, int y1Byte, int vByte, auto YuvKernels::*PortableRow>
+std::uint8_t packed422RowNeon(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
+                              std::int32_t pairs) {
   uint8x16_t most = vdupq_n_u8(0);
   std::int32_t done = 0;
   for (; done + 8 <= pairs; done += 8, src += 32, dst += 48) {
-    const uint8x8x4_t b = vld4_u8(src);  // Y0 U Y1 V
-    convert8Pairs({b.val[0], b.val[2], b.val[1], b.val[3]}, dst, most);
+    const uint8x8x4_t b = vld4_u8(src);
+    convert8Pairs({b.val[y0Byte], b.val[y1Byte], b.val[uByte], b.val[vByte]}, dst, most);
   }
   const std::uint8_t tail =
-      done < pairs ? portableYuvKernels().packedRow(t, src, dst, pairs - done) : 0;
+      done < pairs ? (portableYuvKernels().*PortableRow)(t, src, dst, pairs - done) : 0;
   return largest(most, tail);
 }
 
-std::uint8_t uyvyRowNeon(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
-                         std::int32_t pairs) {
-  uint8x16_t most = vdupq_n_u8(0);
-  std::int32_t done = 0;
-  for (; done + 8 <= pairs; done += 8, src += 32, dst += 48) {
-    const uint8x8x4_t b = vld4_u8(src);  // U Y0 V Y1
-    convert8Pairs({b.val[1], b.val[3], b.val[0], b.val[2]}, dst, most);
-  }
-  const std::uint8_t tail =
-      done < pairs ? portableYuvKernels().uyvyRow(t, src, dst, pairs - done) : 0;
-  return largest(most, tail);
-}
+constexpr auto packedRowNeon = packed422RowNeon<0, 1, 2, 3, &YuvKernels::packedRow>;  // Y0 U Y1 V
+constexpr auto uyvyRowNeon = packed422RowNeon<1, 0, 3, 2, &YuvKernels::uyvyRow>;      // U Y0 V Y1
 
 std::uint8_t planarRowNeon(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
                            const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {

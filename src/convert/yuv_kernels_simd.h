@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "convert/yuv_kernels.h"
 
 namespace ravdel {
@@ -33,6 +37,10 @@ static_assert(kTermUG.shift == 10 && kTermUB.shift == 10 && kTermVR.shift == 10 
 // instructions. Data only, so that nothing of them runs before the dispatch checked
 // cpuFeatures().
 #if defined(__x86_64__)
+// The largest of the 16 bytes of `lanes`, or `tail` when that is larger (SSE2, the baseline:
+// the wider sets reduce their maxima to 128 bits and call it).
+std::uint8_t largestByte(__m128i lanes, std::uint8_t tail);
+
 extern const YuvKernels kYuvKernelsAvx2;
 extern const YuvKernels kYuvKernelsAvx512;
 #elif defined(__aarch64__)
