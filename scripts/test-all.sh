@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then builds and runs every test: the optimised build (warnings
 # as errors), AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer, the formatting
-# check, a short benchmark smoke run, a bounded fuzzing run, and the Windows programs
-# cross-built with MinGW-w64 with their tests under Wine.
+# check, a short benchmark smoke run, a bounded fuzzing run, the arm64 cross build with its
+# tests under qemu-aarch64, the Debian packages (lintian, installed and run), and the Windows
+# programs cross-built with MinGW-w64 with their tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fuzz_seconds="${RAVDEL_FUZZ_SECONDS:-60}"
@@ -28,6 +29,20 @@ echo "== fuzzing for ${fuzz_seconds} s"
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j"$(nproc)"
 fuzz/run_fuzz.sh build/fuzz "$fuzz_seconds"
+echo "== arm64: cross build, and the tests under qemu-aarch64"
+arm64_start=$SECONDS
+cmake --preset arm64 >/dev/null
+cmake --build --preset arm64 -j"$(nproc)"
+ctest --preset arm64 -j"$(nproc)"
+echo "== arm64: $((SECONDS - arm64_start)) s"
+
+echo "== packages: ravdel and ravdel-monitor for amd64 and arm64, checked, installed and run"
+packages_start=$SECONDS
+(cd build/release && cpack >/dev/null)
+(cd build/arm64 && cpack >/dev/null)
+packaging/debian/check_packages.sh build/release/packages build/arm64/packages
+echo "== packages: $((SECONDS - packages_start)) s"
+
 echo "== windows: libraries, build, and test under Wine"
 windows_start=$SECONDS
 scripts/windows-deps.sh >/dev/null
