@@ -124,13 +124,9 @@ bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const Fr
   return true;
 }
 
-}  // namespace
-
-void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSettings& settings) {
-  if (bitmap.empty()) {
-    failWith("Cannot write file", path, "The picture is empty");
-  }
-  ReplacingFile file(path);
+// Encodes `bitmap` into the staged file, which is to be named `path`; throws on a failure.
+void encodeInto(StagedFile& file, const FrameBitmap& bitmap, const std::string& path,
+                const PngSettings& settings) {
   if (!file.ok()) failWith("Cannot create file", path, file.error());
   PngErrorState errors{};
   PngEncoder encoder(errors);
@@ -140,10 +136,46 @@ void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSetti
     if (error != 0) fail("Cannot write file", path, error);
     failWith("Cannot write file", path, errors.message);
   }
-  if (!file.commit()) {
-    const bool writing = file.failedAt() == ReplacingFile::Stage::write;
-    failWith(writing ? "Cannot write file" : "Cannot create file", path, file.error());
+}
+
+[[noreturn]] void failToPlace(const StagedFile& file, const std::string& path) {
+  const bool writing = file.failedAt() == StagedFile::Stage::write;
+  failWith(writing ? "Cannot write file" : "Cannot create file", path, file.error());
+}
+
+void refuseEmpty(const FrameBitmap& bitmap, const std::string& path) {
+  if (bitmap.empty()) failWith("Cannot write file", path, "The picture is empty");
+}
+
+}  // namespace
+
+void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSettings& settings) {
+  refuseEmpty(bitmap, path);
+  ReplacingFile file(path);
+  encodeInto(file, bitmap, path, settings);
+  if (!file.commit()) failToPlace(file, path);
+}
+
+int writeNewPng(const FrameBitmap& bitmap, const std::function<std::string(int)>& pathFor,
+                int names, const PngSettings& settings) {
+  const std::string first = pathFor(0);
+  refuseEmpty(bitmap, first);
+  NewFile file(first);
+  encodeInto(file, bitmap, first, settings);
+  for (int i = 0; i < names; ++i) {
+    const std::string path = i == 0 ? first : pathFor(i);
+    switch (file.commitAs(path)) {
+      case NewFile::Placed::done:
+        return i;
+      case NewFile::Placed::taken:
+        continue;
+      case NewFile::Placed::failed:
+        failToPlace(file, path);
+    }
   }
+  failWith("Cannot create file", first,
+           "Every name up to \"" + utf8FromPath(pathFromUtf8(pathFor(names - 1)).filename()) +
+               "\" is taken");
 }
 
 }  // namespace ravdel

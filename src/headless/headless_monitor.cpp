@@ -1,6 +1,8 @@
 #include "headless/headless_monitor.h"
 
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "base/fourcc.h"
 #include "capture/video_image.h"
@@ -9,12 +11,34 @@
 namespace ravdel {
 namespace {
 
+// The keys of the settings file whose value the command line gave instead.
+std::vector<const SettingKey*> givenKeys(const HeadlessOptions& o) {
+  std::vector<const SettingKey*> given;
+  const auto add = [&](bool present, const SettingKey& key) {
+    if (present) given.push_back(&key);
+  };
+  add(o.limit.has_value(), setting::limit);
+  add(o.outDirectory.has_value(), setting::directory);
+  add(o.camera.has_value(), setting::cam);
+  add(o.leakLevel.has_value(), setting::leakLevel);
+  add(o.clusterLevel.has_value(), setting::clusterLevel);
+  // A switch given turns its option on, whatever the file says.
+  add(o.gray, setting::gray);
+  add(o.inverse, setting::inverse);
+  add(o.hotPixelMask, setting::hotPixelMask);
+  add(o.lightLeakGuard, setting::lightLeakGuard);
+  add(o.clusters, setting::clusters);
+  return given;
+}
+
 // The settings file, with the command line's format and detection options put over it.
 MonitorSession::Setup sessionSetup(const HeadlessOptions& options) {
   MonitorSession::Setup setup;
   setup.settingsPath = options.settingsPath.value_or(SettingsPath());
   setup.format = options.format;
   setup.detection = detectionOptions(options, LoadDetectionSettings(setup.settingsPath));
+  setup.reader = kReadByMonitor;
+  setup.given = givenKeys(options);
   return setup;
 }
 
@@ -63,7 +87,11 @@ int HeadlessMonitor::run() {
     loop_.run();
   }
   if (monitor().Running) monitor().StopMonitoring();
-  console_.say("stopped (" + stopReason_ + "): " + statusText(monitor().status()));
+  std::string summary = "stopped (" + stopReason_ + "): " + statusText(monitor().status());
+  if (eventLog_.isOpen()) {
+    summary += ", event log lines not written " + std::to_string(eventLog_.linesNotWritten());
+  }
+  console_.say(summary);
   return status_;
 }
 
@@ -103,6 +131,11 @@ void HeadlessMonitor::applyOptions() {
 int HeadlessMonitor::start() {
   if (monitor().CameraCount <= 0) {
     console_.say("could not start monitoring: no camera found");
+    return kExitNotMonitored;
+  }
+  // Nobody would see pictures failing one by one: a folder that cannot take them stops here.
+  if (const std::optional<std::string> problem = monitor().prepareOutputDirectory()) {
+    console_.say("could not start monitoring: " + *problem);
     return kExitNotMonitored;
   }
   if (options_.camera) {

@@ -13,6 +13,8 @@ MonitorSession::MonitorSession(CaptureBackend& backend, MainLoop& loop, MonitorV
   MonitorConfig config;
   config.format = setup_.format;
   config.recoverLostCamera = true;
+  config.settingsReader = setup_.reader;
+  config.settingsGiven = setup_.given;
   monitor_ = std::make_unique<Monitor>(backend, loop, view, withDetection(config, detection_));
 }
 

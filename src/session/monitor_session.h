@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "capture/capture_device.h"
 #include "capture/main_loop.h"
@@ -27,6 +28,9 @@ class MonitorSession {
     std::string settingsPath;
     FormatChoice format;
     std::optional<DetectionSettings> detection;
+    // Who reads the settings file, and the keys given instead (see MonitorConfig).
+    SettingReaders reader = kReadByWindows;
+    std::vector<const SettingKey*> given;
   };
 
   // Neither the backend, the loop nor the view is owned; all must outlive the session.

@@ -369,7 +369,7 @@ class Analyser {
 
     if (options_.outDir.empty() || !(reported.event() || options_.all)) return true;
     try {
-      writePng(work, options_.outDir + "/" + uniqueName(sample.modifiedMs));
+      pictures_.store(work, options_.outDir + "/", sample.modifiedMs);
     } catch (const ImageWriteError& e) {
       std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
       return false;
@@ -390,21 +390,12 @@ class Analyser {
     return false;
   }
 
-  // The event file name of this moment, moved on by a millisecond at a time past the names
-  // already written in this run.
-  std::string uniqueName(std::int64_t ms) {
-    std::string name = eventFileName(localTimeAt(ms));
-    while (!usedNames_.insert(name).second)
-      name = eventFileName(localTimeAt(++ms));
-    return name;
-  }
-
   const Options& options_;
   FrameConverter converter_;
   JpegDecoder sizeReader_;
   FrameBitmap frame_;
-  std::set<std::string> usedNames_;
-  LightLeakGuard guard_;  // with --light-leak-guard
+  EventPictures pictures_;  // named as the monitor names them
+  LightLeakGuard guard_;    // with --light-leak-guard
 };
 
 int run(int argc, char** argv) {

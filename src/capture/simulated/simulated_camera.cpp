@@ -99,8 +99,7 @@ std::unique_ptr<SampleSource> makeSource(const SimulatedSetup& setup) {
   auto source = std::make_unique<SyntheticSource>(syntheticSettings(d));
   std::string error;
   if (!d.truthPath.empty() && !source->openTruth(d.truthPath, error)) {
-    std::fprintf(stderr, "ravdel: %s: truth file '%s': %s\n", d.name.c_str(), d.truthPath.c_str(),
-                 error.c_str());
+    captureLog(d.name + ": truth file '" + d.truthPath + "': " + error);
     return nullptr;
   }
   return source;
