@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "base/frame_bitmap.h"
 
@@ -34,5 +36,8 @@ void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSetti
 // taken.
 int writeNewPng(const FrameBitmap& bitmap, const std::function<std::string(int)>& pathFor,
                 int names, const PngSettings& settings = {});
+
+// The same picture as PNG bytes in memory; empty for an empty bitmap or when libpng fails.
+std::vector<std::uint8_t> encodePng(const FrameBitmap& bitmap, const PngSettings& settings = {});
 
 }  // namespace ravdel

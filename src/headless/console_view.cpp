@@ -31,6 +31,12 @@ std::string statusText(const MonitorStatus& s) {
 ConsoleView::ConsoleView(const Console& console)
     : console_(console), failures_([this](const std::string& text) { console_.say(text); }) {}
 
+std::string ConsoleView::statusLine(const MonitorStatus& status) const {
+  std::string line = statusText(status);
+  const std::string more = moreStatus ? moreStatus() : std::string();
+  return more.empty() ? line : line + ", " + more;
+}
+
 // The camera list is the command line's business (--camera, --list).
 void ConsoleView::showCameraList(const std::vector<std::string>&, std::int32_t, bool) {}
 void ConsoleView::showCameraSelection(std::int32_t) {}
@@ -95,7 +101,7 @@ void ConsoleView::eventRecorded(const EventReport& report) {
 
 void ConsoleView::minuteTicked(const MonitorStatus& status) {
   failures_.flush();
-  console_.progress("status: " + statusText(status));
+  console_.progress("status: " + statusLine(status));
 }
 
 // Counts of failures not told yet come before the summary.

@@ -38,6 +38,11 @@ class ConsoleView final : public MonitorView, public EventSink {
   // they must not stop monitoring there.
   std::function<void(std::int32_t eventCount)> onEventRecorded;
   std::function<void()> onMonitoringStopped;
+  // More figures for the minute's status line (the station network's); empty: none.
+  std::function<std::string()> moreStatus;
+
+  // The minute's status line, and the summary's, with the figures above.
+  std::string statusLine(const MonitorStatus& status) const;
 
   void showCameraList(const std::vector<std::string>& entries, std::int32_t selected,
                       bool enabled) override;

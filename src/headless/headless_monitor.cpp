@@ -37,6 +37,7 @@ MonitorSession::Setup sessionSetup(const HeadlessOptions& options) {
   setup.settingsPath = options.settingsPath.value_or(SettingsPath());
   setup.format = options.format;
   setup.detection = detectionOptions(options, LoadDetectionSettings(setup.settingsPath));
+  setup.network = networkOptions(options, LoadNetworkSettings(setup.settingsPath));
   setup.reader = kReadByMonitor;
   setup.given = givenKeys(options);
   return setup;
@@ -66,6 +67,7 @@ HeadlessMonitor::HeadlessMonitor(CaptureBackend& cameras, HeadlessMainLoop& loop
 
 // The event log first: a line is on disk before it is told, and before --max-events stops.
 void HeadlessMonitor::registerSinks() {
+  view_.moreStatus = [this] { return session_.uplinkStatusText(); };
   session_.addSink(eventLog_);
   session_.addSink(jsonOut_);
   session_.addSink(view_);
@@ -87,7 +89,9 @@ int HeadlessMonitor::run() {
     loop_.run();
   }
   if (monitor().Running) monitor().StopMonitoring();
-  std::string summary = "stopped (" + stopReason_ + "): " + statusText(monitor().status());
+  const MonitorStatus last = monitor().status();
+  session_.close();  // the run's last heartbeat kept, and what waits sent while it can be
+  std::string summary = "stopped (" + stopReason_ + "): " + view_.statusLine(last);
   if (eventLog_.isOpen()) {
     summary += ", event log lines not written " + std::to_string(eventLog_.linesNotWritten());
   }

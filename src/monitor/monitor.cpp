@@ -9,6 +9,7 @@
 #include "capture/video_image.h"
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
+#include "monitor/hit_time.h"
 #include "monitor/settings.h"
 #include "platform/files.h"
 
@@ -270,6 +271,8 @@ bool Monitor::RunSBClick() {
   lensMean_.reset();
   live_ = std::chrono::milliseconds(0);
   liveSince_.reset();
+  leakPaused_ = SteadyClock::duration::zero();
+  leakPausedSince_.reset();
   lost_ = false;
   awaitingFrames_ = false;
 
@@ -312,8 +315,16 @@ bool Monitor::RunSBClick() {
 
 void Monitor::tellRunStarted() {
   runTold_ = true;
-  const RunStart start{cameraName_, capture_->width(), capture_->height(), capture_->fourcc(),
-                       readOptions().eventLimit()};
+  runId_ = newRunId();
+  seq_ = 0;
+  const RunStart start{runId_,
+                       unixMillisecondsNow() * 1000,
+                       cameraName_,
+                       capture_->width(),
+                       capture_->height(),
+                       capture_->fourcc(),
+                       readOptions().eventLimit(),
+                       status()};
   tellSinks([&](EventSink& sink) { sink.runStarted(start); });
 }
 
@@ -447,6 +458,10 @@ MonitorStatus Monitor::status() const {
   }
   s.liveSeconds = static_cast<double>(live.count()) / 1000.0;
   s.framesAnalysed = static_cast<std::uint64_t>(framesSinceRun_);
+  if (config_.hotPixelMask) s.maskedPixels = static_cast<std::int64_t>(masking_.mask().count());
+  auto paused = leakPaused_;
+  if (leakPausedSince_) paused += SteadyClock::now() - *leakPausedSince_;
+  s.leakPausedSeconds = std::chrono::duration<double>(paused).count();
   if (capture_) {
     s.framesDelivered = capture_->framesReceived();
     s.droppedIdle = capture_->framesDropped();
@@ -586,11 +601,14 @@ bool Monitor::guardAgainstLeak(double mean) {
   switch (leakGuard_.observe(mean, seconds)) {
     case LightLeakGuard::Change::paused:
       stopLiveTime();
+      leakPausedSince_ = SteadyClock::now();
       appendLogLine("Light leak at " + logTime(localTimeNow(), separators_.time) +
                     ": counting paused until the frame is dark again");
       tellSinks([](EventSink& sink) { sink.lightLeakStarted(); });
       break;
     case LightLeakGuard::Change::resumed:
+      if (leakPausedSince_) leakPaused_ += SteadyClock::now() - *leakPausedSince_;
+      leakPausedSince_.reset();
       if (!lost_ && !awaitingFrames_) startLiveTime();
       appendLogLine("Light leak over at " + logTime(localTimeNow(), separators_.time) +
                     ": counting again");
@@ -622,6 +640,10 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.lensMean = lensMean_;
   report.liveSeconds = status().liveSeconds;
   if (config_.clusterLevel) report.clusters = lastClusters_;
+  report.hit = currentHitTime();
+  report.picture = &capture_->convertedFrame();
+  report.runId = runId_;
+  report.seq = ++seq_;
   try {
     report.file = recordEvent(records_, unixMs, r, g, b, WorkBitmap, OutputDirectory, pictures_,
                               separators_, *this);
@@ -633,6 +655,17 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   if (frameOptions_.sound) view_.playEventSound();
   view_.showEventNotice();
   tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
+}
+
+HitTime Monitor::currentHitTime() const {
+  std::int64_t nominalUs = 0;
+  const std::vector<VideoFormat> table = capture_->formatTable();
+  if (formatIndex_ >= 0 && static_cast<std::size_t>(formatIndex_) < table.size()) {
+    const FrameInterval fastest = table[static_cast<std::size_t>(formatIndex_)].fastest;
+    if (fastest.known())
+      nominalUs = std::int64_t{fastest.numerator} * 1000000 / fastest.denominator;
+  }
+  return hitTime(capture_->frameMoment(), nominalUs, systemClockState(), config_.clockErrorUs);
 }
 
 // A failure on the frame path goes to the failure box; while that box is open, further ones

@@ -54,6 +54,9 @@ struct MonitorConfig {
   // could not use of the rest.
   SettingReaders settingsReader = kReadByWindows;
   std::vector<const SettingKey*> settingsGiven{};
+  // The clock's error bound where the system does not know it (Windows; an unsynchronised
+  // clock), for the interval of each hit.
+  std::int64_t clockErrorUs = 100000;
 };
 
 // `config` with the detection options of the settings file (or of the command line) set.
@@ -159,6 +162,8 @@ class Monitor final : private EventDisplay {
   // What the user has set, as the analysis of a frame (or the start of a run) takes it.
   UserOptions readOptions();
   void tellRunStarted();
+  // The interval in which the hit of the frame just analysed struck.
+  HitTime currentHitTime() const;
   void tellRunStopped();
   template <typename Call>
   void tellSinks(Call&& call);
@@ -212,6 +217,8 @@ class Monitor final : private EventDisplay {
   bool failureShowing_ = false;  // the failure box is open: further frame failures are logged
 
   // The current run.
+  std::string runId_;
+  std::int64_t seq_ = 0;  // events recorded in the run
   std::string cameraName_;
   std::int32_t formatIndex_ = -1;
   std::int64_t framesSinceRun_ = 0;
@@ -227,6 +234,8 @@ class Monitor final : private EventDisplay {
   std::optional<double> lensMean_;
   std::chrono::milliseconds live_{0};
   std::optional<SteadyClock::time_point> liveSince_;
+  SteadyClock::duration leakPaused_{};  // of the run, by the light-leak guard
+  std::optional<SteadyClock::time_point> leakPausedSince_;
   bool lost_ = false;
   bool awaitingFrames_ = false;  // reopened: "back" once frames flow again
   int retryMs_ = kFirstRetryMs;

@@ -674,6 +674,46 @@ TEST_F(MonitorTest, SinksHearARunFromItsStartToItsEndOnce) {
   monitor_->StopSBClick();
 }
 
+// Coincidences between stations need the moment the camera took the frame, not the moment the
+// main thread got to it; an event's key is its run and its place in the run.
+TEST_F(MonitorTest, EventsCarryTheirRunTheirPlaceInItAndTheirCaptureInterval) {
+  MonitorConfig config;
+  config.clockErrorUs = 250000;
+  open(config);
+  view_.options.limit = 100;
+  ASSERT_TRUE(monitor_->RunSBClick());
+  constexpr std::int64_t kTaken = 1796718413000000;
+  backend_.last->moment = {kTaken, 40000};
+  deliver(0);
+  deliver(101);
+  backend_.last->moment = {kTaken + 80000, 40000};
+  deliver(120);
+  ASSERT_EQ(view_.reports.size(), 2u);
+  const EventReport& first = view_.reports[0];
+  EXPECT_EQ(first.runId.size(), 16u);
+  EXPECT_EQ(first.seq, 1);
+  EXPECT_EQ(view_.reports[1].seq, 2);
+  EXPECT_EQ(view_.reports[1].runId, first.runId);
+  EXPECT_EQ(first.hit.us, kTaken - 20000);
+  if (!first.hit.clockSynced) {
+    EXPECT_EQ(first.hit.loUs, kTaken - 40000 - 250000) << "the settings' bound";
+    EXPECT_EQ(first.hit.hiUs, kTaken + 250000);
+  }
+  EXPECT_EQ(view_.reports[1].hit.us, kTaken + 60000);
+
+  monitor_->StopSBClick();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  backend_.last->moment = {};
+  deliver(0);
+  deliver(130);
+  ASSERT_EQ(view_.reports.size(), 3u);
+  EXPECT_NE(view_.reports[2].runId, first.runId) << "a new run, a new identity";
+  EXPECT_EQ(view_.reports[2].seq, 1);
+  const std::int64_t nowUs = unixMillisecondsNow() * 1000;
+  EXPECT_LE(view_.reports[2].hit.us, nowUs) << "no time from the camera: when it arrived";
+  EXPECT_GT(view_.reports[2].hit.us, nowUs - 60000000);
+}
+
 TEST_F(MonitorTest, FrameFailuresOpenOneBoxAndAreLoggedWhileItIsOpen) {
   open();
   ASSERT_TRUE(monitor_->RunSBClick());

@@ -49,7 +49,7 @@ class FakeDevice final : public CaptureDevice {
   // A frame whose every byte is `value`.
   void deliver(std::uint8_t value) {
     const std::vector<std::uint8_t> frame(static_cast<std::size_t>(width * height * 3), value);
-    slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size()));
+    slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size()), moment);
   }
 
   // A frame of these bytes: RGB, bottom row first.
@@ -58,6 +58,7 @@ class FakeDevice final : public CaptureDevice {
   }
 
   std::int32_t width = 4, height = 2;
+  FrameMoment moment;                // of the frames delivered: none of the camera's own by default
   std::int32_t selectedFormat = -1;  // the last table entry asked for
   HResult formatResult = kSFalse;    // what a format switch answers
   std::function<void()> atFormatSwitch;

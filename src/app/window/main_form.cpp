@@ -38,6 +38,7 @@
 #include "app/window/directory_chooser.h"
 #include "app/window/failure_box.h"
 #include "app/window/link_label.h"
+#include "app/window/network_dialog.h"
 #include "monitor/event_notice.h"
 #include "monitor/settings.h"
 #include "platform/file_version.h"
@@ -314,6 +315,7 @@ void TMainForm::createTray() {
   PopupMenu->addSeparator();
   DetectionOptions =
       addEntry("DetectionOptions", "options", QStringLiteral("Detection options\u2026"));
+  NetworkOptions = addEntry("NetworkOptions", "web", QStringLiteral("Network\u2026"));
   PopupMenu->addSeparator();
   Quit = addEntry("Quit", "exit", QStringLiteral("Exit"));
 
@@ -351,6 +353,7 @@ void TMainForm::connectHandlers() {
   connect(Restore, &QAction::triggered, this, on(&TMainForm::RestoreClick));
   connect(Minimize, &QAction::triggered, this, on(&TMainForm::MinimizeClick));
   connect(DetectionOptions, &QAction::triggered, this, on(&TMainForm::DetectionOptionsClick));
+  connect(NetworkOptions, &QAction::triggered, this, on(&TMainForm::NetworkOptionsClick));
   connect(Quit, &QAction::triggered, this, on(&TMainForm::QuitClick));
   connect(TrayI, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
@@ -489,6 +492,13 @@ void TMainForm::DetectionOptionsClick() {
   if (dialog.exec() != QDialog::Accepted) return;
   // Taken for this session even when the file cannot be written; the failure box says so.
   session_->changeDetection(dialog.settings());
+}
+
+void TMainForm::NetworkOptionsClick() {
+  NetworkDialog dialog(session_->network(), !session_->network().passwordFile.empty(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  // Taken even when a file cannot be written; the failure box says which.
+  session_->changeNetwork(dialog.settings(), dialog.password());
 }
 
 void TMainForm::HomeLMouseMove() {

@@ -102,6 +102,8 @@ class TMainForm final : public QWidget, private MonitorView, private EventSink {
   void MinimizeClick();
   // Opens the detection options; OK saves them and hands them to the monitor for the next Run.
   void DetectionOptionsClick();
+  // Opens the station network's settings; OK saves them and starts the station's outputs anew.
+  void NetworkOptionsClick();
   void QuitClick();
   // The links of the about area.
   void HomeLMouseMove();
@@ -172,6 +174,7 @@ class TMainForm final : public QWidget, private MonitorView, private EventSink {
   QAction* Restore = nullptr;
   QAction* Minimize = nullptr;
   QAction* DetectionOptions = nullptr;
+  QAction* NetworkOptions = nullptr;
   QAction* Quit = nullptr;
 
   // Window-wide state; the monitoring state lives in the monitor.

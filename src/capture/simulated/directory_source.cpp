@@ -97,7 +97,7 @@ void DirectorySource::start(const StreamFormat& format) {
   maxBytes_ = largestSampleBytes(format.fourcc);
 }
 
-bool DirectorySource::next(std::span<const std::uint8_t>& sample) {
+bool DirectorySource::next(std::span<const std::uint8_t>& sample, const FrameMoment& /*moment*/) {
   if (files_.empty()) return false;
   if (position_ >= files_.size()) {
     position_ = 0;

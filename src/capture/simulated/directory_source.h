@@ -40,7 +40,7 @@ class DirectorySource final : public SampleSource {
   DirectorySource(std::vector<std::filesystem::path> files, bool once);
 
   void start(const StreamFormat& format) override;
-  bool next(std::span<const std::uint8_t>& sample) override;
+  bool next(std::span<const std::uint8_t>& sample, const FrameMoment& moment) override;
 
  private:
   const std::vector<std::filesystem::path> files_;
