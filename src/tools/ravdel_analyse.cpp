@@ -71,10 +71,12 @@ Output:
   --help            show this text
 Scoring (a simulated camera's truth file against ravdel-monitor's event logs of that run):
   --truth FILE      the truth file: one line per injected hit
-  --match-frames N  an event is a hit's when their frame numbers differ by at most N
-                    (default 5) ...
+                    An event is a hit's when the hit struck within the event's interval
+                    (its t_lo_us to t_hi_us) ...
   --match-px N      ... and the event's peak lies within N pixels of the hit's box
                     (default 3)
+  --match-frames N  files without those times (written by older versions) are matched by
+                    frame instead: the frame numbers differ by at most N (default 5)
   --live-s S        the run's live time in seconds; default: the last event's live_s
   --json            the score as one JSON object
 

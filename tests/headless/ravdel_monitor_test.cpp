@@ -245,6 +245,37 @@ TEST_F(RavdelMonitorTest, CameraThatDropsOutComesBackAndMonitoringGoesOn) {
     EXPECT_TRUE(std::regex_match(line, stopped)) << line;
 }
 
+// A run scored against the camera's truth: the camera drops out and comes back, its frame
+// count starting again at 1, yet every event is one of its hits, before and after.
+TEST_F(RavdelMonitorTest, ARunWhoseCameraReturnsIsScoredByTime) {
+  start(kCamera + ",unplug-after=90,back-after=300,truth=" + path("truth.jsonl"), {});
+  ASSERT_TRUE(eventually([&] { return errSays("camera back"); })) << err();
+  const std::size_t before = events().size();
+  ASSERT_TRUE(eventually([&] { return events().size() > before + 10; })) << err();
+  send(SIGTERM);
+  ASSERT_EQ(exitStatus(), 0) << err();
+
+  const pid_t analyse = fork();
+  if (analyse == 0) {
+    const int out = open(path("score").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out >= 0 && dup2(out, 1) >= 0) {
+      execl(RAVDEL_ANALYSE_PATH, RAVDEL_ANALYSE_PATH, "--truth", path("truth.jsonl").c_str(),
+            "--json", path("events.jsonl").c_str(), static_cast<char*>(nullptr));
+    }
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(analyse, &status, 0), analyse);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read(path("score"));
+  const std::string score = read(path("score"));
+  EXPECT_NE(score.find("\"events\":" + std::to_string(events().size()) + ","), std::string::npos)
+      << score;
+  EXPECT_NE(score.find("\"false_events\":0,"), std::string::npos) << score;
+  // Each event is one hit's; a frame with two hits makes one event.
+  EXPECT_NE(score.find("\"found\":" + std::to_string(events().size()) + ","), std::string::npos)
+      << score;
+}
+
 // The event log's folder fills up (a small disk of its own): no line is cut, the lines wait
 // in memory, stderr says so once, and they follow in order once there is room again.
 TEST_F(RavdelMonitorTest, EventLogOnAFullDiskWaitsAndCatchesUp) {
