@@ -796,5 +796,43 @@ TEST_F(MonitorTest, ACameraThatStopsStreamingIsReopenedByNameWithTheCountersKept
   EXPECT_FALSE(monitor_->cameraLost());
 }
 
+// Stopped while a reopened camera had not sent its first frame: the next Run is a new run, not
+// the camera coming back.
+TEST_F(MonitorTest, ARunAfterAStopDuringAReopeningIsNoReturn) {
+  open({FormatChoice{}, true});
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  backend_.last->SetRunning(false);
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened, no frame yet";
+  monitor_->StopSBClick();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  EXPECT_TRUE(view_.back.empty());
+  EXPECT_EQ(std::count_if(view_.log.begin(), view_.log.end(),
+                          [](const std::string& line) { return line.starts_with("Camera back"); }),
+            0);
+}
+
+// A frame that cannot be converted shows the format notice, whose white text is no light
+// through the tape: the light-leak guard does not count it.
+TEST_F(MonitorTest, TheFormatNoticeIsNoLightLeak) {
+  backend_.formats = {{64, 32, 64 * 32 * 3, 0, kRgbCapabilityCode}};
+  MonitorConfig config;
+  config.lightLeakGuard = true;
+  config.lightLeak = {.level = 20, .holdSeconds = 0, .clearSeconds = 0};
+  backend_.atFormatSwitch = [this] {
+    backend_.last->width = 64;
+    backend_.last->height = 32;
+  };
+  open(config);
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  loop_.processPending();
+  backend_.last->deliverBytes({1, 2, 3});
+  loop_.processPending();
+  EXPECT_TRUE(view_.leaks.empty());
+}
+
 }  // namespace
 }  // namespace ravdel
