@@ -58,6 +58,7 @@ void EventLogSink::writeWaiting() {
   }
   if (!failing_) return;
   failing_ = false;
+  complaints_.flush(true);  // the counts belong before the all-clear
   complain_("the event log " + file_.path() + " takes lines again: " + linesText(before) +
             " that waited written");
 }
