@@ -18,9 +18,12 @@ packages=(
   # tests start their own broker and PostgreSQL cluster
   libsqlite3-dev libpq-dev postgresql mosquitto mosquitto-clients libmosquitto-dev
   nlohmann-json3-dev
+  # the network's server: the broker's password hashes and random passwords (libssl); the
+  # tests' certificate authority (openssl)
+  libssl-dev openssl
   # the Windows programs: MinGW-w64 cross compilers, nasm for libjpeg-turbo's SIMD, the tools
   # to unpack Debian's source packages, Wine to run the tests
-  g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64
+  g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64 tcl
   # the Windows packages: the portable zip and the installer
   zip nsis
 )

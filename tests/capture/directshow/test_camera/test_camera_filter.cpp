@@ -768,7 +768,7 @@ class FrameMaker {
   // Fills `buffer`; the number of bytes written, 0 when the frame does not fit.
   long fill(BYTE* buffer, long size) {
     std::span<const std::uint8_t> sample;
-    if (!source_.next(sample)) return 0;
+    if (!source_.next(sample, {})) return 0;
     if (capability_.fourcc != kMjpg) {
       if (static_cast<long>(sample.size()) > size) return 0;
       std::memcpy(buffer, sample.data(), sample.size());
