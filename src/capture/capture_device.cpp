@@ -1,8 +1,10 @@
 #include "capture/capture_device.h"
 
 #include <algorithm>
-#include <cinttypes>
+#include <atomic>
 #include <cstdio>
+
+#include "platform/local_time.h"
 
 namespace ravdel {
 namespace {
@@ -38,7 +40,24 @@ std::string rateText(const FrameInterval& interval) {
   return text;
 }
 
+void writeToStderr(const std::string& text) {
+  const std::string line = "ravdel: " + timestampText(localTimeNow()) + " " + text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+// Installed by the program's main thread at start; read by whichever thread has news.
+std::atomic<CaptureLogWriter> logWriter{nullptr};
+
 }  // namespace
+
+void setCaptureLogWriter(CaptureLogWriter writer) {
+  logWriter.store(writer);
+}
+
+void captureLog(const std::string& text) {
+  const CaptureLogWriter writer = logWriter.load();
+  (writer != nullptr ? writer : writeToStderr)(text);
+}
 
 std::string trimDeviceText(const std::string& text) {
   const auto kept = [](char c) { return static_cast<unsigned char>(c) > 0x20; };
@@ -105,9 +124,8 @@ void CaptureDevice::ListFormats(std::vector<std::string>& list) const {
 }
 
 void logStreamStopped(const std::string& device, std::uint64_t captured, std::uint64_t delivered) {
-  std::fprintf(stderr,
-               "ravdel: %s: stream stopped after %" PRIu64 " frames, %" PRIu64 " delivered\n",
-               device.c_str(), captured, delivered);
+  captureLog(device + ": stream stopped after " + std::to_string(captured) + " frames, " +
+             std::to_string(delivered) + " delivered");
 }
 
 }  // namespace ravdel

@@ -150,8 +150,16 @@ void sortFormats(std::vector<VideoFormat>& formats);
 // "7.5 fps").
 std::string formatLine(const VideoFormat& format);
 
-// The one line a backend writes to stderr when a stream it ran has stopped: how many frames it
-// took and how many reached the receiver. Support questions start from it.
+// Where the backends' lines go (a device that cannot be opened, a stream that failed or
+// stopped): one writer for the whole program, called on any thread. The default writes
+// "ravdel: <local time> <text>" to stderr; a program with lines of its own installs a writer
+// that gives the backends' lines its prefix. nullptr puts the default back.
+using CaptureLogWriter = void (*)(const std::string& text);
+void setCaptureLogWriter(CaptureLogWriter writer);
+void captureLog(const std::string& text);
+
+// The one line a backend writes when a stream it ran has stopped: how many frames it took and
+// how many reached the receiver. Support questions start from it.
 void logStreamStopped(const std::string& device, std::uint64_t captured, std::uint64_t delivered);
 
 }  // namespace ravdel

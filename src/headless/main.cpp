@@ -50,6 +50,8 @@ int runProgram(const std::vector<std::string>& arguments, HeadlessMainLoop& loop
 }  // namespace ravdel
 
 int main(int argc, char* argv[]) {
+  // The camera backends' lines read like ours: the program's name and the time first.
+  ravdel::setCaptureLogWriter(ravdel::sayTimed);
   std::function<void(ravdel::Signal)> onSignal;
   ravdel::HeadlessMainLoop loop;
   // First, before any thread starts, so that only the watcher's own thread takes the signals.

@@ -155,6 +155,22 @@ std::string withIniValue(std::string_view text, std::string_view section, std::s
   return result;
 }
 
+std::size_t iniLinesNotSettings(std::string_view text) {
+  std::size_t count = 0;
+  bool inSection = false;
+  bool first = true;
+  for (const Line& line : splitLines(text)) {
+    const ParsedLine parsed = parseLine(line.content, first);
+    first = false;
+    const std::string_view content = trim(line.content);
+    const bool comment = content.starts_with(';') || content.starts_with('#');
+    if (parsed.kind == LineKind::section) inSection = true;
+    if (parsed.kind == LineKind::other ? !comment : parsed.kind == LineKind::key && !inSection)
+      ++count;
+  }
+  return count;
+}
+
 bool storableIniEntry(std::string_view section, std::string_view key, std::string_view value) {
   if (!storable(section) || !storable(key) || !storable(value)) return false;
   if (trim(section).empty() || section.find(']') != std::string_view::npos) return false;

@@ -26,6 +26,10 @@ std::optional<std::string> findIniValue(std::string_view text, std::string_view 
 std::string withIniValue(std::string_view text, std::string_view section, std::string_view key,
                          std::string_view value);
 
+// Lines that no reader takes: neither a section header, a key within a section, a comment (";"
+// or "#" first) nor blank. Binary data shows up here.
+std::size_t iniLinesNotSettings(std::string_view text);
+
 // Whether writeIniValue can store the entry (see there).
 bool storableIniEntry(std::string_view section, std::string_view key, std::string_view value);
 

@@ -97,7 +97,8 @@ Monitor::Monitor(CaptureBackend& backend, MainLoop& loop, MonitorView& view, Mon
       loop_(loop),
       view_(view),
       config_(std::move(config)),
-      separators_(currentLocaleSeparators()) {
+      separators_(currentLocaleSeparators()),
+      maskFailures_([this](const std::string& text) { view_.showNote(text); }) {
   spmTimer_ = loop_.createTimer([this] { SPMTimerTimer(); }, kMinuteMs, false);
   resumeTimer_ = loop_.createTimer(
       [this] {
@@ -120,6 +121,10 @@ void Monitor::Open(const std::string& settingsPath, const std::string& defaultDi
   Running = false;
   OutputDirectory = defaultDirectory;
 
+  for (const std::string& warning :
+       settingsWarnings(settingsPath_, config_.settingsReader, config_.settingsGiven)) {
+    view_.showNote(warning);
+  }
   const Settings settings = LoadSettings(settingsPath_, OutputDirectory);
   view_.showUserOptions({settings.limit, settings.sound, settings.inverse, settings.gray});
   OutputDirectory = settings.directory;  // separator rule applied by LoadSettings
@@ -269,11 +274,15 @@ bool Monitor::RunSBClick() {
   leakPaused_ = SteadyClock::duration::zero();
   leakPausedSince_.reset();
   lost_ = false;
+  awaitingFrames_ = false;
 
   logFormats();
   formatIndex_ = chooseFormat();
   if (started) started = streamChosenFormat();
-  if (started) checkOutputDirectory();
+  if (started) {
+    if (const std::optional<std::string> problem = prepareOutputDirectory())
+      view_.showNote(*problem);
+  }
   if (started && config_.hotPixelMask) startHotPixelMask();
   leakGuard_ = LightLeakGuard(config_.lightLeak);
   runStart_ = SteadyClock::now();
@@ -346,19 +355,33 @@ bool Monitor::streamChosenFormat() {
   return false;
 }
 
-// A saved folder that has gone (an unplugged disk, a cleaned-up folder) is said once here, and
-// made again if it can be, rather than failing at every event.
-void Monitor::checkOutputDirectory() {
-  if (OutputDirectory.empty()) return;
-  const std::filesystem::path folder = pathFromUtf8(OutputDirectory);
+std::optional<std::string> Monitor::prepareOutputDirectory() {
+  const std::string shown = OutputDirectory.empty() ? "the current folder" : OutputDirectory;
+  std::filesystem::path folder = pathFromUtf8(OutputDirectory.empty() ? "." : OutputDirectory);
+  if (!folder.has_filename()) folder = folder.parent_path();  // "events/" names "events"
   std::error_code error;
-  if (std::filesystem::is_directory(folder, error)) return;
-  if (std::filesystem::create_directories(folder, error) || !error) {
-    view_.showNote("Created the missing output directory " + OutputDirectory);
-  } else {
-    view_.showNote("The output directory " + OutputDirectory +
-                   " is missing and cannot be created: " + error.message());
+  // A saved folder that has gone (an unplugged disk, a cleaned-up folder) is made again here,
+  // once, rather than failing at every event.
+  if (!std::filesystem::exists(folder, error)) {
+    if (!std::filesystem::create_directories(folder, error) && error) {
+      return "The output directory " + shown +
+             " is missing and cannot be created: " + error.message();
+    }
+    view_.showNote("Created the missing output directory " + shown);
   }
+  if (!std::filesystem::is_directory(folder, error)) {
+    return "The output directory " + shown + " is not a folder: no picture can be stored there";
+  }
+  const std::string path = utf8FromPath(folder);
+  if (const std::size_t removed = removeLeftoverTemporaryFiles(path); removed > 0) {
+    view_.showNote("Removed " + std::to_string(removed) + " temporary file" +
+                   (removed == 1 ? "" : "s") + " that a program which ended left in " + shown);
+  }
+  if (const std::optional<std::string> why = unwritableFolderReason(path)) {
+    return "The output directory " + shown + " cannot be written (" + *why +
+           "): no picture can be stored there";
+  }
+  return std::nullopt;
 }
 
 void Monitor::enableMinuteTimer() {
@@ -415,16 +438,17 @@ void Monitor::SetOutputDirectory(const std::string& directory) {
 
 void Monitor::SPMTimerTimer() {
   const EventRecords::MinuteTick tick = records_.minuteTick();
+  lastMinuteFrames_ = tick.framesLastMinute;
   view_.showFramesLastMinute(tick.framesLastMinute);
   view_.showUpTime(formatUpTime(tick.minutesElapsed));
-  MonitorStatus now = status();
-  now.framesLastMinute = tick.framesLastMinute;
+  maskFailures_.flush();
+  const MonitorStatus now = status();
   tellSinks([&](EventSink& sink) { sink.minuteTicked(now); });
 }
 
 MonitorStatus Monitor::status() const {
   MonitorStatus s;
-  s.framesLastMinute = records_.minuteFrames();
+  s.framesLastMinute = lastMinuteFrames_;
   s.minutesElapsed = records_.minutesElapsed();
   s.events = records_.eventCount();
   s.eventsPerDay = eventsPerDay_;
@@ -467,15 +491,21 @@ void Monitor::OnNewFrame() {
 
   records_.countFrame();
   ++framesSinceRun_;
+  // Said before this frame can be an event of the returned camera.
+  if (awaitingFrames_) sayCameraBack();
   capture_->GetBitmap(WorkBitmap);
   view_.showFrameSize(WorkBitmap.width(), WorkBitmap.height());
+  // A sample that could not be converted (short, a damaged JPEG) shows the format notice: its
+  // picture says nothing of the lens or of light, so the lens check waits for the first frame
+  // that converts.
+  const bool converted = !WorkBitmap.showsNotice();
   frameOptions_ = readOptions();
   AnalysisOptions analysisOptions;
   analysisOptions.limit = frameOptions_.eventLimit();
   analysisOptions.gray = frameOptions_.gray;
   analysisOptions.inverse = frameOptions_.inverse;
-  analysisOptions.lensCheck = LensCheckPending;
-  analysisOptions.measureMean = config_.lightLeakGuard;
+  analysisOptions.lensCheck = LensCheckPending && converted;
+  analysisOptions.measureMean = config_.lightLeakGuard && converted;
   analysisOptions.clusterLevel = config_.clusterLevel;
   const bool calibrating = config_.hotPixelMask && calibrateHotPixels(analysisOptions);
   FrameAnalysis analysis = analyseFrame(WorkBitmap, analysisOptions);
@@ -493,7 +523,7 @@ void Monitor::OnNewFrame() {
     view_.showMessage(MessageKind::plain, "Stick a piece of duct tape over the camera lens!");
     return;
   }
-  LensCheckPending = false;
+  if (converted) LensCheckPending = false;
 
   showThumbnailOf(WorkBitmap);
   const bool counting = !analysis.frameMean || guardAgainstLeak(*analysis.frameMean);
@@ -551,9 +581,11 @@ void Monitor::startHotPixelMask() {
                  " frames count no events.");
 }
 
+// Beside the settings file, whose folder a fresh account may not have yet.
 void Monitor::saveHotPixelMask() {
+  makeSettingsFolder(maskPath_);
   if (!replaceFileContents(maskPath_, hotPixelMaskText(masking_.mask())))
-    view_.showNote("Hot-pixel mask: cannot write " + maskPath_);
+    maskFailures_.report("Hot-pixel mask: cannot write " + maskPath_);
 }
 
 // The event still counts: the pixel is left out from the next frame on.
@@ -613,13 +645,13 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.runId = runId_;
   report.seq = ++seq_;
   try {
-    recordEvent(records_, t, r, g, b, WorkBitmap, OutputDirectory, separators_, *this);
+    report.file = recordEvent(records_, unixMs, r, g, b, WorkBitmap, OutputDirectory, pictures_,
+                              separators_, *this);
   } catch (const std::exception&) {
     // Counted and logged already; the picture is missing, which the report says.
     tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
     throw;
   }
-  report.file = eventFileName(t);
   if (frameOptions_.sound) view_.playEventSound();
   view_.showEventNotice();
   tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
@@ -684,12 +716,7 @@ void Monitor::watchCamera() {
     framePeriodMs_ = sinceLast / static_cast<double>(received - framesSeen_);
     framesSeen_ = received;
     lastFrameAt_ = now;
-    if (awaitingFrames_) {
-      awaitingFrames_ = false;
-      startLiveTime();
-      appendLogLine("Camera back at " + logTime(localTimeNow(), separators_.time));
-      tellSinks([&](EventSink& sink) { sink.cameraBack(cameraName_); });
-    }
+    if (awaitingFrames_) sayCameraBack();
     return;
   }
   if (!capture_->isStreaming()) return loseCamera("its stream ended");
@@ -697,6 +724,15 @@ void Monitor::watchCamera() {
   if (silentMs >= std::max<double>(kSilenceMs, 10 * framePeriodMs_)) {
     loseCamera("no frame for " + std::to_string(static_cast<long long>(silentMs / 1000)) + " s");
   }
+}
+
+// Frames flow again after a reopening: at the first one analysed, or at the watchdog's look
+// when none has been analysed yet.
+void Monitor::sayCameraBack() {
+  awaitingFrames_ = false;
+  startLiveTime();
+  appendLogLine("Camera back at " + logTime(localTimeNow(), separators_.time));
+  tellSinks([&](EventSink& sink) { sink.cameraBack(cameraName_); });
 }
 
 void Monitor::loseCamera(const std::string& why) {

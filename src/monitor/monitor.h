@@ -17,6 +17,7 @@
 #include "detection/light_leak_guard.h"
 #include "monitor/event_sink.h"
 #include "monitor/monitor_view.h"
+#include "monitor/repeated_failures.h"
 #include "monitor/settings.h"
 
 namespace ravdel {
@@ -49,6 +50,10 @@ struct MonitorConfig {
   // Each event also reports its frame's clusters, their pixels above this level. None: no
   // cluster is looked for.
   std::optional<std::uint8_t> clusterLevel{};
+  // Who reads the settings file, and the keys its command line gave instead: Open says what it
+  // could not use of the rest.
+  SettingReaders settingsReader = kReadByWindows;
+  std::vector<const SettingKey*> settingsGiven{};
   // The clock's error bound where the system does not know it (Windows; an unsynchronised
   // clock), for the interval of each hit.
   std::int64_t clockErrorUs = 100000;
@@ -101,6 +106,10 @@ class Monitor final : private EventDisplay {
   void StopMonitoring();
   // Throws SettingsWriteError when the file cannot be written.
   void SaveSetSBClick();
+  // The output directory made when missing and cleared of the temporary files a killed run
+  // left there (each said as a note); then why no picture can be stored in it, if so. Run
+  // does this and notes the reason; a front end may ask before.
+  std::optional<std::string> prepareOutputDirectory();
   // The directory chooser's answer, with its trailing separator.
   void SetOutputDirectory(const std::string& directory);
   void SPMTimerTimer();
@@ -147,7 +156,7 @@ class Monitor final : private EventDisplay {
   void resetStatistics();
   void logFormats();
   bool streamChosenFormat();
-  void checkOutputDirectory();
+  void sayCameraBack();
   std::int32_t chooseFormat() const;
   void reportFrameFailure(const std::string& message);
   // What the user has set, as the analysis of a frame (or the start of a run) takes it.
@@ -193,11 +202,13 @@ class Monitor final : private EventDisplay {
   std::string settingsPath_;
   LocaleSeparators separators_;
   EventRecords records_;
+  EventPictures pictures_;
   std::unique_ptr<TVideoImage> capture_;
   std::unique_ptr<LoopTimer> spmTimer_;
   std::unique_ptr<LoopTimer> resumeTimer_;
   std::unique_ptr<LoopTimer> watchdogTimer_;
   std::unique_ptr<LoopTimer> reopenTimer_;
+  RepeatedFailures maskFailures_;  // writing the hot-pixel mask, said to the view
 
   std::vector<std::string> entries_;  // the camera list as shown
   std::int32_t selected_ = -1;
@@ -219,6 +230,7 @@ class Monitor final : private EventDisplay {
   HotPixelMasking masking_;            // with config_.hotPixelMask
   std::string maskPath_;               // where masking_'s mask is kept
   std::string eventsPerDay_ = "-";     // as shown
+  std::int32_t lastMinuteFrames_ = 0;  // SPM as shown: the last whole minute's
   std::optional<double> lensMean_;
   std::chrono::milliseconds live_{0};
   std::optional<SteadyClock::time_point> liveSince_;

@@ -38,6 +38,8 @@ MonitorSession::MonitorSession(CaptureBackend& backend, MainLoop& loop, MonitorV
   MonitorConfig config;
   config.format = setup_.format;
   config.recoverLostCamera = true;
+  config.settingsReader = setup_.reader;
+  config.settingsGiven = setup_.given;
   config.clockErrorUs = std::int64_t{network_.clockErrorMs} * 1000;
   monitor_ = std::make_unique<Monitor>(backend, loop, view, withDetection(config, detection_));
   notesTimer_ = loop_.createTimer([this] { passOnUplinkNotes(); }, kNotesEveryMs, false);

@@ -71,10 +71,12 @@ Output:
   --help            show this text
 Scoring (a simulated camera's truth file against ravdel-monitor's event logs of that run):
   --truth FILE      the truth file: one line per injected hit
-  --match-frames N  an event is a hit's when their frame numbers differ by at most N
-                    (default 5) ...
+                    An event is a hit's when the hit struck within the event's interval
+                    (its t_lo_us to t_hi_us) ...
   --match-px N      ... and the event's peak lies within N pixels of the hit's box
                     (default 3)
+  --match-frames N  files without those times (written by older versions) are matched by
+                    frame instead: the frame numbers differ by at most N (default 5)
   --live-s S        the run's live time in seconds; default: the last event's live_s
   --json            the score as one JSON object
 
@@ -369,7 +371,7 @@ class Analyser {
 
     if (options_.outDir.empty() || !(reported.event() || options_.all)) return true;
     try {
-      writePng(work, options_.outDir + "/" + uniqueName(sample.modifiedMs));
+      pictures_.store(work, options_.outDir + "/", sample.modifiedMs);
     } catch (const ImageWriteError& e) {
       std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
       return false;
@@ -390,21 +392,12 @@ class Analyser {
     return false;
   }
 
-  // The event file name of this moment, moved on by a millisecond at a time past the names
-  // already written in this run.
-  std::string uniqueName(std::int64_t ms) {
-    std::string name = eventFileName(localTimeAt(ms));
-    while (!usedNames_.insert(name).second)
-      name = eventFileName(localTimeAt(++ms));
-    return name;
-  }
-
   const Options& options_;
   FrameConverter converter_;
   JpegDecoder sizeReader_;
   FrameBitmap frame_;
-  std::set<std::string> usedNames_;
-  LightLeakGuard guard_;  // with --light-leak-guard
+  EventPictures pictures_;  // named as the monitor names them
+  LightLeakGuard guard_;    // with --light-leak-guard
 };
 
 int run(int argc, char** argv) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "base/fourcc.h"
 #include "capture/device_catalog.h"
@@ -90,6 +92,20 @@ TEST(FormatTableTest, LineShowsTheRateWhenKnown) {
 }
 
 // Positions count across backends: the simulated camera follows the real ones.
+std::vector<std::string> loggedLines;
+void keepLine(const std::string& text) {
+  loggedLines.push_back(text);
+}
+
+// The backends' lines go to the program's writer, which gives them its prefix and time.
+TEST(CaptureLogTest, BackendLinesGoToTheInstalledWriter) {
+  setCaptureLogWriter(keepLine);
+  logStreamStopped("Cam A", 12, 10);
+  setCaptureLogWriter(nullptr);
+  EXPECT_EQ(loggedLines,
+            std::vector<std::string>{"Cam A: stream stopped after 12 frames, 10 delivered"});
+}
+
 TEST(DeviceCatalogTest, OpensAcrossBackendsByPositionAndName) {
   DeviceCatalog catalog;
   auto first = std::make_unique<test::FakeBackend>();

@@ -417,7 +417,7 @@ void TVideoSample::endStream(const char* why) const {
   if (streamEnded_) return;
   streamEnded_ = true;
   endReason_ = why;
-  std::fprintf(stderr, "ravdel: %s: %s\n", deviceName_.c_str(), why);
+  captureLog(deviceName_ + ": " + why);
 }
 
 // The graph's events, read without waiting. The owner window hears of them as 0x8001 too,

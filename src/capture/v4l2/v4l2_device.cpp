@@ -41,7 +41,7 @@ HResult V4l2Device::openNode(const V4l2Node& node) {
   DeviceHandle device(*io_, io_->open(node.path));
   if (!device.valid()) {
     const int error = errno;
-    std::fprintf(stderr, "ravdel: cannot open %s: %s\n", label_.c_str(), std::strerror(error));
+    captureLog("cannot open " + label_ + ": " + std::strerror(error));
     return hresultFromErrno(error);
   }
   device_ = std::move(device);
@@ -99,8 +99,7 @@ HResult V4l2Device::setFormat(const VideoFormat& entry) {
   if (const int error = negotiateFormat(*io_, device_.get(), bufferType_, VIDIOC_S_FMT, pixelFormat,
                                         static_cast<std::uint32_t>(entry.width),
                                         static_cast<std::uint32_t>(entry.height), granted)) {
-    std::fprintf(stderr, "ravdel: %s: VIDIOC_S_FMT %s: %s\n", label_.c_str(),
-                 formatLine(entry).c_str(), std::strerror(error));
+    captureLog(label_ + ": VIDIOC_S_FMT " + formatLine(entry) + ": " + std::strerror(error));
     return hresultFromErrno(error);
   }
   selectFastestRate(granted);
@@ -114,8 +113,8 @@ void V4l2Device::selectFastestRate(const CaptureFormat& format) {
       fastestInterval(*io_, device_.get(), format.pixelFormat, format.width, format.height);
   if (!fastest.known()) return;
   if (const int error = setFrameInterval(*io_, device_.get(), bufferType_, fastest)) {
-    std::fprintf(stderr, "ravdel: %s: VIDIOC_S_PARM %u/%u: %s\n", label_.c_str(), fastest.numerator,
-                 fastest.denominator, std::strerror(error));
+    captureLog(label_ + ": VIDIOC_S_PARM " + std::to_string(fastest.numerator) + "/" +
+               std::to_string(fastest.denominator) + ": " + std::strerror(error));
   }
 }
 

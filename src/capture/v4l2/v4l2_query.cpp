@@ -57,7 +57,7 @@ std::optional<V4l2Node> captureNode(V4l2Io& io, const std::string& path) {
   if (!device.valid()) {
     const int error = errno;
     if (error != ENOENT && error != ENODEV && error != ENXIO)
-      std::fprintf(stderr, "ravdel: cannot open %s: %s\n", path.c_str(), std::strerror(error));
+      captureLog("cannot open " + path + ": " + std::strerror(error));
     return std::nullopt;
   }
   v4l2_capability caps{};

@@ -101,7 +101,7 @@ HResult V4l2Stream::start() {
 }
 
 HResult V4l2Stream::fail(int error, const char* step) {
-  std::fprintf(stderr, "ravdel: %s: %s: %s\n", label_.c_str(), step, std::strerror(error));
+  captureLog(label_ + ": " + step + ": " + std::strerror(error));
   return hresultFromErrno(error);
 }
 
@@ -300,7 +300,7 @@ void V4l2Stream::deliver(const BufferMapping& buffer, std::size_t begin, std::si
 
 // Worker thread: why a stream ended by itself, logged once where it was found.
 void V4l2Stream::reportEnd(const std::string& reason) {
-  std::fprintf(stderr, "ravdel: %s: capture ended: %s\n", label_.c_str(), reason.c_str());
+  captureLog(label_ + ": capture ended: " + reason);
 }
 
 }  // namespace ravdel
