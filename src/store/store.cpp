@@ -213,12 +213,13 @@ Store::Store(std::unique_ptr<Database> database) : database_(std::move(database)
 }
 
 // Each migration in a transaction of its own, under a lock, so that two programs starting
-// together neither both apply one nor see half of one.
+// together neither both apply one nor see half of one. The version table is made under the
+// lock too: PostgreSQL lets two sessions that create the same table at once fail.
 void Store::migrate() {
-  database_->execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
   for (;;) {
     Transaction transaction(*database_);
     database_->lockSchema();
+    database_->execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
     const int version = schemaVersion();
     if (version > kSchemaVersion) {
       throw StoreError("the store's schema is version " + std::to_string(version) +

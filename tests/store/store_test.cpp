@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <latch>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/services.h"
@@ -153,6 +156,37 @@ TEST_P(StoreTest, AnIngestersBatchKeepsItsStationsHeard) {
   EXPECT_EQ(store->eventCount(), 2);
   EXPECT_EQ(stations(*store), (std::vector<StationSeen>{{"alpha", 48.21, 2000, 2000, 0},
                                                         {"beta", std::nullopt, 2500, 3000, 6}}));
+}
+
+// Programs that open a new store at the same moment (two ingesters started together) all get
+// it, migrated once.
+TEST_P(StoreTest, StoresOpenedTogetherAreMigratedOnce) {
+  constexpr int kOpeners = 6;
+  for (int round = 0; round < 2; ++round) {
+    const std::string name = "together" + std::to_string(round);
+    const std::string uri = postgres_ ? postgres_->createDatabase(name) : path(name + ".db");
+    std::latch connected(kOpeners);
+    std::atomic<int> failures = 0;
+    std::vector<std::thread> openers;
+    for (int i = 0; i < kOpeners; ++i) {
+      openers.emplace_back([&] {
+        // Connected first, so that the migrations start together.
+        auto database = postgres_ ? openPostgres(uri) : openSqlite(uri);
+        connected.arrive_and_wait();
+        try {
+          Store store(std::move(database));
+        } catch (const StoreError& e) {
+          ADD_FAILURE() << e.what();
+          ++failures;
+        }
+      });
+    }
+    for (std::thread& opener : openers)
+      opener.join();
+    ASSERT_EQ(failures, 0);
+    EXPECT_EQ(Store::open(postgres_ ? uri : "sqlite:" + uri)->schemaVersion(),
+              Store::kSchemaVersion);
+  }
 }
 
 TEST_P(StoreTest, AStoreOfANewerSchemaIsRefused) {
