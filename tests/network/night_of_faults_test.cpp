@@ -59,25 +59,30 @@ class Station {
       : folder_(std::move(folder)), name_(stationName(index)), index_(index) {
     fs::create_directories(folder_ / "out");
     std::ofstream(folder_ / "password") << password << "\n";
-    std::ofstream(folder_ / "RVD.ini") << "[Network]\nserver=" << broker << "\nstation=" << name_
-                                        << "\npassword-file=" << (folder_ / "password").string()
-                                        << "\n";
+    std::ofstream(folder_ / "RVD.ini")
+        << "[Network]\nserver=" << broker << "\nstation=" << name_
+        << "\npassword-file=" << (folder_ / "password").string() << "\n";
   }
 
   const std::string& name() const { return name_; }
   void start() {
     test::ChildOptions options;
-    options.argv = {RAVDEL_MONITOR_PATH, "--settings", (folder_ / "RVD.ini").string(),
-                    "--events",          (folder_ / "events.jsonl").string(),
-                    "--out",             (folder_ / "out").string(),
-                    "--camera",          "Station camera",
+    options.argv = {RAVDEL_MONITOR_PATH,
+                    "--settings",
+                    (folder_ / "RVD.ini").string(),
+                    "--events",
+                    (folder_ / "events.jsonl").string(),
+                    "--out",
+                    (folder_ / "out").string(),
+                    "--camera",
+                    "Station camera",
                     "--quiet"};
     // Ordinary hits of the station's own, and showers every station may see (the same seed).
-    options.environment = {{"RAVDEL_SIMULATED_CAMERA",
-                            "synthetic:size=320x240,fps=10,hits=0.4,seed=" +
-                                std::to_string(index_) +
-                                ",showers=0.25,shower-seed=77,shower-share=0.6,also=none,"
-                                "name=Station camera"}};
+    options.environment = {
+        {"RAVDEL_SIMULATED_CAMERA",
+         "synthetic:size=320x240,fps=10,hits=0.4,seed=" + std::to_string(index_) +
+             ",showers=0.25,shower-seed=77,shower-share=0.6,also=none,"
+             "name=Station camera"}};
     options.workingDirectory = folder_.string();
     options.outputFile = (folder_ / "console.log").string();
     process_ = std::make_unique<test::ChildProcess>(options);
@@ -126,10 +131,13 @@ class ServerStore {
   explicit ServerStore(std::string location) : location_(std::move(location)) {}
 
   // The events stored; -1 while the store is away.
-  std::int64_t events() {
+  std::int64_t events() { return count("SELECT count(*) FROM events"); }
+  // The one number a query gives; -1 while the store is away.
+  std::int64_t count(const std::string& sql) {
     try {
       if (!store_) store_ = Store::open(location_);
-      return store_->eventCount();
+      const auto query = store_->database().prepare(sql);
+      return query->step() ? query->integer(0) : -1;
     } catch (const StoreError&) {
       store_.reset();  // asked again next time
       return -1;
@@ -179,8 +187,9 @@ class NightOfFaultsTest : public test::TempDirTest {
     for (int n = 0; n < ingesters; ++n)
       startIngester(n);
     for (int i = 1; i <= kStations; ++i) {
-      stations_.push_back(std::make_unique<Station>(dir_ / stationName(i), i, broker_->address(),
-                                                    stationPasswords[static_cast<std::size_t>(i - 1)]));
+      stations_.push_back(
+          std::make_unique<Station>(dir_ / stationName(i), i, broker_->address(),
+                                    stationPasswords[static_cast<std::size_t>(i - 1)]));
       stations_.back()->start();
     }
   }
@@ -189,8 +198,15 @@ class NightOfFaultsTest : public test::TempDirTest {
     const std::string passwordFile = path("ingest-" + std::to_string(n) + ".password");
     write(passwordFile, ingestPasswords_.at(static_cast<std::size_t>(n)) + "\n");
     test::ChildOptions options;
-    options.argv = {RAVDEL_INGEST_PATH, "--broker", broker_->address(), "--store", store_,
-                    "--user", "ingest-" + std::to_string(n), "--password-file", passwordFile};
+    options.argv = {RAVDEL_INGEST_PATH,
+                    "--broker",
+                    broker_->address(),
+                    "--store",
+                    store_,
+                    "--user",
+                    "ingest-" + std::to_string(n),
+                    "--password-file",
+                    passwordFile};
     options.outputFile = path("ingest-" + std::to_string(n) + ".log");
     ingesters_[n] = std::make_unique<test::ChildProcess>(options);
   }
@@ -198,7 +214,8 @@ class NightOfFaultsTest : public test::TempDirTest {
   std::string logs() const {
     std::string text = "broker:\n" + tail(broker_->log());
     for (const auto& [n, ingester] : ingesters_)
-      text += "\ningest-" + std::to_string(n) + ":\n" + tail(read(path("ingest-" + std::to_string(n) + ".log")));
+      text += "\ningest-" + std::to_string(n) + ":\n" +
+              tail(read(path("ingest-" + std::to_string(n) + ".log")));
     return text;
   }
 
@@ -221,8 +238,8 @@ class NightOfFaultsTest : public test::TempDirTest {
     settings.user = observer_.name;
     settings.password = observer_.password;
     std::atomic<bool> batchSeen = false;
-    BrokerClient observer(settings, [&](std::string_view, std::string_view) { batchSeen = true; },
-                          nullptr);
+    BrokerClient observer(
+        settings, [&](std::string_view, std::string_view) { batchSeen = true; }, nullptr);
     observer.subscribe({stationTopic(station.name(), "events")});
     observer.start();
     ASSERT_TRUE(test::eventually([&] { return observer.connected(); }));
@@ -238,6 +255,13 @@ class NightOfFaultsTest : public test::TempDirTest {
 
   // The stations catch up, then stop on SIGTERM, sending what waits as they close.
   void stopStations() {
+    // At least one whole minute's heartbeat from every station, beside the last, partial one.
+    ASSERT_TRUE(test::eventually(
+        [&] {
+          return server_->count("SELECT count(DISTINCT station) FROM heartbeats") == kStations;
+        },
+        120s))
+        << logs();
     ASSERT_TRUE(test::eventually(
         [&] {
           std::int64_t logged = 0;
@@ -297,7 +321,8 @@ class NightOfFaultsTest : public test::TempDirTest {
     for (const auto& station : stations_) {
       const std::optional<double> summary = station->lastLiveSeconds();
       ASSERT_TRUE(summary.has_value()) << station->console();
-      ASSERT_TRUE(liveOfLastRun.contains(station->name())) << "no heartbeats of " << station->name();
+      ASSERT_TRUE(liveOfLastRun.contains(station->name()))
+          << "no heartbeats of " << station->name();
       EXPECT_NEAR(liveOfLastRun[station->name()], *summary, 1.0) << station->name();
     }
   }

@@ -68,6 +68,7 @@ std::optional<std::string> TestBroker::unavailable() {
 
 TestBroker::TestBroker(std::string folder, BrokerOptions options)
     : folder_(std::move(folder)), options_(std::move(options)) {
+  fs::create_directories(folder_);
   if (options_.tls) makeCertificates();
   start();
 }
