@@ -2,11 +2,11 @@
 
 #include <mosquitto.h>
 
-#include <charconv>
 #include <random>
 #include <stdexcept>
 
 #include "platform/thread_name.h"
+#include "wire/messages.h"
 
 namespace ravdel {
 namespace {
@@ -37,19 +37,7 @@ BrokerClient* owner(void* self) {
 }  // namespace
 
 bool parseBrokerAddress(std::string_view text, BrokerSettings& settings) {
-  const auto colon = text.rfind(':');
-  const std::string_view host = text.substr(0, colon);
-  if (host.empty() || host.find(':') != host.npos) return false;
-  int port = settings.tlsCa.empty() ? 1883 : 8883;
-  if (colon != text.npos) {
-    const std::string_view digits = text.substr(colon + 1);
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-    if (error != std::errc() || end != digits.data() + digits.size() || port < 1 || port > 65535)
-      return false;
-  }
-  settings.host = host;
-  settings.port = port;
-  return true;
+  return parseServer(std::string(text), !settings.tlsCa.empty(), settings.host, settings.port);
 }
 
 BrokerClient::BrokerClient(BrokerSettings settings, MessageHandler onMessage,

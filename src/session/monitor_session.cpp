@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "store/store.h"
+#include "wire/messages.h"
 
 namespace ravdel {
 namespace {
