@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "server/broker_client.h"
+#include "support/sample_rows.h"
 #include "support/services.h"
 #include "support/test_station.h"
 #include "wire/messages.h"
@@ -80,7 +81,7 @@ class Sender {
       std::vector<EventRow> rows;
       const std::int64_t first = b / static_cast<std::int64_t>(stations_.size()) * kBatch + 1;
       for (std::int64_t seq = first; seq < first + kBatch; ++seq)
-        rows.push_back(test::testEvent(station, run, seq));
+        rows.push_back(test::sampleEvent(station, run, seq, test::nowUs()));
       client_->publish(stationTopic(station, "events"), encodeEvents(station, rows));
     }
   }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -327,6 +328,40 @@ class NightOfFaultsTest : public test::TempDirTest {
     }
   }
 
+  struct Fault {
+    std::string name;
+    std::function<void()> happen;
+  };
+
+  // The faults in turn, the network storing again after each; then the stations stop and the
+  // store is checked against their logs.
+  void runTheNight(const std::vector<Fault>& faults) {
+    ASSERT_NO_FATAL_FAILURE(expectProgress("the start"));
+    for (const Fault& fault : faults) {
+      ASSERT_NO_FATAL_FAILURE(fault.happen());
+      ASSERT_NO_FATAL_FAILURE(expectProgress(fault.name));
+    }
+    ASSERT_NO_FATAL_FAILURE(stopStations());
+    expectEveryEventOnceWithoutGaps();
+    expectHeartbeatsToAddUpToTheLiveTime();
+  }
+  Fault brokerCrash() {
+    return {"the broker's crash", [this] {
+              broker_->kill();
+              broker_->start();
+            }};
+  }
+  Fault stationCrash() {
+    return {"a station's crash", [this] { killStationMidBatch(*stations_[6]); }};
+  }
+  Fault brokerAway() {
+    return {"the broker's 30 s away", [this] {
+              broker_->pause();
+              std::this_thread::sleep_for(kBrokerAway);  // the fault itself lasts this long
+              broker_->resume();
+            }};
+  }
+
   std::string store_;
   std::unique_ptr<ServerStore> server_;
   std::unique_ptr<test::TestPostgres> postgres_;
@@ -341,55 +376,24 @@ TEST_F(NightOfFaultsTest, PostgresWithTwoIngesters) {
   if (const auto why = test::TestPostgres::unavailable()) GTEST_SKIP() << *why;
   postgres_ = std::make_unique<test::TestPostgres>(dir_.string());
   ASSERT_NO_FATAL_FAILURE(startNetwork(postgres_->uri(), 2));
-  ASSERT_NO_FATAL_FAILURE(expectProgress("the start"));
-
-  broker_->kill();
-  broker_->start();
-  ASSERT_NO_FATAL_FAILURE(expectProgress("the broker's crash"));
-
-  ingesters_[0]->kill();  // for good: the other takes every message
-  ASSERT_NO_FATAL_FAILURE(expectProgress("an ingester's crash"));
-
-  ASSERT_NO_FATAL_FAILURE(killStationMidBatch(*stations_[6]));
-  ASSERT_NO_FATAL_FAILURE(expectProgress("a station's crash"));
-
-  postgres_->restart();
-  ASSERT_NO_FATAL_FAILURE(expectProgress("the database's restart"));
-
-  broker_->pause();
-  std::this_thread::sleep_for(kBrokerAway);  // the fault itself lasts this long
-  broker_->resume();
-  ASSERT_NO_FATAL_FAILURE(expectProgress("the broker's 30 s away"));
-
-  ASSERT_NO_FATAL_FAILURE(stopStations());
-  expectEveryEventOnceWithoutGaps();
-  expectHeartbeatsToAddUpToTheLiveTime();
+  runTheNight({brokerCrash(),
+               {"an ingester's crash, for good", [this] { ingesters_[0]->kill(); }},
+               stationCrash(),
+               {"the database's restart", [this] { postgres_->restart(); }},
+               brokerAway()});
 }
 
 // SQLite lives in its ingester: the ingester's crash is the database's.
 TEST_F(NightOfFaultsTest, SqliteWithOneIngester) {
   ASSERT_NO_FATAL_FAILURE(startNetwork("sqlite:" + path("network.db"), 1));
-  ASSERT_NO_FATAL_FAILURE(expectProgress("the start"));
-
-  broker_->kill();
-  broker_->start();
-  ASSERT_NO_FATAL_FAILURE(expectProgress("the broker's crash"));
-
-  ingesters_[0]->kill();
-  startIngester(0);
-  ASSERT_NO_FATAL_FAILURE(expectProgress("the ingester's crash"));
-
-  ASSERT_NO_FATAL_FAILURE(killStationMidBatch(*stations_[6]));
-  ASSERT_NO_FATAL_FAILURE(expectProgress("a station's crash"));
-
-  broker_->pause();
-  std::this_thread::sleep_for(kBrokerAway);  // the fault itself lasts this long
-  broker_->resume();
-  ASSERT_NO_FATAL_FAILURE(expectProgress("the broker's 30 s away"));
-
-  ASSERT_NO_FATAL_FAILURE(stopStations());
-  expectEveryEventOnceWithoutGaps();
-  expectHeartbeatsToAddUpToTheLiveTime();
+  runTheNight({brokerCrash(),
+               {"the ingester's crash",
+                [this] {
+                  ingesters_[0]->kill();
+                  startIngester(0);
+                }},
+               stationCrash(),
+               brokerAway()});
 }
 
 }  // namespace

@@ -10,43 +10,24 @@
 #include <thread>
 #include <vector>
 
+#include "support/sample_rows.h"
 #include "support/services.h"
 #include "support/temp_dir.h"
 
 namespace ravdel {
 namespace {
 
+// An event of station alpha in the outbox (or delivered), its place known only in latitude.
 EventRow event(const std::string& run, std::int64_t seq, bool delivered = false) {
-  EventRow e;
-  e.station = "alpha";
-  e.runId = run;
-  e.seq = seq;
-  e.tUs = 1796718413000000 + seq;
-  e.tLoUs = e.tUs - 50000;
-  e.tHiUs = e.tUs + 50000;
-  e.x = 3;
-  e.y = 4;
-  e.r = 200;
-  e.limit = 150;
-  e.width = 320;
-  e.height = 240;
-  e.fourcc = "YUY2";
-  e.camera = "Cam";
-  e.crop = {0x89, 'P', 'N', 'G'};
-  e.lat = 48.21;
+  EventRow e = test::sampleEvent("alpha", run, seq, 1796718413000000 + seq);
+  e.lon.reset();
   e.storedUs = 1000 + seq;
   e.delivered = delivered;
   return e;
 }
 
 HeartbeatRow heartbeat(const std::string& run, std::int64_t seq) {
-  HeartbeatRow h;
-  h.station = "alpha";
-  h.runId = run;
-  h.hbSeq = seq;
-  h.fromUs = seq * 60000000;
-  h.toUs = h.fromUs + 60000000;
-  h.liveMs = 60000;
+  HeartbeatRow h = test::sampleHeartbeat("alpha", run, seq, (seq + 1) * 60000000);
   h.storedUs = 2000 + seq;
   h.delivered = false;
   return h;
