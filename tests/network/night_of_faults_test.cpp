@@ -344,6 +344,7 @@ class NightOfFaultsTest : public test::TempDirTest {
     ASSERT_NO_FATAL_FAILURE(stopStations());
     expectEveryEventOnceWithoutGaps();
     expectHeartbeatsToAddUpToTheLiveTime();
+    expectIngestersToEndCleanly();
   }
   Fault brokerCrash() {
     return {"the broker's crash", [this] {
@@ -360,6 +361,18 @@ class NightOfFaultsTest : public test::TempDirTest {
               std::this_thread::sleep_for(kBrokerAway);  // the fault itself lasts this long
               broker_->resume();
             }};
+  }
+
+  // The ingesters still running end on SIGTERM with their summary: nothing refused, nothing
+  // rejected, whatever the night did to them.
+  void expectIngestersToEndCleanly() {
+    for (auto& [n, ingester] : ingesters_) {
+      if (!ingester->running()) continue;
+      EXPECT_EQ(ingester->stop(SIGTERM), 0);
+      const std::string log = read(path("ingest-" + std::to_string(n) + ".log"));
+      EXPECT_NE(log.find("refused messages: none; rejected rows: none"), std::string::npos)
+          << tail(log);
+    }
   }
 
   std::string store_;
