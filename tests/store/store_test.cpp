@@ -90,6 +90,28 @@ TEST_P(StoreTest, RowsAreStoredOnceByTheirKeyAndTheOutboxHoldsTheUndelivered) {
   EXPECT_EQ(store->undeliveredEvents(10).at(0).seq, 2);
 }
 
+// Rows go in blocks: a key twice in one block, or in a block and a row after it, is stored
+// once, and every column of every row arrives.
+TEST_P(StoreTest, ManyRowsAtOnceAreStoredOnceEach) {
+  auto store = open();
+  std::vector<EventRow> events;
+  std::vector<HeartbeatRow> heartbeats;
+  for (int i = 1; i <= 70; ++i) {
+    events.push_back(event("aa", i == 2 ? 1 : i));
+    events.back().frame = i;
+    heartbeats.push_back(heartbeat("aa", i == 70 ? 3 : i));
+  }
+  store->storeReceived(events, heartbeats, {});
+  EXPECT_EQ(store->eventCount(), 69);
+  EXPECT_EQ(store->undeliveredCount(), 69 + 69);
+  const std::vector<EventRow> stored = store->undeliveredEvents(100);
+  ASSERT_EQ(stored.size(), 69u);
+  EXPECT_EQ(stored[0].frame, 1) << "the first of a key twice is kept";
+  EXPECT_EQ(stored.back().frame, 70);
+  EXPECT_EQ(stored.back().crop, events.back().crop);
+  EXPECT_EQ(stored.back().lat, 48.21);
+}
+
 // The history is kept within its bounds, but a row the server has not stored never goes.
 TEST_P(StoreTest, PruningDropsOnlyDeliveredRows) {
   auto store = open();
