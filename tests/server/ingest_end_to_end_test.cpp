@@ -245,6 +245,10 @@ TEST_F(IngestEndToEndTest, TwoIngestersShareTheStationsMessages) {
   startBroker();
   startIngest();
   startIngest();
+  // Both in the group before the first message, or the first one alone could take them all.
+  ASSERT_TRUE(test::eventually([&] {
+    return occurrences(broker_->log(), " $share/ravdel-ingest/ravdel/+/events") >= 2;
+  })) << broker_->log();
   test::TestStation alpha("alpha", clientSettings());
   for (std::int64_t seq = 1; seq <= 20; ++seq)
     ASSERT_TRUE(alpha.sendUntilAcked(events("alpha", "00aa", seq, seq))) << ingestLog(1);

@@ -92,6 +92,7 @@ std::string TestBroker::log() const {
 void TestBroker::writeConfig() const {
   std::string config = "per_listener_settings false\npersistence false\nlog_dest stderr\n";
   config += "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n";
+  config += "log_type subscribe\n";  // so that a test can wait for a subscription
   config += "listener " + std::to_string(port_) + " 127.0.0.1\n";
   if (options_.tls) {
     config += "cafile " + folder_ + "/ca.crt\ncertfile " + folder_ + "/server.crt\nkeyfile " +
