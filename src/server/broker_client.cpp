@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 
+#include <charconv>
 #include <random>
 #include <stdexcept>
 
@@ -37,7 +38,7 @@ BrokerClient* owner(void* self) {
 }  // namespace
 
 bool parseBrokerAddress(std::string_view text, BrokerSettings& settings) {
-  return parseServer(std::string(text), !settings.tlsCa.empty(), settings.host, settings.port);
+  return parseBrokerAddress(text, !settings.tlsCa.empty(), settings.host, settings.port);
 }
 
 BrokerClient::BrokerClient(BrokerSettings settings, MessageHandler onMessage,

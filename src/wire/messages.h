@@ -19,9 +19,9 @@ inline constexpr std::string_view kTopicRoot = "ravdel/";
 
 std::string stationTopic(std::string_view station, std::string_view leaf);
 
-// "host", "host:port", "[::1]:port": the broker's address, port 1883 (8883 with TLS) unless
-// given. False when it cannot be read.
-bool parseServer(const std::string& text, bool tls, std::string& host, int& port);
+// "host", "host:port" or "[::1]:port": the broker's address; the port defaults to 1883, or to
+// 8883 with TLS. False when it is none of them.
+bool parseBrokerAddress(std::string_view text, bool tls, std::string& host, int& port);
 
 // The station's side: a batch of rows as one message (crops travel as base64 PNG).
 std::string encodeEvents(std::string_view station, std::span<const EventRow> events);
