@@ -6,46 +6,25 @@
 #include <string>
 #include <vector>
 
+#include "support/sample_rows.h"
 #include "wire/messages.h"
 
 namespace {
 
+constexpr std::int64_t kTimeUs = 1'796'718'413'089'456;
+
+// As a station sends it; `full` with its crop and location, else without.
 ravdel::EventRow event(std::int64_t seq, bool full) {
-  ravdel::EventRow e;
-  e.runId = "5f0c3a9e41d27b86";
-  e.seq = seq;
-  e.tUs = 1'796'718'413'089'456;
-  e.tLoUs = e.tUs - 20'000;
-  e.tHiUs = e.tUs + 20'000;
-  e.clockSynced = full;
-  e.x = 12;
-  e.y = 40;
-  e.r = 255;
-  e.limit = 150;
-  e.width = 320;
-  e.height = 240;
-  e.fourcc = "YUY2";
-  e.camera = "USB Camera";
-  e.frame = 1234;
-  e.liveSeconds = 41.207;
-  if (full) {
-    e.crop = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
-              0,    0,   0,   32,  0,    0,    0,    32,   8, 2, 0, 0,  0,   0,   0,   0};
-    e.lat = 48.21;
-    e.lon = 16.37;
+  ravdel::EventRow e = ravdel::test::sampleEvent("alpha", "5f0c3a9e41d27b86", seq, kTimeUs);
+  if (!full) {
+    e.crop.clear();
+    e.lat = e.lon = std::nullopt;
   }
   return e;
 }
 
 ravdel::HeartbeatRow heartbeat(std::int64_t seq) {
-  ravdel::HeartbeatRow h;
-  h.runId = "5f0c3a9e41d27b86";
-  h.hbSeq = seq;
-  h.fromUs = 1'796'718'400'000'000;
-  h.toUs = h.fromUs + 60'000'000;
-  h.liveMs = 60'000;
-  h.framesDelivered = h.framesAnalysed = 1800;
-  return h;
+  return ravdel::test::sampleHeartbeat("alpha", "5f0c3a9e41d27b86", seq, kTimeUs);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ done
 
 echo "== benchmarks: one short pass at the smallest size"
 build/release/bench/ravdel-bench --benchmark_filter='640x480' --benchmark_min_time=0.01 >/dev/null
+build/release/bench/ravdel-network-bench --benchmark_filter='SQLite' >/dev/null
 
 echo "== fuzzing for ${fuzz_seconds} s"
 cmake --preset fuzz >/dev/null

@@ -28,8 +28,8 @@ struct BrokerSettings {
   int keepaliveSeconds = 20;
 };
 
-// "HOST" or "HOST:PORT" (1883, or 8883 with TLS, when the port is left out) into `settings`;
-// false when it is neither.
+// "HOST", "HOST:PORT" or "[IPv6]:PORT" (1883, or 8883 with TLS, when the port is left out)
+// into `settings`; false when it is none of them.
 bool parseBrokerAddress(std::string_view text, BrokerSettings& settings);
 
 // A connection to the broker (MQTT 3.1.1, clean session) that stays up: it reconnects after

@@ -40,9 +40,7 @@ void Ingester::takeEvents(const std::string& station, ReceivedEvents received, s
                           IngestBatch& batch) {
   if (!received.ok()) return refuse(received.failure, station);
   capFlood(station, received, nowUs, batch);
-  StationNote& note = batch.stations[station];
-  note.station = station;
-  note.heardUs = nowUs;
+  StationNote& note = heard(station, nowUs, batch);
   Ack& ack = batch.acks[station];
   for (EventRow& row : received.rows) {
     ack.events.push_back({row.runId, row.seq});
@@ -52,27 +50,45 @@ void Ingester::takeEvents(const std::string& station, ReceivedEvents received, s
     }
     batch.events.push_back(std::move(row));
   }
-  reject(station, received.rejected);
-  unnamed(station, received.unnamed);
-  ack.rejected.insert(ack.rejected.end(), received.rejected.begin(), received.rejected.end());
+  turnAway(station, received.rejected, received.unnamed, ack);
   ++batch.messages;
 }
 
 void Ingester::takeHeartbeats(const std::string& station, ReceivedHeartbeats received,
                               std::int64_t nowUs, IngestBatch& batch) {
   if (!received.ok()) return refuse(received.failure, station);
-  StationNote& note = batch.stations[station];
-  note.station = station;
-  note.heardUs = nowUs;
+  heard(station, nowUs, batch);
   Ack& ack = batch.acks[station];
   for (HeartbeatRow& row : received.rows) {
     ack.heartbeats.push_back({row.runId, row.hbSeq});
     batch.heartbeats.push_back(std::move(row));
   }
-  reject(station, received.rejected);
-  unnamed(station, received.unnamed);
-  ack.rejected.insert(ack.rejected.end(), received.rejected.begin(), received.rejected.end());
+  turnAway(station, received.rejected, received.unnamed, ack);
   ++batch.messages;
+}
+
+StationNote& Ingester::heard(const std::string& station, std::int64_t nowUs, IngestBatch& batch) {
+  StationNote& note = batch.stations[station];
+  note.station = station;
+  note.heardUs = nowUs;
+  return note;
+}
+
+// Rejected rows are counted, said once per reason and acknowledged; rows without a key can
+// only be counted and said.
+void Ingester::turnAway(const std::string& station, const std::vector<Rejection>& rejected,
+                        const std::vector<std::string>& unnamed, Ack& ack) {
+  for (const Rejection& r : rejected) {
+    if (rejected_.count(r.kind + " from " + station + ": " + r.reason))
+      log_.say("rejected " + std::string(r.kind == "event" ? "an " : "a ") + r.kind + " from " +
+               station + ": " + r.reason + " (more of these are only counted)");
+  }
+  for (const std::string& reason : unnamed) {
+    if (rejected_.count("row without a key from " + station + ": " + reason))
+      log_.say("rejected a row without a key from " + station + ": " + reason +
+               " (more of these are only counted)");
+  }
+  ack.rejected.insert(ack.rejected.end(), rejected.begin(), rejected.end());
 }
 
 // Events beyond the station's cap are rejected as "flood" (acknowledged, so the station stops
@@ -91,22 +107,6 @@ void Ingester::refuse(const std::string& reason, const std::string& station) {
   const std::string from = station.empty() ? "" : " from " + station;
   if (refused_.count("message" + from + ": " + reason))
     log_.say("refused a message" + from + ": " + reason + " (more of these are only counted)");
-}
-
-void Ingester::reject(const std::string& station, const std::vector<Rejection>& rejected) {
-  for (const Rejection& r : rejected) {
-    if (rejected_.count(r.kind + " from " + station + ": " + r.reason))
-      log_.say("rejected an " + r.kind + " from " + station + ": " + r.reason +
-               " (more of these are only counted)");
-  }
-}
-
-void Ingester::unnamed(const std::string& station, const std::vector<std::string>& reasons) {
-  for (const std::string& reason : reasons) {
-    if (rejected_.count("row without a key from " + station + ": " + reason))
-      log_.say("rejected a row without a key from " + station + ": " + reason +
-               " (more of these are only counted)");
-  }
 }
 
 void Ingester::store(Store& store, IngestBatch& batch, std::int64_t nowUs) {

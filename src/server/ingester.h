@@ -68,8 +68,9 @@ class Ingester {
 
  private:
   void refuse(const std::string& reason, const std::string& station);
-  void reject(const std::string& station, const std::vector<Rejection>& rejected);
-  void unnamed(const std::string& station, const std::vector<std::string>& reasons);
+  static StationNote& heard(const std::string& station, std::int64_t nowUs, IngestBatch& batch);
+  void turnAway(const std::string& station, const std::vector<Rejection>& rejected,
+                const std::vector<std::string>& unnamed, Ack& ack);
   void takeEvents(const std::string& station, ReceivedEvents received, std::int64_t nowUs,
                   IngestBatch& batch);
   void takeHeartbeats(const std::string& station, ReceivedHeartbeats received, std::int64_t nowUs,

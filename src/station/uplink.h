@@ -76,6 +76,7 @@ class Uplink {
   void run();
   bool openClient();
   void tryConnect();
+  void attemptFailed();
   void sendDue();
   template <typename Row>
   std::vector<Row> due(std::vector<Row> rows, std::map<RowKey, Clock::time_point>& inFlight);
@@ -90,6 +91,8 @@ class Uplink {
   std::unique_ptr<Store> store_;
   mosquitto* client_ = nullptr;
   bool connected_ = false;
+  bool connecting_ = false;  // an attempt waits for the broker's answer
+  Clock::time_point connectStarted_{};
   Clock::time_point nextConnect_{};
   std::chrono::milliseconds retry_{1000};
   Clock::time_point lastLook_{};

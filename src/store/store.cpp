@@ -70,45 +70,75 @@ constexpr std::string_view kHeartbeatColumns =
     "frames_dropped, events, masked_pixels, leak_paused_ms, clock_synced, clock_error_us, "
     "stored_us, delivered";
 
-std::string placeholders(int count) {
+constexpr int kEventFields = 25;
+constexpr int kHeartbeatFields = 16;
+// Rows written by one statement: a round trip for each row would bound a PostgreSQL ingester
+// to the network's latency.
+constexpr std::size_t kRowsPerInsert = 32;
+
+// "($1, ... $N), ($N+1, ...)" for `rows` rows of `count` fields.
+std::string placeholders(int count, std::size_t rows) {
   std::string text;
-  for (int i = 1; i <= count; ++i)
-    text += (i == 1 ? "$" : ", $") + std::to_string(i);
+  int n = 0;
+  for (std::size_t row = 0; row < rows; ++row) {
+    text += row == 0 ? "(" : ", (";
+    for (int i = 1; i <= count; ++i)
+      text += (i == 1 ? "$" : ", $") + std::to_string(++n);
+    text += ")";
+  }
   return text;
 }
 
 std::string insertSql(std::string_view table, std::string_view columns, int count,
-                      std::string_view key) {
-  return "INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES (" +
-         placeholders(count) + ") ON CONFLICT (" + std::string(key) + ") DO NOTHING";
+                      std::string_view key, std::size_t rows) {
+  return "INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES " +
+         placeholders(count, rows) + " ON CONFLICT (" + std::string(key) + ") DO NOTHING";
 }
 
-void bindEvent(Statement& s, const EventRow& e) {
-  s.bind(1, e.station);
-  s.bind(2, e.runId);
-  s.bind(3, e.seq);
-  s.bind(4, e.tUs);
-  s.bind(5, e.tLoUs);
-  s.bind(6, e.tHiUs);
-  s.bind(7, std::int64_t{e.clockSynced ? 1 : 0});
-  s.bind(8, e.x);
-  s.bind(9, e.y);
-  s.bind(10, e.r);
-  s.bind(11, e.g);
-  s.bind(12, e.b);
-  s.bind(13, e.limit);
-  s.bind(14, e.width);
-  s.bind(15, e.height);
-  s.bind(16, e.fourcc);
-  s.bind(17, e.camera);
-  s.bind(18, e.frame);
-  s.bind(19, e.liveSeconds);
-  s.bindBlob(20, e.crop);
-  s.bind(21, e.lat);
-  s.bind(22, e.lon);
-  s.bind(23, e.flags);
-  s.bind(24, e.storedUs);
-  s.bind(25, std::int64_t{e.delivered ? 1 : 0});
+// Whole blocks through `block`, the rest one by one through `one`.
+template <class Row>
+void writeRows(std::span<const Row> rows, Statement& one, Statement& block, int fields,
+               void (*bind)(Statement&, const Row&, int)) {
+  std::size_t at = 0;
+  for (; rows.size() - at >= kRowsPerInsert; at += kRowsPerInsert) {
+    block.reset();
+    for (std::size_t k = 0; k < kRowsPerInsert; ++k)
+      bind(block, rows[at + k], static_cast<int>(k) * fields);
+    block.step();
+  }
+  for (; at < rows.size(); ++at) {
+    one.reset();
+    bind(one, rows[at], 0);
+    one.step();
+  }
+}
+
+void bindEvent(Statement& s, const EventRow& e, int at) {
+  s.bind(at + 1, e.station);
+  s.bind(at + 2, e.runId);
+  s.bind(at + 3, e.seq);
+  s.bind(at + 4, e.tUs);
+  s.bind(at + 5, e.tLoUs);
+  s.bind(at + 6, e.tHiUs);
+  s.bind(at + 7, std::int64_t{e.clockSynced ? 1 : 0});
+  s.bind(at + 8, e.x);
+  s.bind(at + 9, e.y);
+  s.bind(at + 10, e.r);
+  s.bind(at + 11, e.g);
+  s.bind(at + 12, e.b);
+  s.bind(at + 13, e.limit);
+  s.bind(at + 14, e.width);
+  s.bind(at + 15, e.height);
+  s.bind(at + 16, e.fourcc);
+  s.bind(at + 17, e.camera);
+  s.bind(at + 18, e.frame);
+  s.bind(at + 19, e.liveSeconds);
+  s.bindBlob(at + 20, e.crop);
+  s.bind(at + 21, e.lat);
+  s.bind(at + 22, e.lon);
+  s.bind(at + 23, e.flags);
+  s.bind(at + 24, e.storedUs);
+  s.bind(at + 25, std::int64_t{e.delivered ? 1 : 0});
 }
 
 EventRow readEvent(const Statement& s) {
@@ -141,23 +171,23 @@ EventRow readEvent(const Statement& s) {
   return e;
 }
 
-void bindHeartbeat(Statement& s, const HeartbeatRow& h) {
-  s.bind(1, h.station);
-  s.bind(2, h.runId);
-  s.bind(3, h.hbSeq);
-  s.bind(4, h.fromUs);
-  s.bind(5, h.toUs);
-  s.bind(6, h.liveMs);
-  s.bind(7, h.framesDelivered);
-  s.bind(8, h.framesAnalysed);
-  s.bind(9, h.framesDropped);
-  s.bind(10, h.events);
-  s.bind(11, h.maskedPixels);
-  s.bind(12, h.leakPausedMs);
-  s.bind(13, std::int64_t{h.clockSynced ? 1 : 0});
-  s.bind(14, h.clockErrorUs);
-  s.bind(15, h.storedUs);
-  s.bind(16, std::int64_t{h.delivered ? 1 : 0});
+void bindHeartbeat(Statement& s, const HeartbeatRow& h, int at) {
+  s.bind(at + 1, h.station);
+  s.bind(at + 2, h.runId);
+  s.bind(at + 3, h.hbSeq);
+  s.bind(at + 4, h.fromUs);
+  s.bind(at + 5, h.toUs);
+  s.bind(at + 6, h.liveMs);
+  s.bind(at + 7, h.framesDelivered);
+  s.bind(at + 8, h.framesAnalysed);
+  s.bind(at + 9, h.framesDropped);
+  s.bind(at + 10, h.events);
+  s.bind(at + 11, h.maskedPixels);
+  s.bind(at + 12, h.leakPausedMs);
+  s.bind(at + 13, std::int64_t{h.clockSynced ? 1 : 0});
+  s.bind(at + 14, h.clockErrorUs);
+  s.bind(at + 15, h.storedUs);
+  s.bind(at + 16, std::int64_t{h.delivered ? 1 : 0});
 }
 
 HeartbeatRow readHeartbeat(const Statement& s) {
@@ -196,9 +226,15 @@ std::unique_ptr<Store> Store::open(const std::string& location) {
 
 Store::Store(std::unique_ptr<Database> database) : database_(std::move(database)) {
   migrate();
-  insertEvent_ = database_->prepare(insertSql("events", kEventColumns, 25, "station, run_id, seq"));
-  insertHeartbeat_ =
-      database_->prepare(insertSql("heartbeats", kHeartbeatColumns, 16, "station, run_id, hb_seq"));
+  constexpr std::string_view kEventKey = "station, run_id, seq";
+  constexpr std::string_view kHeartbeatKey = "station, run_id, hb_seq";
+  insertEvent_ = database_->prepare(insertSql("events", kEventColumns, kEventFields, kEventKey, 1));
+  insertEvents_ = database_->prepare(
+      insertSql("events", kEventColumns, kEventFields, kEventKey, kRowsPerInsert));
+  insertHeartbeat_ = database_->prepare(
+      insertSql("heartbeats", kHeartbeatColumns, kHeartbeatFields, kHeartbeatKey, 1));
+  insertHeartbeats_ = database_->prepare(
+      insertSql("heartbeats", kHeartbeatColumns, kHeartbeatFields, kHeartbeatKey, kRowsPerInsert));
   noteStation_ = database_->prepare(
       "INSERT INTO stations (station, lat, lon, first_heard_us, last_heard_us) "
       "VALUES ($1, $2, $3, $4, $4) ON CONFLICT (station) DO UPDATE SET "
@@ -213,12 +249,13 @@ Store::Store(std::unique_ptr<Database> database) : database_(std::move(database)
 }
 
 // Each migration in a transaction of its own, under a lock, so that two programs starting
-// together neither both apply one nor see half of one.
+// together neither both apply one nor see half of one. The version table is made under the
+// lock too: PostgreSQL lets two sessions that create the same table at once fail.
 void Store::migrate() {
-  database_->execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
   for (;;) {
     Transaction transaction(*database_);
     database_->lockSchema();
+    database_->execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
     const int version = schemaVersion();
     if (version > kSchemaVersion) {
       throw StoreError("the store's schema is version " + std::to_string(version) +
@@ -241,19 +278,11 @@ int Store::schemaVersion() {
 }
 
 void Store::writeEvents(std::span<const EventRow> rows) {
-  for (const EventRow& row : rows) {
-    insertEvent_->reset();
-    bindEvent(*insertEvent_, row);
-    insertEvent_->step();
-  }
+  writeRows(rows, *insertEvent_, *insertEvents_, kEventFields, &bindEvent);
 }
 
 void Store::writeHeartbeats(std::span<const HeartbeatRow> rows) {
-  for (const HeartbeatRow& row : rows) {
-    insertHeartbeat_->reset();
-    bindHeartbeat(*insertHeartbeat_, row);
-    insertHeartbeat_->step();
-  }
+  writeRows(rows, *insertHeartbeat_, *insertHeartbeats_, kHeartbeatFields, &bindHeartbeat);
 }
 
 void Store::insertEvents(std::span<const EventRow> rows) {

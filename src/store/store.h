@@ -61,7 +61,9 @@ class Store {
 
   std::unique_ptr<Database> database_;
   std::unique_ptr<Statement> insertEvent_;
+  std::unique_ptr<Statement> insertEvents_;  // a block of rows in one statement
   std::unique_ptr<Statement> insertHeartbeat_;
+  std::unique_ptr<Statement> insertHeartbeats_;
   std::unique_ptr<Statement> noteStation_;
   std::unique_ptr<Statement> flagStation_;
 };

@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "store/store.h"
+#include "support/sample_rows.h"
 #include "support/services.h"
 #include "support/temp_dir.h"
 #include "support/test_station.h"
@@ -21,7 +22,7 @@ std::vector<EventRow> events(const std::string& station, const std::string& run,
                              std::int64_t to) {
   std::vector<EventRow> rows;
   for (std::int64_t seq = from; seq <= to; ++seq)
-    rows.push_back(test::testEvent(station, run, seq));
+    rows.push_back(test::sampleEvent(station, run, seq, test::nowUs()));
   return rows;
 }
 
@@ -244,6 +245,10 @@ TEST_F(IngestEndToEndTest, TwoIngestersShareTheStationsMessages) {
   startBroker();
   startIngest();
   startIngest();
+  // Both in the group before the first message, or the first one alone could take them all.
+  ASSERT_TRUE(test::eventually([&] {
+    return occurrences(broker_->log(), " $share/ravdel-ingest/ravdel/+/events") >= 2;
+  })) << broker_->log();
   test::TestStation alpha("alpha", clientSettings());
   for (std::int64_t seq = 1; seq <= 20; ++seq)
     ASSERT_TRUE(alpha.sendUntilAcked(events("alpha", "00aa", seq, seq))) << ingestLog(1);

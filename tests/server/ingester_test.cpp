@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/sample_rows.h"
 #include "support/temp_dir.h"
 #include "support/test_station.h"
 
@@ -19,7 +20,7 @@ InboundMessage eventsMessage(const std::string& station, const std::vector<Event
 std::vector<EventRow> events(const std::string& station, std::int64_t from, std::int64_t to) {
   std::vector<EventRow> rows;
   for (std::int64_t seq = from; seq <= to; ++seq)
-    rows.push_back(test::testEvent(station, "0a1b", seq));
+    rows.push_back(test::sampleEvent(station, "0a1b", seq, test::nowUs()));
   return rows;
 }
 
@@ -50,7 +51,7 @@ class IngesterTest : public test::TempDirTest {
 // stations' messages in one transaction get an acknowledgement each.
 TEST_F(IngesterTest, ABatchSentAgainIsStoredOnceAndAcknowledgedAgain) {
   Ingester ingester({}, log_);
-  const auto now = test::testEvent("a", "0", 1).tUs;
+  const std::int64_t now = test::nowUs();
   const InboundMessage alpha = eventsMessage("alpha", events("alpha", 1, 3));
   auto acks = ingest(ingester, {alpha, eventsMessage("beta", events("beta", 1, 1))}, now);
   ASSERT_EQ(acks.size(), 2u);
@@ -97,7 +98,7 @@ TEST_F(IngesterTest, RefusedMessagesGetNoAcknowledgementAndBadRowsAreAcknowledge
 // it is not sent again) and the station flagged. Other stations are not held back.
 TEST_F(IngesterTest, AFloodIsCappedPerStationAndFlagged) {
   Ingester ingester({/*floodRate=*/10, /*floodBurst=*/100}, log_);
-  const auto now = test::testEvent("a", "0", 1).tUs;
+  const std::int64_t now = test::nowUs();
   auto acks = ingest(ingester,
                      {eventsMessage("alpha", events("alpha", 1, 80)),
                       eventsMessage("alpha", events("alpha", 81, 160)),
@@ -124,7 +125,7 @@ TEST_F(IngesterTest, HeartbeatsAreStoredAndAcknowledgedWithoutTheFloodCap) {
   Ingester ingester({/*floodRate=*/1, /*floodBurst=*/1}, log_);
   std::vector<HeartbeatRow> rows;
   for (int i = 1; i <= 50; ++i)
-    rows.push_back(test::testHeartbeat("alpha", "0a1b", i));
+    rows.push_back(test::sampleHeartbeat("alpha", "0a1b", i, test::nowUs()));
   const std::string payload = encodeHeartbeats("alpha", rows);
   const auto acks =
       ingest(ingester, {{"ravdel/alpha/heartbeats", payload, payload.size()}}, rows[0].toUs);

@@ -2,48 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <latch>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "support/sample_rows.h"
 #include "support/services.h"
 #include "support/temp_dir.h"
 
 namespace ravdel {
 namespace {
 
+// An event of station alpha in the outbox (or delivered), its place known only in latitude.
 EventRow event(const std::string& run, std::int64_t seq, bool delivered = false) {
-  EventRow e;
-  e.station = "alpha";
-  e.runId = run;
-  e.seq = seq;
-  e.tUs = 1796718413000000 + seq;
-  e.tLoUs = e.tUs - 50000;
-  e.tHiUs = e.tUs + 50000;
-  e.x = 3;
-  e.y = 4;
-  e.r = 200;
-  e.limit = 150;
-  e.width = 320;
-  e.height = 240;
-  e.fourcc = "YUY2";
-  e.camera = "Cam";
-  e.crop = {0x89, 'P', 'N', 'G'};
-  e.lat = 48.21;
+  EventRow e = test::sampleEvent("alpha", run, seq, 1796718413000000 + seq);
+  e.lon.reset();
   e.storedUs = 1000 + seq;
   e.delivered = delivered;
   return e;
 }
 
 HeartbeatRow heartbeat(const std::string& run, std::int64_t seq) {
-  HeartbeatRow h;
-  h.station = "alpha";
-  h.runId = run;
-  h.hbSeq = seq;
-  h.fromUs = seq * 60000000;
-  h.toUs = h.fromUs + 60000000;
-  h.liveMs = 60000;
+  HeartbeatRow h = test::sampleHeartbeat("alpha", run, seq, (seq + 1) * 60000000);
   h.storedUs = 2000 + seq;
   h.delivered = false;
   return h;
@@ -106,6 +90,28 @@ TEST_P(StoreTest, RowsAreStoredOnceByTheirKeyAndTheOutboxHoldsTheUndelivered) {
   EXPECT_EQ(store->undeliveredEvents(10).at(0).seq, 2);
 }
 
+// Rows go in blocks: a key twice in one block, or in a block and a row after it, is stored
+// once, and every column of every row arrives.
+TEST_P(StoreTest, ManyRowsAtOnceAreStoredOnceEach) {
+  auto store = open();
+  std::vector<EventRow> events;
+  std::vector<HeartbeatRow> heartbeats;
+  for (int i = 1; i <= 70; ++i) {
+    events.push_back(event("aa", i == 2 ? 1 : i));
+    events.back().frame = i;
+    heartbeats.push_back(heartbeat("aa", i == 70 ? 3 : i));
+  }
+  store->storeReceived(events, heartbeats, {});
+  EXPECT_EQ(store->eventCount(), 69);
+  EXPECT_EQ(store->undeliveredCount(), 69 + 69);
+  const std::vector<EventRow> stored = store->undeliveredEvents(100);
+  ASSERT_EQ(stored.size(), 69u);
+  EXPECT_EQ(stored[0].frame, 1) << "the first of a key twice is kept";
+  EXPECT_EQ(stored.back().frame, 70);
+  EXPECT_EQ(stored.back().crop, events.back().crop);
+  EXPECT_EQ(stored.back().lat, 48.21);
+}
+
 // The history is kept within its bounds, but a row the server has not stored never goes.
 TEST_P(StoreTest, PruningDropsOnlyDeliveredRows) {
   auto store = open();
@@ -153,6 +159,37 @@ TEST_P(StoreTest, AnIngestersBatchKeepsItsStationsHeard) {
   EXPECT_EQ(store->eventCount(), 2);
   EXPECT_EQ(stations(*store), (std::vector<StationSeen>{{"alpha", 48.21, 2000, 2000, 0},
                                                         {"beta", std::nullopt, 2500, 3000, 6}}));
+}
+
+// Programs that open a new store at the same moment (two ingesters started together) all get
+// it, migrated once.
+TEST_P(StoreTest, StoresOpenedTogetherAreMigratedOnce) {
+  constexpr int kOpeners = 6;
+  for (int round = 0; round < 2; ++round) {
+    const std::string name = "together" + std::to_string(round);
+    const std::string uri = postgres_ ? postgres_->createDatabase(name) : path(name + ".db");
+    std::latch connected(kOpeners);
+    std::atomic<int> failures = 0;
+    std::vector<std::thread> openers;
+    for (int i = 0; i < kOpeners; ++i) {
+      openers.emplace_back([&] {
+        // Connected first, so that the migrations start together.
+        auto database = postgres_ ? openPostgres(uri) : openSqlite(uri);
+        connected.arrive_and_wait();
+        try {
+          Store store(std::move(database));
+        } catch (const StoreError& e) {
+          ADD_FAILURE() << e.what();
+          ++failures;
+        }
+      });
+    }
+    for (std::thread& opener : openers)
+      opener.join();
+    ASSERT_EQ(failures, 0);
+    EXPECT_EQ(Store::open(postgres_ ? uri : "sqlite:" + uri)->schemaVersion(),
+              Store::kSchemaVersion);
+  }
 }
 
 TEST_P(StoreTest, AStoreOfANewerSchemaIsRefused) {

@@ -68,6 +68,7 @@ std::optional<std::string> TestBroker::unavailable() {
 
 TestBroker::TestBroker(std::string folder, BrokerOptions options)
     : folder_(std::move(folder)), options_(std::move(options)) {
+  fs::create_directories(folder_);
   if (options_.tls) makeCertificates();
   start();
 }
@@ -91,6 +92,7 @@ std::string TestBroker::log() const {
 void TestBroker::writeConfig() const {
   std::string config = "per_listener_settings false\npersistence false\nlog_dest stderr\n";
   config += "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n";
+  config += "log_type subscribe\n";  // so that a test can wait for a subscription
   config += "listener " + std::to_string(port_) + " 127.0.0.1\n";
   if (options_.tls) {
     config += "cafile " + folder_ + "/ca.crt\ncertfile " + folder_ + "/server.crt\nkeyfile " +

@@ -19,7 +19,7 @@ struct BrokerOptions {
 };
 
 // A mosquitto broker of the test's own on a free port of 127.0.0.1, its configuration, log and
-// certificates in `folder` (which must exist). Persistence is off: what a restart loses, the
+// certificates in `folder` (made when missing). Persistence is off: what a restart loses, the
 // network must survive. Throws ServiceError when it does not come up.
 class TestBroker {
  public:

@@ -31,5 +31,8 @@ TestPostgres::~TestPostgres() = default;
 std::string TestPostgres::uri(const std::string&) const {
   return {};
 }
+std::string TestPostgres::createDatabase(const std::string&) {
+  throw ServiceError(kWhy);
+}
 
 }  // namespace ravdel::test

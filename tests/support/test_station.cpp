@@ -10,52 +10,7 @@ namespace {
 // Sooner than a station would: the tests' ingesters may not have subscribed yet.
 constexpr std::chrono::milliseconds kResendAfter{500};
 
-std::int64_t nowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 }  // namespace
-
-EventRow testEvent(const std::string& station, const std::string& runId, std::int64_t seq) {
-  EventRow e;
-  e.station = station;
-  e.runId = runId;
-  e.seq = seq;
-  e.tUs = nowUs();
-  e.tLoUs = e.tUs - 40'000;
-  e.tHiUs = e.tUs + 20'000;
-  e.clockSynced = true;
-  e.x = seq % 320;
-  e.y = seq % 240;
-  e.r = 200;
-  e.g = 180;
-  e.b = 160;
-  e.limit = 150;
-  e.width = 320;
-  e.height = 240;
-  e.fourcc = "YUY2";
-  e.camera = "Test camera";
-  e.frame = seq * 10;
-  e.liveSeconds = static_cast<double>(seq);
-  return e;
-}
-
-HeartbeatRow testHeartbeat(const std::string& station, const std::string& runId,
-                           std::int64_t hbSeq) {
-  HeartbeatRow h;
-  h.station = station;
-  h.runId = runId;
-  h.hbSeq = hbSeq;
-  h.toUs = nowUs();
-  h.fromUs = h.toUs - 60'000'000;
-  h.liveMs = 60'000;
-  h.framesDelivered = h.framesAnalysed = 1800;
-  h.clockSynced = true;
-  h.clockErrorUs = 5000;
-  return h;
-}
 
 TestStation::TestStation(std::string name, BrokerSettings settings,
                          std::vector<std::string> moreSubscriptions, AckCheck onAck)

@@ -14,11 +14,6 @@
 
 namespace ravdel::test {
 
-// A valid event of `station`'s run `runId`, timed now.
-EventRow testEvent(const std::string& station, const std::string& runId, std::int64_t seq);
-HeartbeatRow testHeartbeat(const std::string& station, const std::string& runId,
-                           std::int64_t hbSeq);
-
 // The station's side of the broker as tests and benchmarks need it: publishes batches under
 // ravdel/<name>/ and collects what the server acknowledges on ravdel/<name>/ack (and whatever
 // else it subscribed to). Callbacks run on the client's network thread; the collected

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/sample_rows.h"
 #include "wire/messages.h"
 
 namespace ravdel {
@@ -14,60 +15,14 @@ using Json = nlohmann::json;
 constexpr std::int64_t kNowUs = 1'796'718'413'000'000;
 constexpr std::int64_t kHourUs = 3'600'000'000;
 
-// The first bytes of a PNG: signature and header chunk (the server reads no further).
-std::vector<std::uint8_t> pngHeader(std::uint32_t width, std::uint32_t height) {
-  std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
-                                   0,    0,   0,   13,  'I',  'H',  'D',  'R'};
-  for (const std::uint32_t side : {width, height}) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-      png.push_back(static_cast<std::uint8_t>(side >> shift));
-  }
-  png.insert(png.end(), {8, 2, 0, 0, 0, 0, 0, 0, 0});  // depth, colour, methods, CRC
-  return png;
-}
+using test::pngHeader;
 
 EventRow event(std::int64_t seq) {
-  EventRow e;
-  e.station = "alpha";
-  e.runId = "5f0c3a9e41d27b86";
-  e.seq = seq;
-  e.tUs = kNowUs + seq;
-  e.tLoUs = e.tUs - 20000;
-  e.tHiUs = e.tUs + 20000;
-  e.clockSynced = true;
-  e.x = 12;
-  e.y = 40;
-  e.r = 255;
-  e.g = 200;
-  e.b = 180;
-  e.limit = 150;
-  e.width = 320;
-  e.height = 240;
-  e.fourcc = "YUY2";
-  e.camera = "USB Camera";
-  e.frame = 1234;
-  e.liveSeconds = 41.207;
-  e.crop = pngHeader(32, 32);
-  e.lat = 48.21;
-  e.lon = 16.37;
-  return e;
+  return test::sampleEvent("alpha", "5f0c3a9e41d27b86", seq, kNowUs + seq);
 }
 
 HeartbeatRow heartbeat(std::int64_t seq) {
-  HeartbeatRow h;
-  h.station = "alpha";
-  h.runId = "5f0c3a9e41d27b86";
-  h.hbSeq = seq;
-  h.fromUs = kNowUs;
-  h.toUs = kNowUs + 60'000'000;
-  h.liveMs = 59'000;
-  h.framesDelivered = 1800;
-  h.framesAnalysed = 1799;
-  h.framesDropped = 1;
-  h.events = 3;
-  h.clockSynced = true;
-  h.clockErrorUs = 2000;
-  return h;
+  return test::sampleHeartbeat("alpha", "5f0c3a9e41d27b86", seq, kNowUs + 60'000'000);
 }
 
 // One event message whose only row is `row`.
