@@ -78,6 +78,22 @@ class CaptureDevice {
   HResult StartVideo(const std::string& deviceName, std::string& foundName);
   // The same, with the device given by its 1-based position in listDeviceNames' order.
   virtual HResult StartVideoAt(std::int32_t position, std::string& foundName) = 0;
+  // Opens the device of this path again (devicePath() of an earlier opening); only when no
+  // device has it any longer, the device named `deviceName` as StartVideo would.
+  HResult StartVideoByPath(const std::string& path, const std::string& deviceName,
+                           std::string& foundName);
+
+  // The opened device's own path, which tells it apart from another device of the same name
+  // and stays while it is plugged in (DirectShow: the moniker's DevicePath; V4L2: bus_info).
+  // Empty when none is open or the backend has none.
+  virtual std::string devicePath() const { return {}; }
+  // Why the last start or format switch failed, in words: the step, the failing call and its
+  // result. Empty when it did not fail or the backend cannot tell.
+  virtual std::string failure() const { return {}; }
+  // Whether a start may wait for the device to reach streaming (a camera may report a failure
+  // to start only in its state, after the call returned): yes at Run, not for a reconnection
+  // try, which must never hold the main loop up. Set before the start.
+  virtual void setPatient(bool /*patient*/) {}
 
   // The current stream format: width, positive height, and the format code of its frames
   // (0 for uncompressed RGB). width and height become 0 first; fourcc keeps the caller's
@@ -109,6 +125,8 @@ class CaptureDevice {
  protected:
   // The display names of the devices this object can open, as its backend lists them.
   virtual HResult listDeviceNames(std::vector<std::string>& names) = 0;
+  // Their paths in the same order, "" for a device without one; by default none has one.
+  virtual HResult listDevicePaths(std::vector<std::string>& paths);
 };
 
 // A family of devices (V4L2 cameras, the simulated camera). Main thread.
@@ -120,7 +138,13 @@ class CaptureBackend {
   virtual HResult ListVideoDevices(std::vector<std::string>& list) = 0;
   // A new, unopened device object; StartVideo or StartVideoAt opens one of the devices.
   virtual std::unique_ptr<CaptureDevice> CreateDevice() = 0;
+  // The devices' paths (CaptureDevice::devicePath) in ListVideoDevices' order, "" for a device
+  // without one; by default none has one.
+  virtual HResult ListDevicePaths(std::vector<std::string>& paths);
 };
+
+// As many empty paths as `names` has: for devices that have none.
+HResult noDevicePaths(const std::vector<std::string>& names, std::vector<std::string>& paths);
 
 // Trims characters up to 0x20 at both ends of a device text.
 std::string trimDeviceText(const std::string& text);

@@ -239,6 +239,7 @@ bool Monitor::RunSBClick() {
   LensCheckPending = true;
   const std::string device = "#" + std::to_string(selected_ + 1);
   bool started = capture_->VideoStart(device) == 0;
+  if (!started) view_.showNote(whyNoStart());
 
   // The statistics start afresh whether or not the camera runs.
   resetStatistics();
@@ -269,6 +270,8 @@ bool Monitor::RunSBClick() {
   Running = true;
   setMonitoringControls(true);
   cameraName_ = capture_->deviceName();
+  cameraPath_ = capture_->devicePath();
+  runFormat_ = capture_->formatTable()[static_cast<std::size_t>(formatIndex_)];
   startLiveTime();
   if (config_.recoverLostCamera) {
     framesSeen_ = capture_->framesReceived();
@@ -278,6 +281,19 @@ bool Monitor::RunSBClick() {
     watchdogTimer_->start();
   }
   return true;
+}
+
+// Why Run could not open the camera, for the log: no camera, a remembered position that is
+// not in the list any more, or what the camera's backend says failed.
+std::string Monitor::whyNoStart() const {
+  if (CameraCount <= 0) return "Could not start monitoring: no camera was found.";
+  if (selected_ < 0) {
+    return "Could not start monitoring: no camera is selected (the saved camera, number " +
+           std::to_string(CameraIndex + 1) + ", is not in the list). Choose one.";
+  }
+  const std::string why = capture_->startFailure();
+  return "Could not open " + entries_[static_cast<std::size_t>(selected_)] +
+         (why.empty() ? std::string(".") : ": " + failureText(why));
 }
 
 // Switches the opened camera to the chosen entry. When there is none, or the camera cannot
@@ -292,6 +308,7 @@ bool Monitor::streamChosenFormat() {
   } else if (capture_->SelectFormat(formatIndex_) != 0) {
     failure = "The camera could not stream " +
               formatLine(table[static_cast<std::size_t>(formatIndex_)]) + ".";
+    if (!capture_->startFailure().empty()) failure += " " + failureText(capture_->startFailure());
   }
   if (failure.empty()) return true;
   view_.showNote(failure);
@@ -623,9 +640,16 @@ void Monitor::watchCamera() {
     }
     return;
   }
-  if (!capture_->isStreaming()) return loseCamera("its stream ended");
   const double silentMs = std::chrono::duration<double, std::milli>(now - lastFrameAt_).count();
-  if (silentMs >= std::max<double>(kSilenceMs, 10 * framePeriodMs_)) {
+  const bool silent = silentMs >= std::max<double>(kSilenceMs, 10 * framePeriodMs_);
+  if (awaitingFrames_) {
+    // Reopened, but no frame yet: a try that failed after all (reopening does not wait for
+    // the camera to settle), not a new loss.
+    if (!capture_->isStreaming() || silent) retryLater();
+    return;
+  }
+  if (!capture_->isStreaming()) return loseCamera("its stream ended");
+  if (silent) {
     loseCamera("no frame for " + std::to_string(static_cast<long long>(silentMs / 1000)) + " s");
   }
 }
@@ -642,18 +666,39 @@ void Monitor::loseCamera(const std::string& why) {
   reopenTimer_->start();
 }
 
-// Opens the lost camera again by its name, in the format it streamed; a failed try waits
-// twice as long for the next, up to kLastRetryMs.
+// Opens the lost camera again, the very device (by its path; by its name only once no device
+// has that path), in the format it streamed; a failed try waits twice as long for the next, up
+// to kLastRetryMs.
 void Monitor::reopenCamera() {
   if (!Running || !lost_) return;
-  if (capture_->VideoStart(cameraName_) == 0 && capture_->SelectFormat(formatIndex_) == 0) {
+  if (capture_->VideoReopen(cameraPath_, cameraName_) == 0 &&
+      capture_->SelectFormat(sameFormatIndex()) == 0) {
     lost_ = false;
     awaitingFrames_ = true;
     framesSeen_ = capture_->framesReceived();
     lastFrameAt_ = SteadyClock::now();
     return;
   }
+  retryLater();
+}
+
+// The entry of the reopened camera's table in the size and code that streamed before; the
+// table's last convertible one when it has none (another camera of the same name).
+std::int32_t Monitor::sameFormatIndex() const {
+  const std::vector<VideoFormat> table = capture_->formatTable();
+  for (std::size_t i = table.size(); i-- > 0;) {
+    const VideoFormat& f = table[i];
+    if (f.width == runFormat_.width && f.height == runFormat_.height &&
+        f.fourcc == runFormat_.fourcc)
+      return static_cast<std::int32_t>(i);
+  }
+  return chooseFormat();
+}
+
+void Monitor::retryLater() {
   capture_->VideoStop();  // opened, but it cannot stream the format yet
+  lost_ = true;
+  awaitingFrames_ = false;
   retryMs_ = std::min(retryMs_ * 2, kLastRetryMs);
   reopenTimer_->setInterval(retryMs_);
   reopenTimer_->start();

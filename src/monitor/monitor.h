@@ -141,6 +141,7 @@ class Monitor final : private EventDisplay {
   bool streamChosenFormat();
   void checkOutputDirectory();
   std::int32_t chooseFormat() const;
+  std::string whyNoStart() const;
   void reportFrameFailure(const std::string& message);
   void showThumbnailOf(const FrameBitmap& frame);
   // With hotPixelMask: counts WorkBitmap toward the calibration and puts the mask into
@@ -157,6 +158,8 @@ class Monitor final : private EventDisplay {
   void watchCamera();
   void loseCamera(const std::string& why);
   void reopenCamera();
+  std::int32_t sameFormatIndex() const;
+  void retryLater();
   void startLiveTime();
   void stopLiveTime();
 
@@ -186,7 +189,9 @@ class Monitor final : private EventDisplay {
 
   // The current run.
   std::string cameraName_;
+  std::string cameraPath_;  // the camera's own path, to reopen the very device
   std::int32_t formatIndex_ = -1;
+  VideoFormat runFormat_;  // the entry it streams
   std::int64_t framesSinceRun_ = 0;
   PeakPixel lastPeak_;                 // of the frame being analysed
   std::vector<Cluster> lastClusters_;  // of the frame being analysed, with clusterLevel

@@ -13,6 +13,7 @@
 #include "base/fourcc.h"
 #include "capture/headless_main_loop.h"
 #include "capture/video_image.h"
+#include "monitor/ini_file.h"
 #include "monitor/settings.h"
 #include "support/fake_camera.h"
 #include "support/temp_dir.h"
@@ -279,7 +280,9 @@ TEST_F(MonitorTest, FailedRunSaysSoAndStillResetsTheStatistics) {
   EXPECT_TRUE(monitor_->SPMTimer().isActive());
   EXPECT_EQ(view_.upTime, "0 h");
   EXPECT_EQ(view_.epd, "-");
-  EXPECT_EQ(view_.log, (std::vector<std::string>{""})) << "an empty format block";
+  ASSERT_EQ(view_.log.size(), 2u) << "why, then an empty format block";
+  EXPECT_EQ(view_.log[0].rfind("Could not start monitoring: no camera is selected", 0), 0u);
+  EXPECT_EQ(view_.log[1], "");
 
   backend_.names.clear();
   monitor_->UpdateSBClick();
@@ -540,6 +543,82 @@ TEST_F(MonitorTest, ACameraThatStopsStreamingIsReopenedByNameWithTheCountersKept
 
   monitor_->StopSBClick();
   EXPECT_FALSE(monitor_->cameraLost());
+}
+
+// Two cameras of one name: the one that dropped out comes back, not the other, and it streams
+// the format it had. Reconnection tries never wait for a camera to settle; Run may.
+TEST_F(MonitorTest, AReopenedCameraIsTheSameDeviceInTheSameFormat) {
+  backend_.names = {"Twin", "Twin"};
+  backend_.paths = {"usb-1", "usb-2"};
+  backend_.formats = {{2, 2, 12, 0, kRgbCapabilityCode}, {4, 2, 24, 1, kRgbCapabilityCode}};
+  open({FormatChoice{}, true});
+  monitor_->CamLstCBChange(1);
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_TRUE(backend_.last->patient);
+  ASSERT_EQ(backend_.last->selectedFormat, 1);
+
+  backend_.formats = {{4, 2, 24, 0, kRgbCapabilityCode}, {8, 4, 96, 1, kRgbCapabilityCode}};
+  backend_.last->SetRunning(false);
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened";
+  EXPECT_EQ(backend_.last->openedPosition, 2) << "the same device, found by its path";
+  EXPECT_FALSE(backend_.last->patient) << "a reconnection try does not wait";
+  EXPECT_EQ(backend_.last->selectedFormat, 0) << "4x2 RGB again, wherever the table has it";
+  monitor_->StopSBClick();
+}
+
+// A reopened camera that fails before its first frame is a failed try, not a second loss.
+TEST_F(MonitorTest, AReopeningThatFailsAfterwardsIsTriedAgainQuietly) {
+  open({FormatChoice{}, true});
+  ASSERT_TRUE(monitor_->RunSBClick());
+  backend_.last->SetRunning(false);
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened";
+  backend_.last->SetRunning(false);  // gone again before a frame came
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "tried again";
+  deliver(0);
+  ASSERT_TRUE(runUntil([&] { return !view_.back.empty(); }));
+  EXPECT_EQ(view_.lost.size(), 1u) << "one loss, one return";
+  monitor_->StopSBClick();
+}
+
+// "Could not start monitoring!" alone told nothing; the log says why.
+TEST_F(MonitorTest, RunSaysInTheLogWhyTheCameraDidNotOpen) {
+  const struct {
+    const char* name;
+    std::vector<std::string> cameras;
+    const char* savedCam;
+    const char* failure;
+    const char* logged;
+  } cases[] = {
+      {"no camera", {}, "0", "", "Could not start monitoring: no camera was found."},
+      {"the saved camera is gone",
+       {"Cam A"},
+       "3",
+       "",
+       "Could not start monitoring: no camera is selected (the saved camera, number 4, is not in "
+       "the list). Choose one."},
+      {"the camera refuses",
+       {"Cam A"},
+       "0",
+       "IMediaControl::Run failed with 0x800705AA: busy",
+       "Could not open Cam A: IMediaControl::Run failed with 0x800705AA: busy."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    backend_.names = c.cameras;
+    backend_.startFailure = c.failure;
+    ASSERT_TRUE(writeIniValue(path("RVD.ini"), "Settings", "Cam", c.savedCam));
+    view_ = RecordingView();
+    open();
+    EXPECT_FALSE(monitor_->RunSBClick());
+    ASSERT_FALSE(view_.log.empty());
+    EXPECT_EQ(view_.log.front(), c.logged);
+    ASSERT_EQ(view_.messages.size(), 1u);
+    EXPECT_EQ(view_.messages[0].text, "Could not start monitoring!");
+    monitor_.reset();
+  }
 }
 
 }  // namespace

@@ -19,6 +19,10 @@ HResult V4l2Device::listDeviceNames(std::vector<std::string>& names) {
   return listCaptureNames(*io_, directory_, names);
 }
 
+HResult V4l2Device::listDevicePaths(std::vector<std::string>& paths) {
+  return listCapturePaths(*io_, directory_, paths);
+}
+
 HResult V4l2Device::StartVideoAt(std::int32_t position, std::string& foundName) {
   foundName.clear();
   if (device_.valid()) return kEFail;  // one start per object
@@ -27,11 +31,13 @@ HResult V4l2Device::StartVideoAt(std::int32_t position, std::string& foundName) 
   const V4l2Node& node = nodes[static_cast<std::size_t>(position) - 1];
   foundName = trimDeviceText(node.card);
   label_ = node.path + " (" + foundName + ")";
+  busInfo_ = node.busInfo;
   HResult hr = openNode(node);
   if (!failed(hr)) hr = leaveMultiPlaneFormat();
   if (!failed(hr)) hr = startStream();
   if (failed(hr)) {
     device_.reset();
+    busInfo_.clear();
     table_ = {};
   }
   return hr;

@@ -95,7 +95,7 @@ HResult V4l2Stream::readFormat() {
   if (const int error = readCaptureFormat(io_, fd_, type_, format))
     return fail(error, "VIDIOC_G_FMT");
   if (format.planes != 1) return fail(EINVAL, "format of several memory planes");
-  if (!packer_.configure(format)) return fail(EOVERFLOW, "frame size");
+  if (!packer_.configure(frameLayoutOf(format))) return fail(EOVERFLOW, "frame size");
   return kSOk;
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "capture/capture_device.h"
-#include "capture/v4l2/v4l2_frame_packer.h"
+#include "capture/frame_packer.h"
 #include "capture/v4l2/v4l2_handles.h"
 #include "capture/v4l2/v4l2_io.h"
 
