@@ -134,7 +134,9 @@ void CaptureDevice::ListFormats(std::vector<std::string>& list) const {
     list.push_back(formatLine(f));
 }
 
-void logStreamStopped(const std::string& device, std::uint64_t captured, std::uint64_t delivered) {
+void logStreamStopped(const std::string& device, const ReceiverSlot& slot, std::uint64_t captured,
+                      std::uint64_t delivered) {
+  if (!slot.everInstalled()) return;
   std::fprintf(stderr,
                "ravdel: %s: stream stopped after %" PRIu64 " frames, %" PRIu64 " delivered\n",
                device.c_str(), captured, delivered);

@@ -56,13 +56,19 @@ class FrameReceiver {
 // thread as one unit, read by the worker once per frame, no lock taken.
 class ReceiverSlot {
  public:
-  void install(FrameReceiver* receiver) { receiver_.store(receiver); }
+  void install(FrameReceiver* receiver) {
+    if (receiver != nullptr) received_.store(true);
+    receiver_.store(receiver);
+  }
+  // A receiver was installed at some time: the stream served the program. Any thread.
+  bool everInstalled() const { return received_.load(); }
   // Worker thread: hands one frame to the receiver. A frame of no bytes, or one that arrives
   // while no receiver is installed, is not delivered (returns false).
   bool deliver(const std::uint8_t* data, std::int32_t byteCount) const;
 
  private:
   std::atomic<FrameReceiver*> receiver_{nullptr};
+  std::atomic<bool> received_{false};
 };
 
 // One opening of one video input device. Every operation runs on the main thread; only the
@@ -165,7 +171,10 @@ void sortFormats(std::vector<VideoFormat>& formats);
 std::string formatLine(const VideoFormat& format);
 
 // The one line a backend writes to stderr when a stream it ran has stopped: how many frames it
-// took and how many reached the receiver. Support questions start from it.
-void logStreamStopped(const std::string& device, std::uint64_t captured, std::uint64_t delivered);
+// took and how many reached the receiver. Support questions start from it. Nothing for a
+// stream no receiver was ever installed on (a camera opened to list its formats): nothing was
+// asked of it, so nothing went wrong.
+void logStreamStopped(const std::string& device, const ReceiverSlot& slot, std::uint64_t captured,
+                      std::uint64_t delivered);
 
 }  // namespace ravdel

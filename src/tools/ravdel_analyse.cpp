@@ -316,7 +316,8 @@ class Analyser {
     if (options_.width) resizeFrame(*options_.width, *options_.height);
   }
 
-  // Returns false when the file could not be analysed or its picture not written.
+  // Returns false when the file could not be analysed or converted (it is reported all the
+  // same, showing the format notice) or its picture not written.
   bool analyse(const std::string& path) {
     FileWithTime sample;
     if (const auto error = readFileWithTime(path, kMaxSampleBytes, sample))
@@ -360,14 +361,15 @@ class Analyser {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 
-    if (options_.outDir.empty() || !(reported.event() || options_.all)) return true;
+    const bool converted = a.converted || fail(path, "not converted (format notice)");
+    if (options_.outDir.empty() || !(reported.event() || options_.all)) return converted;
     try {
       writePng(work, options_.outDir + "/" + uniqueName(sample.modifiedMs));
     } catch (const ImageWriteError& e) {
       std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
       return false;
     }
-    return true;
+    return converted;
   }
 
  private:

@@ -110,7 +110,9 @@ TVideoSample::~TVideoSample() {
     TearDownGraph();
   }
   DetachGraph();
-  if (graphRan_) logStreamStopped(deviceName_, framesCaptured(), framesDelivered());
+  if (graphRan_ && CallbackObject != nullptr)
+    logStreamStopped(deviceName_, CallbackObject->impl().Receiver, framesCaptured(),
+                     framesDelivered());
   // Released in field order; the grabber let go of the callback in DetachGraph, so
   // releasing Callback frees it.
   VideoWindow.reset();

@@ -172,7 +172,7 @@ void V4l2Stream::stopWorker() {
   if (!worker_.joinable()) return;
   wake_.signal();
   worker_.join();
-  if (!ended()) logStreamStopped(label_, captured_, delivered_);
+  if (!ended()) logStreamStopped(label_, slot_, captured_, delivered_);
 }
 
 // After the device has gone these fail as expected; only failures of a live device are logged.
@@ -205,7 +205,7 @@ void V4l2Stream::run() {
   } catch (...) {
     reportEnd("unknown failure");
   }
-  logStreamStopped(label_, captured_, delivered_);
+  logStreamStopped(label_, slot_, captured_, delivered_);
   ended_.store(true);
 }
 
