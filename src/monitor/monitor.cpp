@@ -9,6 +9,7 @@
 #include "capture/video_image.h"
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
+#include "detection/png_writer.h"
 #include "monitor/settings.h"
 #include "platform/files.h"
 
@@ -252,7 +253,8 @@ bool Monitor::RunSBClick() {
   logFormats();
   formatIndex_ = chooseFormat();
   if (started) started = streamChosenFormat();
-  if (started) checkOutputDirectory();
+  picturesNotWritten_ = 0;
+  if (started) keepOutputDirectory(true);
   if (started && config_.hotPixelMask) startHotPixelMask();
   leakGuard_ = LightLeakGuard(config_.lightLeak);
   runStart_ = SteadyClock::now();
@@ -316,16 +318,17 @@ bool Monitor::streamChosenFormat() {
   return false;
 }
 
-// A saved folder that has gone (an unplugged disk, a cleaned-up folder) is said once here, and
-// made again if it can be, rather than failing at every event.
-void Monitor::checkOutputDirectory() {
+// A folder that has gone (an unplugged disk, a cleaned-up folder) is made again, at Run and
+// before each event's picture, and the log says so. That it cannot be made is said at Run;
+// at an event the picture's failure says it.
+void Monitor::keepOutputDirectory(bool sayFailure) {
   if (OutputDirectory.empty()) return;
   const std::filesystem::path folder = pathFromUtf8(OutputDirectory);
   std::error_code error;
   if (std::filesystem::is_directory(folder, error)) return;
   if (std::filesystem::create_directories(folder, error) || !error) {
     view_.showNote("Created the missing output directory " + OutputDirectory);
-  } else {
+  } else if (sayFailure) {
     view_.showNote("The output directory " + OutputDirectory +
                    " is missing and cannot be created: " + error.message());
   }
@@ -571,10 +574,15 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.lensMean = lensMean_;
   report.liveSeconds = status().liveSeconds;
   if (config_.clusterLevel) report.clusters = lastClusters_;
+  keepOutputDirectory(false);
   try {
     recordEvent(records_, t, r, g, b, WorkBitmap, OutputDirectory, separators_, *this);
-  } catch (const std::exception&) {
+  } catch (const ImageWriteError& e) {
     // Counted and logged already; the picture is missing, which the report says.
+    view_.eventRecorded(report);
+    reportPictureNotWritten(e);
+    return;
+  } catch (const std::exception&) {
     view_.eventRecorded(report);
     throw;
   }
@@ -582,6 +590,14 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   if (options.sound) view_.playEventSound();
   view_.showEventNotice();
   view_.eventRecorded(report);
+}
+
+// A folder that cannot be used fails at every event: the first failure of a run gets the box,
+// the others only a log line with their count, until the next Run.
+void Monitor::reportPictureNotWritten(const ImageWriteError& e) {
+  if (++picturesNotWritten_ == 1) return reportFrameFailure(e.what());
+  view_.appendLogLine(failureText(e.what()) + " (" + std::to_string(picturesNotWritten_) +
+                      " pictures not written since Run)");
 }
 
 // A failure on the frame path goes to the failure box; while that box is open, further ones

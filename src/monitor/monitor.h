@@ -20,6 +20,7 @@
 
 namespace ravdel {
 
+class ImageWriteError;
 class TVideoImage;
 
 // Which entry of the camera's format table Run streams.
@@ -139,7 +140,8 @@ class Monitor final : private EventDisplay {
   void resetStatistics();
   void logFormats();
   bool streamChosenFormat();
-  void checkOutputDirectory();
+  void keepOutputDirectory(bool sayFailure);
+  void reportPictureNotWritten(const ImageWriteError& e);
   std::int32_t chooseFormat() const;
   std::string whyNoStart() const;
   void reportFrameFailure(const std::string& message);
@@ -186,6 +188,7 @@ class Monitor final : private EventDisplay {
   std::int32_t selected_ = -1;
   std::uint64_t stops_ = 0;      // StopMonitoring calls: a Run notices one during its pump
   bool failureShowing_ = false;  // the failure box is open: further frame failures are logged
+  std::int32_t picturesNotWritten_ = 0;  // this run's: the first was boxed, the others logged
 
   // The current run.
   std::string cameraName_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -466,17 +467,22 @@ TEST_F(MonitorTest, EventIsCountedLoggedStoredAndReported) {
   EXPECT_EQ(localTimeAt(report.unixMs).second, report.time.second);
 }
 
-TEST_F(MonitorTest, FrameFailuresOpenOneBoxAndAreLoggedWhileItIsOpen) {
+// A folder that cannot be used fails at every event: one box, then only the log, counting,
+// until the next Run. Every box used to raise a new one after its OK.
+TEST_F(MonitorTest, PicturesThatCannotBeWrittenOpenOneBoxARunAndAreCountedInTheLog) {
   open();
   ASSERT_TRUE(monitor_->RunSBClick());
   deliver(0);
-  monitor_->SetOutputDirectory(path("missing") + "/");
+  std::ofstream(path("taken")) << "a file where the folder should be";
+  monitor_->SetOutputDirectory(path("taken") + "/sub/");
   deliver(200);
   deliver(200);
   EXPECT_EQ(view_.events, 2) << "an event whose picture fails still counts";
   ASSERT_EQ(view_.failures.size(), 1u);
   EXPECT_EQ(view_.failures[0].rfind("Cannot create file", 0), 0u) << view_.failures[0];
   EXPECT_EQ(view_.log.back().rfind("Cannot create file", 0), 0u) << "the second is logged";
+  EXPECT_NE(view_.log.back().find("(2 pictures not written since Run)"), std::string::npos)
+      << view_.log.back();
   ASSERT_EQ(view_.reports.size(), 2u);
   EXPECT_FALSE(view_.reports[1].file.has_value());
   EXPECT_EQ(view_.notices, 0) << "no balloon for an event without its picture";
@@ -484,7 +490,32 @@ TEST_F(MonitorTest, FrameFailuresOpenOneBoxAndAreLoggedWhileItIsOpen) {
 
   view_.closeFailure();
   deliver(200);
-  EXPECT_EQ(view_.failures.size(), 2u) << "once the box is closed, the next failure shows";
+  EXPECT_EQ(view_.failures.size(), 1u) << "no second box in this run";
+  EXPECT_NE(view_.log.back().find("(3 pictures not written since Run)"), std::string::npos);
+
+  monitor_->StopSBClick();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(200);
+  EXPECT_EQ(view_.failures.size(), 2u) << "a new Run tells again";
+}
+
+// A folder deleted while monitoring is made again for the next picture, and the log says so.
+TEST_F(MonitorTest, AnOutputFolderThatDisappearsIsMadeAgain) {
+  open();
+  monitor_->SetOutputDirectory(path("events") + "/");
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_EQ(view_.log.back(), "Created the missing output directory " + path("events") + "/");
+  deliver(0);
+  fs::remove_all(dir_ / "events");
+  deliver(200);
+  EXPECT_TRUE(view_.failures.empty());
+  EXPECT_EQ(std::count(view_.log.begin(), view_.log.end(),
+                       "Created the missing output directory " + path("events") + "/"),
+            2);
+  ASSERT_EQ(view_.reports.size(), 1u);
+  ASSERT_TRUE(view_.reports[0].file.has_value());
+  EXPECT_TRUE(fs::exists(dir_ / "events" / *view_.reports[0].file));
 }
 
 TEST_F(MonitorTest, SleepPausesTheMinuteTickUntilAfterTheResumeDelay) {
