@@ -133,6 +133,14 @@ void drawGlyph16(gp::Graphics& g, Glyph glyph) {
     case Glyph::minimize:
       rect(g, 3, 11, 10, 2.5f, 0x22456e);
       break;
+    case Glyph::options: {  // two sliders
+      const gp::Pen pen(rgb(0x22456e), 1.5f);
+      g.DrawLine(&pen, 2.0f, 4.5f, 14.0f, 4.5f);
+      g.DrawLine(&pen, 2.0f, 11.5f, 14.0f, 11.5f);
+      framedRect(g, 4, 2.5f, 3, 4, 0x7fb3e6, 0x22456e);
+      framedRect(g, 9, 9.5f, 3, 4, 0x7fb3e6, 0x22456e);
+      break;
+    }
     case Glyph::web: {
       const gp::SolidBrush fill(rgb(0xdcefff));
       const gp::Pen pen(rgb(0x1f6fbf), 1);

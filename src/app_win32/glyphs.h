@@ -19,6 +19,7 @@ enum class Glyph {
   exit,
   restore,
   minimize,
+  options,
   web,
   mail,
   system

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "app_win32/detection_options_dialog.h"
 #include "app_win32/directory_chooser.h"
 #include "app_win32/failure_box.h"
 #include "app_win32/power_action.h"
@@ -185,13 +186,13 @@ TMainForm::TMainForm(const MainFormSetup& setup)
     : setup_(setup),
       InstanceMutex(setup.instanceName.empty() ? SingleInstance::defaultLockPath()
                                                : setup.instanceName),
+      detection_(LoadDetectionSettings(setup.settingsPath)),
       loop_(std::make_unique<Win32MainLoop>()),
       // A camera that drops out is opened again when it returns, the counters kept. The
       // detection options come from the settings file's [Detection] section.
-      monitor_(
-          std::make_unique<Monitor>(*setup.backend, *loop_, static_cast<MonitorView&>(*this),
-                                    withDetection(MonitorConfig{FormatChoice{}, true},
-                                                  LoadDetectionSettings(setup.settingsPath)))) {
+      monitor_(std::make_unique<Monitor>(
+          *setup.backend, *loop_, static_cast<MonitorView&>(*this),
+          withDetection(MonitorConfig{FormatChoice{}, true}, detection_))) {
   messageBox = [this](const std::string& text, const std::string& caption, UINT type) {
     return ::MessageBoxW(window_, wide(text).c_str(), wide(caption).c_str(), type);
   };
@@ -201,14 +202,16 @@ TMainForm::TMainForm(const MainFormSetup& setup)
   };
   chooseDirectory = [this] { return ravdel::chooseDirectory(window_); };
   showBalloon = [this](const std::string& title, const std::string& text, BalloonIcon icon,
-                       int seconds) { tray_->showBalloon(title, text, icon, seconds); };
+                       int seconds,
+                       bool inPlace) { tray_->showBalloon(title, text, icon, seconds, inPlace); };
   frameFailureBox_ = std::make_unique<FrameFailureBox>(*loop_);
   eventNotice_ = std::make_unique<EventNotice>(
       *loop_,
-      [this](const std::string& text) {
-        showBalloon("Information", text, BalloonIcon::information, EventNotice::kSeconds);
+      [this](const std::string& text, bool inPlace) {
+        balloon("Information", text, BalloonIcon::information, EventNotice::kSeconds, inPlace);
       },
       [this] { return menuOpen_; });
+  trayRetry_ = loop_->createTimer([this] { retryTrayIcon(); }, setup.trayRetryMs, false);
   createWindow();
   FormCreate();
 }
@@ -220,6 +223,7 @@ TMainForm::~TMainForm() {
     FormClose();
   } catch (...) {
   }
+  trayRetry_.reset();
   frameFailureBox_.reset();
   eventNotice_.reset();
   tray_.reset();
@@ -349,10 +353,15 @@ void TMainForm::loadGlyphs() {
       ::SendMessageW(target, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
     }
   }
-  appIcon_ = glyphIcon(Glyph::ravdel, ::GetSystemMetricsForDpi(SM_CXICON, dpi_));
-  appIconSmall_ = glyphIcon(Glyph::ravdel, ::GetSystemMetricsForDpi(SM_CXSMICON, dpi_));
-  ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon_.get()));
-  ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIconSmall_.get()));
+  // The window and the tray icon take the new icons before the old ones are destroyed: the
+  // tray keeps using its handle for balloons and for the icon's return after Explorer restarts.
+  IconHandle big = glyphIcon(Glyph::ravdel, ::GetSystemMetricsForDpi(SM_CXICON, dpi_));
+  IconHandle small = glyphIcon(Glyph::ravdel, ::GetSystemMetricsForDpi(SM_CXSMICON, dpi_));
+  ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+  ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+  if (tray_) tray_->setIcon(small.get());
+  appIcon_ = std::move(big);
+  appIconSmall_ = std::move(small);
 }
 
 void TMainForm::layoutControls() {
@@ -403,8 +412,41 @@ void TMainForm::createTray() {
   addSeparator();
   addEntry(IDM_Minimize, L"Minimize", Glyph::minimize);
   addSeparator();
+  addEntry(IDM_DetectionOptions, L"Detection options\u2026", Glyph::options);
+  addSeparator();
   addEntry(IDM_Quit, L"Exit", Glyph::exit);
-  tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, appIconSmall_.get(), kTitle);
+  tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, appIconSmall_.get(), kTitle,
+                                     setup_.notifyIcon);
+}
+
+// At log-on Explorer may not have its notification area yet and refuses the icon: it is tried
+// again every trayRetryMs; with still none after all the tries, the window shows, as it does
+// on a desktop without one (and minimizing then goes to the taskbar).
+void TMainForm::addTrayIcon() {
+  if (tray_->add()) {
+    trayRetry_->stop();
+    return;
+  }
+  if (trayRetry_->isActive()) return;
+  trayTries_ = 0;
+  trayRetry_->start();
+}
+
+void TMainForm::retryTrayIcon() {
+  if (tray_->add()) return trayRetry_->stop();
+  if (++trayTries_ < setup_.trayRetries) return;
+  trayRetry_->stop();
+  TrayIClick();
+}
+
+void TMainForm::balloon(const std::string& title, const std::string& text, BalloonIcon icon,
+                        int seconds, bool inPlace) {
+  if (menuOpen_) {
+    // Over the open menu a balloon covers its entries; the last one waits for the menu to go.
+    heldBalloon_ = HeldBalloon{title, text, icon, seconds};
+    return;
+  }
+  showBalloon(title, text, icon, seconds, inPlace);
 }
 
 LRESULT CALLBACK TMainForm::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -513,7 +555,7 @@ LRESULT TMainForm::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     default:
       if (message == taskbarCreated_ && taskbarCreated_ != 0) {
-        tray_->add();  // Explorer started again, with a taskbar that has never seen our icon
+        addTrayIcon();  // Explorer started again, with a taskbar that has never seen our icon
         return 0;
       }
       break;
@@ -551,9 +593,25 @@ void TMainForm::onCommand(int id, int code) {
       return MinimizeClick();
     case IDM_Quit:
       return QuitClick();
+    case IDM_DetectionOptions:
+      return DetectionOptionsClick();
+    case IDOK:
+    case IDCANCEL:
+      return onEscapeOrEnter(id);
     default:
       return;
   }
+}
+
+// The loop's dialog handling turns Enter into IDOK and Escape into IDCANCEL: Enter presses the
+// focused button, Escape puts the window away as closing it does.
+void TMainForm::onEscapeOrEnter(int id) {
+  if (id == IDCANCEL) return minimizeApplication();
+  const HWND focus = ::GetFocus();
+  if (focus == nullptr || !::IsChild(window_, focus)) return;
+  const auto code = ::SendMessageW(focus, WM_GETDLGCODE, 0, 0);
+  if ((code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0)
+    ::SendMessageW(focus, BM_CLICK, 0, 0);
 }
 
 void TMainForm::onTray(LPARAM event) {
@@ -579,6 +637,8 @@ void TMainForm::showPopupMenu() {
                    nullptr);
   menuOpen_ = false;
   ::PostMessageW(window_, WM_NULL, 0, 0);
+  if (const std::optional<HeldBalloon> held = std::exchange(heldBalloon_, std::nullopt))
+    showBalloon(held->title, held->text, held->icon, held->seconds, false);
 }
 
 LRESULT TMainForm::onColour(HDC dc, HWND target) {
@@ -656,7 +716,7 @@ void TMainForm::FormCreate() {
   if (!setup_.startupWarning.empty()) showFailure(setup_.startupWarning);
   setText(IDC_VersionL, ReadFileVersion(true));
   monitor_->Open(setup_.settingsPath, setup_.defaultDirectory);
-  tray_->add();
+  addTrayIcon();
 }
 
 void TMainForm::FormCloseQuery(bool& canClose) {
@@ -699,6 +759,16 @@ void TMainForm::ExitSBClick() {
 
 void TMainForm::QuitClick() {
   ExitSBClick();
+}
+
+void TMainForm::DetectionOptionsClick() {
+  const std::optional<DetectionSettings> chosen =
+      editDetectionOptions(window_, detection_, monitor_->Running);
+  if (!chosen) return;
+  // Taken for this session even when the file cannot be written; the failure box says so.
+  detection_ = *chosen;
+  monitor_->setDetection(detection_);
+  SaveDetectionSettings(setup_.settingsPath, detection_);
 }
 
 // ---- tray and window -----------------------------------------------------------------------
@@ -982,11 +1052,11 @@ void TMainForm::playEventSound() {
 
 // The log has the time and the reason; the balloon tells a user who is not looking.
 void TMainForm::cameraLost(const std::string& camera, const std::string& /*why*/) {
-  showBalloon("Camera lost", cameraLostBalloonText(camera), BalloonIcon::warning, kBalloonSeconds);
+  balloon("Camera lost", cameraLostBalloonText(camera), BalloonIcon::warning, kBalloonSeconds);
 }
 
 void TMainForm::lightLeakStarted() {
-  showBalloon("Light leak", kLightLeakBalloonText, BalloonIcon::warning, kBalloonSeconds);
+  balloon("Light leak", kLightLeakBalloonText, BalloonIcon::warning, kBalloonSeconds);
 }
 
 }  // namespace ravdel

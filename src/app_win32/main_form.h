@@ -39,6 +39,11 @@ struct MainFormSetup {
   std::string instanceName;      // empty: "RVDAMutex"
   // Shown only once this instance knows it is the only one.
   std::string startupWarning;
+  // The notification area: Shell_NotifyIconW unless a test brings its own. At log-on Explorer
+  // may not have one yet: the icon is tried again every trayRetryMs, trayRetries times.
+  TrayIcon::Notify notifyIcon;
+  int trayRetryMs = 2000;
+  int trayRetries = 30;
 };
 
 // The one window of the program, a view over the monitoring sequence: its handlers forward to
@@ -80,6 +85,7 @@ class TMainForm final : private MonitorView {
   void TrayIClick();
   void RestoreClick();
   void MinimizeClick();
+  void DetectionOptionsClick();
   void QuitClick();
   void HomeLMouseMove();
   void HomeLMouseLeave();
@@ -107,11 +113,12 @@ class TMainForm final : private MonitorView {
   const FrameFailureBox& frameFailureBox() const { return *frameFailureBox_; }
 
   // Replaceable for tests: the modal message box (text, caption, MB_ flags; the answer), the
-  // shell's "open", the directory chooser and the balloon.
+  // shell's "open", the directory chooser and the balloon (title, text, icon, seconds, and
+  // whether it changes the text of the one showing).
   std::function<int(const std::string&, const std::string&, UINT)> messageBox;
   std::function<void(const std::string&)> openUrl;
   std::function<std::optional<std::string>()> chooseDirectory;
-  std::function<void(const std::string&, const std::string&, BalloonIcon, int)> showBalloon;
+  std::function<void(const std::string&, const std::string&, BalloonIcon, int, bool)> showBalloon;
 
   // Window-wide state; the monitoring state lives in the monitor.
   bool ExitRequested = false;
@@ -147,6 +154,12 @@ class TMainForm final : private MonitorView {
   void createWindow();
   void createControls();
   void createTray();
+  void addTrayIcon();
+  void retryTrayIcon();
+  // A balloon, held back while the tray menu is open and shown once it has closed.
+  void balloon(const std::string& title, const std::string& text, BalloonIcon icon, int seconds,
+               bool inPlace = false);
+  void onEscapeOrEnter(int id);
   void createFonts();
   void loadGlyphs();
   void layoutControls();
@@ -196,7 +209,16 @@ class TMainForm final : private MonitorView {
   UINT taskbarCreated_ = 0;         // the message Explorer broadcasts when it starts again
   HCURSOR screenCursor_ = nullptr;  // the cursor over the whole window; nullptr: each its own
   COLORREF homeColour_ = RGB(0, 0, 255);
-  int logBlockStart_ = -1;  // first line of the log block not yet ended
+  int logBlockStart_ = -1;       // first line of the log block not yet ended
+  int trayTries_ = 0;            // NIM_ADD tries since the first one failed
+  DetectionSettings detection_;  // as the [Detection] section has them, for the dialog
+  // A balloon that came while the tray menu was open: title, text, icon, seconds.
+  struct HeldBalloon {
+    std::string title, text;
+    BalloonIcon icon;
+    int seconds;
+  };
+  std::optional<HeldBalloon> heldBalloon_;
 
   std::vector<GdiObject<HFONT>> fonts_;  // normal, bold, log, about, about bold, link
   std::vector<IconHandle> icons_;        // the glyphs at this DPI; see loadGlyphs
@@ -215,6 +237,7 @@ class TMainForm final : private MonitorView {
   std::unique_ptr<TrayIcon> tray_;
   std::unique_ptr<EventNotice> eventNotice_;
   std::unique_ptr<FrameFailureBox> frameFailureBox_;
+  std::unique_ptr<LoopTimer> trayRetry_;  // the loop's, so it goes before the loop
 };
 
 }  // namespace ravdel
