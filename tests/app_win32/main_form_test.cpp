@@ -18,6 +18,7 @@
 #include "app_win32/failure_box.h"
 #include "app_win32/glyphs.h"
 #include "capture/directshow/win32_main_loop.h"
+#include "inside_modal_loop.h"
 #include "monitor/settings.h"
 #include "platform/file_version.h"
 #include "platform/files.h"
@@ -467,29 +468,6 @@ TEST_F(MainFormTest, FrameFailuresShowOneBoxThatLeavesStopWithinReach) {
   EXPECT_FALSE(form().monitor().Running);
 }
 
-// Steps run inside a modal loop the test has started (a menu, a dialog), from a timer of this
-// thread, until one of them returns true.
-class InsideModalLoop {
- public:
-  explicit InsideModalLoop(std::function<bool()> step) {
-    step_ = std::move(step);
-    timer_ = ::SetTimer(nullptr, 0, 50, &InsideModalLoop::tick);
-  }
-  ~InsideModalLoop() {
-    ::KillTimer(nullptr, timer_);
-    step_ = nullptr;
-  }
-  InsideModalLoop(const InsideModalLoop&) = delete;
-  InsideModalLoop& operator=(const InsideModalLoop&) = delete;
-
- private:
-  static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
-    if (step_ && step_()) step_ = nullptr;
-  }
-  static inline std::function<bool()> step_;
-  UINT_PTR timer_ = 0;
-};
-
 // What the notification area was told, by a test's stand-in for Shell_NotifyIconW.
 struct NotifyCall {
   DWORD message;
@@ -575,7 +553,7 @@ TEST_F(MainFormTest, NoBalloonShowsOverTheOpenTrayMenu) {
   std::size_t duringMenu = 99;
   int phase = 0;
   {
-    const InsideModalLoop inside([&] {
+    const test::InsideModalLoop inside([&] {
       switch (phase) {
         case 0:
           backend_.last->deliver(200);  // an event while the menu is open
@@ -613,7 +591,7 @@ TEST_F(MainFormTest, DetectionOptionsFromTheTrayMenuAreWrittenAndTakenByTheNextR
   };
   {
     bool noteHidden = false;
-    const InsideModalLoop inside([&] {
+    const test::InsideModalLoop inside([&] {
       const HWND d = dialog();
       if (d == nullptr) return false;
       noteHidden = !::IsWindowVisible(::GetDlgItem(d, IDC_NextRunNL));
@@ -633,7 +611,7 @@ TEST_F(MainFormTest, DetectionOptionsFromTheTrayMenuAreWrittenAndTakenByTheNextR
 
   {
     bool noteShown = false;
-    const InsideModalLoop inside([&] {
+    const test::InsideModalLoop inside([&] {
       const HWND d = dialog();
       if (d == nullptr) return false;
       noteShown = ::IsWindowVisible(::GetDlgItem(d, IDC_NextRunNL)) != FALSE;
