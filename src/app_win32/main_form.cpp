@@ -86,18 +86,20 @@ const std::array kControls{
     ControlDesign{IDC_GrayCB, Kind::checkBox, "Gray", {162, 126, 76, 18}, kNormal},
     ControlDesign{IDC_DirectoryL, Kind::label, "...", {4, 144, 234, 14}, kNormal},
     // Three lines tall: an event's block scrolled to its first line shows its time whole.
-    ControlDesign{IDC_LogM, Kind::log, "", {4, 158, 234, 44}, kLog},
-    ControlDesign{IDC_AboutGB, Kind::groupBox, "", {4, 201, 234, 63}, kAbout},
+    // It ends above the about area's frame, which would paint over its bottom border.
+    ControlDesign{IDC_LogM, Kind::log, "", {4, 158, 234, 42}, kLog},
+    ControlDesign{IDC_AboutGB, Kind::groupBox, "", {4, 201, 234, 64}, kAbout},
     ControlDesign{IDC_LogoI, Kind::icon, "", about(6, 10, 32, 32), kAbout},
     ControlDesign{IDC_NameL, Kind::label, "Ravdel", about(44, 6, 70, 14), kAboutBold, RGB(0, 0, 0)},
     ControlDesign{IDC_AuthorL, Kind::label, "Ravdel team", about(44, 20, 90, 14), kAbout, kBlue},
     ControlDesign{IDC_VersionL, Kind::label, "...", about(136, 6, 94, 14), kAbout},
     ControlDesign{IDC_OSI, Kind::icon, "", about(136, 20, 14, 14), kAbout},
     ControlDesign{IDC_OSL, Kind::label, "...", about(152, 20, 78, 14), kAbout},
+    // The links a pixel taller than the other rows: their descenders and underline need it.
     ControlDesign{IDC_WebI, Kind::icon, "", about(44, 34, 14, 14), kAbout},
-    ControlDesign{IDC_HomeL, Kind::link, "", about(60, 34, 170, 14), kLink, kBlue},
-    ControlDesign{IDC_MailI, Kind::icon, "", about(44, 48, 14, 14), kAbout},
-    ControlDesign{IDC_MailL, Kind::link, "", about(60, 48, 170, 14), kLink, kBlue},
+    ControlDesign{IDC_HomeL, Kind::link, "", about(60, 34, 170, 15), kLink, kBlue},
+    ControlDesign{IDC_MailI, Kind::icon, "", about(44, 49, 14, 14), kAbout},
+    ControlDesign{IDC_MailL, Kind::link, "", about(60, 49, 170, 15), kLink, kBlue},
 };
 
 // The first control of each group the arrow keys move within: a group runs in table order up
@@ -143,8 +145,8 @@ WindowClass classOf(Kind kind) {
       return {WC_STATICW, child | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0};
     case Kind::link:
       return {WC_STATICW, child | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY, 0};
-    case Kind::glyphButton:
-      return {WC_BUTTONW, child | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, 0};
+    case Kind::glyphButton:  // the picture comes as an image list, one per state
+      return {WC_BUTTONW, child | WS_TABSTOP | BS_PUSHBUTTON, 0};
     case Kind::checkBox:
       return {WC_BUTTONW, child | WS_TABSTOP | BS_AUTOCHECKBOX, 0};
     case Kind::image:
@@ -152,7 +154,9 @@ WindowClass classOf(Kind kind) {
     case Kind::icon:
       return {WC_STATICW, child | SS_ICON | SS_REALSIZECONTROL, 0};
     case Kind::groupBox:
-      return {WC_BUTTONW, child | BS_GROUPBOX, 0};
+      // A frame without a caption: a group box would draw its top line half its font's height
+      // down, through the first row of the about area at large fonts.
+      return {WC_STATICW, child | SS_ETCHEDFRAME, 0};
     case Kind::combo:
       return {WC_COMBOBOXW, child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0};
     case Kind::edit:
@@ -339,20 +343,25 @@ void TMainForm::createControls() {
   }
 }
 
-// The glyphs at this DPI: buttons, about pictures, the window's and the tray's icon.
+// The glyphs at this DPI: buttons (with their own disabled look), about pictures, the window's
+// and the tray's icon. Each control takes its new picture before the old one is destroyed.
 void TMainForm::loadGlyphs() {
-  icons_.clear();
+  std::vector<IconHandle> icons;
+  std::vector<ImageListHandle> buttonImages;
   for (const GlyphUse& use : kGlyphs) {
-    icons_.push_back(glyphIcon(use.glyph, px(use.size)));
     const HWND target = control(use.id);
-    const HICON icon = icons_.back().get();
     const ControlDesign* design = designOf(use.id);
     if (design != nullptr && design->kind == Kind::glyphButton) {
-      ::SendMessageW(target, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+      buttonImages.push_back(glyphButtonImages(use.glyph, px(use.size)));
+      BUTTON_IMAGELIST list{buttonImages.back().get(), {0, 0, 0, 0}, BUTTON_IMAGELIST_ALIGN_CENTER};
+      ::SendMessageW(target, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&list));
     } else {
-      ::SendMessageW(target, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+      icons.push_back(glyphIcon(use.glyph, px(use.size)));
+      ::SendMessageW(target, STM_SETICON, reinterpret_cast<WPARAM>(icons.back().get()), 0);
     }
   }
+  icons_ = std::move(icons);
+  buttonImages_ = std::move(buttonImages);
   // The window and the tray icon take the new icons before the old ones are destroyed: the
   // tray keeps using its handle for balloons and for the icon's return after Explorer restarts.
   IconHandle big = glyphIcon(Glyph::ravdel, ::GetSystemMetricsForDpi(SM_CXICON, dpi_));
@@ -367,9 +376,12 @@ void TMainForm::loadGlyphs() {
 void TMainForm::layoutControls() {
   for (const ControlDesign& design : kControls) {
     const HWND target = control(design.id);
-    SIZE size{px(static_cast<int>(design.at.right)), px(static_cast<int>(design.at.bottom))};
+    // Both edges scaled, so that neighbours that touch at 96 dots per inch touch at any DPI.
+    const auto left = static_cast<int>(design.at.left), top = static_cast<int>(design.at.top);
+    SIZE size{px(left + static_cast<int>(design.at.right)) - px(left),
+              px(top + static_cast<int>(design.at.bottom)) - px(top)};
     if (design.id == IDC_ThumbI) size = {px(thumbSize_.cx), px(thumbSize_.cy)};
-    ::SetWindowPos(target, nullptr, px(design.at.left), px(design.at.top), size.cx, size.cy,
+    ::SetWindowPos(target, nullptr, px(left), px(top), size.cx, size.cy,
                    SWP_NOZORDER | SWP_NOACTIVATE);
     ::SendMessageW(target, WM_SETFONT,
                    reinterpret_cast<WPARAM>(fonts_[static_cast<std::size_t>(design.font)].get()),

@@ -220,8 +220,9 @@ class TMainForm final : private MonitorView {
   };
   std::optional<HeldBalloon> heldBalloon_;
 
-  std::vector<GdiObject<HFONT>> fonts_;  // normal, bold, log, about, about bold, link
-  std::vector<IconHandle> icons_;        // the glyphs at this DPI; see loadGlyphs
+  std::vector<GdiObject<HFONT>> fonts_;        // normal, bold, log, about, about bold, link
+  std::vector<IconHandle> icons_;              // the glyphs at this DPI; see loadGlyphs
+  std::vector<ImageListHandle> buttonImages_;  // the glyph buttons' pictures at this DPI
   std::vector<GdiObject<HBITMAP>> menuImages_;
   IconHandle appIcon_, appIconSmall_;
   GdiObject<HBITMAP> thumbPicture_;    // ThumbI's own 64 x 64 picture, a DIB section

@@ -638,5 +638,56 @@ TEST_F(MainFormTest, EscapeHidesTheWindowAndEnterPressesTheFocusedButton) {
   EXPECT_TRUE(form().monitor().Running) << "hiding leaves monitoring alone";
 }
 
+// At 96 and 144 dots per inch: no control covers another (the about area's frame covered the
+// log's bottom border), the about area's pictures and texts lie within its frame, the links are
+// tall enough for their text, and the glyph buttons bring their own disabled picture (the
+// system's turned ours into grey striped blocks).
+TEST_F(MainFormTest, NoControlCoversAnotherAtEitherDpiAndButtonsHaveADisabledPicture) {
+  const auto rectOf = [&](int id) {
+    RECT r{};
+    ::GetWindowRect(::GetDlgItem(form().window(), id), &r);
+    return r;
+  };
+  const auto inAbout = [](int id) { return id > IDC_AboutGB && id <= IDC_MailL; };
+  for (const UINT dpi : {144u, 96u}) {
+    SCOPED_TRACE(dpi);
+    RECT suggested{0, 0, 600, 600};
+    ::SendMessageW(form().window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                   reinterpret_cast<LPARAM>(&suggested));
+    for (int a = IDC_CamLstCB; a <= IDC_MailL; ++a) {
+      for (int b = a + 1; b <= IDC_MailL; ++b) {
+        if (b == IDC_LimitUD && a == IDC_LimitE) continue;  // the up-down sits on its buddy
+        RECT both{}, ra = rectOf(a), rb = rectOf(b);
+        if (a == IDC_AboutGB && inAbout(b)) {
+          ::InflateRect(&ra, -1, -1);  // inside the frame's lines
+          EXPECT_TRUE(::IntersectRect(&both, &ra, &rb) && ::EqualRect(&both, &rb))
+              << b << " leaves the about frame";
+          continue;
+        }
+        EXPECT_FALSE(::IntersectRect(&both, &ra, &rb)) << a << " and " << b << " overlap";
+      }
+    }
+    for (const ControlId link : {IDC_HomeL, IDC_MailL}) {
+      const HWND control = ::GetDlgItem(form().window(), link);
+      const HDC dc = ::GetDC(control);
+      const HGDIOBJ old =
+          ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+      TEXTMETRICW metrics{};
+      ::GetTextMetricsW(dc, &metrics);
+      ::SelectObject(dc, old);
+      ::ReleaseDC(control, dc);
+      RECT client{};
+      ::GetClientRect(control, &client);
+      EXPECT_GE(client.bottom, metrics.tmHeight) << link << ": descenders cut";
+    }
+  }
+  for (const ControlId button : {IDC_UpdateSB, IDC_RunSB, IDC_StopSB, IDC_DirSB}) {
+    BUTTON_IMAGELIST list{};
+    ASSERT_TRUE(
+        ::SendMessageW(control(button), BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&list)));
+    EXPECT_EQ(::ImageList_GetImageCount(list.himl), 6) << "one picture per state";
+  }
+}
+
 }  // namespace
 }  // namespace ravdel
