@@ -202,7 +202,7 @@ TMainForm::TMainForm(const MainFormSetup& setup)
   };
   openUrl = [this](const std::string& url) {
     // The shell's answer is of no use: without a browser or mail program nothing happens.
-    ::ShellExecuteA(window_, "Open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ::ShellExecuteW(window_, L"open", wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   };
   chooseDirectory = [this] { return ravdel::chooseDirectory(window_); };
   showBalloon = [this](const std::string& title, const std::string& text, BalloonIcon icon,

@@ -26,7 +26,8 @@ DWORD infoFlags(BalloonIcon icon) {
   return NIIF_NONE;
 }
 
-// N - 1 bytes of UTF-8 become at most N - 1 UTF-16 units, so the text fits with its zero.
+// N - 1 bytes of UTF-8 become at most N - 1 UTF-16 units, so the text fits with its zero (a
+// balloon's title and text are cut before a character that would not fit whole).
 template <std::size_t N>
 void copyField(wchar_t (&field)[N], std::string_view text) {
   const std::wstring wide = windows::widen(cutUtf8(text, N - 1));
@@ -35,15 +36,6 @@ void copyField(wchar_t (&field)[N], std::string_view text) {
 }
 
 }  // namespace
-
-std::string cutUtf8(std::string_view text, std::size_t maxBytes) {
-  if (text.size() <= maxBytes) return std::string(text);
-  std::size_t end = maxBytes;
-  // Back to the first byte of the character that does not fit.
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-    --end;
-  return std::string(text.substr(0, end));
-}
 
 TrayIcon::TrayIcon(HWND owner, UINT callbackMessage, HICON icon, std::string tip, Notify notify)
     : owner_(owner),

@@ -8,13 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/utf8_text.h"
+
 namespace ravdel {
 
 enum class BalloonIcon { none, information, warning, error };
-
-// The text a balloon's fixed field holds: at most `maxBytes` bytes of UTF-8, cut before a
-// character that would not fit whole. As UTF-16 it takes no more units than it has bytes.
-std::string cutUtf8(std::string_view text, std::size_t maxBytes);
 
 // The program's icon in the notification area, through Shell_NotifyIconW. Clicks and balloon
 // answers arrive at `owner` as `callbackMessage` (wParam the icon's id, lParam the mouse or

@@ -26,6 +26,7 @@
 #include "detection/frame_analysis.h"
 #include "detection/light_leak_guard.h"
 #include "detection/png_writer.h"
+#include "platform/console_program.h"
 #include "platform/files.h"
 #include "run_score.h"
 
@@ -156,11 +157,12 @@ void checkScoringUsage(const Options& o) {
 }
 
 // Returns nothing when --help was asked for.
-std::optional<Options> parseArguments(int argc, char** argv) {
+std::optional<Options> parseArguments(const std::vector<std::string>& args) {
   Options o;
   bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
+  const std::size_t argc = args.size();
+  for (std::size_t i = 0; i < argc; ++i) {
+    std::string_view arg = args[i];
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       o.files.emplace_back(arg);
       continue;
@@ -179,7 +181,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     auto value = [&]() -> std::string_view {
       if (inlineValue) return *inlineValue;
       if (i + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
-      return argv[++i];
+      return args[++i];
     };
     auto flag = [&](bool& target) {
       if (inlineValue) throw UsageError(std::string(name) + " takes no value");
@@ -402,10 +404,10 @@ class Analyser {
   LightLeakGuard guard_;  // with --light-leak-guard
 };
 
-int run(int argc, char** argv) {
+int run(const std::vector<std::string>& args) {
   std::optional<Options> options;
   try {
-    options = parseArguments(argc, argv);
+    options = parseArguments(args);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, e.what(), kProgram);
     return kExitUsage;
@@ -430,8 +432,10 @@ int run(int argc, char** argv) {
 }  // namespace ravdel
 
 int main(int argc, char** argv) {
+  const ravdel::Utf8ConsoleOutput console;
   try {
-    return ravdel::run(argc, argv);
+    const std::vector<std::string> args = ravdel::programArguments(argc, argv);
+    return ravdel::run(args);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", ravdel::kProgram, e.what());
     return ravdel::kExitFileError;

@@ -16,6 +16,7 @@
 #include "capture/video_image.h"
 #include "monitor/ini_file.h"
 #include "monitor/settings.h"
+#include "platform/files.h"
 #include "support/fake_camera.h"
 #include "support/temp_dir.h"
 
@@ -498,6 +499,22 @@ TEST_F(MonitorTest, PicturesThatCannotBeWrittenOpenOneBoxARunAndAreCountedInTheL
   deliver(0);
   deliver(200);
   EXPECT_EQ(view_.failures.size(), 2u) << "a new Run tells again";
+}
+
+// Pictures go into a folder deeper than MAX_PATH (260 characters), made at Run.
+TEST_F(MonitorTest, PicturesGoIntoAFolderLongerThanMaxPath) {
+  std::string folder = path("deep");
+  while (folder.size() < 300)
+    folder += "/Ereignisse-eines-langen-Weges";
+  open();
+  monitor_->SetOutputDirectory(folder + "/");
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(200);
+  EXPECT_TRUE(view_.failures.empty()) << view_.failures.front();
+  ASSERT_EQ(view_.reports.size(), 1u);
+  ASSERT_TRUE(view_.reports[0].file.has_value());
+  EXPECT_TRUE(fs::exists(pathFromUtf8(folder) / *view_.reports[0].file));
 }
 
 // A folder deleted while monitoring is made again for the next picture, and the log says so.
