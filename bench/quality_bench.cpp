@@ -83,7 +83,7 @@ RunResult runScenario(const Scenario& scenario, Rule rule) {
   RunResult result;
   for (std::int64_t n = 1; n <= kRunFrames; ++n) {
     std::span<const std::uint8_t> sample;
-    source.next(sample);
+    source.next(sample, {});
     converter.ConvertFrame(d.format.fourcc, static_cast<std::int32_t>(sample.size()), sample.data(),
                            frame);
     // Both rules leave the calibration's frames out, so they are scored on the same frames.

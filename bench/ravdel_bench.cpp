@@ -410,7 +410,7 @@ void benchReceiver(benchmark::State& state, Size s) {
   std::uint64_t n = 0;
   for (auto _ : state) {
     auto bytes = static_cast<std::int32_t>(sample.size());
-    image.receiveFrame(sample.data(), bytes);
+    image.receiveFrame(sample.data(), bytes, FrameMoment{});
     if (++n % 16 == 0) loop.processPending();
   }
   if (image.framesDropped() != 0) state.SkipWithError("frames were dropped");

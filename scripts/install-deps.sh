@@ -14,9 +14,13 @@ packages=(
   xvfb xauth trayer xdotool xclip imagemagick fonts-dejavu-core dbus-daemon
   # a comma-decimal locale for the figures' tests; load for the end-to-end test's stress runs
   locales stress-ng
+  # the station network: the store's engines, the broker and its client library, JSON; the
+  # tests start their own broker and PostgreSQL cluster
+  libsqlite3-dev libpq-dev postgresql mosquitto mosquitto-clients libmosquitto-dev
+  nlohmann-json3-dev
   # the Windows programs: MinGW-w64 cross compilers, nasm for libjpeg-turbo's SIMD, the tools
   # to unpack Debian's source packages, Wine to run the tests
-  g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64
+  g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64 tcl
   # the Windows packages: the portable zip and the installer
   zip nsis
 )

@@ -109,15 +109,17 @@ struct DialogState {
   bool monitoring = false;
 };
 
+// The ranges are the settings file's own, so the dialog cannot give a value the file rejects.
 struct LevelControl {
   int edit;
   int upDown;
-  LevelRange range;
+  const SettingKey& key;
   std::int32_t DetectionSettings::*value;
 };
-constexpr LevelControl kLevels[] = {
-    {IDC_LeakLevelE, IDC_LeakLevelUD, kLeakLevelRange, &DetectionSettings::leakLevel},
-    {IDC_ClusterLevelE, IDC_ClusterLevelUD, kClusterLevelRange, &DetectionSettings::clusterLevel},
+const LevelControl kLevels[] = {
+    {IDC_LeakLevelE, IDC_LeakLevelUD, setting::leakLevel, &DetectionSettings::leakLevel},
+    {IDC_ClusterLevelE, IDC_ClusterLevelUD, setting::clusterLevel,
+     &DetectionSettings::clusterLevel},
 };
 
 struct SwitchControl {
@@ -135,8 +137,7 @@ void showSettings(HWND dialog, const DialogState& state) {
     ::CheckDlgButton(dialog, s.id, state.settings.*s.on ? BST_CHECKED : BST_UNCHECKED);
   for (const LevelControl& level : kLevels) {
     const HWND upDown = ::GetDlgItem(dialog, level.upDown);
-    ::SendMessageW(upDown, UDM_SETRANGE32, static_cast<WPARAM>(level.range.least),
-                   level.range.most);
+    ::SendMessageW(upDown, UDM_SETRANGE32, static_cast<WPARAM>(level.key.least), level.key.most);
     ::SendMessageW(upDown, UDM_SETPOS32, 0, state.settings.*level.value);
   }
   ::ShowWindow(::GetDlgItem(dialog, IDC_NextRunNL), state.monitoring ? SW_SHOW : SW_HIDE);
@@ -155,7 +156,7 @@ DetectionSettings chosenSettings(HWND dialog) {
                            ? static_cast<std::int32_t>(std::min<UINT>(number, 0x7FFFFFFF))
                            : static_cast<std::int32_t>(::SendMessageW(
                                  ::GetDlgItem(dialog, level.upDown), UDM_GETPOS32, 0, 0));
-    chosen.*level.value = std::clamp(value, level.range.least, level.range.most);
+    chosen.*level.value = std::clamp(value, level.key.least, level.key.most);
   }
   return chosen;
 }

@@ -72,7 +72,7 @@ const std::array kControls{
     ControlDesign{IDC_EPDNL, Kind::label, "EPD:", {116, 80, 29, 16}, kNormal},
     ControlDesign{IDC_EPDL, Kind::label, "...", {145, 80, 95, 16}, kNormal, kRed},
     ControlDesign{IDC_LimitNL, Kind::label, "Limit:", {4, 104, 34, 18}, kNormal},
-    ControlDesign{IDC_LimitE, Kind::edit, "150", {40, 100, 64, 24}, kNormal},
+    ControlDesign{IDC_LimitE, Kind::edit, "", {40, 100, 64, 24}, kNormal},  // set by LimitUD
     ControlDesign{IDC_DirSB,
                   Kind::glyphButton,
                   "Choose the directory for events",
@@ -190,13 +190,11 @@ TMainForm::TMainForm(const MainFormSetup& setup)
     : setup_(setup),
       InstanceMutex(setup.instanceName.empty() ? SingleInstance::defaultLockPath()
                                                : setup.instanceName),
-      detection_(LoadDetectionSettings(setup.settingsPath)),
       loop_(std::make_unique<Win32MainLoop>()),
-      // A camera that drops out is opened again when it returns, the counters kept. The
-      // detection options come from the settings file's [Detection] section.
-      monitor_(std::make_unique<Monitor>(
-          *setup.backend, *loop_, static_cast<MonitorView&>(*this),
-          withDetection(MonitorConfig{FormatChoice{}, true}, detection_))) {
+      session_(std::make_unique<MonitorSession>(*setup.backend, *loop_,
+                                                static_cast<MonitorView&>(*this),
+                                                MonitorSession::Setup{setup.settingsPath})) {
+  session_->addSink(static_cast<EventSink&>(*this));
   messageBox = [this](const std::string& text, const std::string& caption, UINT type) {
     return ::MessageBoxW(window_, wide(text).c_str(), wide(caption).c_str(), type);
   };
@@ -318,10 +316,10 @@ void TMainForm::createControls() {
       0, 0, 0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_LimitUD)), instance(),
       nullptr);
   ::SendMessageW(upDown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(control(IDC_LimitE)), 0);
-  ::SendMessageW(upDown, UDM_SETRANGE32, 5, 255);
-  UDACCEL step{0, 5};
+  ::SendMessageW(upDown, UDM_SETRANGE32, setting::limit.least, setting::limit.most);
+  UDACCEL step{0, static_cast<UINT>(setting::limit.step)};
   ::SendMessageW(upDown, UDM_SETACCEL, 1, reinterpret_cast<LPARAM>(&step));
-  ::SendMessageW(upDown, UDM_SETPOS32, 0, 150);
+  ::SendMessageW(upDown, UDM_SETPOS32, 0, setting::limit.fallback);
   ::EnableWindow(control(IDC_CamLstCB), FALSE);
   ::EnableWindow(control(IDC_StopSB), FALSE);
   // A long run logs more than an edit control's default 32 K characters.
@@ -727,7 +725,7 @@ void TMainForm::FormCreate() {
   }
   if (!setup_.startupWarning.empty()) showFailure(setup_.startupWarning);
   setText(IDC_VersionL, ReadFileVersion(true));
-  monitor_->Open(setup_.settingsPath, setup_.defaultDirectory);
+  session_->open(setup_.defaultDirectory);
   addTrayIcon();
 }
 
@@ -738,8 +736,7 @@ void TMainForm::FormCloseQuery(bool& canClose) {
 }
 
 void TMainForm::FormClose() {
-  std::lock_guard lock(monitor_->FrameLock);
-  monitor_->Close();
+  session_->close();
   InstanceMutex.release();  // an error while closing is of no use to anyone
 }
 
@@ -756,9 +753,9 @@ void TMainForm::QueryEndSession() {
 void TMainForm::OnPowerBroadcast(WPARAM event) {
   switch (powerAction(event, OSVersion.major)) {
     case PowerAction::suspend:
-      return monitor_->Suspend();
+      return monitor().Suspend();
     case PowerAction::resume:
-      return monitor_->Resume();  // the minute tick comes back kResumeDelayMs later
+      return monitor().Resume();  // the minute tick comes back kResumeDelayMs later
     case PowerAction::none:
       return;
   }
@@ -775,12 +772,9 @@ void TMainForm::QuitClick() {
 
 void TMainForm::DetectionOptionsClick() {
   const std::optional<DetectionSettings> chosen =
-      editDetectionOptions(window_, detection_, monitor_->Running);
-  if (!chosen) return;
+      editDetectionOptions(window_, session_->detection(), monitor().Running);
   // Taken for this session even when the file cannot be written; the failure box says so.
-  detection_ = *chosen;
-  monitor_->setDetection(detection_);
-  SaveDetectionSettings(setup_.settingsPath, detection_);
+  if (chosen) session_->changeDetection(*chosen);
 }
 
 // ---- tray and window -----------------------------------------------------------------------
@@ -856,48 +850,48 @@ void TMainForm::MailLClick() {
 
 void TMainForm::DirSBClick() {
   // The chooser's answer carries its trailing separator.
-  if (const auto chosen = chooseDirectory()) monitor_->SetOutputDirectory(*chosen);
+  if (const auto chosen = chooseDirectory()) monitor().SetOutputDirectory(*chosen);
 }
 
 void TMainForm::FillCameraList() {
-  monitor_->FillCameraList();
+  monitor().FillCameraList();
 }
 
 void TMainForm::UpdateSBClick() {
-  monitor_->UpdateSBClick();
+  monitor().UpdateSBClick();
 }
 
 void TMainForm::CamLstCBChange() {
-  monitor_->CamLstCBChange(
+  monitor().CamLstCBChange(
       static_cast<std::int32_t>(::SendMessageW(control(IDC_CamLstCB), CB_GETCURSEL, 0, 0)));
 }
 
 void TMainForm::RunSBClick() {
-  monitor_->RunSBClick();
+  monitor().RunSBClick();
 }
 
 void TMainForm::StopSBClick() {
-  monitor_->StopSBClick();
+  monitor().StopSBClick();
 }
 
 void TMainForm::StopMonitoring() {
-  monitor_->StopMonitoring();
+  monitor().StopMonitoring();
 }
 
 void TMainForm::SaveSetSBClick() {
-  monitor_->SaveSetSBClick();
+  monitor().SaveSetSBClick();
 }
 
 void TMainForm::SPMTimerTimer() {
-  monitor_->SPMTimerTimer();
+  monitor().SPMTimerTimer();
 }
 
 void TMainForm::OnNewFrame() {
-  monitor_->OnNewFrame();
+  monitor().OnNewFrame();
 }
 
 void TMainForm::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-  monitor_->RecordEvent(b, g, r);
+  monitor().RecordEvent(b, g, r);
 }
 
 // ---- MonitorView ---------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "monitor/monitor.h"
 #include "platform/os_release.h"
 #include "platform/single_instance.h"
+#include "session/monitor_session.h"
 
 namespace ravdel {
 
@@ -50,7 +51,7 @@ struct MainFormSetup {
 // the monitor, which shows its results through the window's controls. It owns every
 // long-lived object. Everything here runs on the main thread, the thread of its message loop;
 // frames arrive there too, through the loop's hidden window.
-class TMainForm final : private MonitorView {
+class TMainForm final : private MonitorView, private EventSink {
  public:
   static constexpr int kClientWidth = 242;  // at 96 dots per inch
   static constexpr int kClientHeight = 267;
@@ -105,7 +106,7 @@ class TMainForm final : private MonitorView {
   HWND control(ControlId id) const { return ::GetDlgItem(window_, id); }
   HMENU PopupMenu() const { return popupMenu_.get(); }
   TrayIcon& TrayI() { return *tray_; }
-  Monitor& monitor() { return *monitor_; }
+  Monitor& monitor() { return session_->monitor(); }
   Win32MainLoop& loop() { return *loop_; }
   HCURSOR screenCursor() const { return screenCursor_; }
   COLORREF homeColour() const { return homeColour_; }
@@ -195,6 +196,8 @@ class TMainForm final : private MonitorView {
   void showFrameFailure(const std::string& text, std::function<void()> closed) override;
   void showEventNotice() override;
   void playEventSound() override;
+
+  // EventSink: the balloons of the camera and the light.
   void cameraLost(const std::string& camera, const std::string& why) override;
   void lightLeakStarted() override;
 
@@ -209,9 +212,8 @@ class TMainForm final : private MonitorView {
   UINT taskbarCreated_ = 0;         // the message Explorer broadcasts when it starts again
   HCURSOR screenCursor_ = nullptr;  // the cursor over the whole window; nullptr: each its own
   COLORREF homeColour_ = RGB(0, 0, 255);
-  int logBlockStart_ = -1;       // first line of the log block not yet ended
-  int trayTries_ = 0;            // NIM_ADD tries since the first one failed
-  DetectionSettings detection_;  // as the [Detection] section has them, for the dialog
+  int logBlockStart_ = -1;  // first line of the log block not yet ended
+  int trayTries_ = 0;       // NIM_ADD tries since the first one failed
   // A balloon that came while the tray menu was open: title, text, icon, seconds.
   struct HeldBalloon {
     std::string title, text;
@@ -234,7 +236,7 @@ class TMainForm final : private MonitorView {
   // The loop outlives the monitor and its capture object, which detaches from it when
   // disposed; the boxes and the balloon go before both.
   std::unique_ptr<Win32MainLoop> loop_;
-  std::unique_ptr<Monitor> monitor_;
+  std::unique_ptr<MonitorSession> session_;
   std::unique_ptr<TrayIcon> tray_;
   std::unique_ptr<EventNotice> eventNotice_;
   std::unique_ptr<FrameFailureBox> frameFailureBox_;

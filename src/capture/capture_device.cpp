@@ -78,11 +78,12 @@ std::string formatLine(const VideoFormat& format) {
   return line;
 }
 
-bool ReceiverSlot::deliver(const std::uint8_t* data, std::int32_t byteCount) const {
+bool ReceiverSlot::deliver(const std::uint8_t* data, std::int32_t byteCount,
+                           const FrameMoment& moment) const {
   FrameReceiver* receiver = receiver_.load();
   if (byteCount <= 0 || data == nullptr || receiver == nullptr) return false;
   std::int32_t length = byteCount;  // the receiver may write into its copy; that changes nothing
-  receiver->receiveFrame(data, length);
+  receiver->receiveFrame(data, length, moment);
   return true;
 }
 

@@ -41,12 +41,21 @@ struct VideoFormat {
 
 inline constexpr std::uint32_t kRgbCapabilityCode = 0x20424752;  // "RGB "
 
+// When a frame was taken, as its device tells: the end of its exposure in UTC microseconds
+// (0: the device gives no time of its own), and the time since the device's previous frame
+// (0: unknown). A hit lies somewhere in the period before the end.
+struct FrameMoment {
+  std::int64_t utcUs = 0;
+  std::int64_t periodUs = 0;
+};
+
 // Receives every captured frame. Runs on the capture's worker thread, once per frame and
 // never concurrently with itself. The bytes are valid only during the call; byteCount is
 // the number of bytes delivered, and what the receiver writes back into it is ignored.
 class FrameReceiver {
  public:
-  virtual void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) = 0;
+  virtual void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount,
+                            const FrameMoment& moment) = 0;
 
  protected:
   ~FrameReceiver() = default;
@@ -64,7 +73,8 @@ class ReceiverSlot {
   bool everInstalled() const { return received_.load(); }
   // Worker thread: hands one frame to the receiver. A frame of no bytes, or one that arrives
   // while no receiver is installed, is not delivered (returns false).
-  bool deliver(const std::uint8_t* data, std::int32_t byteCount) const;
+  bool deliver(const std::uint8_t* data, std::int32_t byteCount,
+               const FrameMoment& moment = {}) const;
 
  private:
   std::atomic<FrameReceiver*> receiver_{nullptr};

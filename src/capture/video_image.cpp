@@ -1,5 +1,6 @@
 #include "capture/video_image.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -44,6 +45,7 @@ std::int32_t TVideoImage::open(const Opening& opening, bool patient) {
   convertedGeneration_ = kNoGeneration;
   VideoStop();
   startFailure_.clear();
+  lastReceivedUs_ = 0;
   FVideoSample = backend_.CreateDevice();
   FVideoSample->setPatient(patient);
   HResult hr;
@@ -121,8 +123,10 @@ void TVideoImage::Dispose() {
 
 // Capture thread: the least possible per frame — a clock read, at most one allocation (only
 // when the byte count changes), one copy, one post.
-void TVideoImage::receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) {
+void TVideoImage::receiveFrame(const std::uint8_t* data, std::int32_t& byteCount,
+                               const FrameMoment& moment) {
   framesReceived_.fetch_add(1, std::memory_order_relaxed);
+  const FrameMoment taken = completeMoment(moment);
   const auto sinceIdle = static_cast<std::int32_t>(clock_() - FLastIdleTime.load());
   if (std::llabs(static_cast<long long>(sinceIdle)) > kIdleWindowMs) {
     framesDropped_.fetch_add(1, std::memory_order_relaxed);
@@ -132,6 +136,7 @@ void TVideoImage::receiveFrame(const std::uint8_t* data, std::int32_t& byteCount
   int slot = (slotOf(current) + 1) % kSlots;
   if (slot == slotInUse_.load()) slot = (slot + 1) % kSlots;
   if (!fillSlot(slot, data, byteCount)) return;
+  FSlotMoment[static_cast<std::size_t>(slot)] = taken;
   published_.store(pack(generationOf(current) + 1, slot));
   if (notificationsPending_.fetch_add(1) < kMaxPendingNotifications) {
     loop_.postFrameNotification();
@@ -140,6 +145,22 @@ void TVideoImage::receiveFrame(const std::uint8_t* data, std::int32_t& byteCount
     framesBacklogged_.fetch_add(1, std::memory_order_relaxed);
   }
   std::this_thread::yield();
+}
+
+// Every frame, the discarded ones too, so that a period is the time between two frames the
+// camera took rather than two the program kept.
+FrameMoment TVideoImage::completeMoment(const FrameMoment& moment) {
+  FrameMoment taken = moment;
+  if (taken.utcUs == 0) {
+    taken.utcUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+  }
+  if (taken.periodUs == 0 && lastReceivedUs_ != 0 && taken.utcUs > lastReceivedUs_) {
+    taken.periodUs = taken.utcUs - lastReceivedUs_;
+  }
+  lastReceivedUs_ = taken.utcUs;
+  return taken;
 }
 
 bool TVideoImage::fillSlot(int slot, const std::uint8_t* data, std::int32_t byteCount) {
@@ -181,6 +202,7 @@ void TVideoImage::convertClaimed(std::uint64_t claimed) {
   const auto s = static_cast<std::size_t>(slotOf(claimed));
   const ConvertOutcome outcome =
       converter_.ConvertFrame(FFourCC, FSlotSize[s], FSlotData[s].get(), FBitmap);
+  FBitmapMoment = FSlotMoment[s];
   ++conversions_;
   if (completed(outcome)) convertedGeneration_ = generationOf(claimed);
 }

@@ -87,13 +87,19 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   // main loop had not been idle lately.
   std::uint64_t framesReceived() const { return framesReceived_.load(); }
   std::uint64_t framesDropped() const { return framesDropped_.load(); }
+  // When the frame last handed out by GetBitmap was taken; its device's own time, else the
+  // moment it reached the receiver.
+  const FrameMoment& frameMoment() const { return FBitmapMoment; }
+  // The frame last converted, as the camera gave it.
+  const FrameBitmap& convertedFrame() const { return FBitmap; }
   // Frames published without a notification, since enough were waiting already.
   std::uint64_t framesBacklogged() const { return framesBacklogged_.load(); }
   // Notifications that came while the frame event was still running (it pumps the loop).
   std::uint64_t notificationsWhileBusy() const { return notificationsWhileBusy_; }
 
   // Capture thread.
-  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) override;
+  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount,
+                    const FrameMoment& moment) override;
   // Main thread, from the loop.
   void onFrameNotification() override;
   void onIdle() override;
@@ -117,6 +123,8 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   using Opening = std::function<HResult(CaptureDevice& device, std::string& foundName)>;
   std::int32_t open(const Opening& opening, bool patient);
   bool fillSlot(int slot, const std::uint8_t* data, std::int32_t byteCount);
+  // Capture thread: the device's moment, completed from the receiver's clock where it is silent.
+  FrameMoment completeMoment(const FrameMoment& moment);
   std::uint64_t claimCurrentSlot();
   void releaseSlot();
   void convertClaimed(std::uint64_t claimed);
@@ -137,6 +145,7 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   std::int32_t FHeight = 0;
   std::uint32_t FFourCC = 0;
   FrameBitmap FBitmap;
+  FrameMoment FBitmapMoment;  // of the frame FBitmap was last converted from
   FrameConverter converter_;
   std::uint64_t convertedGeneration_ = kNoGeneration;  // what FBitmap holds, if current
   std::uint64_t firstFreshGeneration_ = 0;  // the first frame of the current stream format
@@ -151,6 +160,9 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   // on the published slot; the atomics below order the two.
   std::array<std::unique_ptr<std::uint8_t[]>, kSlots> FSlotData;
   std::array<std::int32_t, kSlots> FSlotSize{};
+  std::array<FrameMoment, kSlots> FSlotMoment{};
+  // Capture thread while a camera streams; reset by VideoStart, when no capture thread runs.
+  std::int64_t lastReceivedUs_ = 0;  // the moment of the frame received before
 
   std::atomic<std::uint64_t> published_{0};     // written by the capture thread
   std::atomic<int> slotInUse_{-1};              // written by the main thread

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/frame_bitmap.h"
+#include "detection/event_limit.h"
 #include "detection/hot_pixel_mask.h"
 
 namespace ravdel {
@@ -25,9 +26,9 @@ struct Cluster {
 };
 
 struct ClusterSettings {
-  std::uint8_t limit = 150;  // a cluster holds a pixel above it
-  std::uint8_t level = 60;   // its pixels are above this; at most the limit
-  std::size_t most = 64;     // reported per frame; a lit frame would otherwise give thousands
+  std::uint8_t limit = kDefaultLimit;  // a cluster holds a pixel above it
+  std::uint8_t level = 60;             // its pixels are above this; at most the limit
+  std::size_t most = 64;  // reported per frame; a lit frame would otherwise give thousands
   const HotPixelMask* mask = nullptr;  // masked pixels belong to no cluster; borrowed
 };
 

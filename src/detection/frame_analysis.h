@@ -6,6 +6,7 @@
 
 #include "base/frame_bitmap.h"
 #include "detection/clusters.h"
+#include "detection/event_limit.h"
 #include "detection/hot_pixel_mask.h"
 #include "detection/peak_kernels.h"
 
@@ -13,7 +14,7 @@ namespace ravdel {
 
 // What the user has set for every analysed frame, read at that moment.
 struct AnalysisOptions {
-  std::uint8_t limit = 150;  // a channel strictly above it makes an event
+  std::uint8_t limit = kDefaultLimit;  // a channel strictly above it makes an event
   bool gray = false;
   bool inverse = false;
   bool lensCheck = false;  // this is the first frame after a start

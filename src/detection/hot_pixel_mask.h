@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/frame_bitmap.h"
+#include "detection/event_limit.h"
 
 namespace ravdel {
 
@@ -51,7 +52,7 @@ bool parseHotPixelMaskText(std::string_view text, HotPixelMask& mask);
 class HotPixelCalibration {
  public:
   struct Settings {
-    std::uint8_t limit = 150;
+    std::uint8_t limit = kDefaultLimit;
     double share = 0.05;       // of the frames seen; and at least kMinBrightFrames of them
     std::int32_t frames = 90;  // three seconds at 30 fps
   };

@@ -100,13 +100,25 @@ int fastStrategy(const FrameBitmap& bitmap) {
              : Z_DEFAULT_STRATEGY;
 }
 
-// The one place libpng may jump out of; it keeps no objects with destructors of its own.
+void appendToVector(png_structp png, png_bytep data, png_size_t length) {
+  auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+void flushNothing(png_structp) {}
+
+// The one place libpng may jump out of; it keeps no objects with destructors of its own. The
+// output is a file, or else `memory`.
 bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const FrameBitmap& bitmap,
-            const PngSettings& settings) {
+            const PngSettings& settings, std::vector<std::uint8_t>* memory = nullptr) {
   png_structp png = encoder.png();
   png_infop info = encoder.info();
   if (setjmp(errors.jump) != 0) return false;
-  png_init_io(png, out);
+  if (memory != nullptr) {
+    png_set_write_fn(png, memory, appendToVector, flushNothing);
+  } else {
+    png_init_io(png, out);
+  }
   png_set_IHDR(png, info, static_cast<png_uint_32>(bitmap.width()),
                static_cast<png_uint_32>(bitmap.height()), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -125,6 +137,16 @@ bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const Fr
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> encodePng(const FrameBitmap& bitmap, const PngSettings& settings) {
+  std::vector<std::uint8_t> bytes;
+  if (bitmap.empty()) return bytes;
+  PngErrorState errors{};
+  PngEncoder encoder(errors);
+  if (!encoder.valid() || !encode(encoder, errors, nullptr, bitmap, settings, &bytes))
+    bytes.clear();
+  return bytes;
+}
 
 void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSettings& settings) {
   if (bitmap.empty()) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "base/frame_bitmap.h"
 
@@ -26,5 +28,8 @@ struct PngSettings {
 // renamed into place, so a failed write leaves no partial file. Throws ImageWriteError:
 // 'Cannot create file "<full path>". <reason>' when the file cannot be created.
 void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSettings& settings = {});
+
+// The same picture as PNG bytes in memory; empty for an empty bitmap or when libpng fails.
+std::vector<std::uint8_t> encodePng(const FrameBitmap& bitmap, const PngSettings& settings = {});
 
 }  // namespace ravdel

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/fourcc.h"
+#include "monitor/settings.h"
 
 namespace ravdel {
 namespace {
@@ -25,7 +26,7 @@ program's RVD.ini, sections [Settings] and [Detection]); the settings file is ne
   --format N|WxH[/FOURCC]
                       entry N (from 0) of the camera's format table, or a size with an
                       optional code (RGB, YUY2, MJPG, ...); default: the table's last entry
-  --limit N           a channel above N (0..255) makes an event
+  --limit N           a channel above N makes an event, {limit}
   --gray              store the pictures grey
   --inverse           store the pictures inverted
   --hot-pixel-mask    calibrate a mask of hot pixels on the first 90 frames (no events
@@ -33,10 +34,24 @@ program's RVD.ini, sections [Settings] and [Detection]); the settings file is ne
                       is the peak of 3 events within 60 s joins the mask
   --light-leak-guard  pause counting while the frame's mean magnitude stays above the
                       leak level for a second, until it has been below for two seconds
-  --leak-level N      the light-leak guard's level, 1..255 (default 20)
+  --leak-level N      the light-leak guard's level, {leak-level}
   --clusters          add each event frame's clusters (connected pixels above the
                       cluster level around pixels above the limit) to its JSON line
-  --cluster-level N   a cluster pixel has a channel above N, 1..254 (default 60)
+  --cluster-level N   a cluster pixel has a channel above N, {cluster-level}
+  --server HOST[:PORT] send each event and minute to the station network's broker (port
+                      1883, or 8883 with --tls-ca); they are kept in the station's store
+                      beside the settings file until the server has stored them
+  --station NAME      the station's name, its account at the broker
+  --password-file FILE
+                      the station's password, the file's first line
+  --tls-ca FILE       connect with TLS, checking the broker's certificate and host name
+                      against this certificate authority
+  --location LAT,LON  where the station is, in degrees (kept to 0.01 degrees)
+  --history           keep every event and minute in the station's own store (the
+                      settings' history), also without a server
+  --clock-error-ms N  the clock's error bound where the system does not say it, {clock-error-ms}
+  --keep-days N       the store keeps what was delivered this many days, {keep-days}
+  --keep-mb N         ... and at most this many megabytes, {keep-mb}
   --out DIR           the folder of the pictures, created when missing (default: the
                       settings' folder, else the current folder)
   --events FILE       append one JSON line per event to FILE
@@ -76,6 +91,11 @@ std::int64_t integerOption(std::string_view option, std::string_view text, std::
     reject(option, text, "a number from " + std::to_string(min) + " to " + std::to_string(max));
   }
   return *value;
+}
+
+// A number of the settings file's, with the values its key takes as a flag.
+std::int32_t settingOption(std::string_view option, std::string_view text, const SettingKey& key) {
+  return static_cast<std::int32_t>(integerOption(option, text, key.flagLeast, key.most));
 }
 
 std::chrono::milliseconds durationOption(std::string_view option, std::string_view text) {
@@ -128,8 +148,21 @@ DetectionSettings detectionOptions(const HeadlessOptions& options, DetectionSett
   return settings;
 }
 
-const char* usageText() {
-  return kUsage;
+NetworkSettings networkOptions(const HeadlessOptions& options, NetworkSettings settings) {
+  settings.server = options.server.value_or(settings.server);
+  settings.station = options.station.value_or(settings.station);
+  settings.passwordFile = options.passwordFile.value_or(settings.passwordFile);
+  settings.tlsCa = options.tlsCa.value_or(settings.tlsCa);
+  settings.location = options.location.value_or(settings.location);
+  settings.history = settings.history || options.history;
+  settings.clockErrorMs = options.clockErrorMs.value_or(settings.clockErrorMs);
+  settings.keepDays = options.keepDays.value_or(settings.keepDays);
+  settings.keepMb = options.keepMb.value_or(settings.keepMb);
+  return settings;
+}
+
+std::string usageText() {
+  return withFlagRanges(kUsage);
 }
 
 HeadlessOptions parseCommandLine(const std::vector<std::string>& arguments) {
@@ -166,7 +199,7 @@ HeadlessOptions parseCommandLine(const std::vector<std::string>& arguments) {
     } else if (name == "--format") {
       o.format = formatOption(name, value());
     } else if (name == "--limit") {
-      o.limit = static_cast<std::int32_t>(integerOption(name, value(), 0, 255));
+      o.limit = settingOption(name, value(), setting::limit);
     } else if (name == "--gray") {
       flag(o.gray);
     } else if (name == "--inverse") {
@@ -176,11 +209,29 @@ HeadlessOptions parseCommandLine(const std::vector<std::string>& arguments) {
     } else if (name == "--light-leak-guard") {
       flag(o.lightLeakGuard);
     } else if (name == "--leak-level") {
-      o.leakLevel = static_cast<std::int32_t>(integerOption(name, value(), 1, 255));
+      o.leakLevel = settingOption(name, value(), setting::leakLevel);
     } else if (name == "--clusters") {
       flag(o.clusters);
     } else if (name == "--cluster-level") {
-      o.clusterLevel = static_cast<std::int32_t>(integerOption(name, value(), 1, 254));
+      o.clusterLevel = settingOption(name, value(), setting::clusterLevel);
+    } else if (name == "--server") {
+      o.server = value();
+    } else if (name == "--station") {
+      o.station = value();
+    } else if (name == "--password-file") {
+      o.passwordFile = value();
+    } else if (name == "--tls-ca") {
+      o.tlsCa = value();
+    } else if (name == "--location") {
+      o.location = value();
+    } else if (name == "--history") {
+      flag(o.history);
+    } else if (name == "--clock-error-ms") {
+      o.clockErrorMs = settingOption(name, value(), setting::clockErrorMs);
+    } else if (name == "--keep-days") {
+      o.keepDays = settingOption(name, value(), setting::keepDays);
+    } else if (name == "--keep-mb") {
+      o.keepMb = settingOption(name, value(), setting::keepMb);
     } else if (name == "--out") {
       o.outDirectory = value();
     } else if (name == "--events") {

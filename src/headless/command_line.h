@@ -26,6 +26,10 @@ struct HeadlessOptions {
   std::optional<std::int32_t> leakLevel;
   bool clusters = false;
   std::optional<std::int32_t> clusterLevel;
+  // The station network: each given one replaces the settings' key of the same name.
+  std::optional<std::string> server, station, passwordFile, tlsCa, location;
+  bool history = false;  // only turns the history on
+  std::optional<std::int32_t> clockErrorMs, keepDays, keepMb;
   std::optional<std::string> outDirectory;
   std::optional<std::string> eventLog;
   std::optional<std::string> settingsPath;
@@ -47,8 +51,10 @@ HeadlessOptions parseCommandLine(const std::vector<std::string>& arguments);
 
 // The settings file's detection options with the command line's put over them.
 DetectionSettings detectionOptions(const HeadlessOptions& options, DetectionSettings settings);
+// The same for the station network.
+NetworkSettings networkOptions(const HeadlessOptions& options, NetworkSettings settings);
 
 // The --help text.
-const char* usageText();
+std::string usageText();
 
 }  // namespace ravdel

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "headless/event_json.h"
+#include "monitor/event_json.h"
 #include "platform/local_time.h"
 
 namespace ravdel {

@@ -4,16 +4,12 @@
 #include <utility>
 
 #include "detection/event_records.h"
-#include "headless/event_json.h"
+#include "monitor/event_json.h"
 #include "monitor/monitor.h"
+#include "monitor/settings.h"
 
 namespace ravdel {
 namespace {
-
-// The window's limit control runs from 5 to 255 and clamps what the settings file holds;
-// the monitor takes the low 8 bits of the position, so an unclamped 300 would mean 44.
-constexpr std::int32_t kLeastSettingsLimit = 5;
-constexpr std::int32_t kGreatestLimit = 255;
 
 std::string eventText(const EventReport& report, std::int32_t count) {
   std::string text = "event " + std::to_string(count) + ": " +
@@ -33,8 +29,13 @@ std::string statusText(const MonitorStatus& s) {
          " busy, " + std::to_string(s.droppedBacklog) + " backlog";
 }
 
-ConsoleView::ConsoleView(const Console& console, AppendFile& eventLog)
-    : console_(console), eventLog_(eventLog) {}
+ConsoleView::ConsoleView(const Console& console) : console_(console) {}
+
+std::string ConsoleView::statusLine(const MonitorStatus& status) const {
+  std::string line = statusText(status);
+  const std::string more = moreStatus ? moreStatus() : std::string();
+  return more.empty() ? line : line + ", " + more;
+}
 
 // The camera list is the command line's business (--camera, --list).
 void ConsoleView::showCameraList(const std::vector<std::string>&, std::int32_t, bool) {}
@@ -62,13 +63,15 @@ void ConsoleView::appendLogLine(const std::string& line) {
 
 UserOptions ConsoleView::userOptions() const {
   UserOptions options = options_;
-  if (eventsEnded_) options.limit = kGreatestLimit;  // no channel is above it
+  if (eventsEnded_) options.limit = setting::limit.most;  // no channel is above it
   return options;
 }
 
 void ConsoleView::showUserOptions(const UserOptions& options) {
   options_ = options;
-  options_.limit = std::clamp(options.limit, kLeastSettingsLimit, kGreatestLimit);
+  // The window's limit control clamps what the settings file holds; the monitor takes the low
+  // 8 bits of the position, so an unclamped 300 would mean 44.
+  options_.limit = std::clamp(options.limit, setting::limit.least, setting::limit.most);
   options_.sound = false;  // nothing to hear on a server
 }
 
@@ -92,17 +95,12 @@ void ConsoleView::showEventCount(std::int32_t count) {
 }
 
 void ConsoleView::eventRecorded(const EventReport& report) {
-  const std::string line = eventJsonLine(report);
-  if (eventLog_.isOpen() && !eventLog_.appendLine(line)) {
-    console_.say("could not write to the event log " + eventLog_.path() + ": " + eventLog_.error());
-  }
-  console_.json(line);
   console_.progress(eventText(report, eventCount_));
   if (onEventRecorded) onEventRecorded(eventCount_);
 }
 
 void ConsoleView::minuteTicked(const MonitorStatus& status) {
-  console_.progress("status: " + statusText(status));
+  console_.progress("status: " + statusLine(status));
 }
 
 void ConsoleView::cameraLost(const std::string&, const std::string& why) {
@@ -119,6 +117,10 @@ void ConsoleView::lightLeakStarted() {
 
 void ConsoleView::lightLeakEnded() {
   console_.say("Light leak over: counting again");
+}
+
+void ConsoleJsonSink::eventRecorded(const EventReport& report) {
+  console_.json(eventJsonLine(report));
 }
 
 }  // namespace ravdel

@@ -7,7 +7,6 @@
 
 #include "headless/console.h"
 #include "monitor/monitor_view.h"
-#include "platform/append_file.h"
 
 namespace ravdel {
 
@@ -16,14 +15,14 @@ namespace ravdel {
 // counters behind them.
 std::string statusText(const MonitorStatus& status);
 
-// The monitor's view on a console: events go to the event log (and with --json to stdout),
-// everything a user should know to stderr. What the window only draws (thumbnail, peak,
-// labels) is left out; the minute's status line carries the counters instead. Every call
-// comes on the main thread, as MonitorView promises.
-class ConsoleView final : public MonitorView {
+// The monitor's view on a console, and the sink of the news it tells: everything a user should
+// know goes to stderr. What the window only draws (thumbnail, peak, labels) is left out; the
+// minute's status line carries the counters instead. Every call comes on the main thread, as
+// MonitorView and EventSink promise.
+class ConsoleView final : public MonitorView, public EventSink {
  public:
-  // Neither is owned. `eventLog` may be closed: then events go to the console alone.
-  ConsoleView(const Console& console, AppendFile& eventLog);
+  // Not owned.
+  explicit ConsoleView(const Console& console);
 
   // The command line's options, taken as given (the settings' go through showUserOptions).
   void setUserOptions(const UserOptions& options) { options_ = options; }
@@ -38,6 +37,11 @@ class ConsoleView final : public MonitorView {
   // they must not stop monitoring there.
   std::function<void(std::int32_t eventCount)> onEventRecorded;
   std::function<void()> onMonitoringStopped;
+  // More figures for the minute's status line (the station network's); empty: none.
+  std::function<std::string()> moreStatus;
+
+  // The minute's status line, and the summary's, with the figures above.
+  std::string statusLine(const MonitorStatus& status) const;
 
   void showCameraList(const std::vector<std::string>& entries, std::int32_t selected,
                       bool enabled) override;
@@ -57,6 +61,8 @@ class ConsoleView final : public MonitorView {
   void showNote(const std::string& text) override;
   void showEventNotice() override;
   void playEventSound() override;
+
+  // EventSink.
   void eventRecorded(const EventReport& report) override;
   void minuteTicked(const MonitorStatus& status) override;
   void cameraLost(const std::string& camera, const std::string& why) override;
@@ -71,11 +77,20 @@ class ConsoleView final : public MonitorView {
 
  private:
   const Console& console_;
-  AppendFile& eventLog_;
   UserOptions options_;
   std::int32_t eventCount_ = 0;  // as the monitor last showed it
   bool eventsEnded_ = false;
   bool sayLogLines_ = false;
+};
+
+// With --json: each event's line of the event log on stdout too, for a pipe.
+class ConsoleJsonSink final : public EventSink {
+ public:
+  explicit ConsoleJsonSink(const Console& console) : console_(console) {}
+  void eventRecorded(const EventReport& report) override;
+
+ private:
+  const Console& console_;
 };
 
 }  // namespace ravdel

@@ -4,18 +4,19 @@
 
 #include "base/fourcc.h"
 #include "capture/video_image.h"
-#include "headless/event_json.h"
 #include "monitor/settings.h"
 
 namespace ravdel {
 namespace {
 
-// Cameras are reopened when they drop out: nobody is there to press Run again.
-MonitorConfig monitorConfig(const HeadlessOptions& options, const std::string& settingsPath) {
-  MonitorConfig config;
-  config.format = options.format;
-  config.recoverLostCamera = true;
-  return withDetection(config, detectionOptions(options, LoadDetectionSettings(settingsPath)));
+// The settings file, with the command line's format and detection options put over it.
+MonitorSession::Setup sessionSetup(const HeadlessOptions& options) {
+  MonitorSession::Setup setup;
+  setup.settingsPath = options.settingsPath.value_or(SettingsPath());
+  setup.format = options.format;
+  setup.detection = detectionOptions(options, LoadDetectionSettings(setup.settingsPath));
+  setup.network = networkOptions(options, LoadNetworkSettings(setup.settingsPath));
+  return setup;
 }
 
 }  // namespace
@@ -25,8 +26,11 @@ HeadlessMonitor::HeadlessMonitor(CaptureBackend& cameras, HeadlessMainLoop& loop
     : loop_(loop),
       options_(std::move(options)),
       console_(options_.quiet, options_.json),
-      view_(console_, eventLog_),
-      monitor_(cameras, loop, view_, monitorConfig(options_, settingsPath())) {
+      view_(console_),
+      eventLog_([this](const std::string& complaint) { console_.say(complaint); }),
+      jsonOut_(console_),
+      session_(cameras, loop, view_, sessionSetup(options_)) {
+  registerSinks();
   // Both hooks come from inside the frame handler; finish() only asks the loop to return.
   view_.onEventRecorded = [this](std::int32_t count) {
     if (options_.maxEvents && count >= *options_.maxEvents) {
@@ -37,14 +41,18 @@ HeadlessMonitor::HeadlessMonitor(CaptureBackend& cameras, HeadlessMainLoop& loop
   view_.onMonitoringStopped = [this] { finish(kExitNotMonitored, "monitoring ended"); };
 }
 
-std::string HeadlessMonitor::settingsPath() const {
-  return options_.settingsPath.value_or(SettingsPath());
+// The event log first: a line is on disk before it is told, and before --max-events stops.
+void HeadlessMonitor::registerSinks() {
+  view_.moreStatus = [this] { return session_.uplinkStatusText(); };
+  session_.addSink(eventLog_);
+  session_.addSink(jsonOut_);
+  session_.addSink(view_);
 }
 
 int HeadlessMonitor::run() {
   openOutputs();
   // No default folder of its own: without a Directory setting pictures go to the current one.
-  monitor_.Open(settingsPath(), "");
+  session_.open("");
   applyOptions();
   if (const int failure = start(); failure != kExitStopped) return failure;
   if (!finished_) {
@@ -56,8 +64,10 @@ int HeadlessMonitor::run() {
     }
     loop_.run();
   }
-  if (monitor_.Running) monitor_.StopMonitoring();
-  console_.say("stopped (" + stopReason_ + "): " + statusText(monitor_.status()));
+  if (monitor().Running) monitor().StopMonitoring();
+  const MonitorStatus last = monitor().status();
+  session_.close();  // the run's last heartbeat kept, and what waits sent while it can be
+  console_.say("stopped (" + stopReason_ + "): " + view_.statusLine(last));
   return status_;
 }
 
@@ -88,28 +98,28 @@ void HeadlessMonitor::applyOptions() {
   options.inverse = options.inverse || options_.inverse;
   view_.setUserOptions(options);
   if (options_.outDirectory) {
-    monitor_.SetOutputDirectory(withTrailingSeparator(*options_.outDirectory));
+    monitor().SetOutputDirectory(withTrailingSeparator(*options_.outDirectory));
   }
 }
 
 // Picks the camera as the window's list would and presses Run. Returns kExitStopped when
 // monitoring runs, else the exit status, having said why.
 int HeadlessMonitor::start() {
-  if (monitor_.CameraCount <= 0) {
+  if (monitor().CameraCount <= 0) {
     console_.say("could not start monitoring: no camera found");
     return kExitNotMonitored;
   }
   if (options_.camera) {
-    const int position = selectDevice(monitor_.cameraEntries(), *options_.camera);
+    const int position = selectDevice(monitor().cameraEntries(), *options_.camera);
     if (position < 0) {
       console_.say("could not start monitoring \"" + *options_.camera +
                    "\": no camera has that name or position (see --list)");
       return kExitNotMonitored;
     }
-    monitor_.CamLstCBChange(position);
+    monitor().CamLstCBChange(position);
   }
   view_.sayLogLines(true);
-  const bool started = monitor_.RunSBClick();
+  const bool started = monitor().RunSBClick();
   view_.sayLogLines(false);
   if (!started) {
     console_.say("could not start monitoring " + cameraLabel());
@@ -138,8 +148,8 @@ void HeadlessMonitor::reopenEventLog() {
 
 // The selected camera as messages name it: its name in quotes, or the position Run tried.
 std::string HeadlessMonitor::cameraLabel() const {
-  const std::int32_t selected = monitor_.selectedCamera();
-  const std::vector<std::string>& entries = monitor_.cameraEntries();
+  const std::int32_t selected = monitor().selectedCamera();
+  const std::vector<std::string>& entries = monitor().cameraEntries();
   if (selected >= 0 && static_cast<std::size_t>(selected) < entries.size()) {
     return "\"" + entries[static_cast<std::size_t>(selected)] + "\"";
   }
@@ -148,7 +158,7 @@ std::string HeadlessMonitor::cameraLabel() const {
 
 // "160x120/YUY2", as --format takes it.
 std::string HeadlessMonitor::streamedFormat() {
-  const TVideoImage& capture = *monitor_.captureObject();
+  const TVideoImage& capture = *monitor().captureObject();
   return std::to_string(capture.width()) + "x" + std::to_string(capture.height()) + "/" +
          printableFourcc(capture.fourcc());
 }
@@ -156,11 +166,11 @@ std::string HeadlessMonitor::streamedFormat() {
 void HeadlessMonitor::sayStart() {
   const UserOptions options = view_.userOptions();
   std::string text = "monitoring " + cameraLabel() + ", format " + streamedFormat() + ", limit " +
-                     std::to_string(options.limit & 0xff);
+                     std::to_string(options.eventLimit());
   if (options.gray) text += ", gray";
   if (options.inverse) text += ", inverse";
   text += ", pictures to " +
-          (monitor_.OutputDirectory.empty() ? "the current folder" : monitor_.OutputDirectory);
+          (monitor().OutputDirectory.empty() ? "the current folder" : monitor().OutputDirectory);
   if (eventLog_.isOpen()) text += ", events to " + eventLog_.path();
   console_.say(text);
 }

@@ -8,9 +8,10 @@
 #include "headless/command_line.h"
 #include "headless/console.h"
 #include "headless/console_view.h"
+#include "monitor/event_log.h"
 #include "monitor/monitor.h"
-#include "platform/append_file.h"
 #include "platform/signal_watcher.h"
+#include "session/monitor_session.h"
 
 namespace ravdel {
 
@@ -34,7 +35,7 @@ class HeadlessMonitor {
 
  private:
   void openOutputs();
-  std::string settingsPath() const;
+  void registerSinks();
   void applyOptions();
   int start();
   void finish(int status, std::string reason);
@@ -43,12 +44,16 @@ class HeadlessMonitor {
   std::string streamedFormat();
   void sayStart();
 
+  Monitor& monitor() { return session_.monitor(); }
+  const Monitor& monitor() const { return session_.monitor(); }
+
   HeadlessMainLoop& loop_;
   const HeadlessOptions options_;
   Console console_;
-  AppendFile eventLog_;  // open with --events
   ConsoleView view_;
-  Monitor monitor_;
+  EventLogSink eventLog_;  // open with --events
+  ConsoleJsonSink jsonOut_;
+  MonitorSession session_;
   std::unique_ptr<LoopTimer> durationTimer_;
   bool finished_ = false;  // the first reason to stop wins
   int status_ = kExitStopped;

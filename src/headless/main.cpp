@@ -32,7 +32,7 @@ int runProgram(const std::vector<std::string>& arguments, HeadlessMainLoop& loop
                std::function<void(Signal)>& onSignal) {
   const HeadlessOptions options = parseCommandLine(arguments);
   if (options.help) {
-    std::fputs(usageText(), stdout);
+    std::fputs(usageText().c_str(), stdout);
     return kExitStopped;
   }
   std::string warning;

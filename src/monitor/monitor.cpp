@@ -10,6 +10,7 @@
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
 #include "detection/png_writer.h"
+#include "monitor/hit_time.h"
 #include "monitor/settings.h"
 #include "platform/files.h"
 
@@ -145,10 +146,29 @@ void Monitor::Close() {
   // Run, before Running is set, and the capture thread must not write into freed slots.
   if (capture_->isOpen()) capture_->VideoStop();
   stopLiveTime();
+  tellRunStopped();
   capture_->Dispose();
   // The object itself goes with the monitor: an exit can arrive while a frame handler pumps
   // the loop (its message boxes, its last pump), and that handler still runs inside it.
   CaptureReady = false;
+}
+
+void Monitor::addSink(EventSink& sink) {
+  sinks_.push_back(&sink);
+}
+
+void Monitor::removeSink(EventSink& sink) {
+  std::erase(sinks_, &sink);
+}
+
+template <typename Call>
+void Monitor::tellSinks(Call&& call) {
+  for (EventSink* sink : sinks_)
+    call(*sink);
+}
+
+UserOptions Monitor::readOptions() {
+  return view_.userOptions();
 }
 
 void Monitor::FillCameraList() {
@@ -248,6 +268,8 @@ bool Monitor::RunSBClick() {
   lensMean_.reset();
   live_ = std::chrono::milliseconds(0);
   liveSince_.reset();
+  leakPaused_ = SteadyClock::duration::zero();
+  leakPausedSince_.reset();
   lost_ = false;
 
   logFormats();
@@ -258,6 +280,11 @@ bool Monitor::RunSBClick() {
   if (started && config_.hotPixelMask) startHotPixelMask();
   leakGuard_ = LightLeakGuard(config_.lightLeak);
   runStart_ = SteadyClock::now();
+  cameraName_ = capture_->deviceName();
+  cameraPath_ = capture_->devicePath();
+  if (started) runFormat_ = capture_->formatTable()[static_cast<std::size_t>(formatIndex_)];
+  // Before the pump below, which analyses the first frames: one may already be an event.
+  if (started) tellRunStarted();
 
   busy.restore();
   const std::uint64_t stopsBefore = stops_;
@@ -271,9 +298,6 @@ bool Monitor::RunSBClick() {
   if (stops_ != stopsBefore) return false;
   Running = true;
   setMonitoringControls(true);
-  cameraName_ = capture_->deviceName();
-  cameraPath_ = capture_->devicePath();
-  runFormat_ = capture_->formatTable()[static_cast<std::size_t>(formatIndex_)];
   startLiveTime();
   if (config_.recoverLostCamera) {
     framesSeen_ = capture_->framesReceived();
@@ -296,6 +320,29 @@ std::string Monitor::whyNoStart() const {
   const std::string why = capture_->startFailure();
   return "Could not open " + entries_[static_cast<std::size_t>(selected_)] +
          (why.empty() ? std::string(".") : ": " + failureText(why));
+}
+
+void Monitor::tellRunStarted() {
+  runTold_ = true;
+  runId_ = newRunId();
+  seq_ = 0;
+  const RunStart start{runId_,
+                       unixMillisecondsNow() * 1000,
+                       cameraName_,
+                       capture_->width(),
+                       capture_->height(),
+                       capture_->fourcc(),
+                       readOptions().eventLimit(),
+                       status()};
+  tellSinks([&](EventSink& sink) { sink.runStarted(start); });
+}
+
+// Once for every run the sinks heard start of, whichever way it ends.
+void Monitor::tellRunStopped() {
+  if (!runTold_) return;
+  runTold_ = false;
+  const MonitorStatus last = status();
+  tellSinks([&](EventSink& sink) { sink.runStopped(last); });
 }
 
 // Switches the opened camera to the chosen entry. When there is none, or the camera cannot
@@ -361,6 +408,7 @@ void Monitor::StopMonitoring() {
   capture_->VideoStop();
   stopLiveTime();
   lost_ = false;
+  tellRunStopped();
   Running = false;
   busy.restore();
   setMonitoringControls(false);
@@ -369,7 +417,7 @@ void Monitor::StopMonitoring() {
 }
 
 void Monitor::SaveSetSBClick() {
-  const UserOptions options = view_.userOptions();
+  const UserOptions options = readOptions();
   Settings settings;
   settings.sound = options.sound;
   settings.inverse = options.inverse;
@@ -391,7 +439,7 @@ void Monitor::SPMTimerTimer() {
   view_.showUpTime(formatUpTime(tick.minutesElapsed));
   MonitorStatus now = status();
   now.framesLastMinute = tick.framesLastMinute;
-  view_.minuteTicked(now);
+  tellSinks([&](EventSink& sink) { sink.minuteTicked(now); });
 }
 
 MonitorStatus Monitor::status() const {
@@ -406,6 +454,10 @@ MonitorStatus Monitor::status() const {
   }
   s.liveSeconds = static_cast<double>(live.count()) / 1000.0;
   s.framesAnalysed = static_cast<std::uint64_t>(framesSinceRun_);
+  if (config_.hotPixelMask) s.maskedPixels = static_cast<std::int64_t>(masking_.mask().count());
+  auto paused = leakPaused_;
+  if (leakPausedSince_) paused += SteadyClock::now() - *leakPausedSince_;
+  s.leakPausedSeconds = std::chrono::duration<double>(paused).count();
   if (capture_) {
     s.framesDelivered = capture_->framesReceived();
     s.droppedIdle = capture_->framesDropped();
@@ -437,11 +489,11 @@ void Monitor::OnNewFrame() {
   ++framesSinceRun_;
   capture_->GetBitmap(WorkBitmap);
   view_.showFrameSize(WorkBitmap.width(), WorkBitmap.height());
-  const UserOptions options = view_.userOptions();
+  frameOptions_ = readOptions();
   AnalysisOptions analysisOptions;
-  analysisOptions.limit = static_cast<std::uint8_t>(options.limit & 0xff);
-  analysisOptions.gray = options.gray;
-  analysisOptions.inverse = options.inverse;
+  analysisOptions.limit = frameOptions_.eventLimit();
+  analysisOptions.gray = frameOptions_.gray;
+  analysisOptions.inverse = frameOptions_.inverse;
   analysisOptions.lensCheck = LensCheckPending;
   analysisOptions.measureMean = config_.lightLeakGuard;
   analysisOptions.clusterLevel = config_.clusterLevel;
@@ -513,7 +565,7 @@ void Monitor::startHotPixelMask() {
     view_.showNote("Hot-pixel mask: " + std::to_string(kept.count()) +
                    " pixels kept from an earlier run");
   }
-  masking_.restart(static_cast<std::uint8_t>(view_.userOptions().limit & 0xff), std::move(kept));
+  masking_.restart(readOptions().eventLimit(), std::move(kept));
   view_.showNote("Calibrating the hot-pixel mask: the first " +
                  std::to_string(HotPixelCalibration::Settings{}.frames) +
                  " frames count no events.");
@@ -537,15 +589,18 @@ bool Monitor::guardAgainstLeak(double mean) {
   switch (leakGuard_.observe(mean, seconds)) {
     case LightLeakGuard::Change::paused:
       stopLiveTime();
+      leakPausedSince_ = SteadyClock::now();
       appendLogLine("Light leak at " + logTime(localTimeNow(), separators_.time) +
                     ": counting paused until the frame is dark again");
-      view_.lightLeakStarted();
+      tellSinks([](EventSink& sink) { sink.lightLeakStarted(); });
       break;
     case LightLeakGuard::Change::resumed:
+      if (leakPausedSince_) leakPaused_ += SteadyClock::now() - *leakPausedSince_;
+      leakPausedSince_.reset();
       if (!lost_ && !awaitingFrames_) startLiveTime();
       appendLogLine("Light leak over at " + logTime(localTimeNow(), separators_.time) +
                     ": counting again");
-      view_.lightLeakEnded();
+      tellSinks([](EventSink& sink) { sink.lightLeakEnded(); });
       break;
     case LightLeakGuard::Change::none:
       break;
@@ -556,7 +611,6 @@ bool Monitor::guardAgainstLeak(double mean) {
 void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   const std::int64_t unixMs = unixMillisecondsNow();
   const LocalTime t = localTimeAt(unixMs);
-  const UserOptions options = view_.userOptions();
 
   EventReport report;
   report.time = t;
@@ -565,7 +619,7 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.peak.b = b;
   report.peak.g = g;
   report.peak.r = r;
-  report.limit = static_cast<std::uint8_t>(options.limit & 0xff);
+  report.limit = frameOptions_.eventLimit();
   report.width = WorkBitmap.width();
   report.height = WorkBitmap.height();
   report.fourcc = capture_->fourcc();
@@ -574,22 +628,37 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.lensMean = lensMean_;
   report.liveSeconds = status().liveSeconds;
   if (config_.clusterLevel) report.clusters = lastClusters_;
+  report.hit = currentHitTime();
+  report.picture = &capture_->convertedFrame();
+  report.runId = runId_;
+  report.seq = ++seq_;
   keepOutputDirectory(false);
   try {
     recordEvent(records_, t, r, g, b, WorkBitmap, OutputDirectory, separators_, *this);
   } catch (const ImageWriteError& e) {
     // Counted and logged already; the picture is missing, which the report says.
-    view_.eventRecorded(report);
+    tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
     reportPictureNotWritten(e);
     return;
   } catch (const std::exception&) {
-    view_.eventRecorded(report);
+    tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
     throw;
   }
   report.file = eventFileName(t);
-  if (options.sound) view_.playEventSound();
+  if (frameOptions_.sound) view_.playEventSound();
   view_.showEventNotice();
-  view_.eventRecorded(report);
+  tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
+}
+
+HitTime Monitor::currentHitTime() const {
+  std::int64_t nominalUs = 0;
+  const std::vector<VideoFormat> table = capture_->formatTable();
+  if (formatIndex_ >= 0 && static_cast<std::size_t>(formatIndex_) < table.size()) {
+    const FrameInterval fastest = table[static_cast<std::size_t>(formatIndex_)].fastest;
+    if (fastest.known())
+      nominalUs = std::int64_t{fastest.numerator} * 1000000 / fastest.denominator;
+  }
+  return hitTime(capture_->frameMoment(), nominalUs, systemClockState(), config_.clockErrorUs);
 }
 
 // A folder that cannot be used fails at every event: the first failure of a run gets the box,
@@ -652,7 +721,7 @@ void Monitor::watchCamera() {
       awaitingFrames_ = false;
       startLiveTime();
       appendLogLine("Camera back at " + logTime(localTimeNow(), separators_.time));
-      view_.cameraBack(cameraName_);
+      tellSinks([&](EventSink& sink) { sink.cameraBack(cameraName_); });
     }
     return;
   }
@@ -676,7 +745,7 @@ void Monitor::loseCamera(const std::string& why) {
   stopLiveTime();
   capture_->VideoStop();
   appendLogLine("Camera lost at " + logTime(localTimeNow(), separators_.time) + " (" + why + ")");
-  view_.cameraLost(cameraName_, why);
+  tellSinks([&](EventSink& sink) { sink.cameraLost(cameraName_, why); });
   retryMs_ = kFirstRetryMs;
   reopenTimer_->setInterval(retryMs_);
   reopenTimer_->start();

@@ -15,6 +15,7 @@
 #include "detection/event_records.h"
 #include "detection/hot_pixel_mask.h"
 #include "detection/light_leak_guard.h"
+#include "monitor/event_sink.h"
 #include "monitor/monitor_view.h"
 #include "monitor/settings.h"
 
@@ -49,6 +50,9 @@ struct MonitorConfig {
   // Each event also reports its frame's clusters, their pixels above this level. None: no
   // cluster is looked for.
   std::optional<std::uint8_t> clusterLevel{};
+  // The clock's error bound where the system does not know it (Windows; an unsynchronised
+  // clock), for the interval of each hit.
+  std::int64_t clockErrorUs = 100000;
 };
 
 // `config` with the detection options of the settings file (or of the command line) set.
@@ -82,6 +86,11 @@ class Monitor final : private EventDisplay {
   void Open(const std::string& settingsPath, const std::string& defaultDirectory);
   // Shutdown under FrameLock: capture stopped if it runs, the capture object disposed.
   void Close();
+
+  // `sink` hears of runs, events, minutes, the camera and light leaks from now on, after the
+  // sinks added before it. Not owned; it must outlive the monitor or be removed first.
+  void addSink(EventSink& sink);
+  void removeSink(EventSink& sink);
 
   void FillCameraList();
   void UpdateSBClick();
@@ -122,7 +131,6 @@ class Monitor final : private EventDisplay {
 
   // State of the sequence, named as the window's state always was.
   FrameBitmap WorkBitmap;
-  std::recursive_mutex FrameLock;  // brackets one frame's analysis and the capture's disposal
   bool CaptureReady = false;
   bool Running = false;
   bool FrameBusy = false;
@@ -145,6 +153,14 @@ class Monitor final : private EventDisplay {
   std::int32_t chooseFormat() const;
   std::string whyNoStart() const;
   void reportFrameFailure(const std::string& message);
+  // What the user has set, as the analysis of a frame (or the start of a run) takes it.
+  UserOptions readOptions();
+  void tellRunStarted();
+  // The interval in which the hit of the frame just analysed struck.
+  HitTime currentHitTime() const;
+  void tellRunStopped();
+  template <typename Call>
+  void tellSinks(Call&& call);
   void showThumbnailOf(const FrameBitmap& frame);
   // With hotPixelMask: counts WorkBitmap toward the calibration and puts the mask into
   // `options`. True when this frame belongs to the calibration.
@@ -173,6 +189,10 @@ class Monitor final : private EventDisplay {
   CaptureBackend& backend_;
   MainLoop& loop_;
   MonitorView& view_;
+  std::vector<EventSink*> sinks_;  // not owned
+  // Brackets one frame's analysis and the capture's disposal. Main thread only, recursive: a
+  // close can come while a frame handler pumps the loop.
+  std::recursive_mutex FrameLock;
   MonitorConfig config_;                            // changes only as a Run starts
   std::optional<DetectionSettings> nextDetection_;  // for the next Run
   std::string settingsPath_;
@@ -187,15 +207,19 @@ class Monitor final : private EventDisplay {
   std::vector<std::string> entries_;  // the camera list as shown
   std::int32_t selected_ = -1;
   std::uint64_t stops_ = 0;      // StopMonitoring calls: a Run notices one during its pump
+  bool runTold_ = false;         // the sinks heard of a run starting and not yet of its end
   bool failureShowing_ = false;  // the failure box is open: further frame failures are logged
   std::int32_t picturesNotWritten_ = 0;  // this run's: the first was boxed, the others logged
 
   // The current run.
+  std::string runId_;
+  std::int64_t seq_ = 0;  // events recorded in the run
   std::string cameraName_;
   std::string cameraPath_;  // the camera's own path, to reopen the very device
   std::int32_t formatIndex_ = -1;
   VideoFormat runFormat_;  // the entry it streams
   std::int64_t framesSinceRun_ = 0;
+  UserOptions frameOptions_;           // of the frame being analysed
   PeakPixel lastPeak_;                 // of the frame being analysed
   std::vector<Cluster> lastClusters_;  // of the frame being analysed, with clusterLevel
   LightLeakGuard leakGuard_;           // with config_.lightLeakGuard
@@ -206,6 +230,8 @@ class Monitor final : private EventDisplay {
   std::optional<double> lensMean_;
   std::chrono::milliseconds live_{0};
   std::optional<SteadyClock::time_point> liveSince_;
+  SteadyClock::duration leakPaused_{};  // of the run, by the light-leak guard
+  std::optional<SteadyClock::time_point> leakPausedSince_;
   bool lost_ = false;
   bool awaitingFrames_ = false;  // reopened: "back" once frames flow again
   int retryMs_ = kFirstRetryMs;

@@ -7,54 +7,26 @@
 #include <vector>
 
 #include "base/frame_bitmap.h"
+#include "detection/event_limit.h"
 #include "detection/event_records.h"
-#include "detection/frame_analysis.h"
-#include "platform/local_time.h"
+#include "monitor/event_sink.h"
 
 namespace ravdel {
 
 // What the user sets and the analysis reads for every frame, in the state of that moment.
 struct UserOptions {
-  std::int32_t limit = 150;  // the limit control's position; its low 8 bits are the limit
+  std::int32_t limit = kDefaultLimit;  // the limit control's position
   bool sound = false;
   bool inverse = false;
   bool gray = false;
+
+  // The control holds more than a byte; its low 8 bits are the limit a channel must exceed.
+  std::uint8_t eventLimit() const { return static_cast<std::uint8_t>(limit & 0xff); }
 };
 
 enum class MessageKind {
   plain,  // captioned with the program's title, no icon
   error,  // captioned "Error", with the error icon
-};
-
-// One recorded event, for logs that scripts read.
-struct EventReport {
-  LocalTime time;
-  std::int64_t unixMs = 0;
-  std::optional<std::string> file;  // the picture's name; none when it could not be written
-  PeakPixel peak;
-  std::uint8_t limit = 0;
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  std::uint32_t fourcc = 0;
-  std::string camera;
-  std::int64_t frame = 0;          // frames analysed since Run, this one included
-  std::optional<double> lensMean;  // of the run's first frame
-  double liveSeconds = 0;
-  std::optional<std::vector<Cluster>> clusters;  // measured when the run asks for them
-};
-
-// The counters of a run as a status line shows them.
-struct MonitorStatus {
-  std::int32_t framesLastMinute = 0;  // SPM
-  std::int32_t minutesElapsed = 0;    // the up-time's base
-  std::int32_t events = 0;
-  std::string eventsPerDay;           // as the window shows it: "-" before a rate exists
-  double liveSeconds = 0;             // monitoring with frames coming in
-  std::uint64_t framesDelivered = 0;  // reached the program from the camera
-  std::uint64_t framesAnalysed = 0;
-  std::uint64_t droppedIdle = 0;     // the main loop had not been idle for a second
-  std::uint64_t droppedBusy = 0;     // arrived while a frame was being analysed
-  std::uint64_t droppedBacklog = 0;  // enough notifications were already waiting
 };
 
 // Where the monitoring sequence shows what it does: the window's controls, or a console.
@@ -94,15 +66,6 @@ class MonitorView : public EventDisplay {
   // Why Run failed or what it did on the way (a format it cannot use, an output folder made
   // or missing): the window's log has it.
   virtual void showNote(const std::string& text) { appendLogLine(text); }
-
-  // For logs: each recorded event, each minute tick, a camera that dropped out or came back.
-  virtual void eventRecorded(const EventReport&) {}
-  virtual void minuteTicked(const MonitorStatus&) {}
-  virtual void cameraLost(const std::string& /*camera*/, const std::string& /*why*/) {}
-  virtual void cameraBack(const std::string& /*camera*/) {}
-  // The light-leak guard paused counting (the log has said "Light leak"), and resumed it.
-  virtual void lightLeakStarted() {}
-  virtual void lightLeakEnded() {}
 };
 
 // The texts of the windows' warning balloons, the same in every window.

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <system_error>
 
 #include "monitor/ini_file.h"
@@ -10,25 +11,49 @@
 namespace ravdel {
 namespace {
 
-constexpr std::string_view kSection = "Settings";
-constexpr std::string_view kDetectionSection = "Detection";
-
-// The detection keys: each with its field and the values it takes; 0..1 is a switch.
-struct DetectionKey {
-  std::string_view name;
-  std::int32_t DetectionSettings::*integer;
-  bool DetectionSettings::*flag;
-  std::int32_t least;
-  std::int32_t most;
+// A key of a section and the field of the section's settings that holds it.
+template <typename Section>
+struct Field {
+  const SettingKey* key;
+  bool Section::*flag = nullptr;
+  std::int32_t Section::*number = nullptr;
 };
-constexpr DetectionKey kDetectionKeys[] = {
-    {"hot-pixel-mask", nullptr, &DetectionSettings::hotPixelMask, 0, 1},
-    {"light-leak-guard", nullptr, &DetectionSettings::lightLeakGuard, 0, 1},
-    {"leak-level", &DetectionSettings::leakLevel, nullptr, kLeakLevelRange.least,
-     kLeakLevelRange.most},
-    {"clusters", nullptr, &DetectionSettings::clusters, 0, 1},
-    {"cluster-level", &DetectionSettings::clusterLevel, nullptr, kClusterLevelRange.least,
-     kClusterLevelRange.most},
+
+template <typename Section>
+struct TextField {
+  const SettingKey* key;
+  std::string Section::*text;
+};
+
+constexpr const SettingKey* kAllKeys[] = {
+    &setting::sound,     &setting::inverse,      &setting::gray,         &setting::limit,
+    &setting::directory, &setting::cam,          &setting::hotPixelMask, &setting::lightLeakGuard,
+    &setting::leakLevel, &setting::clusters,     &setting::clusterLevel, &setting::server,
+    &setting::station,   &setting::passwordFile, &setting::tlsCa,        &setting::location,
+    &setting::history,   &setting::clockErrorMs, &setting::keepDays,     &setting::keepMb,
+};
+
+constexpr Field<DetectionSettings> kDetectionFields[] = {
+    {&setting::hotPixelMask, &DetectionSettings::hotPixelMask},
+    {&setting::lightLeakGuard, &DetectionSettings::lightLeakGuard},
+    {&setting::leakLevel, nullptr, &DetectionSettings::leakLevel},
+    {&setting::clusters, &DetectionSettings::clusters},
+    {&setting::clusterLevel, nullptr, &DetectionSettings::clusterLevel},
+};
+
+constexpr TextField<NetworkSettings> kNetworkTexts[] = {
+    {&setting::server, &NetworkSettings::server},
+    {&setting::station, &NetworkSettings::station},
+    {&setting::passwordFile, &NetworkSettings::passwordFile},
+    {&setting::tlsCa, &NetworkSettings::tlsCa},
+    {&setting::location, &NetworkSettings::location},
+};
+
+constexpr Field<NetworkSettings> kNetworkFields[] = {
+    {&setting::history, &NetworkSettings::history},
+    {&setting::clockErrorMs, nullptr, &NetworkSettings::clockErrorMs},
+    {&setting::keepDays, nullptr, &NetworkSettings::keepDays},
+    {&setting::keepMb, nullptr, &NetworkSettings::keepMb},
 };
 
 int hexDigit(char c) {
@@ -68,24 +93,60 @@ std::optional<std::int32_t> convertInteger(std::string_view text) {
   return static_cast<std::int32_t>(negative ? 0u - magnitude : magnitude);
 }
 
-std::int32_t readInteger(const std::string& path, std::string_view key, std::int32_t fallback,
-                         std::string_view section = kSection) {
-  std::string text = readIniValue(path, section, key, "");
+// The key's integer as stored, or its default when it is missing or no integer.
+std::int32_t readInteger(const std::string& path, const SettingKey& key) {
+  std::string text = readIniValue(path, key.section, key.name, "");
   // Hexadecimal written the C way ("0x64") is taken as the "$" form.
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     text.replace(0, 2, "$");
   }
-  return convertInteger(text).value_or(fallback);
+  return convertInteger(text).value_or(key.fallback);
 }
 
-bool readBoolean(const std::string& path, std::string_view key, bool fallback) {
-  return readInteger(path, key, fallback ? 1 : 0) != 0;
+// The key's value within its range, else its default.
+std::int32_t readRanged(const std::string& path, const SettingKey& key) {
+  const std::int32_t value = readInteger(path, key);
+  return value < key.least || value > key.most ? key.fallback : value;
 }
 
-void writeKey(const std::string& path, std::string_view key, std::string_view value,
-              std::string_view section = kSection) {
-  if (!writeIniValue(path, section, key, value)) {
+bool readBoolean(const std::string& path, const SettingKey& key) {
+  return readInteger(path, key) != 0;
+}
+
+void writeKey(const std::string& path, const SettingKey& key, std::string_view value) {
+  if (!writeIniValue(path, key.section, key.name, value)) {
     throw SettingsWriteError("Unable to write to " + path);
+  }
+}
+
+template <typename Section>
+Section loadSection(const std::string& path, std::span<const Field<Section>> fields,
+                    std::span<const TextField<Section>> texts = {}) {
+  Section settings;
+  for (const TextField<Section>& field : texts) {
+    const SettingKey& key = *field.key;
+    settings.*field.text = readIniValue(path, key.section, key.name, key.textFallback);
+  }
+  for (const Field<Section>& field : fields) {
+    const std::int32_t value = readRanged(path, *field.key);
+    if (field.flag) {
+      settings.*field.flag = value != 0;
+    } else {
+      settings.*field.number = value;
+    }
+  }
+  return settings;
+}
+
+template <typename Section>
+void saveSection(const std::string& path, const Section& settings,
+                 std::span<const Field<Section>> fields,
+                 std::span<const TextField<Section>> texts = {}) {
+  for (const TextField<Section>& field : texts)
+    writeKey(path, *field.key, settings.*field.text);
+  for (const Field<Section>& field : fields) {
+    const std::int32_t value = field.flag ? (settings.*field.flag ? 1 : 0) : settings.*field.number;
+    writeKey(path, *field.key, std::to_string(value));
   }
 }
 
@@ -101,50 +162,65 @@ void makeSettingsFolder(const std::string& path) {
 
 }  // namespace
 
-DetectionSettings LoadDetectionSettings(const std::string& path) {
-  DetectionSettings settings;
-  for (const DetectionKey& key : kDetectionKeys) {
-    const std::int32_t fallback = key.flag ? (settings.*key.flag ? 1 : 0) : settings.*key.integer;
-    std::int32_t value = readInteger(path, key.name, fallback, kDetectionSection);
-    if (value < key.least || value > key.most) value = fallback;
-    if (key.flag) {
-      settings.*key.flag = value != 0;
-    } else {
-      settings.*key.integer = value;
+std::string rangeText(const SettingKey& key, bool asFlag) {
+  return std::to_string(asFlag ? key.flagLeast : key.least) + ".." + std::to_string(key.most) +
+         " (default " + std::to_string(key.fallback) + ")";
+}
+
+std::span<const SettingKey* const> settingKeys() {
+  return kAllKeys;
+}
+
+std::string withFlagRanges(std::string usage) {
+  for (const SettingKey* key : kAllKeys) {
+    if (key->kind != SettingKind::number || key->flag.empty()) continue;
+    const std::string mark = "{" + std::string(key->flag) + "}";
+    for (auto at = usage.find(mark); at != std::string::npos; at = usage.find(mark, at)) {
+      usage.replace(at, mark.size(), rangeText(*key, true));
     }
   }
-  return settings;
+  return usage;
+}
+
+DetectionSettings LoadDetectionSettings(const std::string& path) {
+  return loadSection<DetectionSettings>(path, kDetectionFields);
 }
 
 void SaveDetectionSettings(const std::string& path, const DetectionSettings& settings) {
   makeSettingsFolder(path);
-  for (const DetectionKey& key : kDetectionKeys) {
-    const std::int32_t value = key.flag ? (settings.*key.flag ? 1 : 0) : settings.*key.integer;
-    writeKey(path, key.name, std::to_string(value), kDetectionSection);
-  }
+  saveSection<DetectionSettings>(path, settings, kDetectionFields);
+}
+
+NetworkSettings LoadNetworkSettings(const std::string& path) {
+  return loadSection<NetworkSettings>(path, kNetworkFields, kNetworkTexts);
+}
+
+void SaveNetworkSettings(const std::string& path, const NetworkSettings& settings) {
+  makeSettingsFolder(path);
+  saveSection<NetworkSettings>(path, settings, kNetworkFields, kNetworkTexts);
 }
 
 Settings LoadSettings(const std::string& path, const std::string& defaultDirectory) {
   Settings settings;
-  settings.sound = readBoolean(path, "Sound", false);
-  settings.inverse = readBoolean(path, "Inverse", false);
-  settings.gray = readBoolean(path, "Gray", false);
+  settings.sound = readBoolean(path, setting::sound);
+  settings.inverse = readBoolean(path, setting::inverse);
+  settings.gray = readBoolean(path, setting::gray);
   // The up-down position holds 16 bits: a larger stored value keeps its low 16 bits, signed.
-  settings.limit = static_cast<std::int16_t>(readInteger(path, "Limit", 150));
-  settings.directory =
-      withTrailingSeparator(readIniValue(path, kSection, "Directory", defaultDirectory));
-  settings.cam = readInteger(path, "Cam", 0);
+  settings.limit = static_cast<std::int16_t>(readInteger(path, setting::limit));
+  settings.directory = withTrailingSeparator(
+      readIniValue(path, setting::directory.section, setting::directory.name, defaultDirectory));
+  settings.cam = readInteger(path, setting::cam);
   return settings;
 }
 
 void SaveSettings(const std::string& path, const Settings& settings) {
   makeSettingsFolder(path);
-  writeKey(path, "Limit", std::to_string(settings.limit));
-  writeKey(path, "Sound", settings.sound ? "1" : "0");
-  writeKey(path, "Inverse", settings.inverse ? "1" : "0");
-  writeKey(path, "Gray", settings.gray ? "1" : "0");
-  writeKey(path, "Directory", settings.directory);
-  writeKey(path, "Cam", std::to_string(settings.cam));
+  writeKey(path, setting::limit, std::to_string(settings.limit));
+  writeKey(path, setting::sound, settings.sound ? "1" : "0");
+  writeKey(path, setting::inverse, settings.inverse ? "1" : "0");
+  writeKey(path, setting::gray, settings.gray ? "1" : "0");
+  writeKey(path, setting::directory, settings.directory);
+  writeKey(path, setting::cam, std::to_string(settings.cam));
 }
 
 std::string withTrailingSeparator(std::string path) {

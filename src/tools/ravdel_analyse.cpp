@@ -26,6 +26,7 @@
 #include "detection/frame_analysis.h"
 #include "detection/light_leak_guard.h"
 #include "detection/png_writer.h"
+#include "monitor/settings.h"
 #include "platform/console_program.h"
 #include "platform/files.h"
 #include "run_score.h"
@@ -50,7 +51,7 @@ Sample format:
   --width W         frame size; for Motion-JPEG it defaults to each picture's own size
   --height H
 Analysis:
-  --limit N         a channel above N (0..255, default 150) makes an event
+  --limit N         a channel above N makes an event, {limit}
   --gray            show and store the picture grey (the event check always sees
                     the captured colours)
   --inverse         show and store the picture inverted
@@ -59,10 +60,10 @@ Analysis:
                     a file whose mean pixel magnitude is above the leak level is no event,
                     nor is any while that has lasted a second (by the files' modification
                     times) until it has been below for two seconds; reports the mean
-  --leak-level N    the guard's level (1..255, default 20)
+  --leak-level N    the guard's level, {leak-level}
   --clusters        report each event's clusters: connected pixels above the cluster
                     level around pixels above the limit
-  --cluster-level N a cluster pixel has a channel above N (1..254, default 60)
+  --cluster-level N a cluster pixel has a channel above N, {cluster-level}
 Output:
   --json            one JSON object per line and file
   --out DIR         write each event's picture as PNG into DIR, named after the moment the
@@ -117,6 +118,11 @@ long parseNumber(std::string_view option, std::string_view text, long min, long 
                      std::to_string(max) + ", not '" + std::string(text) + "'");
   }
   return value;
+}
+
+// A number of the settings file's, with the values its key takes as a flag.
+std::int32_t settingNumber(std::string_view option, std::string_view text, const SettingKey& key) {
+  return static_cast<std::int32_t>(parseNumber(option, text, key.flagLeast, key.most));
 }
 
 double parseSeconds(std::string_view text) {
@@ -202,7 +208,7 @@ std::optional<Options> parseArguments(const std::vector<std::string>& args) {
     } else if (name == "--height") {
       o.height = static_cast<std::int32_t>(parseNumber(name, value(), 1, 1 << 20));
     } else if (name == "--limit") {
-      o.analysis.limit = static_cast<std::uint8_t>(parseNumber(name, value(), 0, 255));
+      o.analysis.limit = static_cast<std::uint8_t>(settingNumber(name, value(), setting::limit));
     } else if (name == "--gray") {
       flag(o.analysis.gray);
     } else if (name == "--inverse") {
@@ -212,11 +218,12 @@ std::optional<Options> parseArguments(const std::vector<std::string>& args) {
     } else if (name == "--light-leak-guard") {
       flag(o.lightLeakGuard);
     } else if (name == "--leak-level") {
-      o.lightLeak.level = static_cast<double>(parseNumber(name, value(), 1, 255));
+      o.lightLeak.level = settingNumber(name, value(), setting::leakLevel);
     } else if (name == "--clusters") {
       flag(o.clusters);
     } else if (name == "--cluster-level") {
-      o.clusterLevel = static_cast<std::uint8_t>(parseNumber(name, value(), 1, 254));
+      o.clusterLevel =
+          static_cast<std::uint8_t>(settingNumber(name, value(), setting::clusterLevel));
     } else if (name == "--json") {
       flag(o.json);
     } else if (name == "--all") {
@@ -413,7 +420,7 @@ int run(const std::vector<std::string>& args) {
     return kExitUsage;
   }
   if (!options) {
-    std::fputs(kUsage, stdout);
+    std::fputs(withFlagRanges(kUsage).c_str(), stdout);
     return 0;
   }
   if (options->truth) {

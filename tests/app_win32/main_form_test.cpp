@@ -585,6 +585,10 @@ TEST_F(MainFormTest, NoBalloonShowsOverTheOpenTrayMenu) {
 // Escape for Cancel; OK writes the [Detection] section and the next Run takes the options.
 TEST_F(MainFormTest, DetectionOptionsFromTheTrayMenuAreWrittenAndTakenByTheNextRun) {
   const auto dialog = [] { return ::FindWindowW(L"#32770", L"Detection options"); };
+  // The note's own style: the dialog itself may not show yet when the first step runs.
+  const auto noteVisible = [](HWND d) {
+    return (::GetWindowLongW(::GetDlgItem(d, IDC_NextRunNL), GWL_STYLE) & WS_VISIBLE) != 0;
+  };
   const auto press = [](HWND target, WPARAM key) {
     ::PostMessageW(target, WM_KEYDOWN, key, 1);
     ::PostMessageW(target, WM_KEYUP, key, 0xC0000001);
@@ -594,7 +598,7 @@ TEST_F(MainFormTest, DetectionOptionsFromTheTrayMenuAreWrittenAndTakenByTheNextR
     const test::InsideModalLoop inside([&] {
       const HWND d = dialog();
       if (d == nullptr) return false;
-      noteHidden = !::IsWindowVisible(::GetDlgItem(d, IDC_NextRunNL));
+      noteHidden = !noteVisible(d);
       ::SendMessageW(::GetDlgItem(d, IDC_HotPixelMaskCB), BM_CLICK, 0, 0);
       ::SetWindowTextW(::GetDlgItem(d, IDC_LeakLevelE), L"300");  // beyond 255
       ::SetFocus(::GetDlgItem(d, IDC_ClustersCB));
@@ -614,7 +618,7 @@ TEST_F(MainFormTest, DetectionOptionsFromTheTrayMenuAreWrittenAndTakenByTheNextR
     const test::InsideModalLoop inside([&] {
       const HWND d = dialog();
       if (d == nullptr) return false;
-      noteShown = ::IsWindowVisible(::GetDlgItem(d, IDC_NextRunNL)) != FALSE;
+      noteShown = noteVisible(d);
       ::SendMessageW(::GetDlgItem(d, IDC_ClustersCB), BM_CLICK, 0, 0);
       press(::GetDlgItem(d, IDC_ClustersCB), VK_ESCAPE);
       return true;

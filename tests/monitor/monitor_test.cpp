@@ -25,8 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Remembers what the monitor showed; the options are the test's to set.
-class RecordingView final : public MonitorView {
+// Remembers what the monitor showed and told its sinks; the options are the test's to set.
+class RecordingView final : public MonitorView, public EventSink {
  public:
   void showCameraList(const std::vector<std::string>& list, std::int32_t position,
                       bool canPick) override {
@@ -62,6 +62,8 @@ class RecordingView final : public MonitorView {
   }
   void showEventNotice() override { ++notices; }
   void playEventSound() override { ++sounds; }
+  void runStarted(const RunStart& start) override { runs.push_back("started " + start.camera); }
+  void runStopped(const MonitorStatus&) override { runs.push_back("stopped"); }
   void eventRecorded(const EventReport& report) override { reports.push_back(report); }
   void minuteTicked(const MonitorStatus& status) override { ticks.push_back(status); }
   void cameraLost(const std::string& camera, const std::string& why) override {
@@ -94,7 +96,7 @@ class RecordingView final : public MonitorView {
   int notices = 0, sounds = 0;
   std::vector<EventReport> reports;
   std::vector<MonitorStatus> ticks;
-  std::vector<std::string> lost, back, leaks;
+  std::vector<std::string> lost, back, leaks, runs;
 };
 
 class MonitorTest : public test::TempDirTest {
@@ -106,6 +108,7 @@ class MonitorTest : public test::TempDirTest {
 
   void open(MonitorConfig config = {}) {
     monitor_.emplace(backend_, loop_, view_, config);
+    monitor_->addSink(view_);
     monitor_->Open(path("RVD.ini"), directory_);
   }
 
@@ -466,6 +469,83 @@ TEST_F(MonitorTest, EventIsCountedLoggedStoredAndReported) {
   EXPECT_EQ(*report.lensMean, 0.0);
   EXPECT_EQ(eventFileName(report.time), *report.file);
   EXPECT_EQ(localTimeAt(report.unixMs).second, report.time.second);
+}
+
+// A sink hears of a run before its first event (which may come in Run's own pump) and of its
+// end once, whichever way it ends; a removed sink hears nothing more.
+TEST_F(MonitorTest, SinksHearARunFromItsStartToItsEndOnce) {
+  backend_.atFormatSwitch = [this] { loop_.postTask([this] { backend_.last->deliver(0); }); };
+  open();
+  view_.options.limit = 100;
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(101);
+  monitor_->StopSBClick();
+  monitor_->StopSBClick();
+  EXPECT_EQ(view_.runs, (std::vector<std::string>{"started Cam A", "stopped"}));
+  EXPECT_EQ(view_.reports.size(), 1u);
+
+  backend_.atFormatSwitch = [this] { loop_.postTask([this] { backend_.last->deliver(200); }); };
+  view_.runs.clear();
+  EXPECT_FALSE(monitor_->RunSBClick()) << "the lens check stops it in Run's pump";
+  EXPECT_EQ(view_.runs, (std::vector<std::string>{"started Cam A", "stopped"}));
+
+  backend_.atFormatSwitch = nullptr;
+  view_.runs.clear();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  monitor_->Close();
+  EXPECT_EQ(view_.runs, (std::vector<std::string>{"started Cam A", "stopped"}))
+      << "the close path ends the run too";
+
+  RecordingView other;
+  monitor_.reset();
+  open();
+  monitor_->addSink(other);
+  monitor_->removeSink(view_);
+  view_.runs.clear();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_TRUE(view_.runs.empty());
+  EXPECT_EQ(other.runs, (std::vector<std::string>{"started Cam A"}));
+  monitor_->StopSBClick();
+}
+
+// Coincidences between stations need the moment the camera took the frame, not the moment the
+// main thread got to it; an event's key is its run and its place in the run.
+TEST_F(MonitorTest, EventsCarryTheirRunTheirPlaceInItAndTheirCaptureInterval) {
+  MonitorConfig config;
+  config.clockErrorUs = 250000;
+  open(config);
+  view_.options.limit = 100;
+  ASSERT_TRUE(monitor_->RunSBClick());
+  constexpr std::int64_t kTaken = 1796718413000000;
+  backend_.last->moment = {kTaken, 40000};
+  deliver(0);
+  deliver(101);
+  backend_.last->moment = {kTaken + 80000, 40000};
+  deliver(120);
+  ASSERT_EQ(view_.reports.size(), 2u);
+  const EventReport& first = view_.reports[0];
+  EXPECT_EQ(first.runId.size(), 16u);
+  EXPECT_EQ(first.seq, 1);
+  EXPECT_EQ(view_.reports[1].seq, 2);
+  EXPECT_EQ(view_.reports[1].runId, first.runId);
+  EXPECT_EQ(first.hit.us, kTaken - 20000);
+  if (!first.hit.clockSynced) {
+    EXPECT_EQ(first.hit.loUs, kTaken - 40000 - 250000) << "the settings' bound";
+    EXPECT_EQ(first.hit.hiUs, kTaken + 250000);
+  }
+  EXPECT_EQ(view_.reports[1].hit.us, kTaken + 60000);
+
+  monitor_->StopSBClick();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  backend_.last->moment = {};
+  deliver(0);
+  deliver(130);
+  ASSERT_EQ(view_.reports.size(), 3u);
+  EXPECT_NE(view_.reports[2].runId, first.runId) << "a new run, a new identity";
+  EXPECT_EQ(view_.reports[2].seq, 1);
+  const std::int64_t nowUs = unixMillisecondsNow() * 1000;
+  EXPECT_LE(view_.reports[2].hit.us, nowUs) << "no time from the camera: when it arrived";
+  EXPECT_GT(view_.reports[2].hit.us, nowUs - 60000000);
 }
 
 // A folder that cannot be used fails at every event: one box, then only the log, counting,

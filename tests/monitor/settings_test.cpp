@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -119,6 +121,56 @@ TEST_F(SettingsFileTest, DetectionKeysRoundTripInTheirOwnSection) {
     write(file, content);
     EXPECT_EQ(LoadDetectionSettings(file), expected) << content;
   }
+}
+
+// The table is what every reader, writer, dialog and flag takes its names and values from: a
+// key twice, a default its own range rejects or a struct that starts elsewhere would split them.
+TEST(SettingsTableTest, KeysAreUniqueAndTheirDefaultsAreTheStructsAndInRange) {
+  std::set<std::pair<std::string_view, std::string>> seen;
+  for (const SettingKey* key : settingKeys()) {
+    std::string lower(key->name);
+    for (char& c : lower)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(seen.insert({key->section, lower}).second) << key->name;
+    if (key->kind == SettingKind::text) continue;
+    EXPECT_GE(key->fallback, key->least) << key->name;
+    EXPECT_LE(key->fallback, key->most) << key->name;
+    EXPECT_LE(key->flagLeast, key->least) << key->name;
+  }
+  EXPECT_EQ(LoadDetectionSettings("/nonexistent/RVD.ini"), DetectionSettings{});
+  const Settings defaults = LoadSettings("/nonexistent/RVD.ini", "");
+  EXPECT_EQ(defaults, Settings{});
+  EXPECT_EQ(defaults.limit, kDefaultLimit);
+}
+
+TEST(SettingsTableTest, UsageTextsTakeTheFlagsRangesFromTheTable) {
+  EXPECT_EQ(withFlagRanges("--limit N ({limit}), --leak-level N ({leak-level}) {cluster-level}"),
+            "--limit N (0..255 (default 150)), --leak-level N (1..255 (default 20)) 1..254 "
+            "(default 60)");
+  EXPECT_EQ(withFlagRanges("{unknown} {gray}"), "{unknown} {gray}") << "switches have no range";
+}
+
+TEST_F(SettingsFileTest, NetworkKeysRoundTripAndTextsKeepWhatTheUserTyped) {
+  const std::string file = path("RVD.ini");
+  const NetworkSettings station{.server = "broker.example.org:8883",
+                                .station = "école-3",
+                                .passwordFile = path("station.password"),
+                                .tlsCa = path("ca.pem"),
+                                .location = "48.21,16.37",
+                                .history = true,
+                                .clockErrorMs = 250,
+                                .keepDays = 30,
+                                .keepMb = 64};
+  EXPECT_EQ(LoadNetworkSettings(file), NetworkSettings{});
+  EXPECT_FALSE(NetworkSettings{}.keepsHistory()) << "no server, no history: nothing is stored";
+  SaveNetworkSettings(file, station);
+  EXPECT_EQ(LoadNetworkSettings(file), station);
+  NetworkSettings sender;
+  sender.server = "b";
+  EXPECT_TRUE(sender.keepsHistory()) << "a sender needs its store";
+
+  write(file, "[Network]\nclock-error-ms=0\nkeep-days=99999\nkeep-mb=x\n");
+  EXPECT_EQ(LoadNetworkSettings(file), NetworkSettings{});
 }
 
 TEST(SettingsTextTest, DirectoryLabelCutsAfter25Characters) {

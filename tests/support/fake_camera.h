@@ -63,7 +63,7 @@ class FakeDevice final : public CaptureDevice {
   // A frame whose every byte is `value`.
   void deliver(std::uint8_t value) {
     const std::vector<std::uint8_t> frame(static_cast<std::size_t>(width * height * 3), value);
-    slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size()));
+    slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size()), moment);
   }
 
   // A frame of these bytes: RGB, bottom row first.
@@ -72,6 +72,7 @@ class FakeDevice final : public CaptureDevice {
   }
 
   std::int32_t width = 4, height = 2;
+  FrameMoment moment;                // of the frames delivered: none of the camera's own by default
   std::int32_t openedPosition = 0;   // 1-based; 0 until opened
   bool patient = true;               // as the opener set it
   std::string startFailure;          // not empty: opening fails, saying this

@@ -18,10 +18,10 @@ QCheckBox* makeSwitch(QWidget* parent, const char* name, const QString& text, bo
 }
 
 // The range is the settings file's own, so the dialog cannot give a value the file rejects.
-QSpinBox* makeLevel(QWidget* parent, const char* name, LevelRange range, std::int32_t value) {
+QSpinBox* makeLevel(QWidget* parent, const char* name, const SettingKey& key, std::int32_t value) {
   auto* spin = new QSpinBox(parent);
   spin->setObjectName(QString::fromLatin1(name));
-  spin->setRange(range.least, range.most);
+  spin->setRange(key.least, key.most);
   spin->setValue(value);
   return spin;
 }
@@ -39,9 +39,9 @@ DetectionOptionsDialog::DetectionOptionsDialog(const DetectionSettings& settings
       makeSwitch(this, "hotPixelMask", QStringLiteral("Hot-pixel mask"), settings.hotPixelMask);
   lightLeakGuard_ = makeSwitch(this, "lightLeakGuard", QStringLiteral("Light-leak guard"),
                                settings.lightLeakGuard);
-  leakLevel_ = makeLevel(this, "leakLevel", kLeakLevelRange, settings.leakLevel);
+  leakLevel_ = makeLevel(this, "leakLevel", setting::leakLevel, settings.leakLevel);
   clusters_ = makeSwitch(this, "clusters", QStringLiteral("Clusters"), settings.clusters);
-  clusterLevel_ = makeLevel(this, "clusterLevel", kClusterLevelRange, settings.clusterLevel);
+  clusterLevel_ = makeLevel(this, "clusterLevel", setting::clusterLevel, settings.clusterLevel);
 
   auto* form = new QFormLayout;
   form->addRow(hotPixelMask_);

@@ -38,6 +38,7 @@
 #include "app/window/directory_chooser.h"
 #include "app/window/failure_box.h"
 #include "app/window/link_label.h"
+#include "app/window/network_dialog.h"
 #include "monitor/event_notice.h"
 #include "monitor/settings.h"
 #include "platform/file_version.h"
@@ -124,20 +125,17 @@ TMainForm::TMainForm(const MainFormSetup& setup, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       setup_(setup),
-      settingsPath_(setup.settingsPath),
       InstanceMutex(setup.instanceLockPath.empty() ? SingleInstance::defaultLockPath()
                                                    : setup.instanceLockPath),
       thumbPicture_(std::make_unique<QImage>(kThumbSide, kThumbSide, QImage::Format_RGB888)),
-      detection_(LoadDetectionSettings(setup.settingsPath)),
       loop_(std::make_unique<QtMainLoop>()),
-      // A camera that drops out is opened again when it returns, the counters kept. The
-      // detection options come from the settings file's [Detection] section.
-      monitor_(std::make_unique<Monitor>(
-          *setup.backend, *loop_, static_cast<MonitorView&>(*this),
-          withDetection(MonitorConfig{FormatChoice{}, true}, detection_))) {
+      session_(std::make_unique<MonitorSession>(*setup.backend, *loop_,
+                                                static_cast<MonitorView&>(*this),
+                                                MonitorSession::Setup{setup.settingsPath})) {
   setObjectName(QStringLiteral("MainForm"));
-  SPMTimer = &monitor_->SPMTimer();
-  ResumeTimer = &monitor_->ResumeTimer();
+  session_->addSink(static_cast<EventSink&>(*this));
+  SPMTimer = &monitor().SPMTimer();
+  ResumeTimer = &monitor().ResumeTimer();
   createControls();
   FormCreate();
 }
@@ -186,9 +184,9 @@ void TMainForm::createControls() {
   LimitUD = new QSpinBox(this);
   LimitUD->setObjectName(QStringLiteral("LimitUD"));
   LimitUD->setGeometry(40, 100, 64, 24);
-  LimitUD->setRange(5, 255);
-  LimitUD->setSingleStep(5);
-  LimitUD->setValue(150);
+  LimitUD->setRange(setting::limit.least, setting::limit.most);
+  LimitUD->setSingleStep(setting::limit.step);
+  LimitUD->setValue(setting::limit.fallback);
   // The spin box is edit box and up-down in one; its edit field carries the edit box's name.
   if (auto* edit = LimitUD->findChild<QLineEdit*>()) edit->setObjectName(QStringLiteral("LimitE"));
   DirSB = makeGlyphButton(this, "DirSB", "folder",
@@ -317,6 +315,7 @@ void TMainForm::createTray() {
   PopupMenu->addSeparator();
   DetectionOptions =
       addEntry("DetectionOptions", "options", QStringLiteral("Detection options\u2026"));
+  NetworkOptions = addEntry("NetworkOptions", "web", QStringLiteral("Network\u2026"));
   PopupMenu->addSeparator();
   Quit = addEntry("Quit", "exit", QStringLiteral("Exit"));
 
@@ -354,6 +353,7 @@ void TMainForm::connectHandlers() {
   connect(Restore, &QAction::triggered, this, on(&TMainForm::RestoreClick));
   connect(Minimize, &QAction::triggered, this, on(&TMainForm::MinimizeClick));
   connect(DetectionOptions, &QAction::triggered, this, on(&TMainForm::DetectionOptionsClick));
+  connect(NetworkOptions, &QAction::triggered, this, on(&TMainForm::NetworkOptionsClick));
   connect(Quit, &QAction::triggered, this, on(&TMainForm::QuitClick));
   connect(TrayI, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
@@ -384,7 +384,7 @@ void TMainForm::FormCreate() {
   }
   VersionL->setText(qs(ReadFileVersion(true)));
   paintThumbnailWhite();
-  monitor_->Open(settingsPath_, setup_.defaultDirectory);
+  session_->open(setup_.defaultDirectory);
   TrayI->show();
 }
 
@@ -410,8 +410,7 @@ void TMainForm::QueryEndSession() {
 }
 
 void TMainForm::FormClose() {
-  std::lock_guard lock(monitor_->FrameLock);
-  monitor_->Close();
+  session_->close();
   try {
     InstanceMutex.release();
   } catch (...) {
@@ -489,12 +488,17 @@ void TMainForm::MinimizeClick() {
 }
 
 void TMainForm::DetectionOptionsClick() {
-  DetectionOptionsDialog dialog(detection_, monitor_->Running, this);
+  DetectionOptionsDialog dialog(session_->detection(), monitor().Running, this);
   if (dialog.exec() != QDialog::Accepted) return;
   // Taken for this session even when the file cannot be written; the failure box says so.
-  detection_ = dialog.settings();
-  monitor_->setDetection(detection_);
-  SaveDetectionSettings(settingsPath_, detection_);
+  session_->changeDetection(dialog.settings());
+}
+
+void TMainForm::NetworkOptionsClick() {
+  NetworkDialog dialog(session_->network(), !session_->network().passwordFile.empty(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  // Taken even when a file cannot be written; the failure box says which.
+  session_->changeNetwork(dialog.settings(), dialog.password());
 }
 
 void TMainForm::HomeLMouseMove() {
@@ -526,55 +530,55 @@ void TMainForm::MailLClick() {
 void TMainForm::DirSBClick() {
   // The chooser's answer carries its trailing separator.
   if (const auto chosen = DirectoryChooser::ChooseDirectory(this))
-    monitor_->SetOutputDirectory(*chosen);
+    monitor().SetOutputDirectory(*chosen);
 }
 
 void TMainForm::FillCameraList() {
-  monitor_->FillCameraList();
+  monitor().FillCameraList();
 }
 
 void TMainForm::UpdateSBClick() {
-  monitor_->UpdateSBClick();
+  monitor().UpdateSBClick();
 }
 
 void TMainForm::CamLstCBChange() {
-  monitor_->CamLstCBChange(CamLstCB->currentIndex());
+  monitor().CamLstCBChange(CamLstCB->currentIndex());
 }
 
 void TMainForm::RunSBClick() {
-  monitor_->RunSBClick();
+  monitor().RunSBClick();
 }
 
 void TMainForm::OnPowerEvent(PowerEvent event) {
   if (event == PowerEvent::Suspend) {
-    monitor_->Suspend();
+    monitor().Suspend();
   } else {
-    monitor_->Resume();
+    monitor().Resume();
   }
 }
 
 void TMainForm::StopSBClick() {
-  monitor_->StopSBClick();
+  monitor().StopSBClick();
 }
 
 void TMainForm::StopMonitoring() {
-  monitor_->StopMonitoring();
+  monitor().StopMonitoring();
 }
 
 void TMainForm::SaveSetSBClick() {
-  monitor_->SaveSetSBClick();
+  monitor().SaveSetSBClick();
 }
 
 void TMainForm::SPMTimerTimer() {
-  monitor_->SPMTimerTimer();
+  monitor().SPMTimerTimer();
 }
 
 void TMainForm::OnNewFrame() {
-  monitor_->OnNewFrame();
+  monitor().OnNewFrame();
 }
 
 void TMainForm::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-  monitor_->RecordEvent(b, g, r);
+  monitor().RecordEvent(b, g, r);
 }
 
 void TMainForm::paintThumbnailWhite() {

@@ -15,6 +15,7 @@
 #include "monitor/monitor.h"
 #include "platform/os_release.h"
 #include "platform/single_instance.h"
+#include "session/monitor_session.h"
 
 class QAction;
 class QCheckBox;
@@ -59,7 +60,7 @@ struct MainFormSetup {
 // The one window of the program, a view over the monitoring sequence: its handlers forward to
 // the monitor, which shows its results through the window's controls. It owns every
 // long-lived object. Everything here runs on the GUI thread; frames arrive there too.
-class TMainForm final : public QWidget, private MonitorView {
+class TMainForm final : public QWidget, private MonitorView, private EventSink {
  public:
   static constexpr int kClientWidth = 242;
   static constexpr int kClientHeight = 267;
@@ -101,6 +102,8 @@ class TMainForm final : public QWidget, private MonitorView {
   void MinimizeClick();
   // Opens the detection options; OK saves them and hands them to the monitor for the next Run.
   void DetectionOptionsClick();
+  // Opens the station network's settings; OK saves them and starts the station's outputs anew.
+  void NetworkOptionsClick();
   void QuitClick();
   // The links of the about area.
   void HomeLMouseMove();
@@ -115,11 +118,11 @@ class TMainForm final : public QWidget, private MonitorView {
   void OnNewFrame();
   void RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r);
 
-  Monitor& monitor() { return *monitor_; }
-  const Monitor& monitor() const { return *monitor_; }
-  TVideoImage* captureObject() { return monitor_->captureObject(); }
-  const EventRecords& records() const { return monitor_->records(); }
-  const std::string& settingsPath() const { return settingsPath_; }
+  Monitor& monitor() { return session_->monitor(); }
+  const Monitor& monitor() const { return session_->monitor(); }
+  TVideoImage* captureObject() { return monitor().captureObject(); }
+  const EventRecords& records() const { return monitor().records(); }
+  const std::string& settingsPath() const { return session_->settingsPath(); }
 
   // Where each recorded event's balloon goes; the tray icon by default.
   std::function<void(const BalloonRequest&)> showEventBalloon;
@@ -171,6 +174,7 @@ class TMainForm final : public QWidget, private MonitorView {
   QAction* Restore = nullptr;
   QAction* Minimize = nullptr;
   QAction* DetectionOptions = nullptr;
+  QAction* NetworkOptions = nullptr;
   QAction* Quit = nullptr;
 
   // Window-wide state; the monitoring state lives in the monitor.
@@ -214,23 +218,23 @@ class TMainForm final : public QWidget, private MonitorView {
   void showFrameFailure(const std::string& text, std::function<void()> closed) override;
   void showEventNotice() override;
   void playEventSound() override;
+
+  // EventSink: the balloons of the camera and the light.
   void cameraLost(const std::string& camera, const std::string& why) override;
   void lightLeakStarted() override;
 
   MainFormSetup setup_;
-  std::string settingsPath_;
   SingleInstance InstanceMutex;
   bool terminated_ = false;
   bool shownBefore_ = false;              // centred on the screen the first time only
   std::unique_ptr<QImage> thumbPicture_;  // ThumbI's own 64 x 64 picture
-  DetectionSettings detection_;           // as last chosen; the monitor's next Run uses them
   std::unique_ptr<EventSound> sound_;     // made at the first sound, not at start-up
   int logBlockStart_ = -1;                // first block of the log lines not yet ended
   // The loop outlives the monitor and its capture object, which detaches from it when
   // disposed. The capture object is disposed by FormClose and freed only with the window.
   std::unique_ptr<QtMainLoop> loop_;
   std::unique_ptr<EventNotice> eventNotice_;  // on loop_'s timers: goes first
-  std::unique_ptr<Monitor> monitor_;
+  std::unique_ptr<MonitorSession> session_;
 };
 
 }  // namespace ravdel

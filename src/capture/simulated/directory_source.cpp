@@ -75,7 +75,7 @@ bool readSampleFile(const std::filesystem::path& file, std::vector<std::uint8_t>
 DirectorySource::DirectorySource(std::vector<std::filesystem::path> files, bool once)
     : files_(std::move(files)), once_(once) {}
 
-bool DirectorySource::next(std::span<const std::uint8_t>& sample) {
+bool DirectorySource::next(std::span<const std::uint8_t>& sample, const FrameMoment& /*moment*/) {
   if (files_.empty()) return false;
   if (position_ >= files_.size()) {
     position_ = 0;

@@ -30,7 +30,7 @@ class DirectorySource final : public SampleSource {
   DirectorySource(std::vector<std::filesystem::path> files, bool once);
 
   void start(const StreamFormat&) override {}
-  bool next(std::span<const std::uint8_t>& sample) override;
+  bool next(std::span<const std::uint8_t>& sample, const FrameMoment& moment) override;
 
  private:
   const std::vector<std::filesystem::path> files_;

@@ -25,6 +25,8 @@ std::string truthJsonLine(const InjectedHit& hit) {
   s += ",\"peak\":" + number(hit.peak);
   s += ",\"x0\":" + number(hit.x0) + ",\"y0\":" + number(hit.y0);
   s += ",\"x1\":" + number(hit.x1) + ",\"y1\":" + number(hit.y1);
+  s += ",\"t_us\":" + number(hit.utcUs);
+  if (hit.shower) s += ",\"shower\":" + std::to_string(*hit.shower);
   return s + "}";
 }
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <span>
 
+#include "capture/capture_device.h"
+
 namespace ravdel {
 
 // The format a stream runs in: its frames' code (0 for RGB) and size.
@@ -19,9 +21,10 @@ class SampleSource {
   virtual ~SampleSource() = default;
   // At every stream start, also after a format switch.
   virtual void start(const StreamFormat& format) = 0;
-  // The next sample, valid until the next call or start. False when the stream has run out
-  // (a directory played once); the call after that starts over.
-  virtual bool next(std::span<const std::uint8_t>& sample) = 0;
+  // The next sample, taken at `moment` (the end of its exposure on the stream's clock), valid
+  // until the next call or start. False when the stream has run out (a directory played once);
+  // the call after that starts over.
+  virtual bool next(std::span<const std::uint8_t>& sample, const FrameMoment& moment) = 0;
 };
 
 }  // namespace ravdel

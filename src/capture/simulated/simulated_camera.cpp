@@ -1,6 +1,7 @@
 #include "capture/simulated/simulated_camera.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <new>
 #include <system_error>
@@ -160,6 +161,9 @@ HResult SimulatedDevice::StartVideoAt(std::int32_t position, std::string& foundN
   if (startTried_) return kEFail;
   startTried_ = true;
   current_ = setup_->firstFormat;
+  openedUtcUs_ = std::chrono::duration_cast<std::chrono::microseconds>(
+                     std::chrono::system_clock::now().time_since_epoch())
+                     .count();
   source_ = makeSource(*setup_);
   if (source_ == nullptr) return kEFail;
   opened_ = true;
@@ -279,11 +283,13 @@ void SimulatedDevice::stream(bool paced, Clock::duration period) {
   Clock::time_point due = Clock::now();
   while (waitUntil(due, paced)) {
     const std::uint64_t frame = produced_.load() + 1;
+    const FrameMoment moment = frameMoment(frame);
     std::span<const std::uint8_t> sample(kNoBytes, 0);
     const bool empty = d.emptyEvery != 0 && frame % d.emptyEvery == 0;
     // A directory played once has ended, or a hit could not go to the truth file.
-    if (!empty && !source_->next(sample)) break;
-    const bool delivered = slot_.deliver(sample.data(), static_cast<std::int32_t>(sample.size()));
+    if (!empty && !source_->next(sample, moment)) break;
+    const bool delivered =
+        slot_.deliver(sample.data(), static_cast<std::int32_t>(sample.size()), moment);
     (delivered ? delivered_ : skipped_).fetch_add(1);
     produced_.store(frame);
     if (d.unplugAfter != 0 && frame >= d.unplugAfter) {
@@ -295,6 +301,15 @@ void SimulatedDevice::stream(bool paced, Clock::duration period) {
     // A late frame moves the schedule instead of bursting to catch up.
     due = std::max(due + period, Clock::now());
   }
+}
+
+// The stream's own clock: frame N ends N periods after the opening, whenever it is made.
+FrameMoment SimulatedDevice::frameMoment(std::uint64_t frame) const {
+  const SimulatedDescription& d = setup_->description;
+  const double fps = d.fps > 0.0 ? d.fps : kUnpacedHitFps;
+  const double periodUs = 1.0e6 / fps;
+  return {openedUtcUs_ + std::llround(static_cast<double>(frame) * periodUs),
+          std::llround(periodUs)};
 }
 
 bool SimulatedDevice::waitUntil(Clock::time_point due, bool paced) {

@@ -96,6 +96,8 @@ class SimulatedDevice final : public CaptureDevice {
   // Worker thread: true when the stream goes on (no stop requested), after waiting for
   // `due` when paced.
   bool waitUntil(std::chrono::steady_clock::time_point due, bool paced);
+  // Worker thread: when frame `frame` (1 for the first since the opening) was taken.
+  FrameMoment frameMoment(std::uint64_t frame) const;
 
   const std::shared_ptr<const SimulatedSetup> setup_;
   const std::shared_ptr<SimulatedPlug> plug_;
@@ -104,6 +106,9 @@ class SimulatedDevice final : public CaptureDevice {
   bool startTried_ = false;
   bool opened_ = false;
   std::int32_t current_ = 0;  // index into setup_->formats
+  // The opening's moment in UTC microseconds: the start of the stream's clock. Written before
+  // the worker starts, read by it.
+  std::int64_t openedUtcUs_ = 0;
 
   // The samples. Owned by the worker thread from its start to its join, by the main thread
   // otherwise; std::thread's start and join order the hand-overs.

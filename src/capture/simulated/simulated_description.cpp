@@ -20,6 +20,7 @@ constexpr std::uint8_t kMaxNoise = 64;
 constexpr std::uint64_t kMaxBackAfterMs = 3600000;  // an hour
 constexpr std::uint64_t kMaxDefectPixels = 100000;
 constexpr double kMaxLeakSeconds = 1.0e6;
+constexpr double kMaxShowersPerSecond = 100.0;
 constexpr const char* kKnownFormats =
     "RGB, I420, IYUV, YV12, NV12, NV21, YUY2, YUNV, YUYV, UYVY, GREY, MJPG";
 constexpr const char* kSyntheticFormats =
@@ -122,16 +123,18 @@ class Parser {
 
   bool apply(const std::string& key, bool hasValue, std::string_view value, std::string& problem) {
     static const std::set<std::string> kSyntheticOnly = {
-        "hits",       "brightness", "noise",       "seed",         "uncovered",  "hot",
-        "warm",       "warm-share", "noisy-row",   "noisy-column", "line-noise", "leak",
-        "leak-level", "tracks",     "long-tracks", "truth"};
+        "hits",       "brightness", "noise",       "seed",        "uncovered",
+        "hot",        "warm",       "warm-share",  "noisy-row",   "noisy-column",
+        "line-noise", "leak",       "leak-level",  "tracks",      "long-tracks",
+        "truth",      "showers",    "shower-seed", "shower-share"};
     static const std::set<std::string> kDirectoryOnly = {"once", "loop"};
     static const std::set<std::string> kFlags = {"unlimited", "once", "loop", "uncovered"};
     static const std::set<std::string> kValued = {
-        "format",     "size",        "fps",        "name",        "also",         "unplug-after",
-        "back-after", "empty-every", "hits",       "seed",        "brightness",   "noise",
-        "hot",        "warm",        "warm-share", "noisy-row",   "noisy-column", "line-noise",
-        "leak",       "leak-level",  "tracks",     "long-tracks", "truth"};
+        "format",      "size",        "fps",        "name",        "also",         "unplug-after",
+        "back-after",  "empty-every", "hits",       "seed",        "brightness",   "noise",
+        "hot",         "warm",        "warm-share", "noisy-row",   "noisy-column", "line-noise",
+        "leak",        "leak-level",  "tracks",     "long-tracks", "truth",        "showers",
+        "shower-seed", "shower-share"};
     const bool flag = kFlags.count(key) != 0;
     if (!flag && kValued.count(key) == 0) {
       problem = "unknown option";
@@ -228,6 +231,7 @@ class Parser {
       d_.truthPath = std::string(value);
       return true;
     }
+    if (const std::optional<bool> shower = applyShowers(key, value, problem)) return *shower;
     if (const std::optional<bool> sensor = applySensor(key, value, problem)) return *sensor;
     // brightness, noise: one byte each
     const std::uint64_t lowest = key == "brightness" ? 1 : 0;
@@ -238,6 +242,29 @@ class Parser {
     }
     (key == "brightness" ? d_.brightness : d_.noise) = static_cast<std::uint8_t>(number);
     return true;
+  }
+
+  // The shower options; nothing when `key` is none of them.
+  std::optional<bool> applyShowers(const std::string& key, std::string_view value,
+                                   std::string& problem) {
+    ShowerModel& s = d_.showers;
+    const std::string quoted = "'" + std::string(value) + "'";
+    if (key == "showers") {
+      if (parseDecimal(value, s.perSecond) && s.perSecond <= kMaxShowersPerSecond) return true;
+      problem = quoted + " is not a mean number of showers per second (0 to 100)";
+      return false;
+    }
+    if (key == "shower-seed") {
+      if (parseUnsigned(value, s.seed)) return true;
+      problem = quoted + " is not a whole number";
+      return false;
+    }
+    if (key == "shower-share") {
+      if (parseDecimal(value, s.share) && s.share > 0.0 && s.share <= 1.0) return true;
+      problem = quoted + " is not a share (above 0 to 1)";
+      return false;
+    }
+    return std::nullopt;
   }
 
   // The sensor model's options; nothing when `key` is none of them.

@@ -33,6 +33,15 @@ struct SensorModel {
   double longTrackShare = 0.0;   // of the hits, long faint tracks
 };
 
+// Air showers that several simulated cameras see at once: they fall at UTC instants drawn from
+// the shared seed alone, so every camera on the machine with the same seed has the same
+// showers, and each camera sees a given one by a draw of its own.
+struct ShowerModel {
+  double perSecond = 0.0;  // mean showers per second; 0: none
+  std::uint64_t seed = 1;
+  double share = 1.0;  // the chance that this camera sees a given shower
+};
+
 // The simulated camera as its description text (RAVDEL_SIMULATED_CAMERA) gives it, e.g.
 // "synthetic:format=I420,size=320x240,fps=0,hits=5" or "dir:samples,format=YUY2,size=640x480".
 struct SimulatedDescription {
@@ -61,6 +70,7 @@ struct SimulatedDescription {
   std::uint64_t seed = 1;
   bool uncovered = false;  // a lit scene instead of a dark sensor
   SensorModel sensor;
+  ShowerModel showers;
   std::string truthPath;  // one JSON line per injected hit appended here; empty: none
 };
 

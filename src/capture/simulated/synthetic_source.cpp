@@ -88,11 +88,13 @@ SyntheticSource::Settings syntheticSettings(const SimulatedDescription& d) {
   s.seed = d.seed;
   s.uncovered = d.uncovered;
   s.sensor = d.sensor;
+  s.showers = d.showers;
   return s;
 }
 
 SyntheticSource::SyntheticSource(const Settings& settings)
     : settings_(settings),
+      showers_(settings.showers, settings.seed),
       hitRandom_(settings.seed ^ 0x68697473u),
       sensorRandom_(settings.seed ^ 0x73656e73u) {}
 
@@ -207,7 +209,7 @@ void SyntheticSource::fillNoiseFrame(std::vector<std::uint8_t>& frame, std::uint
   }
 }
 
-bool SyntheticSource::next(std::span<const std::uint8_t>& sample) {
+bool SyntheticSource::next(std::span<const std::uint8_t>& sample, const FrameMoment& moment) {
   restoreStamped();
   shown_ = (shown_ + 1) % noiseFrames_.size();
   ++frameNumber_;
@@ -222,7 +224,9 @@ bool SyntheticSource::next(std::span<const std::uint8_t>& sample) {
       const auto y =
           static_cast<std::int32_t>(hitRandom_.below(static_cast<std::uint32_t>(format_.height)));
       lastHits_.push_back(stampHit(frame, x, y));
+      lastHits_.back().utcUs = moment.utcUs == 0 ? 0 : moment.utcUs - moment.periodUs / 2;
     }
+    stampShowers(frame, moment);
   }
   if (!recordTruth()) return false;
   const double leak = frame.empty() ? 0.0 : leakHeight();
@@ -319,16 +323,26 @@ HitShape SyntheticSource::drawShape() {
 // A spot is plus-shaped: the full brightness in the middle, half of it on the four sides.
 InjectedHit SyntheticSource::stampHit(std::vector<std::uint8_t>& frame, std::int32_t x,
                                       std::int32_t y) {
+  const HitShape shape = drawShape();
+  if (shape == HitShape::Spot) return stampSpot(frame, x, y);
+  InjectedHit hit = newHit(x, y);
+  hit.shape = shape;
+  stampTrack(frame, hit);
+  return hit;
+}
+
+InjectedHit SyntheticSource::newHit(std::int32_t x, std::int32_t y) const {
   InjectedHit hit;
   hit.frame = frameNumber_;
   hit.seconds = static_cast<double>(frameNumber_ - 1) / settings_.framesPerSecond;
   hit.x = hit.x0 = hit.x1 = x;
   hit.y = hit.y0 = hit.y1 = y;
-  hit.shape = drawShape();
-  if (hit.shape != HitShape::Spot) {
-    stampTrack(frame, hit);
-    return hit;
-  }
+  return hit;
+}
+
+InjectedHit SyntheticSource::stampSpot(std::vector<std::uint8_t>& frame, std::int32_t x,
+                                       std::int32_t y) {
+  InjectedHit hit = newHit(x, y);
   const std::uint8_t full = settings_.brightness;
   const auto half = static_cast<std::uint8_t>(full / 2);
   hit.peak = full;
@@ -342,6 +356,19 @@ InjectedHit SyntheticSource::stampHit(std::vector<std::uint8_t>& frame, std::int
   hit.x1 = std::min(format_.width - 1, x + 1);
   hit.y1 = std::min(format_.height - 1, y + 1);
   return hit;
+}
+
+// A shower is a spot at full brightness where it strikes this camera, at its own instant.
+void SyntheticSource::stampShowers(std::vector<std::uint8_t>& frame, const FrameMoment& moment) {
+  if (!showers_.active() || moment.utcUs == 0) return;
+  for (const Shower& shower : showers_.seenIn(moment.utcUs - moment.periodUs, moment.utcUs)) {
+    std::int32_t x = 0, y = 0;
+    showers_.place(shower, format_.width, format_.height, x, y);
+    InjectedHit hit = stampSpot(frame, x, y);
+    hit.utcUs = shower.utcUs;
+    hit.shower = shower.number;
+    lastHits_.push_back(hit);
+  }
 }
 
 // A straight line of even brightness from the hit's place in a random direction; the part

@@ -7,6 +7,7 @@
 
 #include "capture/simulated/hit_truth.h"
 #include "capture/simulated/sample_source.h"
+#include "capture/simulated/shower_schedule.h"
 #include "capture/simulated/simulated_description.h"
 #include "platform/append_file.h"
 
@@ -40,6 +41,7 @@ class SyntheticSource final : public SampleSource {
     std::uint64_t seed = 1;
     bool uncovered = false;
     SensorModel sensor;
+    ShowerModel showers;
     double framesPerSecond = kUnpacedHitFps;  // the stream's clock, for the leak and the truth
   };
   static constexpr std::size_t kNoiseFrames = 4;
@@ -54,7 +56,7 @@ class SyntheticSource final : public SampleSource {
   void start(const StreamFormat& format) override;
   // False, ending the stream, when a hit could not be written to the truth file: a run
   // scored against a truth file with hits missing would be scored wrongly.
-  bool next(std::span<const std::uint8_t>& sample) override;
+  bool next(std::span<const std::uint8_t>& sample, const FrameMoment& moment) override;
 
   // The hits of the frame handed out last.
   const std::vector<InjectedHit>& lastHits() const { return lastHits_; }
@@ -77,6 +79,10 @@ class SyntheticSource final : public SampleSource {
   void stampSensor(std::vector<std::uint8_t>& frame);
   void stampLine(std::vector<std::uint8_t>& frame, bool row, std::int32_t at);
   InjectedHit stampHit(std::vector<std::uint8_t>& frame, std::int32_t x, std::int32_t y);
+  InjectedHit newHit(std::int32_t x, std::int32_t y) const;
+  InjectedHit stampSpot(std::vector<std::uint8_t>& frame, std::int32_t x, std::int32_t y);
+  // The showers whose instants fall into this frame's exposure, as full spots.
+  void stampShowers(std::vector<std::uint8_t>& frame, const FrameMoment& moment);
   void stampTrack(std::vector<std::uint8_t>& frame, InjectedHit& hit);
   HitShape drawShape();
   // The first byte of the picture's pixel (x, y) in the sample, and how many bytes carry
@@ -94,6 +100,7 @@ class SyntheticSource final : public SampleSource {
   bool recordTruth();
 
   const Settings settings_;
+  const ShowerSchedule showers_;
   SplitMix64 hitRandom_;
   StreamFormat format_;
   Layout layout_ = Layout::PackedYuyv;

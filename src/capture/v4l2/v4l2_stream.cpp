@@ -1,6 +1,7 @@
 #include "capture/v4l2/v4l2_stream.h"
 
 #include <linux/videodev2.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -51,6 +52,22 @@ class BufferDescription {
   // After DQBUF: where the frame lies. A plane counts its data_offset into bytesused.
   std::size_t dataBegin() const { return multiPlanar() ? plane_.data_offset : 0; }
   std::size_t dataEnd() const { return multiPlanar() ? plane_.bytesused : buffer_.bytesused; }
+  // After DQBUF: when the driver finished the frame, in UTC; unknown (0) unless the driver
+  // stamps with the monotonic clock, which it then was on this machine a moment ago.
+  std::int64_t takenUtcUs() const {
+    const timeval& stamp = buffer_.timestamp;
+    if ((buffer_.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) != V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC ||
+        (stamp.tv_sec == 0 && stamp.tv_usec == 0))
+      return 0;
+    const std::int64_t stampUs = std::int64_t{stamp.tv_sec} * 1000000 + stamp.tv_usec;
+    timespec monotonic{}, realtime{};
+    clock_gettime(CLOCK_MONOTONIC, &monotonic);
+    clock_gettime(CLOCK_REALTIME, &realtime);
+    const auto micros = [](const timespec& t) {
+      return std::int64_t{t.tv_sec} * 1000000 + t.tv_nsec / 1000;
+    };
+    return micros(realtime) - (micros(monotonic) - stampUs);
+  }
 
  private:
   bool multiPlanar() const { return buffer_.type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE; }
@@ -261,7 +278,7 @@ bool V4l2Stream::takeFrame() {
   }
   ++captured_;
   if ((buffer.flags() & V4L2_BUF_FLAG_ERROR) == 0)
-    deliver(buffers_[buffer.index()], buffer.dataBegin(), buffer.dataEnd());
+    deliver(buffers_[buffer.index()], buffer.dataBegin(), buffer.dataEnd(), buffer.takenUtcUs());
   if (ioctlRetry(io_, fd_, VIDIOC_QBUF, buffer.get()) < 0) {
     const int error = errno;
     reportEnd(std::string("VIDIOC_QBUF: ") + std::strerror(error));
@@ -271,12 +288,13 @@ bool V4l2Stream::takeFrame() {
 }
 
 // Worker thread: the bytes the driver filled, never beyond the mapping, packed.
-void V4l2Stream::deliver(const BufferMapping& buffer, std::size_t begin, std::size_t end) {
+void V4l2Stream::deliver(const BufferMapping& buffer, std::size_t begin, std::size_t end,
+                         std::int64_t takenUtcUs) {
   end = std::min(end, buffer.length());
   if (begin >= end) return;
   const std::span<const std::uint8_t> frame = packer_.pack(buffer.data() + begin, end - begin);
   if (frame.size() <= kLargestFrame &&
-      slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size())))
+      slot_.deliver(frame.data(), static_cast<std::int32_t>(frame.size()), {takenUtcUs, 0}))
     ++delivered_;
 }
 

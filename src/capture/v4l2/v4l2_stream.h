@@ -59,7 +59,8 @@ class V4l2Stream {
   bool serve();
   Wake waitForFrame();
   bool takeFrame();
-  void deliver(const BufferMapping& buffer, std::size_t begin, std::size_t end);
+  void deliver(const BufferMapping& buffer, std::size_t begin, std::size_t end,
+               std::int64_t takenUtcUs);
   void reportEnd(const std::string& reason);
 
   V4l2Io& io_;

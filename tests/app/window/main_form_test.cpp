@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -27,6 +28,7 @@
 #include "app/window/link_label.h"
 #include "capture/video_image.h"
 #include "monitor/settings.h"
+#include "store/store.h"
 #include "support/fake_camera.h"
 #include "window_test_app.h"
 
@@ -350,8 +352,6 @@ TEST_F(MainFormTest, EventFrameIsCountedLoggedAndStored) {
   EXPECT_EQ(form->EvsL->text(), "2");
   EXPECT_EQ(balloons, 1);
   EXPECT_FALSE(form->monitor().FrameBusy);
-  EXPECT_TRUE(form->monitor().FrameLock.try_lock());
-  form->monitor().FrameLock.unlock();
 
   deliver(200);
   EXPECT_EQ(form->EvsL->text(), "3");
@@ -467,9 +467,10 @@ TEST_F(MainFormTest, TrayMenuOffersRestoreMinimizeAndExitWhichCloses) {
   for (const QAction* action : form->PopupMenu->actions())
     entries << (action->isSeparator() ? "-" : action->objectName() + "=" + action->text());
   EXPECT_EQ(entries.join(' '),
-            "Restore=Restore - Minimize=Minimize - DetectionOptions=Detection options\u2026 - "
-            "Quit=Exit");
-  for (const QAction* action : {form->Restore, form->Minimize, form->DetectionOptions, form->Quit})
+            "Restore=Restore - Minimize=Minimize - DetectionOptions=Detection options\u2026 "
+            "NetworkOptions=Network\u2026 - Quit=Exit");
+  for (const QAction* action :
+       {form->Restore, form->Minimize, form->DetectionOptions, form->NetworkOptions, form->Quit})
     EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
   EXPECT_EQ(form->TrayI->contextMenu(), form->PopupMenu);
 
@@ -523,6 +524,50 @@ TEST_F(MainFormTest, DetectionOptionsShowTheFileAndOkSavesThemForTheNextRun) {
   EXPECT_EQ(form->monitor().config().clusterLevel, 70);
   EXPECT_TRUE(form->monitor().config().lightLeakGuard);
   EXPECT_EQ(form->monitor().config().lightLeak.level, 33.0);
+}
+
+// The network dialog writes [Network] and the station's password file, and the station's
+// history starts at once: the next event is in the store beside the settings.
+TEST_F(MainFormTest, NetworkDialogSavesTheStationAndStartsItsHistory) {
+  auto form = makeForm();
+  bool shown = false;
+  test::whenModalOpens<QDialog>([&](QDialog& dialog) {
+    shown = true;
+    const auto field = [&](const char* name) { return dialog.findChild<QLineEdit*>(name); };
+    EXPECT_EQ(field("password")->placeholderText(), "password") << "none kept yet";
+    EXPECT_EQ(field("password")->echoMode(), QLineEdit::Password);
+    field("station")->setText(" school-3 ");
+    field("password")->setText("s3cret");
+    field("location")->setText("48.2082,16.3738");
+    dialog.findChild<QCheckBox*>("history")->setChecked(true);
+    dialog.accept();
+  });
+  form->NetworkOptions->trigger();
+  ASSERT_TRUE(shown);
+  const NetworkSettings saved = LoadNetworkSettings(path("RVD.ini"));
+  EXPECT_EQ(saved.station, "school-3");
+  EXPECT_TRUE(saved.history);
+  EXPECT_EQ(saved.passwordFile, path("RVD-station.password"));
+  QFile password(QString::fromStdString(saved.passwordFile));
+  ASSERT_TRUE(password.open(QIODevice::ReadOnly));
+  EXPECT_EQ(password.readAll(), "s3cret\n");
+  EXPECT_EQ(std::filesystem::status(saved.passwordFile).permissions() &
+                std::filesystem::perms::group_read,
+            std::filesystem::perms::none);
+
+  run(*form);
+  form->LimitUD->setValue(100);
+  deliver(0);
+  deliver(120);
+  auto store = Store::open(path("RVD-history.db"));
+  const std::vector<EventRow> events = store->undeliveredEvents(10);
+  EXPECT_TRUE(events.empty()) << "no server: kept as delivered";
+  EXPECT_EQ(store->eventCount(), 1);
+  const auto query = store->database().prepare("SELECT station, lat, lon FROM events");
+  ASSERT_TRUE(query->step());
+  EXPECT_EQ(query->text(0), "school-3");
+  EXPECT_EQ(query->real(1), 48.21);
+  EXPECT_EQ(query->real(2), 16.37);
 }
 
 TEST_F(MainFormTest, SuspendPausesTheMinuteTickAndResumeBringsItBackWhileRunning) {

@@ -12,7 +12,8 @@ namespace {
 
 class CountingReceiver final : public FrameReceiver {
  public:
-  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) override {
+  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount,
+                    const FrameMoment&) override {
     ++frames;
     lastData = data;
     lastCount = byteCount;

@@ -128,7 +128,7 @@ TEST_F(VideoImageDirectShowTest, PaddedRowsAndLargerBuffersArePackedForEveryForm
 }
 
 // Says nothing; remembers the log and what the monitor reported of the camera.
-class QuietView final : public test::SilentView {
+class QuietView final : public test::SilentView, public EventSink {
  public:
   void showMessage(MessageKind, const std::string& text) override { messages.push_back(text); }
   void showFrameFailure(const std::string& text, std::function<void()> closed) override {
@@ -155,6 +155,7 @@ class CameraLossTest : public test::DirectShowTestOn<test::TempDirTest> {
 
   void startMonitoring() {
     monitor_.emplace(backend_, loop_, view_, MonitorConfig{FormatChoice{}, true});
+    monitor_->addSink(view_);
     monitor_->Open(path("RVD.ini"), path("events") + "\\");
     ASSERT_TRUE(monitor_->RunSBClick()) << (view_.messages.empty() ? "" : view_.messages[0]);
     ASSERT_TRUE(runUntil(loop_, [&] { return monitor_->framesSinceRun() >= 3; }));
@@ -199,6 +200,7 @@ TEST_F(CameraLossTest, ACameraThatStopsSendingIsLostAndReopened) {
 TEST_F(CameraLossTest, OfTwoCamerasOfOneNameTheOneThatDroppedOutComesBack) {
   ASSERT_TRUE(camera().setFriendlyName(1, testcam::kNames[0]));
   monitor_.emplace(backend_, loop_, view_, MonitorConfig{FormatChoice{}, true});
+  monitor_->addSink(view_);
   monitor_->Open(path("RVD.ini"), path("events") + "\\");
   monitor_->CamLstCBChange(1);
   ASSERT_TRUE(monitor_->RunSBClick());

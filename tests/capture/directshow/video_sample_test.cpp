@@ -22,7 +22,8 @@ using test::DirectShowTest;
 // Remembers what reached it on the streaming thread.
 class RecordingReceiver final : public FrameReceiver {
  public:
-  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) override {
+  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount,
+                    const FrameMoment&) override {
     const std::lock_guard lock(mutex_);
     ++frames_;
     sizes_.insert(byteCount);

@@ -26,7 +26,8 @@ class Recorder final : public FrameReceiver {
  public:
   explicit Recorder(std::size_t keep = 64) : keep_(keep) {}
 
-  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) override {
+  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount,
+                    const FrameMoment&) override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++calls_;
     if (frames_.size() < keep_) frames_.emplace_back(data, data + byteCount);
@@ -201,7 +202,7 @@ TEST(SimulatedCameraTest, HitsAreTakenOutAfterTheirFrame) {
   int cleanAfterHits = 0;
   for (std::size_t i = 0; i < 60; ++i) {
     std::span<const std::uint8_t> a, b;
-    ASSERT_TRUE(clean.next(a) && hit.next(b));
+    ASSERT_TRUE(clean.next(a, {}) && hit.next(b, {}));
     ASSERT_EQ(a.size(), b.size());
     int changed = 0;
     for (std::size_t k = 0; k < a.size(); ++k) {
@@ -451,7 +452,7 @@ TEST(SimulatedCameraTest, CameraComesBackAfterItsTimeAndDropsOutAgain) {
 // A slow receiver at full rate: the destructor may catch it mid-frame, never after.
 class SlowReceiver final : public FrameReceiver {
  public:
-  void receiveFrame(const std::uint8_t*, std::int32_t&) override {
+  void receiveFrame(const std::uint8_t*, std::int32_t&, const FrameMoment&) override {
     if (gone.load()) lateCalls.fetch_add(1);
     calls.fetch_add(1);
     std::this_thread::sleep_for(200us);

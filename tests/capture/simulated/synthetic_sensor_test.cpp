@@ -40,7 +40,7 @@ std::vector<Frame> frames(const SyntheticSource::Settings& settings, std::uint32
   std::vector<Frame> out;
   for (int i = 0; i < count; ++i) {
     std::span<const std::uint8_t> sample;
-    EXPECT_TRUE(source.next(sample));
+    EXPECT_TRUE(source.next(sample, {}));
     out.emplace_back(sample.begin(), sample.end());
     if (hits != nullptr)
       hits->insert(hits->end(), source.lastHits().begin(), source.lastHits().end());
@@ -71,7 +71,7 @@ TEST(SyntheticSensorTest, WithoutFaultsTheBytesAreThoseOfEarlierVersions) {
     std::uint64_t h = 0xcbf29ce484222325ull;
     for (int i = 0; i < 40; ++i) {
       std::span<const std::uint8_t> sample;
-      ASSERT_TRUE(source.next(sample));
+      ASSERT_TRUE(source.next(sample, {}));
       h = fnv(h, sample);
     }
     EXPECT_EQ(h, c.hash);
@@ -183,7 +183,7 @@ TEST(SyntheticSensorTest, HitsOfEachShapeAreWhereTheTruthSays) {
     const std::int32_t w = kW + run;
     for (int i = 0; i < 100; ++i) {
       std::span<const std::uint8_t> sample;
-      ASSERT_TRUE(source.next(sample));
+      ASSERT_TRUE(source.next(sample, {}));
       for (const InjectedHit& hit : source.lastHits()) {
         SCOPED_TRACE(truthJsonLine(hit));
         shapes.insert(hit.shape);
@@ -217,7 +217,7 @@ TEST(SyntheticSensorTest, TheMaskNeverLosesAHitOffIt) {
   HotPixelCalibration calibration({.limit = 150, .share = 0.05, .frames = 90});
   const auto nextFrame = [&] {
     std::span<const std::uint8_t> sample;
-    EXPECT_TRUE(source.next(sample));
+    EXPECT_TRUE(source.next(sample, {}));
     converter.ConvertFrame(fourcc::kI420, static_cast<std::int32_t>(sample.size()), sample.data(),
                            frame);
   };
@@ -264,7 +264,7 @@ TEST_F(SyntheticTruthFileTest, EveryHitGoesToTheFileAsALine) {
   std::vector<std::string> expected;
   for (int i = 0; i < 30; ++i) {
     std::span<const std::uint8_t> sample;
-    ASSERT_TRUE(source.next(sample));
+    ASSERT_TRUE(source.next(sample, {}));
     for (const InjectedHit& hit : source.lastHits())
       expected.push_back(truthJsonLine(hit));
   }
@@ -279,7 +279,74 @@ TEST_F(SyntheticTruthFileTest, EveryHitGoesToTheFileAsALine) {
   hit.peak = 126;
   EXPECT_EQ(truthJsonLine(hit),
             "{\"frame\":21,\"t_s\":1.000,\"x\":5,\"y\":7,\"shape\":\"long-track\",\"peak\":126,"
-            "\"x0\":4,\"y0\":6,\"x1\":6,\"y1\":8}");
+            "\"x0\":4,\"y0\":6,\"x1\":6,\"y1\":8,\"t_us\":0}");
+  hit.utcUs = 1796718413123456;
+  hit.shower = 1796718413002;
+  EXPECT_EQ(truthJsonLine(hit).substr(truthJsonLine(hit).find("\"t_us\"")),
+            "\"t_us\":1796718413123456,\"shower\":1796718413002}");
+}
+
+// The stream clock of one camera: frames of `periodUs` ending at start + N periods.
+std::vector<InjectedHit> showerHits(const SyntheticSource::Settings& settings, std::int64_t startUs,
+                                    std::int64_t periodUs, int frames) {
+  SyntheticSource source(settings);
+  source.start({fourcc::kYuy2, kW, kH});
+  std::vector<InjectedHit> hits;
+  for (int n = 1; n <= frames; ++n) {
+    std::span<const std::uint8_t> sample;
+    EXPECT_TRUE(source.next(sample, {startUs + n * periodUs, periodUs}));
+    for (const InjectedHit& hit : source.lastHits()) {
+      if (!hit.shower) continue;
+      EXPECT_GT(hit.utcUs, startUs + (n - 1) * periodUs) << "in the frame holding its instant";
+      EXPECT_LE(hit.utcUs, startUs + n * periodUs);
+      hits.push_back(hit);
+    }
+  }
+  return hits;
+}
+
+std::vector<std::pair<std::uint64_t, std::int64_t>> showersOf(
+    const std::vector<InjectedHit>& hits) {
+  std::vector<std::pair<std::uint64_t, std::int64_t>> showers;
+  for (const InjectedHit& hit : hits)
+    showers.emplace_back(*hit.shower, hit.utcUs);
+  return showers;
+}
+
+// Cameras that share a shower seed see the same showers at the same instants whatever their
+// frame rate, start or own seed; a share below 1 leaves each camera a subset of its own.
+TEST(SyntheticShowerTest, CamerasWithOneSeedSeeTheSameShowersEachInTheFrameHoldingIt) {
+  SyntheticSource::Settings a;
+  a.hitsPerFrame = 0;
+  a.showers = {.perSecond = 2.0, .seed = 11, .share = 1.0};
+  a.seed = 3;
+  SyntheticSource::Settings b = a;
+  b.seed = 4;
+  constexpr std::int64_t kStart = 1796718400000000;
+  const auto at15 = showerHits(a, kStart, 1000000 / 15, 15 * 60);
+  const auto at30 = showerHits(b, kStart + 12345, 1000000 / 30, 30 * 60);
+  ASSERT_GT(at15.size(), 80u) << "about 2 a second for 60 s";
+  ASSERT_LT(at15.size(), 170u);
+  const auto seen = showersOf(at15);
+  std::vector<std::pair<std::uint64_t, std::int64_t>> both;
+  for (const auto& shower : showersOf(at30)) {
+    if (std::find(seen.begin(), seen.end(), shower) != seen.end()) both.push_back(shower);
+  }
+  EXPECT_GE(both.size() + 2, seen.size()) << "only the edges of the two windows differ";
+  EXPECT_NE(at15[0].x * 1000 + at15[0].y, at30[0].x * 1000 + at30[0].y) << "own places";
+
+  SyntheticSource::Settings half = a;
+  half.showers.share = 0.5;
+  const auto shared = showersOf(showerHits(half, kStart, 1000000 / 15, 15 * 60));
+  EXPECT_GT(shared.size(), seen.size() / 4);
+  EXPECT_LT(shared.size(), seen.size() * 3 / 4);
+  for (const auto& shower : shared)
+    EXPECT_NE(std::find(seen.begin(), seen.end(), shower), seen.end()) << "a subset";
+
+  SyntheticSource::Settings other = a;
+  other.showers.seed = 12;
+  const auto elsewhere = showersOf(showerHits(other, kStart, 1000000 / 15, 15 * 60));
+  EXPECT_NE(elsewhere, seen);
 }
 
 TEST_F(SyntheticTruthFileTest, ACameraWhoseTruthCannotBeWrittenDoesNotStart) {

@@ -19,7 +19,8 @@ using Bytes = std::vector<std::uint8_t>;
 // Keeps every frame it receives (worker thread); frames after close() count as late.
 class RecordingReceiver final : public FrameReceiver {
  public:
-  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount) override {
+  void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount,
+                    const FrameMoment&) override {
     const std::lock_guard lock(mutex_);
     frames_.emplace_back(data, data + byteCount);
     if (closed_) ++late_;

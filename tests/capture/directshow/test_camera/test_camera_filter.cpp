@@ -826,7 +826,7 @@ class FrameMaker {
   // Fills `buffer`; the number of bytes written, 0 when the frame does not fit.
   long fill(BYTE* buffer, long size) {
     std::span<const std::uint8_t> sample;
-    if (!source_.next(sample)) return 0;
+    if (!source_.next(sample, {})) return 0;
     if (capability_.fourcc != kMjpg) return layOut(sample, buffer, size);
     FrameBitmap picture(capability_.width, capability_.height);
     const std::size_t stride = picture.stride();

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "monitor/monitor_view.h"
+#include "monitor/event_sink.h"
 #include "platform/local_time.h"
 
 namespace ravdel {

@@ -1,4 +1,4 @@
-#include "headless/event_json.h"
+#include "monitor/event_json.h"
 
 #include <cmath>
 #include <cstdio>
@@ -71,6 +71,12 @@ std::string eventJsonLine(const EventReport& report) {
   const bool lensKnown = report.lensMean && std::isfinite(*report.lensMean);
   line.raw("lens_mean", lensKnown ? jsonNumber(*report.lensMean) : "null");
   line.raw("live_s", jsonFixedNumber(report.liveSeconds, 3));
+  line.number("t_us", report.hit.us)
+      .number("t_lo_us", report.hit.loUs)
+      .number("t_hi_us", report.hit.hiUs)
+      .raw("clock_synced", report.hit.clockSynced ? "true" : "false")
+      .text("run_id", report.runId)
+      .number("seq", report.seq);
   if (report.clusters) line.raw("clusters", clustersJson(*report.clusters));
   return line.finish();
 }

@@ -1,4 +1,4 @@
-#include "headless/event_json.h"
+#include "monitor/event_json.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +23,9 @@ EventReport sampleReport() {
   r.frame = 1234;
   r.lensMean = 6.5;
   r.liveSeconds = 61.2346;
+  r.hit = {1796718413106789, 1796718413073456, 1796718413223456, true};
+  r.runId = "0123456789abcdef";
+  r.seq = 7;
   return r;
 }
 
@@ -31,7 +34,10 @@ TEST(EventJsonTest, LineHasEveryKeyInOrder) {
             "{\"time\":\"2026-12-08T09:26:53.123+01:00\",\"unix_ms\":1796718413123,"
             "\"file\":\"261208092653123.png\",\"x\":12,\"y\":40,\"r\":255,\"g\":200,\"b\":180,"
             "\"limit\":150,\"width\":640,\"height\":480,\"fourcc\":\"YUY2\","
-            "\"camera\":\"Cam \\\"A\\\"\",\"frame\":1234,\"lens_mean\":6.5,\"live_s\":61.235}");
+            "\"camera\":\"Cam \\\"A\\\"\",\"frame\":1234,\"lens_mean\":6.5,\"live_s\":61.235,"
+            "\"t_us\":1796718413106789,\"t_lo_us\":1796718413073456,"
+            "\"t_hi_us\":1796718413223456,\"clock_synced\":true,\"run_id\":\"0123456789abcdef\","
+            "\"seq\":7}");
 }
 
 TEST(EventJsonTest, UnknownValuesAreNull) {

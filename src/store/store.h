@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "store/database.h"
+#include "store/rows.h"
+
+namespace ravdel {
+
+// The store of events and heartbeats: a station's own history and outbox, or the network's
+// table of every station. One schema in both engines, brought up to date by numbered
+// migrations when opened. One thread at a time per object; open one per thread. Every
+// operation throws StoreError.
+class Store {
+ public:
+  static constexpr int kSchemaVersion = 1;
+
+  // "sqlite:FILE", "postgresql://..." or "postgres://...", or a plain path (SQLite).
+  static std::unique_ptr<Store> open(const std::string& location);
+  explicit Store(std::unique_ptr<Database> database);
+
+  Database& database() { return *database_; }
+  int schemaVersion();
+
+  // One transaction each; rows already stored are left as they are (their key decides).
+  void insertEvents(std::span<const EventRow> rows);
+  void insertHeartbeats(std::span<const HeartbeatRow> rows);
+  // The station's place and when it was last heard, kept per station.
+  void noteStation(const std::string& station, std::optional<double> lat, std::optional<double> lon,
+                   std::int64_t heardUs);
+  void flagStation(const std::string& station, std::int64_t flags);
+
+  // The outbox: rows not yet stored by the server, oldest first.
+  std::vector<EventRow> undeliveredEvents(std::size_t most);
+  std::vector<HeartbeatRow> undeliveredHeartbeats(std::size_t most);
+  void markDelivered(const std::string& station, std::span<const RowKey> events,
+                     std::span<const RowKey> heartbeats);
+  std::int64_t undeliveredCount();
+
+  // Keeps the history within bounds: delivered rows stored before `olderThanUs` go, then the
+  // oldest delivered rows while the store is above `maxBytes`. Rows not delivered stay. The
+  // number of rows removed.
+  std::int64_t prune(std::int64_t olderThanUs, std::int64_t maxBytes);
+
+  std::int64_t eventCount();
+
+ private:
+  void migrate();
+
+  std::unique_ptr<Database> database_;
+  std::unique_ptr<Statement> insertEvent_;
+  std::unique_ptr<Statement> insertHeartbeat_;
+};
+
+}  // namespace ravdel
