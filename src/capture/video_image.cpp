@@ -208,6 +208,9 @@ void TVideoImage::convertClaimed(std::uint64_t claimed) {
 }
 
 void TVideoImage::GetBitmap(FrameBitmap& dest) {
+  // `dest` shares the pixels it got last time until it is written to. Letting go of them
+  // first lets the conversion write in place instead of copying the picture aside.
+  dest = FrameBitmap();
   if (handlerHasClaim_) {
     convertClaimed(handlerClaim_);
   } else {

@@ -57,7 +57,8 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   // follows the stream either way; frames of the previous format still waiting are passed over.
   std::int32_t SelectFormat(std::int32_t index);
   // `dest` becomes a copy of the latest converted frame, converting the current slot first
-  // unless this notification already did.
+  // unless this notification already did. The copy shares the pixels until either side writes
+  // to them, so a caller that only reads costs no copy of the picture.
   void GetBitmap(FrameBitmap& dest);
   void VideoStop();
   // Detaches from the loop and frees the slots; expects no open camera.

@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "store/store.h"
+#include "wire/messages.h"
 
 namespace ravdel {
 namespace {
@@ -131,7 +132,8 @@ void MonitorSession::startStation() {
       view_.showNote(
           "The station network needs a station name and a readable password file; "
           "events are kept in the station's history until it has them");
-    } else if (!parseServer(network_.server, !network_.tlsCa.empty(), uplink.host, uplink.port)) {
+    } else if (!parseBrokerAddress(network_.server, !network_.tlsCa.empty(), uplink.host,
+                                   uplink.port)) {
       view_.showNote("The station network's server \"" + network_.server +
                      "\" is not HOST or HOST:PORT; events are kept in the station's history");
     } else {

@@ -32,9 +32,6 @@ struct UplinkSettings {
   std::size_t batchRows = 100;
 };
 
-// "host", "host:port", "[::1]:port": the broker's address. False when it cannot be read.
-bool parseServer(const std::string& text, bool tls, std::string& host, int& port);
-
 // Sends the station's outbox to the broker on a thread of its own ("ravdel-uplink"): batches
 // of events and heartbeats at QoS 1 under ravdel/<station>/, until the server acknowledges
 // that it has stored them (its message on ravdel/<station>/ack, sent after its commit); only

@@ -199,6 +199,17 @@ Store::Store(std::unique_ptr<Database> database) : database_(std::move(database)
   insertEvent_ = database_->prepare(insertSql("events", kEventColumns, 25, "station, run_id, seq"));
   insertHeartbeat_ =
       database_->prepare(insertSql("heartbeats", kHeartbeatColumns, 16, "station, run_id, hb_seq"));
+  noteStation_ = database_->prepare(
+      "INSERT INTO stations (station, lat, lon, first_heard_us, last_heard_us) "
+      "VALUES ($1, $2, $3, $4, $4) ON CONFLICT (station) DO UPDATE SET "
+      "lat = COALESCE(excluded.lat, stations.lat), lon = COALESCE(excluded.lon, stations.lon), "
+      "first_heard_us = COALESCE(stations.first_heard_us, excluded.first_heard_us), "
+      "last_heard_us = CASE WHEN stations.last_heard_us IS NULL OR "
+      "excluded.last_heard_us > stations.last_heard_us "
+      "THEN excluded.last_heard_us ELSE stations.last_heard_us END");
+  flagStation_ = database_->prepare(
+      "INSERT INTO stations (station, flags) VALUES ($1, $2) ON CONFLICT (station) DO UPDATE "
+      "SET flags = stations.flags | excluded.flags");
 }
 
 // Each migration in a transaction of its own, under a lock, so that two programs starting
@@ -229,48 +240,62 @@ int Store::schemaVersion() {
   return static_cast<int>(query->integer(0));
 }
 
-void Store::insertEvents(std::span<const EventRow> rows) {
-  Transaction transaction(*database_);
+void Store::writeEvents(std::span<const EventRow> rows) {
   for (const EventRow& row : rows) {
     insertEvent_->reset();
     bindEvent(*insertEvent_, row);
     insertEvent_->step();
   }
-  transaction.commit();
 }
 
-void Store::insertHeartbeats(std::span<const HeartbeatRow> rows) {
-  Transaction transaction(*database_);
+void Store::writeHeartbeats(std::span<const HeartbeatRow> rows) {
   for (const HeartbeatRow& row : rows) {
     insertHeartbeat_->reset();
     bindHeartbeat(*insertHeartbeat_, row);
     insertHeartbeat_->step();
   }
+}
+
+void Store::insertEvents(std::span<const EventRow> rows) {
+  Transaction transaction(*database_);
+  writeEvents(rows);
+  transaction.commit();
+}
+
+void Store::insertHeartbeats(std::span<const HeartbeatRow> rows) {
+  Transaction transaction(*database_);
+  writeHeartbeats(rows);
   transaction.commit();
 }
 
 void Store::noteStation(const std::string& station, std::optional<double> lat,
                         std::optional<double> lon, std::int64_t heardUs) {
-  const auto upsert = database_->prepare(
-      "INSERT INTO stations (station, lat, lon, first_heard_us, last_heard_us) "
-      "VALUES ($1, $2, $3, $4, $4) ON CONFLICT (station) DO UPDATE SET "
-      "lat = COALESCE(excluded.lat, stations.lat), lon = COALESCE(excluded.lon, stations.lon), "
-      "last_heard_us = CASE WHEN excluded.last_heard_us > stations.last_heard_us "
-      "THEN excluded.last_heard_us ELSE stations.last_heard_us END");
-  upsert->bind(1, station);
-  upsert->bind(2, lat);
-  upsert->bind(3, lon);
-  upsert->bind(4, heardUs);
-  upsert->step();
+  noteStation_->reset();
+  noteStation_->bind(1, station);
+  noteStation_->bind(2, lat);
+  noteStation_->bind(3, lon);
+  noteStation_->bind(4, heardUs);
+  noteStation_->step();
 }
 
 void Store::flagStation(const std::string& station, std::int64_t flags) {
-  const auto update = database_->prepare(
-      "INSERT INTO stations (station, flags) VALUES ($1, $2) ON CONFLICT (station) DO UPDATE "
-      "SET flags = stations.flags | excluded.flags");
-  update->bind(1, station);
-  update->bind(2, flags);
-  update->step();
+  flagStation_->reset();
+  flagStation_->bind(1, station);
+  flagStation_->bind(2, flags);
+  flagStation_->step();
+}
+
+void Store::storeReceived(std::span<const EventRow> events,
+                          std::span<const HeartbeatRow> heartbeats,
+                          std::span<const StationNote> stations) {
+  Transaction transaction(*database_);
+  writeEvents(events);
+  writeHeartbeats(heartbeats);
+  for (const StationNote& note : stations) {
+    noteStation(note.station, note.lat, note.lon, note.heardUs);
+    if (note.flags != 0) flagStation(note.station, note.flags);
+  }
+  transaction.commit();
 }
 
 std::vector<EventRow> Store::undeliveredEvents(std::size_t most) {

@@ -523,7 +523,7 @@ TEST_F(MonitorTest, EventsCarryTheirRunTheirPlaceInItAndTheirCaptureInterval) {
   backend_.last->moment = {kTaken + 80000, 40000};
   deliver(120);
   ASSERT_EQ(view_.reports.size(), 2u);
-  const EventReport& first = view_.reports[0];
+  const EventReport first = view_.reports[0];  // a copy: more reports come
   EXPECT_EQ(first.runId.size(), 16u);
   EXPECT_EQ(first.seq, 1);
   EXPECT_EQ(view_.reports[1].seq, 2);
