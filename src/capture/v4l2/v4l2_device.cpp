@@ -47,7 +47,9 @@ HResult V4l2Device::openNode(const V4l2Node& node) {
   DeviceHandle device(*io_, io_->open(node.path));
   if (!device.valid()) {
     const int error = errno;
-    std::fprintf(stderr, "ravdel: cannot open %s: %s\n", label_.c_str(), std::strerror(error));
+    // EBUSY: another program streams from it.
+    failure_ = "cannot open " + node.path + ": " + std::strerror(error);
+    std::fprintf(stderr, "ravdel: %s (%s)\n", failure_.c_str(), label_.c_str());
     return hresultFromErrno(error);
   }
   device_ = std::move(device);
@@ -69,7 +71,11 @@ HResult V4l2Device::leaveMultiPlaneFormat() {
 HResult V4l2Device::startStream() {
   auto stream = std::make_unique<V4l2Stream>(*io_, device_.get(), bufferType_, label_, slot_);
   const HResult hr = stream->start();
-  if (!failed(hr)) stream_ = std::move(stream);
+  if (failed(hr)) {
+    failure_ = stream->failure();
+  } else {
+    stream_ = std::move(stream);
+  }
   return hr;
 }
 

@@ -37,6 +37,7 @@ class V4l2Device final : public CaptureDevice {
   // that merely stalls stays running.
   bool running() const override { return stream_ != nullptr && !stream_->ended(); }
   std::string devicePath() const override { return busInfo_; }
+  std::string failure() const override { return failure_; }
 
  protected:
   HResult listDeviceNames(std::vector<std::string>& names) override;
@@ -53,6 +54,7 @@ class V4l2Device final : public CaptureDevice {
   const std::string directory_;
   std::string label_;                                       // "/dev/video0 (card)" for the log
   std::string busInfo_;                                     // of the opened node
+  std::string failure_;                                     // the last failure, in words
   std::uint32_t bufferType_ = V4L2_BUF_TYPE_VIDEO_CAPTURE;  // the opened node's buffer API
   DeviceHandle device_;
   FormatTable table_;

@@ -101,7 +101,8 @@ HResult V4l2Stream::start() {
 }
 
 HResult V4l2Stream::fail(int error, const char* step) {
-  std::fprintf(stderr, "ravdel: %s: %s: %s\n", label_.c_str(), step, std::strerror(error));
+  failure_ = std::string(step) + " failed: " + std::strerror(error);
+  std::fprintf(stderr, "ravdel: %s: %s\n", label_.c_str(), failure_.c_str());
   return hresultFromErrno(error);
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,9 @@ TEST(V4l2QueryTest, FailedStartLeavesNothingBehind) {
     std::string found;
     EXPECT_EQ(device->StartVideo("", found), hresultFromErrno(c.error));
     EXPECT_EQ(found, "Test Cam");
+    // What the window's log says about it: the failing step and the system's words.
+    EXPECT_NE(device->failure().find(std::strerror(c.error)), std::string::npos)
+        << device->failure();
     EXPECT_FALSE(device->running());
     EXPECT_TRUE(device->formats().empty());
     EXPECT_EQ(fake->openCount(), 0);
