@@ -543,7 +543,8 @@ TEST_F(MonitorTest, EventsCarryTheirRunTheirPlaceInItAndTheirCaptureInterval) {
   ASSERT_EQ(view_.reports.size(), 3u);
   EXPECT_NE(view_.reports[2].runId, first.runId) << "a new run, a new identity";
   EXPECT_EQ(view_.reports[2].seq, 1);
-  const std::int64_t nowUs = unixMillisecondsNow() * 1000;
+  // The end of this millisecond: the arrival was taken to the microsecond within it.
+  const std::int64_t nowUs = (unixMillisecondsNow() + 1) * 1000;
   EXPECT_LE(view_.reports[2].hit.us, nowUs) << "no time from the camera: when it arrived";
   EXPECT_GT(view_.reports[2].hit.us, nowUs - 60000000);
 }

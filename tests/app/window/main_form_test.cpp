@@ -392,11 +392,18 @@ TEST_F(MainFormTest, ExitWhileTheLensMessageIsOpenClosesUnderTheRunningHandler) 
   auto form = makeForm();
   run(*form);
   // The exit arrives while the frame handler waits in its message box: the capture object
-  // must outlive the handler that is still running inside it.
-  QTimer::singleShot(50, [&form] {
+  // must outlive the handler that is still running inside it. Watched for, not timed: on a busy
+  // machine a fixed delay let the exit come before the frame, and the test then handed the
+  // frame to a camera already given back.
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&form, &watch] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) return;
+    watch.stop();
     form->Quit->trigger();
-    if (auto* box = QApplication::activeModalWidget()) box->close();
+    box->close();
   });
+  watch.start(10);
   deliver(200);
   EXPECT_FALSE(form->monitor().CaptureReady);
   EXPECT_EQ(backend_.liveDevices, 0);
