@@ -50,8 +50,10 @@ scripts/windows-deps.sh >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)"
 # Wine's services are started first, detached from every pipe: started by a test, they would
-# inherit ctest's output pipe and hold each test up. The prefix lives in the build tree.
-export WINEPREFIX="$PWD/build/windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# inherit ctest's output pipe and hold each test up. The prefix lives in the build tree. No Wine
+# run writes menu entries or icons into the home folder (winemenubuilder off).
+export WINEPREFIX="$PWD/build/windows/wine-prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir -p "$WINEPREFIX"
 # The window's tests need an X display, and Wine's desktop process must have it from its start:
 # an X server of our own for the Windows part.

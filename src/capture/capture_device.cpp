@@ -116,6 +116,37 @@ HResult CaptureDevice::StartVideo(const std::string& deviceName, std::string& fo
   return StartVideoAt(index + 1, foundName);
 }
 
+HResult CaptureDevice::StartVideoByPath(const std::string& path, const std::string& deviceName,
+                                        std::string& foundName) {
+  foundName.clear();
+  std::vector<std::string> paths;
+  if (!path.empty() && !failed(listDevicePaths(paths))) {
+    const auto found = std::find(paths.begin(), paths.end(), path);
+    if (found != paths.end())
+      return StartVideoAt(static_cast<std::int32_t>(found - paths.begin()) + 1, foundName);
+  }
+  return StartVideo(deviceName, foundName);
+}
+
+HResult CaptureDevice::listDevicePaths(std::vector<std::string>& paths) {
+  std::vector<std::string> names;
+  const HResult listed = listDeviceNames(names);
+  noDevicePaths(names, paths);
+  return listed;
+}
+
+HResult CaptureBackend::ListDevicePaths(std::vector<std::string>& paths) {
+  std::vector<std::string> names;
+  const HResult listed = ListVideoDevices(names);
+  noDevicePaths(names, paths);
+  return listed;
+}
+
+HResult noDevicePaths(const std::vector<std::string>& names, std::vector<std::string>& paths) {
+  paths.assign(names.size(), std::string());
+  return names.empty() ? kSFalse : kSOk;
+}
+
 void CaptureDevice::ListFormats(std::vector<std::string>& list) const {
   list.clear();
   if (!running()) return;
@@ -123,7 +154,9 @@ void CaptureDevice::ListFormats(std::vector<std::string>& list) const {
     list.push_back(formatLine(f));
 }
 
-void logStreamStopped(const std::string& device, std::uint64_t captured, std::uint64_t delivered) {
+void logStreamStopped(const std::string& device, const ReceiverSlot& slot, std::uint64_t captured,
+                      std::uint64_t delivered) {
+  if (!slot.everInstalled()) return;
   captureLog(device + ": stream stopped after " + std::to_string(captured) + " frames, " +
              std::to_string(delivered) + " delivered");
 }

@@ -86,6 +86,11 @@ void ConsoleView::showFrameFailure(const std::string& text, std::function<void()
   closed();
 }
 
+// Counted with the first, whose line the failures' own count follows.
+void ConsoleView::logPictureNotWritten(const std::string& text, std::int32_t) {
+  failures_.report(text);
+}
+
 void ConsoleView::showNote(const std::string& text) {
   console_.say(text);
 }

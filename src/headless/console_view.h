@@ -59,6 +59,7 @@ class ConsoleView final : public MonitorView, public EventSink {
   void setBusy(bool busy) override;
   void showMessage(MessageKind kind, const std::string& text) override;
   void showFrameFailure(const std::string& text, std::function<void()> closed) override;
+  void logPictureNotWritten(const std::string& text, std::int32_t countSinceRun) override;
   void showNote(const std::string& text) override;
   void showEventNotice() override;
   void playEventSound() override;

@@ -9,6 +9,7 @@
 #include "capture/video_image.h"
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
+#include "detection/png_writer.h"
 #include "monitor/hit_time.h"
 #include "monitor/settings.h"
 #include "platform/files.h"
@@ -264,6 +265,7 @@ bool Monitor::RunSBClick() {
   LensCheckPending = true;
   const std::string device = "#" + std::to_string(selected_ + 1);
   bool started = capture_->VideoStart(device) == 0;
+  if (!started) view_.showNote(whyNoStart());
 
   // The statistics start afresh whether or not the camera runs.
   resetStatistics();
@@ -279,6 +281,7 @@ bool Monitor::RunSBClick() {
   logFormats();
   formatIndex_ = chooseFormat();
   if (started) started = streamChosenFormat();
+  picturesNotWritten_ = 0;
   if (started) {
     if (const std::optional<std::string> problem = prepareOutputDirectory())
       view_.showNote(*problem);
@@ -287,6 +290,8 @@ bool Monitor::RunSBClick() {
   leakGuard_ = LightLeakGuard(config_.lightLeak);
   runStart_ = SteadyClock::now();
   cameraName_ = capture_->deviceName();
+  cameraPath_ = capture_->devicePath();
+  if (started) runFormat_ = capture_->formatTable()[static_cast<std::size_t>(formatIndex_)];
   // Before the pump below, which analyses the first frames: one may already be an event.
   if (started) tellRunStarted();
 
@@ -311,6 +316,19 @@ bool Monitor::RunSBClick() {
     watchdogTimer_->start();
   }
   return true;
+}
+
+// Why Run could not open the camera, for the log: no camera, a remembered position that is
+// not in the list any more, or what the camera's backend says failed.
+std::string Monitor::whyNoStart() const {
+  if (CameraCount <= 0) return "Could not start monitoring: no camera was found.";
+  if (selected_ < 0) {
+    return "Could not start monitoring: no camera is selected (the saved camera, number " +
+           std::to_string(CameraIndex + 1) + ", is not in the list). Choose one.";
+  }
+  const std::string why = capture_->startFailure();
+  return "Could not open " + entries_[static_cast<std::size_t>(selected_)] +
+         (why.empty() ? std::string(".") : ": " + failureText(why));
 }
 
 void Monitor::tellRunStarted() {
@@ -348,6 +366,7 @@ bool Monitor::streamChosenFormat() {
   } else if (capture_->SelectFormat(formatIndex_) != 0) {
     failure = "The camera could not stream " +
               formatLine(table[static_cast<std::size_t>(formatIndex_)]) + ".";
+    if (!capture_->startFailure().empty()) failure += " " + failureText(capture_->startFailure());
   }
   if (failure.empty()) return true;
   view_.showNote(failure);
@@ -355,20 +374,35 @@ bool Monitor::streamChosenFormat() {
   return false;
 }
 
-std::optional<std::string> Monitor::prepareOutputDirectory() {
-  const std::string shown = OutputDirectory.empty() ? "the current folder" : OutputDirectory;
+std::filesystem::path Monitor::outputFolder() const {
   std::filesystem::path folder = pathFromUtf8(OutputDirectory.empty() ? "." : OutputDirectory);
   if (!folder.has_filename()) folder = folder.parent_path();  // "events/" names "events"
+  return folder;
+}
+
+std::string Monitor::shownOutputDirectory() const {
+  return OutputDirectory.empty() ? "the current folder" : OutputDirectory;
+}
+
+// A folder that has gone (an unplugged disk, a cleaned-up folder) is made again, at Run and
+// before each event's picture, and the log says so.
+std::optional<std::string> Monitor::remakeOutputDirectory() {
   std::error_code error;
-  // A saved folder that has gone (an unplugged disk, a cleaned-up folder) is made again here,
-  // once, rather than failing at every event.
-  if (!std::filesystem::exists(folder, error)) {
-    if (!std::filesystem::create_directories(folder, error) && error) {
-      return "The output directory " + shown +
-             " is missing and cannot be created: " + error.message();
-    }
-    view_.showNote("Created the missing output directory " + shown);
+  const std::filesystem::path folder = outputFolder();
+  if (std::filesystem::exists(folder, error)) return std::nullopt;
+  if (!std::filesystem::create_directories(folder, error) && error) {
+    return "The output directory " + shownOutputDirectory() +
+           " is missing and cannot be created: " + error.message();
   }
+  view_.showNote("Created the missing output directory " + shownOutputDirectory());
+  return std::nullopt;
+}
+
+std::optional<std::string> Monitor::prepareOutputDirectory() {
+  if (std::optional<std::string> problem = remakeOutputDirectory()) return problem;
+  const std::string shown = shownOutputDirectory();
+  const std::filesystem::path folder = outputFolder();
+  std::error_code error;
   if (!std::filesystem::is_directory(folder, error)) {
     return "The output directory " + shown + " is not a folder: no picture can be stored there";
   }
@@ -644,11 +678,17 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.picture = &capture_->convertedFrame();
   report.runId = runId_;
   report.seq = ++seq_;
+  // That it cannot be made again is what the picture's failure says.
+  remakeOutputDirectory();
   try {
     report.file = recordEvent(records_, unixMs, r, g, b, WorkBitmap, OutputDirectory, pictures_,
                               separators_, *this);
-  } catch (const std::exception&) {
+  } catch (const ImageWriteError& e) {
     // Counted and logged already; the picture is missing, which the report says.
+    tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
+    reportPictureNotWritten(e);
+    return;
+  } catch (const std::exception&) {
     tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
     throw;
   }
@@ -666,6 +706,13 @@ HitTime Monitor::currentHitTime() const {
       nominalUs = std::int64_t{fastest.numerator} * 1000000 / fastest.denominator;
   }
   return hitTime(capture_->frameMoment(), nominalUs, systemClockState(), config_.clockErrorUs);
+}
+
+// A folder that cannot be used fails at every event: the first failure of a run gets the box,
+// the others only a log line with their count, until the next Run.
+void Monitor::reportPictureNotWritten(const ImageWriteError& e) {
+  if (++picturesNotWritten_ == 1) return reportFrameFailure(e.what());
+  view_.logPictureNotWritten(failureText(e.what()), picturesNotWritten_);
 }
 
 // A failure on the frame path goes to the failure box; while that box is open, further ones
@@ -719,9 +766,16 @@ void Monitor::watchCamera() {
     if (awaitingFrames_) sayCameraBack();
     return;
   }
-  if (!capture_->isStreaming()) return loseCamera("its stream ended");
   const double silentMs = std::chrono::duration<double, std::milli>(now - lastFrameAt_).count();
-  if (silentMs >= std::max<double>(kSilenceMs, 10 * framePeriodMs_)) {
+  const bool silent = silentMs >= std::max<double>(kSilenceMs, 10 * framePeriodMs_);
+  if (awaitingFrames_) {
+    // Reopened, but no frame yet: a try that failed after all (reopening does not wait for
+    // the camera to settle), not a new loss.
+    if (!capture_->isStreaming() || silent) retryLater();
+    return;
+  }
+  if (!capture_->isStreaming()) return loseCamera("its stream ended");
+  if (silent) {
     loseCamera("no frame for " + std::to_string(static_cast<long long>(silentMs / 1000)) + " s");
   }
 }
@@ -747,18 +801,39 @@ void Monitor::loseCamera(const std::string& why) {
   reopenTimer_->start();
 }
 
-// Opens the lost camera again by its name, in the format it streamed; a failed try waits
-// twice as long for the next, up to kLastRetryMs.
+// Opens the lost camera again, the very device (by its path; by its name only once no device
+// has that path), in the format it streamed; a failed try waits twice as long for the next, up
+// to kLastRetryMs.
 void Monitor::reopenCamera() {
   if (!Running || !lost_) return;
-  if (capture_->VideoStart(cameraName_) == 0 && capture_->SelectFormat(formatIndex_) == 0) {
+  if (capture_->VideoReopen(cameraPath_, cameraName_) == 0 &&
+      capture_->SelectFormat(sameFormatIndex()) == 0) {
     lost_ = false;
     awaitingFrames_ = true;
     framesSeen_ = capture_->framesReceived();
     lastFrameAt_ = SteadyClock::now();
     return;
   }
+  retryLater();
+}
+
+// The entry of the reopened camera's table in the size and code that streamed before; the
+// table's last convertible one when it has none (another camera of the same name).
+std::int32_t Monitor::sameFormatIndex() const {
+  const std::vector<VideoFormat> table = capture_->formatTable();
+  for (std::size_t i = table.size(); i-- > 0;) {
+    const VideoFormat& f = table[i];
+    if (f.width == runFormat_.width && f.height == runFormat_.height &&
+        f.fourcc == runFormat_.fourcc)
+      return static_cast<std::int32_t>(i);
+  }
+  return chooseFormat();
+}
+
+void Monitor::retryLater() {
   capture_->VideoStop();  // opened, but it cannot stream the format yet
+  lost_ = true;
+  awaitingFrames_ = false;
   retryMs_ = std::min(retryMs_ * 2, kLastRetryMs);
   reopenTimer_->setInterval(retryMs_);
   reopenTimer_->start();

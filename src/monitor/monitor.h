@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +23,7 @@
 
 namespace ravdel {
 
+class ImageWriteError;
 class TVideoImage;
 
 // Which entry of the camera's format table Run streams.
@@ -157,7 +159,12 @@ class Monitor final : private EventDisplay {
   void logFormats();
   bool streamChosenFormat();
   void sayCameraBack();
+  std::filesystem::path outputFolder() const;
+  std::string shownOutputDirectory() const;
+  std::optional<std::string> remakeOutputDirectory();
+  void reportPictureNotWritten(const ImageWriteError& e);
   std::int32_t chooseFormat() const;
+  std::string whyNoStart() const;
   void reportFrameFailure(const std::string& message);
   // What the user has set, as the analysis of a frame (or the start of a run) takes it.
   UserOptions readOptions();
@@ -182,6 +189,8 @@ class Monitor final : private EventDisplay {
   void watchCamera();
   void loseCamera(const std::string& why);
   void reopenCamera();
+  std::int32_t sameFormatIndex() const;
+  void retryLater();
   void startLiveTime();
   void stopLiveTime();
 
@@ -215,12 +224,15 @@ class Monitor final : private EventDisplay {
   std::uint64_t stops_ = 0;      // StopMonitoring calls: a Run notices one during its pump
   bool runTold_ = false;         // the sinks heard of a run starting and not yet of its end
   bool failureShowing_ = false;  // the failure box is open: further frame failures are logged
+  std::int32_t picturesNotWritten_ = 0;  // this run's: the first was boxed, the others logged
 
   // The current run.
   std::string runId_;
   std::int64_t seq_ = 0;  // events recorded in the run
   std::string cameraName_;
+  std::string cameraPath_;  // the camera's own path, to reopen the very device
   std::int32_t formatIndex_ = -1;
+  VideoFormat runFormat_;  // the entry it streams
   std::int64_t framesSinceRun_ = 0;
   UserOptions frameOptions_;           // of the frame being analysed
   PeakPixel lastPeak_;                 // of the frame being analysed

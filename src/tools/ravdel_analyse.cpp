@@ -27,6 +27,7 @@
 #include "detection/light_leak_guard.h"
 #include "detection/png_writer.h"
 #include "monitor/settings.h"
+#include "platform/console_program.h"
 #include "platform/files.h"
 #include "run_score.h"
 
@@ -164,11 +165,12 @@ void checkScoringUsage(const Options& o) {
 }
 
 // Returns nothing when --help was asked for.
-std::optional<Options> parseArguments(int argc, char** argv) {
+std::optional<Options> parseArguments(const std::vector<std::string>& args) {
   Options o;
   bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
+  const std::size_t argc = args.size();
+  for (std::size_t i = 0; i < argc; ++i) {
+    std::string_view arg = args[i];
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       o.files.emplace_back(arg);
       continue;
@@ -187,7 +189,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     auto value = [&]() -> std::string_view {
       if (inlineValue) return *inlineValue;
       if (i + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
-      return argv[++i];
+      return args[++i];
     };
     auto flag = [&](bool& target) {
       if (inlineValue) throw UsageError(std::string(name) + " takes no value");
@@ -325,7 +327,8 @@ class Analyser {
     if (options_.width) resizeFrame(*options_.width, *options_.height);
   }
 
-  // Returns false when the file could not be analysed or its picture not written.
+  // Returns false when the file could not be analysed or converted (it is reported all the
+  // same, showing the format notice) or its picture not written.
   bool analyse(const std::string& path) {
     FileWithTime sample;
     if (const auto error = readFileWithTime(path, kMaxSampleBytes, sample))
@@ -369,14 +372,15 @@ class Analyser {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 
-    if (options_.outDir.empty() || !(reported.event() || options_.all)) return true;
+    const bool converted = a.converted || fail(path, "not converted (format notice)");
+    if (options_.outDir.empty() || !(reported.event() || options_.all)) return converted;
     try {
       pictures_.store(work, options_.outDir + "/", sample.modifiedMs);
     } catch (const ImageWriteError& e) {
       std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
       return false;
     }
-    return true;
+    return converted;
   }
 
  private:
@@ -400,10 +404,10 @@ class Analyser {
   LightLeakGuard guard_;    // with --light-leak-guard
 };
 
-int run(int argc, char** argv) {
+int run(const std::vector<std::string>& args) {
   std::optional<Options> options;
   try {
-    options = parseArguments(argc, argv);
+    options = parseArguments(args);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, e.what(), kProgram);
     return kExitUsage;
@@ -428,8 +432,10 @@ int run(int argc, char** argv) {
 }  // namespace ravdel
 
 int main(int argc, char** argv) {
+  const ravdel::Utf8ConsoleOutput console;
   try {
-    return ravdel::run(argc, argv);
+    const std::vector<std::string> args = ravdel::programArguments(argc, argv);
+    return ravdel::run(args);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", ravdel::kProgram, e.what());
     return ravdel::kExitFileError;

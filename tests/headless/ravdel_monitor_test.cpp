@@ -475,6 +475,8 @@ TEST_F(RavdelMonitorTest, ListShowsEachCameraWithItsFormatTable) {
                       "    1  320*240  (I420)\n"),
             std::string::npos)
       << read(path("stdout"));
+  EXPECT_EQ(err().find("stream stopped"), std::string::npos)
+      << "a camera opened only to list it has nothing to report: " << err();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,7 +15,9 @@
 #include "base/fourcc.h"
 #include "capture/headless_main_loop.h"
 #include "capture/video_image.h"
+#include "monitor/ini_file.h"
 #include "monitor/settings.h"
+#include "platform/files.h"
 #include "platform/local_time.h"
 #include "support/fake_camera.h"
 #include "support/temp_dir.h"
@@ -305,7 +308,9 @@ TEST_F(MonitorTest, FailedRunSaysSoAndStillResetsTheStatistics) {
   EXPECT_TRUE(monitor_->SPMTimer().isActive());
   EXPECT_EQ(view_.upTime, "0 h");
   EXPECT_EQ(view_.epd, "-");
-  EXPECT_EQ(view_.log, (std::vector<std::string>{""})) << "an empty format block";
+  ASSERT_EQ(view_.log.size(), 2u) << "why, then an empty format block";
+  EXPECT_EQ(view_.log[0].rfind("Could not start monitoring: no camera is selected", 0), 0u);
+  EXPECT_EQ(view_.log[1], "");
 
   backend_.names.clear();
   monitor_->UpdateSBClick();
@@ -715,17 +720,22 @@ TEST_F(MonitorTest, EventsCarryTheirRunTheirPlaceInItAndTheirCaptureInterval) {
   EXPECT_GT(view_.reports[2].hit.us, nowUs - 60000000);
 }
 
-TEST_F(MonitorTest, FrameFailuresOpenOneBoxAndAreLoggedWhileItIsOpen) {
+// A folder that cannot be used fails at every event: one box, then only the log, counting,
+// until the next Run. Every box used to raise a new one after its OK.
+TEST_F(MonitorTest, PicturesThatCannotBeWrittenOpenOneBoxARunAndAreCountedInTheLog) {
   open();
   ASSERT_TRUE(monitor_->RunSBClick());
   deliver(0);
-  monitor_->SetOutputDirectory(path("missing") + "/");
+  std::ofstream(path("taken")) << "a file where the folder should be";
+  monitor_->SetOutputDirectory(path("taken") + "/sub/");
   deliver(200);
   deliver(200);
   EXPECT_EQ(view_.events, 2) << "an event whose picture fails still counts";
   ASSERT_EQ(view_.failures.size(), 1u);
   EXPECT_EQ(view_.failures[0].rfind("Cannot create file", 0), 0u) << view_.failures[0];
   EXPECT_EQ(view_.log.back().rfind("Cannot create file", 0), 0u) << "the second is logged";
+  EXPECT_NE(view_.log.back().find("(2 pictures not written since Run)"), std::string::npos)
+      << view_.log.back();
   ASSERT_EQ(view_.reports.size(), 2u);
   EXPECT_FALSE(view_.reports[1].file.has_value());
   EXPECT_EQ(view_.notices, 0) << "no balloon for an event without its picture";
@@ -733,7 +743,48 @@ TEST_F(MonitorTest, FrameFailuresOpenOneBoxAndAreLoggedWhileItIsOpen) {
 
   view_.closeFailure();
   deliver(200);
-  EXPECT_EQ(view_.failures.size(), 2u) << "once the box is closed, the next failure shows";
+  EXPECT_EQ(view_.failures.size(), 1u) << "no second box in this run";
+  EXPECT_NE(view_.log.back().find("(3 pictures not written since Run)"), std::string::npos);
+
+  monitor_->StopSBClick();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(200);
+  EXPECT_EQ(view_.failures.size(), 2u) << "a new Run tells again";
+}
+
+// Pictures go into a folder deeper than MAX_PATH (260 characters), made at Run.
+TEST_F(MonitorTest, PicturesGoIntoAFolderLongerThanMaxPath) {
+  std::string folder = path("deep");
+  while (folder.size() < 300)
+    folder += "/Ereignisse-eines-langen-Weges";
+  open();
+  monitor_->SetOutputDirectory(folder + "/");
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(200);
+  EXPECT_TRUE(view_.failures.empty()) << view_.failures.front();
+  ASSERT_EQ(view_.reports.size(), 1u);
+  ASSERT_TRUE(view_.reports[0].file.has_value());
+  EXPECT_TRUE(fs::exists(pathFromUtf8(folder) / *view_.reports[0].file));
+}
+
+// A folder deleted while monitoring is made again for the next picture, and the log says so.
+TEST_F(MonitorTest, AnOutputFolderThatDisappearsIsMadeAgain) {
+  open();
+  monitor_->SetOutputDirectory(path("events") + "/");
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_EQ(view_.log.back(), "Created the missing output directory " + path("events") + "/");
+  deliver(0);
+  fs::remove_all(dir_ / "events");
+  deliver(200);
+  EXPECT_TRUE(view_.failures.empty());
+  EXPECT_EQ(std::count(view_.log.begin(), view_.log.end(),
+                       "Created the missing output directory " + path("events") + "/"),
+            2);
+  ASSERT_EQ(view_.reports.size(), 1u);
+  ASSERT_TRUE(view_.reports[0].file.has_value());
+  EXPECT_TRUE(fs::exists(dir_ / "events" / *view_.reports[0].file));
 }
 
 TEST_F(MonitorTest, SleepPausesTheMinuteTickUntilAfterTheResumeDelay) {
@@ -833,6 +884,82 @@ TEST_F(MonitorTest, TheFormatNoticeIsNoLightLeak) {
   backend_.last->deliverBytes({1, 2, 3});
   loop_.processPending();
   EXPECT_TRUE(view_.leaks.empty());
+}
+
+// Two cameras of one name: the one that dropped out comes back, not the other, and it streams
+// the format it had. Reconnection tries never wait for a camera to settle; Run may.
+TEST_F(MonitorTest, AReopenedCameraIsTheSameDeviceInTheSameFormat) {
+  backend_.names = {"Twin", "Twin"};
+  backend_.paths = {"usb-1", "usb-2"};
+  backend_.formats = {{2, 2, 12, 0, kRgbCapabilityCode}, {4, 2, 24, 1, kRgbCapabilityCode}};
+  open({FormatChoice{}, true});
+  monitor_->CamLstCBChange(1);
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_TRUE(backend_.last->patient);
+  ASSERT_EQ(backend_.last->selectedFormat, 1);
+
+  backend_.formats = {{4, 2, 24, 0, kRgbCapabilityCode}, {8, 4, 96, 1, kRgbCapabilityCode}};
+  backend_.last->SetRunning(false);
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened";
+  EXPECT_EQ(backend_.last->openedPosition, 2) << "the same device, found by its path";
+  EXPECT_FALSE(backend_.last->patient) << "a reconnection try does not wait";
+  EXPECT_EQ(backend_.last->selectedFormat, 0) << "4x2 RGB again, wherever the table has it";
+  monitor_->StopSBClick();
+}
+
+// A reopened camera that fails before its first frame is a failed try, not a second loss.
+TEST_F(MonitorTest, AReopeningThatFailsAfterwardsIsTriedAgainQuietly) {
+  open({FormatChoice{}, true});
+  ASSERT_TRUE(monitor_->RunSBClick());
+  backend_.last->SetRunning(false);
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened";
+  backend_.last->SetRunning(false);  // gone again before a frame came
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "tried again";
+  deliver(0);
+  ASSERT_TRUE(runUntil([&] { return !view_.back.empty(); }));
+  EXPECT_EQ(view_.lost.size(), 1u) << "one loss, one return";
+  monitor_->StopSBClick();
+}
+
+// "Could not start monitoring!" alone told nothing; the log says why.
+TEST_F(MonitorTest, RunSaysInTheLogWhyTheCameraDidNotOpen) {
+  const struct {
+    const char* name;
+    std::vector<std::string> cameras;
+    const char* savedCam;
+    const char* failure;
+    const char* logged;
+  } cases[] = {
+      {"no camera", {}, "0", "", "Could not start monitoring: no camera was found."},
+      {"the saved camera is gone",
+       {"Cam A"},
+       "3",
+       "",
+       "Could not start monitoring: no camera is selected (the saved camera, number 4, is not in "
+       "the list). Choose one."},
+      {"the camera refuses",
+       {"Cam A"},
+       "0",
+       "IMediaControl::Run failed with 0x800705AA: busy",
+       "Could not open Cam A: IMediaControl::Run failed with 0x800705AA: busy."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    backend_.names = c.cameras;
+    backend_.startFailure = c.failure;
+    ASSERT_TRUE(writeIniValue(path("RVD.ini"), "Settings", "Cam", c.savedCam));
+    view_ = RecordingView();
+    open();
+    EXPECT_FALSE(monitor_->RunSBClick());
+    ASSERT_FALSE(view_.log.empty());
+    EXPECT_EQ(view_.log.front(), c.logged);
+    ASSERT_EQ(view_.messages.size(), 1u);
+    EXPECT_EQ(view_.messages[0].text, "Could not start monitoring!");
+    monitor_.reset();
+  }
 }
 
 }  // namespace

@@ -260,7 +260,7 @@ void SimulatedDevice::stopWorker() {
   stopWake_.notify_all();
   worker_.join();
   streaming_.store(false);
-  logStreamStopped(setup_->description.name, produced_.load(), delivered_.load());
+  logStreamStopped(setup_->description.name, slot_, produced_.load(), delivered_.load());
 }
 
 // ---- SimulatedDevice, worker thread ----

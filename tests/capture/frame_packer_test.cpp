@@ -1,9 +1,10 @@
-#include "capture/v4l2/v4l2_frame_packer.h"
+#include "capture/frame_packer.h"
 
 #include <gtest/gtest.h>
-#include <linux/videodev2.h>
 
 #include <vector>
+
+#include "base/fourcc.h"
 
 namespace ravdel {
 namespace {
@@ -22,72 +23,53 @@ Bytes asVector(std::span<const std::uint8_t> view) {
 TEST(FramePackerTest, PacksEachLayoutAndPassesShortFramesAsTheyAre) {
   const struct {
     const char* name;
-    std::uint32_t pixelFormat, width, height, bytesPerLine;
+    FrameLayout layout;
     Bytes driver, packed;
     std::size_t needed;
   } cases[] = {
       {"YUYV padded",
-       V4L2_PIX_FMT_YUYV,
-       2,
-       2,
-       6,
+       {fourcc::kYuyv, 2, 2, 6},
        {1, 2, 3, 4, P, P, 5, 6, 7, 8, P, P},
        {1, 2, 3, 4, 5, 6, 7, 8},
        10},
       {"UYVY unpadded, bytes beyond the frame left off",
-       V4L2_PIX_FMT_UYVY,
-       2,
-       2,
-       4,
+       {fourcc::kUyvy, 2, 2, 4},
        {1, 2, 3, 4, 5, 6, 7, 8, P, P},
        {1, 2, 3, 4, 5, 6, 7, 8},
        8},
-      {"GREY padded", V4L2_PIX_FMT_GREY, 3, 2, 4, {1, 2, 3, P, 4, 5, 6, P}, {1, 2, 3, 4, 5, 6}, 7},
+      {"GREY padded", {fourcc::kGrey, 3, 2, 4}, {1, 2, 3, P, 4, 5, 6, P}, {1, 2, 3, 4, 5, 6}, 7},
       {"I420 chroma at half the padded stride",
-       V4L2_PIX_FMT_YUV420,
-       4,
-       2,
-       6,
+       {fourcc::kI420, 4, 2, 6},
        {1, 2, 3, 4, P, P, 5, 6, 7, 8, P, P, 9, 10, P, 11, 12, P},
        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
        17},
       {"YV12 odd height: the driver stores a last chroma row the converter does not read",
-       V4L2_PIX_FMT_YVU420,
-       4,
-       3,
-       4,
+       {fourcc::kYv12, 4, 3, 4},
        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, G, 17, 18, G},
        18},
       {"NV12 chroma pairs at the full stride",
-       V4L2_PIX_FMT_NV12,
-       4,
-       2,
-       6,
+       {fourcc::kNv12, 4, 2, 6},
        {1, 2, 3, 4, P, P, 5, 6, 7, 8, P, P, 9, 10, 11, 12, P, P},
        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
        16},
       {"NV21 with bytesperline left open",
-       V4L2_PIX_FMT_NV21,
-       2,
-       2,
-       0,
+       {fourcc::kNv21, 2, 2, 0},
        {1, 2, 3, 4, 5, 6},
        {1, 2, 3, 4, 5, 6},
        6},
-      {"BGR24 padded, bottom row first",
-       V4L2_PIX_FMT_BGR24,
-       2,
-       2,
-       8,
+      {"RGB top row first (BGR24), padded, turned bottom row first",
+       {fourcc::kRgb, 2, 2, 8, true},
        {1, 2, 3, 4, 5, 6, P, P, 7, 8, 9, 10, 11, 12, P, P},
        {7, 8, 9, 10, 11, 12, 1, 2, 3, 4, 5, 6},
        14},
+      {"RGB bottom row first (a Windows bitmap), rows padded to four bytes: order kept",
+       {fourcc::kRgb, 1, 2, 4},
+       {1, 2, 3, P, 4, 5, 6, P},
+       {1, 2, 3, 4, 5, 6},
+       7},
       {"MJPG as delivered",
-       V4L2_PIX_FMT_MJPEG,
-       4,
-       2,
-       0,
+       {fourcc::kMjpg, 4, 2, 0},
        {0xFF, 0xD8, 1, 2, 3},
        {0xFF, 0xD8, 1, 2, 3},
        0},
@@ -95,7 +77,7 @@ TEST(FramePackerTest, PacksEachLayoutAndPassesShortFramesAsTheyAre) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FramePacker packer;
-    ASSERT_TRUE(packer.configure({c.pixelFormat, c.width, c.height, c.bytesPerLine, 1}));
+    ASSERT_TRUE(packer.configure(c.layout));
     const auto first = packer.pack(c.driver.data(), c.driver.size());
     EXPECT_EQ(asVector(first), c.packed);
     if (c.needed == 0) continue;  // any size goes
@@ -115,14 +97,14 @@ TEST(FramePackerTest, PacksEachLayoutAndPassesShortFramesAsTheyAre) {
 }
 
 TEST(FramePackerTest, PackedSizesAreTheConvertersAndTooLargeFramesAreRefused) {
-  EXPECT_EQ(FramePacker::packedBytes({V4L2_PIX_FMT_NV12, 5, 3, 64, 1}), 22u);
-  EXPECT_EQ(FramePacker::packedBytes({V4L2_PIX_FMT_UYVY, 5, 3, 64, 1}), 30u);
-  EXPECT_EQ(FramePacker::packedBytes({V4L2_PIX_FMT_GREY, 5, 3, 64, 1}), 15u);
-  EXPECT_EQ(FramePacker::packedBytes({V4L2_PIX_FMT_MJPEG, 5, 3, 0, 1}), 0u);
-  EXPECT_EQ(FramePacker::packedBytes({V4L2_PIX_FMT_H264, 5, 3, 0, 1}), 0u);
+  EXPECT_EQ(FramePacker::packedBytes({fourcc::kNv12, 5, 3, 64}), 22u);
+  EXPECT_EQ(FramePacker::packedBytes({fourcc::kUyvy, 5, 3, 64}), 30u);
+  EXPECT_EQ(FramePacker::packedBytes({fourcc::kGrey, 5, 3, 64}), 15u);
+  EXPECT_EQ(FramePacker::packedBytes({fourcc::kMjpg, 5, 3, 0}), 0u);
+  EXPECT_EQ(FramePacker::packedBytes({makeFourCC('H', '2', '6', '4'), 5, 3, 0}), 0u);
   FramePacker packer;
-  EXPECT_FALSE(packer.configure({V4L2_PIX_FMT_YUYV, 65536, 32768, 0, 1}));
-  EXPECT_TRUE(packer.configure({V4L2_PIX_FMT_MJPEG, 65536, 32768, 0, 1}));
+  EXPECT_FALSE(packer.configure({fourcc::kYuyv, 65536, 32768, 0}));
+  EXPECT_TRUE(packer.configure({fourcc::kMjpg, 65536, 32768, 0}));
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-#include "capture/v4l2/v4l2_frame_packer.h"
-
-#include <linux/videodev2.h>
+#include "capture/frame_packer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+
+#include "base/fourcc.h"
 
 namespace ravdel {
 namespace {
@@ -15,36 +15,39 @@ constexpr std::uint8_t kGapFill = 128;
 
 }  // namespace
 
-// The driver's layout follows the single-plane API: rows `bytesperline` apart (never less than
-// the pixels need), planar chroma planes after the luma at half its stride with one chroma row
-// per two rows rounded up, a semi-planar chroma plane at the luma's stride. The packed layout
-// is the converter's: 4:2:0 chroma has width / 2 samples and height / 2 rows, planes start at
-// W x H and W x H + (W x H) / 4, and the frame is (W x H x 3) / 2 bytes.
-FramePacker::Layout FramePacker::layoutOf(const CaptureFormat& format) {
+// The driver's layout: rows `stride` apart (never less than the pixels need), planar chroma
+// planes after the luma at half its stride with one chroma row per two rows rounded up, a
+// semi-planar chroma plane at the luma's stride. The packed layout is the converter's: 4:2:0
+// chroma has width / 2 samples and height / 2 rows, planes start at W x H and
+// W x H + (W x H) / 4, and the frame is (W x H x 3) / 2 bytes.
+FramePacker::Layout FramePacker::layoutOf(const FrameLayout& format) {
   Layout layout;
   if (format.width > kLargestFrame || format.height > kLargestFrame) return layout;
   const std::size_t w = format.width;
   const std::size_t h = format.height;
-  const std::size_t stride = format.bytesPerLine;
+  const std::size_t stride = format.stride;
   const auto rowsOf = [&](std::size_t rowBytes) {
     layout.planes[0] = {0, std::max(stride, rowBytes), 0, rowBytes, h};
     layout.planeCount = 1;
     layout.packedBytes = rowBytes * h;
   };
-  switch (format.pixelFormat) {
-    case V4L2_PIX_FMT_BGR24:
+  switch (format.code) {
+    case fourcc::kRgb:
       rowsOf(w * 3);
-      layout.bottomUp = true;
+      layout.flipRows = format.topDown;
       break;
-    case V4L2_PIX_FMT_YUYV:
-    case V4L2_PIX_FMT_UYVY:
+    case fourcc::kYuy2:
+    case fourcc::kYunv:
+    case fourcc::kYuyv:
+    case fourcc::kUyvy:
       rowsOf(w * 2);
       break;
-    case V4L2_PIX_FMT_GREY:
+    case fourcc::kGrey:
       rowsOf(w);
       break;
-    case V4L2_PIX_FMT_YUV420:
-    case V4L2_PIX_FMT_YVU420: {
+    case fourcc::kI420:
+    case fourcc::kIyuv:
+    case fourcc::kYv12: {
       rowsOf(w);
       const std::size_t luma = layout.planes[0].stride;
       const std::size_t chroma = std::max(luma / 2, w / 2);
@@ -55,8 +58,8 @@ FramePacker::Layout FramePacker::layoutOf(const CaptureFormat& format) {
       layout.packedBytes = w * h * 3 / 2;
       break;
     }
-    case V4L2_PIX_FMT_NV12:
-    case V4L2_PIX_FMT_NV21: {
+    case fourcc::kNv12:
+    case fourcc::kNv21: {
       rowsOf(w);
       const std::size_t luma = layout.planes[0].stride;
       layout.planes[1] = {luma * h, luma, w * h, w / 2 * 2, h / 2};
@@ -70,15 +73,19 @@ FramePacker::Layout FramePacker::layoutOf(const CaptureFormat& format) {
   return layout;
 }
 
-std::size_t FramePacker::packedBytes(const CaptureFormat& format) {
+std::size_t FramePacker::packedBytes(const FrameLayout& format) {
   return layoutOf(format).packedBytes;
 }
 
-bool FramePacker::configure(const CaptureFormat& format) {
+std::size_t FramePacker::rowBytes(std::uint32_t code, std::uint32_t width) {
+  return layoutOf({code, width, 1, 0}).planes[0].rowBytes;
+}
+
+bool FramePacker::configure(const FrameLayout& format) {
   layout_ = layoutOf(format);
   if (layout_.packedBytes > kLargestFrame) return false;
   sourceBytes_ = 0;
-  packedAlready_ = !layout_.bottomUp;
+  packedAlready_ = !layout_.flipRows;
   for (std::size_t i = 0; i < layout_.planeCount; ++i) {
     const PlaneCopy& p = layout_.planes[i];
     if (p.rows == 0 || p.rowBytes == 0) continue;
@@ -99,7 +106,7 @@ std::span<const std::uint8_t> FramePacker::pack(const std::uint8_t* data, std::s
   for (std::size_t i = 0; i < layout_.planeCount; ++i) {
     const PlaneCopy& p = layout_.planes[i];
     for (std::size_t r = 0; r < p.rows; ++r) {
-      const std::size_t row = layout_.bottomUp ? p.rows - 1 - r : r;
+      const std::size_t row = layout_.flipRows ? p.rows - 1 - r : r;
       std::memcpy(out + p.target + row * p.rowBytes, data + p.source + r * p.stride, p.rowBytes);
     }
   }
