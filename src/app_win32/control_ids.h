@@ -51,6 +51,7 @@ enum MenuId : int {
   IDM_Minimize,
   IDM_Quit,
   IDM_DetectionOptions,
+  IDM_NetworkOptions,
 };
 
 // The controls of the "Detection options" dialog.
@@ -65,6 +66,22 @@ enum DetectionControlId : int {
   IDC_ClusterLevelE,
   IDC_ClusterLevelUD,
   IDC_NextRunNL,
+};
+
+// The controls of the "Station network" dialog.
+enum NetworkControlId : int {
+  IDC_ServerNL = 401,
+  IDC_ServerE,
+  IDC_StationNL,
+  IDC_StationE,
+  IDC_PasswordNL,
+  IDC_PasswordE,
+  IDC_TlsCaNL,
+  IDC_TlsCaE,
+  IDC_LocationNL,
+  IDC_LocationE,
+  IDC_HistoryCB,
+  IDC_NetworkNoteNL,
 };
 
 }  // namespace ravdel

@@ -14,6 +14,7 @@
 #include "app_win32/detection_options_dialog.h"
 #include "app_win32/directory_chooser.h"
 #include "app_win32/failure_box.h"
+#include "app_win32/network_dialog.h"
 #include "app_win32/power_action.h"
 #include "capture/directshow/win32_main_loop.h"
 #include "monitor/event_notice.h"
@@ -423,6 +424,7 @@ void TMainForm::createTray() {
   addEntry(IDM_Minimize, L"Minimize", Glyph::minimize);
   addSeparator();
   addEntry(IDM_DetectionOptions, L"Detection options\u2026", Glyph::options);
+  addEntry(IDM_NetworkOptions, L"Network\u2026", Glyph::web);
   addSeparator();
   addEntry(IDM_Quit, L"Exit", Glyph::exit);
   tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, appIconSmall_.get(), kTitle,
@@ -605,6 +607,8 @@ void TMainForm::onCommand(int id, int code) {
       return QuitClick();
     case IDM_DetectionOptions:
       return DetectionOptionsClick();
+    case IDM_NetworkOptions:
+      return NetworkOptionsClick();
     case IDOK:
     case IDCANCEL:
       return onEscapeOrEnter(id);
@@ -775,6 +779,12 @@ void TMainForm::DetectionOptionsClick() {
       editDetectionOptions(window_, session_->detection(), monitor().Running);
   // Taken for this session even when the file cannot be written; the failure box says so.
   if (chosen) session_->changeDetection(*chosen);
+}
+
+void TMainForm::NetworkOptionsClick() {
+  const std::optional<NetworkChoice> chosen = editNetworkOptions(window_, session_->network());
+  // Taken even when a file cannot be written; the failure box says which.
+  if (chosen) session_->changeNetwork(chosen->settings, chosen->password);
 }
 
 // ---- tray and window -----------------------------------------------------------------------

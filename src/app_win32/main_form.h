@@ -87,6 +87,7 @@ class TMainForm final : private MonitorView, private EventSink {
   void RestoreClick();
   void MinimizeClick();
   void DetectionOptionsClick();
+  void NetworkOptionsClick();
   void QuitClick();
   void HomeLMouseMove();
   void HomeLMouseLeave();

@@ -14,14 +14,6 @@ bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isBlank(s.front()))
-    s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back()))
-    s.remove_suffix(1);
-  return s;
-}
-
 char lowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -97,6 +89,14 @@ bool storable(std::string_view s) {
 }
 
 }  // namespace
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
 
 std::optional<std::string> findIniValue(std::string_view text, std::string_view section,
                                         std::string_view key) {

@@ -15,6 +15,9 @@ namespace ravdel {
 // The reader's buffer: at most this minus one characters come back.
 inline constexpr std::size_t kIniBufferSize = 2048;
 
+// `s` without the blanks (spaces, tabs, line ends) around it, as names and values are read.
+std::string_view trim(std::string_view s);
+
 // The value of `key` in the first section named `section`, or nothing when either is absent.
 std::optional<std::string> findIniValue(std::string_view text, std::string_view section,
                                         std::string_view key);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "monitor/ini_file.h"
 #include "platform/files.h"
 #include "store/store.h"
 #include "wire/messages.h"
@@ -71,6 +72,9 @@ void MonitorSession::changeDetection(const DetectionSettings& detection) {
 
 void MonitorSession::changeNetwork(NetworkSettings network,
                                    const std::optional<std::string>& password) {
+  // As typed in either window's dialog: the blanks around a name are no part of it.
+  for (std::string* text : {&network.server, &network.station, &network.tlsCa, &network.location})
+    *text = std::string(trim(*text));
   bool passwordKept = true;
   if (password) {
     const std::string file = besideSettings(kPasswordFile);

@@ -24,6 +24,7 @@
 #include "platform/files.h"
 #include "platform/private_profile.h"
 #include "platform/windows_text.h"
+#include "store/store.h"
 #include "support/fake_camera.h"
 #include "support/temp_dir.h"
 
@@ -321,9 +322,9 @@ TEST_F(MainFormTest, TabAndArrowKeysMoveTheFocusBetweenTheControls) {
   }
 }
 
-TEST_F(MainFormTest, TrayMenuHoldsRestoreMinimizeDetectionOptionsAndExitWithImages) {
+TEST_F(MainFormTest, TrayMenuHoldsRestoreMinimizeTheOptionsAndExitWithImages) {
   const HMENU menu = form().PopupMenu();
-  ASSERT_EQ(::GetMenuItemCount(menu), 7);
+  ASSERT_EQ(::GetMenuItemCount(menu), 8);
   struct Entry {
     UINT id;
     const char* caption;
@@ -333,9 +334,10 @@ TEST_F(MainFormTest, TrayMenuHoldsRestoreMinimizeDetectionOptionsAndExitWithImag
                            {IDM_Minimize, "Minimize"},
                            {0, ""},
                            {IDM_DetectionOptions, "Detection options\xE2\x80\xA6"},
+                           {IDM_NetworkOptions, "Network\xE2\x80\xA6"},
                            {0, ""},
                            {IDM_Quit, "Exit"}};
-  for (UINT i = 0; i < 7; ++i) {
+  for (UINT i = 0; i < 8; ++i) {
     wchar_t caption[32] = {};
     MENUITEMINFOW item{};
     item.cbSize = sizeof item;
@@ -628,6 +630,44 @@ TEST_F(MainFormTest, DetectionOptionsFromTheTrayMenuAreWrittenAndTakenByTheNextR
   }
   EXPECT_EQ(readPrivateProfileString(settings_, "Detection", "clusters", "", 16), "0")
       << "Escape cancels";
+}
+
+// "Network…" in the tray menu: the station's name and password, its location and history.
+// OK saves the [Network] section and the password in a file of its own, and the next Run keeps
+// the events in the station's history.
+TEST_F(MainFormTest, NetworkOptionsSaveTheStationAndTheNextRunKeepsItsHistory) {
+  std::wstring passwordCue(32, L'\0');
+  {
+    const test::InsideModalLoop inside([&] {
+      const HWND d = ::FindWindowW(L"#32770", L"Station network");
+      if (d == nullptr) return false;
+      ::SendDlgItemMessageW(d, IDC_PasswordE, EM_GETCUEBANNER,
+                            reinterpret_cast<WPARAM>(passwordCue.data()),
+                            static_cast<LPARAM>(passwordCue.size()));
+      ::SetDlgItemTextW(d, IDC_StationE, L" school-3 ");
+      ::SetDlgItemTextW(d, IDC_PasswordE, L"s3cret");
+      ::SetDlgItemTextW(d, IDC_LocationE, L"48.2082,16.3738");
+      ::CheckDlgButton(d, IDC_HistoryCB, BST_CHECKED);
+      ::PostMessageW(d, WM_COMMAND, IDOK, 0);
+      return true;
+    });
+    command(IDM_NetworkOptions);
+  }
+  EXPECT_EQ(passwordCue.c_str(), std::wstring(L"password")) << "none kept yet";
+  const NetworkSettings saved = LoadNetworkSettings(settings_);
+  EXPECT_EQ(saved.station, "school-3");
+  EXPECT_EQ(saved.location, "48.2082,16.3738");
+  EXPECT_TRUE(saved.history);
+  EXPECT_EQ(saved.passwordFile, path("RVD-station.password"));
+  EXPECT_EQ(read(saved.passwordFile), "s3cret\n");
+
+  click(IDC_RunSB);
+  deliver(10);
+  ASSERT_TRUE(pumpUntil([&] { return text(IDC_SourceXYL) == "4 x 2"; }));
+  deliver(200);
+  ASSERT_TRUE(pumpUntil([&] { return text(IDC_EvsL) == "1"; }));
+  click(IDC_StopSB);
+  EXPECT_EQ(Store::open(path("RVD-history.db"))->eventCount(), 1);
 }
 
 // Escape puts the window away as closing it does; Enter presses the focused button.

@@ -64,10 +64,10 @@ NetworkDialog::NetworkDialog(const NetworkSettings& settings, bool passwordKept,
 
 NetworkSettings NetworkDialog::settings() const {
   NetworkSettings chosen = shown_;  // the keys the dialog does not show stay as they were
-  chosen.server = server_->text().trimmed().toStdString();
-  chosen.station = station_->text().trimmed().toStdString();
-  chosen.tlsCa = tlsCa_->text().trimmed().toStdString();
-  chosen.location = location_->text().trimmed().toStdString();
+  chosen.server = server_->text().toStdString();
+  chosen.station = station_->text().toStdString();
+  chosen.tlsCa = tlsCa_->text().toStdString();
+  chosen.location = location_->text().toStdString();
   chosen.history = history_->isChecked();
   return chosen;
 }
