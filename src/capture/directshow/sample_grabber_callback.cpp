@@ -1,5 +1,6 @@
 #include "capture/directshow/sample_grabber_callback.h"
 
+#include <chrono>
 #include <new>
 
 #include "capture/directshow/com_support.h"
@@ -10,6 +11,9 @@ namespace ravdel {
 namespace {
 // The offer of a frame nobody receives yet; the main window has no handler for it.
 constexpr UINT kFrameOfferMessage = WM_USER + 2;
+// The oldest a sample's capture time may be when it reaches us: a driver's queue of a few
+// frames, never seconds.
+constexpr std::int64_t kLatestCaptureUs = 5'000'000;
 }  // namespace
 
 std::atomic<long> TSampleGrabberCB::live_{0};
@@ -30,6 +34,36 @@ void TSampleGrabberCBImpl::takeMediaTypeChange(IMediaSample& sample) {
   if (const auto format = dshow::mediaFormatOf(*type)) setLayout(format->layout);
 }
 
+void TSampleGrabberCBImpl::setStreamClock(dshow::ComRef<IReferenceClock> clock,
+                                          REFERENCE_TIME streamStart) {
+  const std::lock_guard lock(clockMutex_);
+  clock_ = std::move(clock);
+  streamStart_ = streamStart;
+}
+
+// Streaming thread. A capture pin stamps a sample with the stream time it was taken at; the
+// reference clock, read together with the system's UTC clock, says how long ago that was.
+FrameMoment TSampleGrabberCBImpl::momentOf(IMediaSample& sample) {
+  REFERENCE_TIME start = 0, end = 0;
+  const HRESULT timed = sample.GetTime(&start, &end);
+  if (timed != S_OK && timed != VFW_S_NO_STOP_TIME) return {};
+  REFERENCE_TIME clockNow = 0;
+  REFERENCE_TIME streamStart = 0;
+  {
+    const std::lock_guard lock(clockMutex_);
+    if (!clock_ || FAILED(clock_->GetTime(&clockNow))) return {};
+    streamStart = streamStart_;
+  }
+  const std::int64_t utcNowUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count();
+  const std::int64_t agoUs = (clockNow - (streamStart + start)) / 10;  // 100 ns units
+  // A stamp from the future or from long ago is no capture time: the receipt time serves.
+  if (agoUs < 0 || agoUs > kLatestCaptureUs) return {};
+  return {.utcUs = utcNowUs - agoUs,
+          .periodUs = timed == S_OK && end > start ? (end - start) / 10 : 0};
+}
+
 HRESULT TSampleGrabberCBImpl::SampleCB(double /*sampleTime*/, IMediaSample* sample) {
   if (sample == nullptr) return S_OK;
   takeMediaTypeChange(*sample);
@@ -37,22 +71,25 @@ HRESULT TSampleGrabberCBImpl::SampleCB(double /*sampleTime*/, IMediaSample* samp
   const LONG length = sample->GetSize();
   if (length > 0) {
     BYTE* buffer = nullptr;
-    if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer != nullptr) deliver(buffer, length);
+    if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer != nullptr)
+      deliver(buffer, length, momentOf(*sample));
   }
   return S_OK;
 }
 
+// Only a time in seconds comes with the buffer, 0 also for a sample without one: the receipt
+// time serves.
 HRESULT TSampleGrabberCBImpl::BufferCB(double /*sampleTime*/, BYTE* buffer, LONG length) {
-  if (length > 0 && buffer != nullptr) deliver(buffer, length);
+  if (length > 0 && buffer != nullptr) deliver(buffer, length, {});
   return S_OK;
 }
 
-void TSampleGrabberCBImpl::deliver(BYTE* buffer, LONG length) {
+void TSampleGrabberCBImpl::deliver(BYTE* buffer, LONG length, const FrameMoment& moment) {
   captured_.fetch_add(1, std::memory_order_relaxed);
   const std::lock_guard lock(packerMutex_);
   const std::span<const std::uint8_t> frame =
       packer_.pack(buffer, static_cast<std::size_t>(length));
-  if (Receiver.deliver(frame.data(), static_cast<std::int32_t>(frame.size()))) {
+  if (Receiver.deliver(frame.data(), static_cast<std::int32_t>(frame.size()), moment)) {
     delivered_.fetch_add(1, std::memory_order_relaxed);
   } else if (mainWindow_ != nullptr) {
     // Posted: a sent message could wait for a main thread that waits in IMediaControl::Stop

@@ -38,20 +38,31 @@ class TSampleGrabberCBImpl {
   // a sample that carries a new media type sets it again on the streaming thread.
   void setLayout(const FrameLayout& layout);
 
+  // The graph's reference clock and the reference time its stream time 0 stands for, set by
+  // the main thread as it runs the graph: the samples' time stamps become UTC moments through
+  // them. Without a clock, frames carry no moment of their own (the receipt time serves).
+  void setStreamClock(dshow::ComRef<IReferenceClock> clock, REFERENCE_TIME streamStart);
+
   // Any thread: samples of more than 0 bytes that reached the callback, and those the
   // receiver took.
   std::uint64_t captured() const { return captured_.load(std::memory_order_relaxed); }
   std::uint64_t delivered() const { return delivered_.load(std::memory_order_relaxed); }
 
  private:
-  void deliver(BYTE* buffer, LONG length);
+  void deliver(BYTE* buffer, LONG length, const FrameMoment& moment);
   void takeMediaTypeChange(IMediaSample& sample);
+  FrameMoment momentOf(IMediaSample& sample);
 
   const HWND mainWindow_;
   // Guards packer_: set by the main thread (or a media type change), used by the streaming
   // thread for each sample; the main thread takes it only around a format change.
   std::mutex packerMutex_;
   FramePacker packer_;
+  // Guards clock_ and streamStart_: set by the main thread at each run of the graph, read by
+  // the streaming thread for each sample.
+  std::mutex clockMutex_;
+  dshow::ComRef<IReferenceClock> clock_;
+  REFERENCE_TIME streamStart_ = 0;
   std::atomic<std::uint64_t> captured_{0};
   std::atomic<std::uint64_t> delivered_{0};
 };

@@ -320,11 +320,27 @@ void TVideoSample::takeConnectedLayout() {
 // camera that merely has not delivered yet leaves it intermediate, which is success too. An
 // impatient one (a reconnection try) only looks.
 HRESULT TVideoSample::runGraph() {
-  const HRESULT hr = note("IMediaControl::Run", MediaControl->Run());
+  const HRESULT hr = note("IMediaControl::Run", startGraph());
   if (hr != S_FALSE) return hr;
   OAFilterState state = State_Stopped;
   const HRESULT settled = MediaControl->GetState(patient_ ? kRunSettleMs : 0, &state);
   return FAILED(settled) ? note("IMediaControl::Run (the graph's state)", settled) : hr;
+}
+
+// The graph runs from a start of ours on its reference clock, which the callback is told, so
+// that it can turn the samples' stream times into UTC moments; the graph manager would pick the
+// same kind of start for IMediaControl::Run. Without a clock the graph runs as that starts it.
+HRESULT TVideoSample::startGraph() {
+  ComRef<IMediaFilter> graph;
+  ComRef<IReferenceClock> clock;
+  REFERENCE_TIME now = 0;
+  const bool clocked = SUCCEEDED(GraphBuilder->SetDefaultSyncSource()) &&
+                       SUCCEEDED(GraphBuilder.query(IID_IMediaFilter, graph)) &&
+                       SUCCEEDED(graph->GetSyncSource(clock.put())) && clock &&
+                       SUCCEEDED(clock->GetTime(&now));
+  if (CallbackObject != nullptr)
+    CallbackObject->impl().setStreamClock(clocked ? clock : ComRef<IReferenceClock>{}, now);
+  return clocked ? graph->Run(now) : MediaControl->Run();
 }
 
 HResult TVideoSample::SetupVideoWindow() {
@@ -365,7 +381,7 @@ HResult TVideoSample::GetStreamInfo(std::int32_t& width, std::int32_t& height,
     }
   }
   if (SourceFilter) SourceFilter->Run(0);
-  if (MediaControl && FAILED(MediaControl->Run()) && State == State_Running)
+  if (MediaControl && FAILED(startGraph()) && State == State_Running)
     endStream("the graph does not run again");
   return hr;
 }

@@ -86,6 +86,7 @@ class TVideoSample final : public CaptureDevice {
   HResult SetupVideoWindow();
   void ResizeVideoWindow();
   HRESULT runGraph();
+  HRESULT startGraph();
   HResult GetStreamConfig(dshow::ComRef<IAMStreamConfig>& config) const;
   void TearDownGraph();
   void RemoveDownstream(IBaseFilter* filter);

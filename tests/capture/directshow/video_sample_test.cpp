@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/fourcc.h"
@@ -23,8 +24,12 @@ using test::DirectShowTest;
 class RecordingReceiver final : public FrameReceiver {
  public:
   void receiveFrame(const std::uint8_t* data, std::int32_t& byteCount,
-                    const FrameMoment&) override {
+                    const FrameMoment& moment) override {
+    const std::int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count();
     const std::lock_guard lock(mutex_);
+    moments_.push_back({moment, nowUs});
     ++frames_;
     sizes_.insert(byteCount);
     threads_.insert(GetCurrentThreadId());
@@ -47,8 +52,14 @@ class RecordingReceiver final : public FrameReceiver {
     const std::lock_guard lock(mutex_);
     return firstBytes_;
   }
+  // Each frame's moment and the UTC microsecond it reached the receiver.
+  std::vector<std::pair<FrameMoment, std::int64_t>> moments() const {
+    const std::lock_guard lock(mutex_);
+    return moments_;
+  }
   void clear() {
     const std::lock_guard lock(mutex_);
+    moments_.clear();
     frames_ = 0;
     sizes_.clear();
     threads_.clear();
@@ -60,7 +71,18 @@ class RecordingReceiver final : public FrameReceiver {
   std::set<std::int32_t> sizes_;
   std::set<DWORD> threads_;
   int firstBytes_ = -1;
+  std::vector<std::pair<FrameMoment, std::int64_t>> moments_;
 };
+
+// Every frame carries the moment the camera stamped it with, through the graph's clock: a
+// little before it arrived, and the camera's frame period.
+void expectCaptureMoments(const RecordingReceiver& receiver, LONGLONG interval) {
+  for (const auto& [moment, receivedUs] : receiver.moments()) {
+    EXPECT_LE(moment.utcUs, receivedUs + 1000) << "the clocks are read to the millisecond";
+    EXPECT_GT(moment.utcUs, receivedUs - 1000000) << "taken long before it came";
+    EXPECT_EQ(moment.periodUs, interval / 10);
+  }
+}
 
 // One expected entry of a format table: size, the device's capability index, format code.
 struct TableEntry {
@@ -186,6 +208,7 @@ TEST_F(VideoSampleTest, FramesArriveOnTheStreamingThreadWithTheBuffersSize) {
   EXPECT_GE(sample->framesDelivered(), 5u);
   EXPECT_GE(sample->framesCaptured(), sample->framesDelivered());
   sample->SetFrameCallback(nullptr);
+  expectCaptureMoments(receiver, testcam::kDefaultInterval);
 }
 
 TEST_F(VideoSampleTest, AFormatSwitchStreamsTheNewFormatAtItsHighestRate) {
@@ -255,6 +278,7 @@ TEST_F(VideoSampleTest, StoppedAndRunAgainTheStreamGoesOn) {
   EXPECT_EQ(sample->SetRunning(true), S_OK) << "running already";
   ASSERT_TRUE(framesArrive(receiver, stopped + 3));
   sample->SetFrameCallback(nullptr);
+  expectCaptureMoments(receiver, testcam::kDefaultInterval);  // the new run's start too
 }
 
 TEST_F(VideoSampleTest, ACameraPulledOutEndsTheStreamAndCannotStartUntilItIsBack) {

@@ -366,6 +366,7 @@ class TestCameraFilter final
   // Streaming thread.
   void stream(int formatIndex, LONGLONG interval, ComRef<IPin> peer, ComRef<IMemInputPin> input,
               ComRef<IMemAllocator> allocator);
+  void stampCaptureTime(IMediaSample& sample, LONGLONG interval);
   void notify(long code, LONG_PTR first, LONG_PTR second);
 
   const LiveObject live_;
@@ -379,6 +380,7 @@ class TestCameraFilter final
   IFilterGraph* graph_ = nullptr;
   std::wstring name_;
   ComRef<IReferenceClock> clock_;
+  std::atomic<REFERENCE_TIME> streamStart_{0};  // of the latest Run; read by the worker
   OutputPin pin_;
   HANDLE stopEvent_ = nullptr;  // set by Stop; the worker waits on it between frames
   std::thread worker_;          // runs while the filter is paused or running
@@ -765,8 +767,9 @@ HRESULT STDMETHODCALLTYPE TestCameraFilter::Pause() {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE TestCameraFilter::Run(REFERENCE_TIME) {
+HRESULT STDMETHODCALLTYPE TestCameraFilter::Run(REFERENCE_TIME start) {
   const std::lock_guard lock(mutex_);
+  streamStart_.store(start);
   if (const HRESULT refused = refusal(); FAILED(refused)) return refused;
   if (state() == State_Stopped) {
     const HRESULT paused = Pause();
@@ -908,12 +911,30 @@ void TestCameraFilter::stream(int formatIndex, LONGLONG interval, ComRef<IPin> p
     if (length <= 0) continue;
     sample->SetActualDataLength(length);
     sample->SetSyncPoint(TRUE);
-    sample->SetTime(nullptr, nullptr);  // no time stamps: rendered as they come
+    stampCaptureTime(*sample.get(), interval);
     if (input->Receive(sample.get()) == S_OK) {
       control_.framesSent.fetch_add(1);
       control_.workerThread.store(GetCurrentThreadId());
     }
   }
+}
+
+// As a capture pin does: the stream time the frame was taken at, and the frame period after
+// it. Without a clock, no time stamps: the samples are rendered as they come.
+void TestCameraFilter::stampCaptureTime(IMediaSample& sample, LONGLONG interval) {
+  ComRef<IReferenceClock> clock;
+  {
+    const std::lock_guard lock(mutex_);
+    clock = clock_;
+  }
+  REFERENCE_TIME now = 0;
+  if (!clock || FAILED(clock->GetTime(&now))) {
+    sample.SetTime(nullptr, nullptr);
+    return;
+  }
+  REFERENCE_TIME start = now - streamStart_.load();
+  REFERENCE_TIME end = start + interval;
+  sample.SetTime(&start, &end);
 }
 
 HRESULT createTestCameraFilter(int device, REFIID iid, void** object) {
