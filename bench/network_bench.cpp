@@ -3,7 +3,10 @@
 // waiting for the disk, as in production) with one and with two. The stations are played by
 // a few broker clients, each sending for many station names, in batches of 100 events as the
 // station's uplink does; an iteration ends when every event is acknowledged as stored.
+// Beside them, what each event costs the station itself: its row and crop in the local
+// history, against SQLite alone committing rows of the same size.
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <filesystem>
@@ -12,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "base/frame_bitmap.h"
 #include "server/broker_client.h"
+#include "station/history_sink.h"
 #include "support/sample_rows.h"
 #include "support/services.h"
 #include "support/test_station.h"
@@ -159,6 +164,91 @@ void throughput(benchmark::State& state, bool postgres, int ingesters) {
   state.SetItemsProcessed(state.iterations() * kEventsPerIteration);
 }
 
+// A 640x480 frame, dark but for a hit and some noise, so that its crop compresses as a real
+// one does.
+FrameBitmap darkFrameWithAHit() {
+  FrameBitmap frame(640, 480);
+  std::mt19937 noise(7);
+  for (std::int32_t y = 0; y < frame.height(); ++y) {
+    std::uint8_t* row = frame.row(y);
+    for (std::int32_t x = 0; x < frame.width() * 3; ++x)
+      row[x] = static_cast<std::uint8_t>(noise() % 12);
+  }
+  for (std::int32_t y = 238; y < 242; ++y)
+    for (std::int32_t x = 318 * 3; x < 322 * 3; ++x)
+      frame.row(y)[x] = 230;
+  return frame;
+}
+
+std::int64_t bytesOnDisk(const std::string& database) {
+  std::int64_t total = 0;
+  for (const char* suffix : {"", "-wal"}) {  // the log is empty once the store is closed
+    std::error_code missing;
+    const auto size = fs::file_size(database + suffix, missing);
+    if (!missing) total += static_cast<std::int64_t>(size);
+  }
+  return total;
+}
+
+// What a station pays for each event before anything is sent: its row and crop (a PNG of the
+// 32x32 pixels around the peak) committed to the local history, one transaction an event.
+void stationKeepsEvents(benchmark::State& state) {
+  const Folder folder;
+  const std::string database = folder / "RVD-history.db";
+  auto history =
+      std::make_unique<HistorySink>(Store::open(database), StationIdentity{"bench", 48.21, 16.37},
+                                    true, [](const std::string&) {});
+  const FrameBitmap frame = darkFrameWithAHit();
+  RunStart start;
+  start.runId = "b0b0b0b0b0b0b0b0";
+  start.startUs = test::nowUs();
+  history->runStarted(start);
+  EventReport report;
+  report.runId = "b0b0b0b0b0b0b0b0";
+  report.peak = {320, 240, 230, 230, 230};
+  report.limit = 150;
+  report.width = frame.width();
+  report.height = frame.height();
+  report.camera = "Bench camera";
+  report.picture = &frame;
+  for (auto _ : state) {
+    ++report.seq;
+    const std::int64_t us = test::nowUs();
+    report.hit = HitTime{.us = us, .loUs = us - 33000, .hiUs = us + 1000, .clockSynced = true};
+    history->eventRecorded(report);
+  }
+  history.reset();  // closed: the write-ahead log is in the file
+  state.counters["bytes_per_event"] =
+      static_cast<double>(bytesOnDisk(database)) / static_cast<double>(report.seq);
+}
+
+// The same commits without us: SQLite alone, one transaction for each row of the same size.
+void sqliteAloneKeepsRows(benchmark::State& state) {
+  const Folder folder;
+  sqlite3* db = nullptr;
+  sqlite3_open((folder / "plain.db").c_str(), &db);
+  sqlite3_exec(db,
+               "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; CREATE TABLE events(run TEXT, "
+               "seq INTEGER, t INTEGER, body BLOB, PRIMARY KEY(run, seq))",
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO events VALUES('b0b0b0b0b0b0b0b0', ?, ?, ?)", -1, &insert,
+                     nullptr);
+  const std::vector<std::uint8_t> body(static_cast<std::size_t>(state.range(0)), 42);
+  std::int64_t seq = 0;
+  for (auto _ : state) {
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_bind_int64(insert, 1, ++seq);
+    sqlite3_bind_int64(insert, 2, test::nowUs());
+    sqlite3_bind_blob(insert, 3, body.data(), static_cast<int>(body.size()), SQLITE_STATIC);
+    sqlite3_step(insert);
+    sqlite3_reset(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
+}
+
 void registerAll() {
   const struct {
     const char* name;
@@ -167,6 +257,12 @@ void registerAll() {
   } setups[] = {{"IngestEvents/SQLite/1_ingester", false, 1},
                 {"IngestEvents/PostgreSQL/1_ingester", true, 1},
                 {"IngestEvents/PostgreSQL/2_ingesters", true, 2}};
+  benchmark::RegisterBenchmark("StationKeepsEvents/640x480", stationKeepsEvents)
+      ->Unit(benchmark::kMicrosecond);
+  // The size of a stored event of the station's, row and crop.
+  benchmark::RegisterBenchmark("SqliteAloneKeepsRows/2_KB", sqliteAloneKeepsRows)
+      ->Arg(2048)
+      ->Unit(benchmark::kMicrosecond);
   for (const auto& setup : setups) {
     benchmark::RegisterBenchmark(
         setup.name,
