@@ -40,12 +40,6 @@ const std::array kItems{
 };
 constexpr short kWidth = 164, kHeight = 121;
 
-// What the dialog edits; the procedure's state between its messages.
-struct DialogState {
-  DetectionSettings settings;
-  bool monitoring = false;
-};
-
 // The ranges are the settings file's own, so the dialog cannot give a value the file rejects.
 struct LevelControl {
   int edit;
@@ -69,15 +63,15 @@ constexpr SwitchControl kSwitches[] = {
     {IDC_ClustersCB, &DetectionSettings::clusters},
 };
 
-void showSettings(HWND dialog, const DialogState& state) {
+void showSettings(HWND dialog, const DetectionSettings& settings, bool monitoring) {
   for (const SwitchControl& s : kSwitches)
-    ::CheckDlgButton(dialog, s.id, state.settings.*s.on ? BST_CHECKED : BST_UNCHECKED);
+    ::CheckDlgButton(dialog, s.id, settings.*s.on ? BST_CHECKED : BST_UNCHECKED);
   for (const LevelControl& level : kLevels) {
     const HWND upDown = ::GetDlgItem(dialog, level.upDown);
     ::SendMessageW(upDown, UDM_SETRANGE32, static_cast<WPARAM>(level.key.least), level.key.most);
-    ::SendMessageW(upDown, UDM_SETPOS32, 0, state.settings.*level.value);
+    ::SendMessageW(upDown, UDM_SETPOS32, 0, settings.*level.value);
   }
-  ::ShowWindow(::GetDlgItem(dialog, IDC_NextRunNL), state.monitoring ? SW_SHOW : SW_HIDE);
+  ::ShowWindow(::GetDlgItem(dialog, IDC_NextRunNL), monitoring ? SW_SHOW : SW_HIDE);
 }
 
 // A typed level outside its range is taken at the nearest end; an empty box keeps the level
@@ -98,44 +92,17 @@ DetectionSettings chosenSettings(HWND dialog) {
   return chosen;
 }
 
-// Main thread, inside DialogBoxIndirectParamW's modal loop.
-INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG: {
-      auto* state = reinterpret_cast<DialogState*>(lParam);
-      ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-      showSettings(dialog, *state);
-      return TRUE;  // the first tab stop takes the focus
-    }
-    case WM_COMMAND: {
-      auto* state = reinterpret_cast<DialogState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
-      if (LOWORD(wParam) == IDOK) {
-        state->settings = chosenSettings(dialog);
-        ::EndDialog(dialog, IDOK);
-        return TRUE;
-      }
-      if (LOWORD(wParam) == IDCANCEL) {
-        ::EndDialog(dialog, IDCANCEL);
-        return TRUE;
-      }
-      return FALSE;
-    }
-    default:
-      return FALSE;
-  }
-}
-
 }  // namespace
 
 std::optional<DetectionSettings> editDetectionOptions(HWND owner, const DetectionSettings& settings,
                                                       bool monitoring) {
   static const DialogTemplate kTemplate(L"Detection options", kWidth, kHeight, kItems);
-  DialogState state{settings, monitoring};
-  const INT_PTR answer =
-      ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), kTemplate.data(), owner, &dialogProc,
-                                reinterpret_cast<LPARAM>(&state));
-  if (answer != IDOK) return std::nullopt;
-  return state.settings;
+  DetectionSettings chosen = settings;
+  if (!runModalDialog(
+          owner, kTemplate, [&](HWND dialog) { showSettings(dialog, settings, monitoring); },
+          [&](HWND dialog) { chosen = chosenSettings(dialog); }))
+    return std::nullopt;
+  return chosen;
 }
 
 }  // namespace ravdel

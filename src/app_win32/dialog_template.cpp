@@ -52,6 +52,47 @@ void DialogTemplate::alignToDword() {
   if (words_.size() % 2 != 0) word(0);
 }
 
+namespace {
+
+struct DialogCallbacks {
+  const std::function<void(HWND)>& show;
+  const std::function<void(HWND)>& take;
+};
+
+// Main thread, inside DialogBoxIndirectParamW's modal loop. The callbacks live in the caller's
+// frame; the dialog keeps their address.
+INT_PTR CALLBACK modalDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+      reinterpret_cast<const DialogCallbacks*>(lParam)->show(dialog);
+      return TRUE;  // the first tab stop takes the focus
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK) {
+        reinterpret_cast<const DialogCallbacks*>(::GetWindowLongPtrW(dialog, DWLP_USER))
+            ->take(dialog);
+        ::EndDialog(dialog, IDOK);
+        return TRUE;
+      }
+      if (LOWORD(wParam) == IDCANCEL) {
+        ::EndDialog(dialog, IDCANCEL);
+        return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+bool runModalDialog(HWND owner, const DialogTemplate& dialogTemplate,
+                    const std::function<void(HWND)>& show, const std::function<void(HWND)>& take) {
+  const DialogCallbacks callbacks{show, take};
+  return ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialogTemplate.data(), owner,
+                                   &modalDialogProc, reinterpret_cast<LPARAM>(&callbacks)) == IDOK;
+}
+
 std::string dialogItemText(HWND dialog, int id) {
   const HWND control = ::GetDlgItem(dialog, id);
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');

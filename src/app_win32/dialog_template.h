@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -37,6 +39,13 @@ class DialogTemplate {
 
   std::vector<WORD> words_;
 };
+
+// Runs a modal dialog of `dialogTemplate` owned by `owner`: `show` fills its controls as it
+// opens, `take` reads them when OK is pressed (Enter), before it closes. Escape and Cancel
+// close it untaken. True when OK closed it. Main thread; both run inside the dialog manager's
+// modal loop.
+bool runModalDialog(HWND owner, const DialogTemplate& dialogTemplate,
+                    const std::function<void(HWND)>& show, const std::function<void(HWND)>& take);
 
 // The text of a dialog's control, in UTF-8.
 std::string dialogItemText(HWND dialog, int id);

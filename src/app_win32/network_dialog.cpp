@@ -78,40 +78,15 @@ NetworkChoice chosenSettings(HWND dialog, const NetworkSettings& shown) {
   return choice;
 }
 
-// Main thread, inside DialogBoxIndirectParamW's modal loop. The choice lives in the caller's
-// frame; the dialog keeps its address.
-INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-      showSettings(dialog, reinterpret_cast<NetworkChoice*>(lParam)->settings);
-      return TRUE;  // the first tab stop takes the focus
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDOK) {
-        auto* choice = reinterpret_cast<NetworkChoice*>(::GetWindowLongPtrW(dialog, DWLP_USER));
-        *choice = chosenSettings(dialog, choice->settings);
-        ::EndDialog(dialog, IDOK);
-        return TRUE;
-      }
-      if (LOWORD(wParam) == IDCANCEL) {
-        ::EndDialog(dialog, IDCANCEL);
-        return TRUE;
-      }
-      return FALSE;
-    default:
-      return FALSE;
-  }
-}
-
 }  // namespace
 
 std::optional<NetworkChoice> editNetworkOptions(HWND owner, const NetworkSettings& settings) {
   static const DialogTemplate kTemplate(L"Station network", kWidth, kHeight, kItems);
   NetworkChoice choice{settings, std::nullopt};
-  const INT_PTR answer =
-      ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), kTemplate.data(), owner, &dialogProc,
-                                reinterpret_cast<LPARAM>(&choice));
-  if (answer != IDOK) return std::nullopt;
+  if (!runModalDialog(
+          owner, kTemplate, [&](HWND dialog) { showSettings(dialog, settings); },
+          [&](HWND dialog) { choice = chosenSettings(dialog, settings); }))
+    return std::nullopt;
   return choice;
 }
 
