@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kQos = 1;
 constexpr int kLoopMilliseconds = 200;  // how soon the network thread sees stop()
-constexpr std::chrono::seconds kLongestRetry{30};
+constexpr std::chrono::seconds kLongestReconnectPause{30};
 
 // libmosquitto wants one initialisation per process before the first client.
 void initialiseLibrary() {
@@ -99,7 +99,7 @@ void BrokerClient::run() {
     if (result != MOSQ_ERR_CONN_REFUSED)
       tell(false, result == MOSQ_ERR_ERRNO ? "cannot connect" : mosquitto_strerror(result));
     if (!waitForRetry(delay)) break;
-    delay = std::min(delay * 2, kLongestRetry);
+    delay = std::min(delay * 2, kLongestReconnectPause);
     result = mosquitto_reconnect_async(client_.get());
   }
   // A clean end: the broker is told, so it does not treat the ingester as lost.

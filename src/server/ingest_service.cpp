@@ -8,7 +8,7 @@ namespace {
 using std::chrono::seconds;
 
 constexpr std::size_t kBatchMessages = 256;  // one transaction at most
-constexpr seconds kLongestRetry{30};
+constexpr seconds kLongestStoreRetry{30};
 constexpr auto kAckFlushLimit = std::chrono::seconds(5);
 
 // The shared subscription: the broker hands each message to one ingester of the group.
@@ -85,7 +85,7 @@ void IngestService::run() {
     if (!store_) {
       if (!openStore()) {
         waitForRetry(delay);
-        delay = std::min(delay * 2, kLongestRetry);
+        delay = std::min(delay * 2, kLongestStoreRetry);
         continue;
       }
       delay = seconds(1);

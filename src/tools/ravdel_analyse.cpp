@@ -34,7 +34,6 @@
 namespace ravdel {
 namespace {
 
-constexpr const char* kProgram = "ravdel-analyse";
 constexpr int kExitFileError = 1;
 constexpr int kExitUsage = 2;
 

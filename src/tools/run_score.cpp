@@ -12,8 +12,6 @@
 namespace ravdel {
 namespace {
 
-constexpr const char* kProgram = "ravdel-analyse";
-
 // One JSON object of a line, flattened: nested keys joined with '.', values as their text
 // (strings unescaped only as far as the keys we read need: not at all).
 using Fields = std::map<std::string, std::string, std::less<>>;

@@ -8,6 +8,9 @@
 
 namespace ravdel {
 
+// The name its messages on stderr begin with.
+inline constexpr const char* kProgram = "ravdel-analyse";
+
 // What `ravdel-analyse --truth` scores: a simulated camera's truth file against event logs
 // of the same run.
 struct ScoreRequest {

@@ -18,7 +18,7 @@ using namespace std::string_literals;  // "..."s keeps NUL bytes
 
 using OwnIniStoreTest = test::TempDirTest;
 
-constexpr const char* kProgramFolder = "/opt/ravdel/";
+constexpr const char* kInstallFolder = "/opt/ravdel/";
 
 TEST_F(OwnIniStoreTest, SavesKeyByKeyInOrderKeepingWhatIsNotOurs) {
   const Settings saved{.sound = true, .gray = true, .limit = -5, .directory = "/x y/", .cam = -1};
@@ -37,7 +37,7 @@ TEST_F(OwnIniStoreTest, SavesKeyByKeyInOrderKeepingWhatIsNotOurs) {
     if (c.before) write(path(c.file), *c.before);
     SaveSettings(path(c.file), saved);
     EXPECT_EQ(read(path(c.file)), c.after);
-    EXPECT_EQ(LoadSettings(path(c.file), kProgramFolder), saved);
+    EXPECT_EQ(LoadSettings(path(c.file), kInstallFolder), saved);
   }
 }
 
