@@ -2,13 +2,16 @@
 
 #include <string_view>
 
+#include "store/hourly_counts.h"
+
 namespace ravdel {
 namespace {
 
-// One step of the schema, in each engine's words where they differ.
+// One step of the schema, in each engine's words where they differ, and what it fills in.
 struct Migration {
   std::string_view sqlite;
   std::string_view postgresql;
+  void (*fill)(Database&) = nullptr;
 };
 
 // Never edit a migration that has shipped: add the next one.
@@ -58,6 +61,18 @@ CREATE TABLE heartbeats (station TEXT NOT NULL, run_id TEXT NOT NULL, hb_seq BIG
 CREATE INDEX heartbeats_by_station_time ON heartbeats (station, to_us);
 CREATE INDEX heartbeats_outbox ON heartbeats (stored_us) WHERE delivered = 0;
 )"},
+    // 2: hourly counts per station, kept up to date by every insert
+    {R"(
+CREATE TABLE hourly_counts (station TEXT NOT NULL, hour_us INTEGER NOT NULL,
+  events INTEGER NOT NULL DEFAULT 0, live_ms INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (station, hour_us));
+)",
+     R"(
+CREATE TABLE hourly_counts (station TEXT NOT NULL, hour_us BIGINT NOT NULL,
+  events BIGINT NOT NULL DEFAULT 0, live_ms BIGINT NOT NULL DEFAULT 0,
+  PRIMARY KEY (station, hour_us));
+)",
+     fillHourlyCounts},
 };
 
 static_assert(std::size(kMigrations) == Store::kSchemaVersion);
@@ -77,10 +92,12 @@ std::string placeholders(int count) {
   return text;
 }
 
+// A row comes back only when it was new: what the hourly counts add up.
 std::string insertSql(std::string_view table, std::string_view columns, int count,
                       std::string_view key) {
   return "INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES (" +
-         placeholders(count) + ") ON CONFLICT (" + std::string(key) + ") DO NOTHING";
+         placeholders(count) + ") ON CONFLICT (" + std::string(key) + ") DO NOTHING RETURNING " +
+         std::string(key.substr(0, key.find(',')));
 }
 
 void bindEvent(Statement& s, const EventRow& e) {
@@ -199,6 +216,7 @@ Store::Store(std::unique_ptr<Database> database) : database_(std::move(database)
   insertEvent_ = database_->prepare(insertSql("events", kEventColumns, 25, "station, run_id, seq"));
   insertHeartbeat_ =
       database_->prepare(insertSql("heartbeats", kHeartbeatColumns, 16, "station, run_id, hb_seq"));
+  upsertHourly_ = database_->prepare(kHourlyUpsertSql);
 }
 
 // Each migration in a transaction of its own, under a lock, so that two programs starting
@@ -216,6 +234,7 @@ void Store::migrate() {
     if (version == kSchemaVersion) return;
     const Migration& step = kMigrations[version];
     database_->execute(database_->engine() == Engine::sqlite ? step.sqlite : step.postgresql);
+    if (step.fill != nullptr) step.fill(*database_);
     database_->execute("DELETE FROM schema_version");
     database_->execute("INSERT INTO schema_version (version) VALUES (" +
                        std::to_string(version + 1) + ")");
@@ -229,23 +248,46 @@ int Store::schemaVersion() {
   return static_cast<int>(query->integer(0));
 }
 
-void Store::insertEvents(std::span<const EventRow> rows) {
-  Transaction transaction(*database_);
+void Store::writeEvents(std::span<const EventRow> rows, HourlyTally& tally) {
   for (const EventRow& row : rows) {
     insertEvent_->reset();
     bindEvent(*insertEvent_, row);
-    insertEvent_->step();
+    const bool inserted = insertEvent_->step();
+    insertEvent_->reset();  // a statement left running would hold up the commit
+    if (inserted) tally.addEvent(row.station, row.tUs, row.flags);
   }
+}
+
+void Store::writeHeartbeats(std::span<const HeartbeatRow> rows, HourlyTally& tally) {
+  for (const HeartbeatRow& row : rows) {
+    insertHeartbeat_->reset();
+    bindHeartbeat(*insertHeartbeat_, row);
+    const bool inserted = insertHeartbeat_->step();
+    insertHeartbeat_->reset();
+    if (inserted) tally.addLive(row.station, row.fromUs, row.toUs, row.liveMs);
+  }
+}
+
+void Store::insertEvents(std::span<const EventRow> rows) {
+  Transaction transaction(*database_);
+  HourlyTally tally;
+  writeEvents(rows, tally);
+  tally.flush(*upsertHourly_);
   transaction.commit();
 }
 
 void Store::insertHeartbeats(std::span<const HeartbeatRow> rows) {
   Transaction transaction(*database_);
-  for (const HeartbeatRow& row : rows) {
-    insertHeartbeat_->reset();
-    bindHeartbeat(*insertHeartbeat_, row);
-    insertHeartbeat_->step();
-  }
+  HourlyTally tally;
+  writeHeartbeats(rows, tally);
+  tally.flush(*upsertHourly_);
+  transaction.commit();
+}
+
+void Store::rebuildHourlyCounts() {
+  Transaction transaction(*database_);
+  database_->execute("DELETE FROM hourly_counts");
+  fillHourlyCounts(*database_);
   transaction.commit();
 }
 

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "store/database.h"
+
+namespace ravdel::test {
+
+// "sqlite", "postgresql": for test names.
+std::string engineName(Engine engine);
+inline std::string engineTestName(const ::testing::TestParamInfo<Engine>& param) {
+  return engineName(param.param);
+}
+inline const auto kBothEngines = ::testing::Values(Engine::sqlite, Engine::postgresql);
+
+// Where a new, empty store of `engine` is: a SQLite file in `folder`, or a database of its own
+// in the test program's PostgreSQL cluster (started at the first call, stopped by its pid when
+// the program ends). Empty, with the reason in `why`, when PostgreSQL cannot run here: the test
+// is then skipped.
+std::string newStoreLocation(Engine engine, const std::string& folder, std::string& why);
+
+}  // namespace ravdel::test
