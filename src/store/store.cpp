@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "store/hourly_counts.h"
+#include "store/row_columns.h"
 
 namespace ravdel {
 namespace {
@@ -77,14 +78,6 @@ CREATE TABLE hourly_counts (station TEXT NOT NULL, hour_us BIGINT NOT NULL,
 
 static_assert(std::size(kMigrations) == Store::kSchemaVersion);
 
-constexpr std::string_view kEventColumns =
-    "station, run_id, seq, t_us, t_lo_us, t_hi_us, clock_synced, x, y, r, g, b, lim, width, "
-    "height, fourcc, camera, frame, live_s, crop, lat, lon, flags, stored_us, delivered";
-constexpr std::string_view kHeartbeatColumns =
-    "station, run_id, hb_seq, from_us, to_us, live_ms, frames_delivered, frames_analysed, "
-    "frames_dropped, events, masked_pixels, leak_paused_ms, clock_synced, clock_error_us, "
-    "stored_us, delivered";
-
 std::string placeholders(int count) {
   std::string text;
   for (int i = 1; i <= count; ++i)
@@ -128,6 +121,8 @@ void bindEvent(Statement& s, const EventRow& e) {
   s.bind(25, std::int64_t{e.delivered ? 1 : 0});
 }
 
+}  // namespace
+
 EventRow readEvent(const Statement& s) {
   EventRow e;
   e.station = s.text(0);
@@ -158,6 +153,8 @@ EventRow readEvent(const Statement& s) {
   return e;
 }
 
+namespace {
+
 void bindHeartbeat(Statement& s, const HeartbeatRow& h) {
   s.bind(1, h.station);
   s.bind(2, h.runId);
@@ -176,6 +173,8 @@ void bindHeartbeat(Statement& s, const HeartbeatRow& h) {
   s.bind(15, h.storedUs);
   s.bind(16, std::int64_t{h.delivered ? 1 : 0});
 }
+
+}  // namespace
 
 HeartbeatRow readHeartbeat(const Statement& s) {
   HeartbeatRow h;
@@ -197,6 +196,8 @@ HeartbeatRow readHeartbeat(const Statement& s) {
   h.delivered = s.integer(15) != 0;
   return h;
 }
+
+namespace {
 
 bool startsWith(const std::string& text, std::string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;

@@ -1,0 +1,373 @@
+#include "analysis/coincidences.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <numeric>
+
+#include "store/row_columns.h"
+#include "store/time_bins.h"
+
+namespace ravdel {
+namespace {
+
+// Components longer than this (a window so wide that everything chains) are split by the
+// linear rule rather than the exact one.
+constexpr std::size_t kExactSplitLimit = 64;
+
+using Found = std::function<void(const std::vector<Hit>&, int stations)>;
+
+int distinctStations(const std::vector<Hit>& hits) {
+  std::vector<std::int32_t> stations;
+  stations.reserve(hits.size());
+  for (const Hit& hit : hits)
+    stations.push_back(hit.station);
+  std::sort(stations.begin(), stations.end());
+  return static_cast<int>(std::unique(stations.begin(), stations.end()) - stations.begin());
+}
+
+bool containsCommonPoint(const std::vector<Hit>& hits) {
+  std::int64_t latestStart = hits.front().loUs, earliestEnd = hits.front().hiUs;
+  for (const Hit& hit : hits) {
+    latestStart = std::max(latestStart, hit.loUs);
+    earliestEnd = std::min(earliestEnd, hit.hiUs);
+  }
+  return latestStart <= earliestEnd;
+}
+
+std::int64_t middle(const Hit& hit) {
+  return hit.loUs + (hit.hiUs - hit.loUs) / 2;
+}
+
+// Splits a chain of overlapping intervals that share no common point: the instant held by
+// the intervals of the most stations is taken first (on a tie, the one whose intervals'
+// middles lie closest together: a shower's events crowd round its instant, a chance neighbour
+// does not), its intervals form a group, and the rest is split again.
+void splitByDepth(std::vector<Hit> rest, const std::function<void(const std::vector<Hit>&)>& take) {
+  std::vector<Hit> members, best;
+  while (!rest.empty()) {
+    int bestDepth = 0;
+    std::int64_t bestSpread = 0;
+    for (const Hit& candidate : rest) {
+      const std::int64_t instant = candidate.loUs;
+      members.clear();
+      std::int64_t first = INT64_MAX, last = INT64_MIN;
+      for (const Hit& hit : rest) {
+        if (hit.loUs > instant || hit.hiUs < instant) continue;
+        members.push_back(hit);
+        first = std::min(first, middle(hit));
+        last = std::max(last, middle(hit));
+      }
+      const int depth = distinctStations(members);
+      const std::int64_t spread = last - first;
+      if (depth > bestDepth || (depth == bestDepth && spread < bestSpread)) {
+        bestDepth = depth;
+        bestSpread = spread;
+        best = members;
+      }
+    }
+    take(best);
+    std::erase_if(rest, [&](const Hit& hit) {
+      return std::any_of(best.begin(), best.end(), [&](const Hit& b) {
+        return b.station == hit.station && b.index == hit.index;
+      });
+    });
+  }
+}
+
+// The linear rule: in order of start, a group goes on while the next interval starts before
+// the group's earliest end.
+void splitByStart(const std::vector<Hit>& chain,
+                  const std::function<void(const std::vector<Hit>&)>& take) {
+  std::vector<Hit> group;
+  std::int64_t earliestEnd = 0;
+  for (const Hit& hit : chain) {
+    if (!group.empty() && hit.loUs > earliestEnd) {
+      take(group);
+      group.clear();
+    }
+    earliestEnd = group.empty() ? hit.hiUs : std::min(earliestEnd, hit.hiUs);
+    group.push_back(hit);
+  }
+  take(group);
+}
+
+// Takes hits in order of start and cuts them into chains of overlapping intervals; each chain
+// is split into groups whose intervals share an instant, and those of enough stations are
+// reported.
+class ChainSweep {
+ public:
+  ChainSweep(int minStations, const Found& found) : minStations_(minStations), found_(found) {}
+
+  void add(const Hit& hit) {
+    if (!chain_.empty() && hit.loUs > chainEnd_) close();
+    chainEnd_ = chain_.empty() ? hit.hiUs : std::max(chainEnd_, hit.hiUs);
+    chain_.push_back(hit);
+  }
+
+  void close() {
+    if (chain_.size() >= 2) split();
+    chain_.clear();
+  }
+
+ private:
+  void split() {
+    const auto report = [&](const std::vector<Hit>& group) {
+      if (group.size() < 2) return;
+      const int stations = distinctStations(group);
+      if (stations >= minStations_) found_(group, stations);
+    };
+    if (containsCommonPoint(chain_)) {
+      report(chain_);
+    } else if (chain_.size() > kExactSplitLimit) {
+      splitByStart(chain_, report);
+    } else {
+      splitByDepth(chain_, report);
+    }
+  }
+
+  int minStations_;
+  const Found& found_;
+  std::vector<Hit> chain_;
+  std::int64_t chainEnd_ = 0;
+};
+
+std::int64_t floorMod(std::int64_t a, std::int64_t b) {
+  const std::int64_t r = a % b;
+  return r < 0 ? r + b : r;
+}
+
+// A station's hits moved by `shift`, cyclically within [since, since + range), in order of
+// start: a rotation of the list, sorted again only where an interval reaching over the range's
+// start breaks it.
+std::vector<Hit> shifted(const std::vector<Hit>& hits, std::int64_t shift, std::int64_t since,
+                         std::int64_t range) {
+  std::vector<Hit> out;
+  out.reserve(hits.size());
+  const auto wraps = [&](const Hit& hit) { return hit.loUs - since + shift >= range; };
+  const auto first = std::partition_point(hits.begin(), hits.end(),
+                                          [&](const Hit& hit) { return !wraps(hit); });
+  const auto move = [&](const Hit& hit) {
+    Hit moved = hit;
+    moved.loUs = since + floorMod(hit.loUs - since + shift, range);
+    moved.hiUs = moved.loUs + (hit.hiUs - hit.loUs);
+    out.push_back(moved);
+  };
+  std::for_each(first, hits.end(), move);
+  std::for_each(hits.begin(), first, move);
+  if (!std::is_sorted(out.begin(), out.end(),
+                      [](const Hit& a, const Hit& b) { return a.loUs < b.loUs; })) {
+    std::sort(out.begin(), out.end(), [](const Hit& a, const Hit& b) { return a.loUs < b.loUs; });
+  }
+  return out;
+}
+
+// Feeds every station's sorted hits to the sweep in one order of start: a k-way merge.
+void mergeInto(const std::vector<const std::vector<Hit>*>& lists, ChainSweep& sweep) {
+  struct Head {
+    std::int64_t loUs;
+    std::size_t list;
+    std::size_t at;
+  };
+  const auto later = [](const Head& a, const Head& b) { return a.loUs > b.loUs; };
+  std::vector<Head> heap;
+  for (std::size_t i = 0; i < lists.size(); ++i)
+    if (!lists[i]->empty()) heap.push_back({(*lists[i])[0].loUs, i, 0});
+  std::make_heap(heap.begin(), heap.end(), later);
+  while (!heap.empty()) {
+    std::pop_heap(heap.begin(), heap.end(), later);
+    Head& head = heap.back();
+    const std::vector<Hit>& list = *lists[head.list];
+    sweep.add(list[head.at]);
+    if (++head.at < list.size()) {
+      head.loUs = list[head.at].loUs;
+      std::push_heap(heap.begin(), heap.end(), later);
+    } else {
+      heap.pop_back();
+    }
+  }
+  sweep.close();
+}
+
+struct Loaded {
+  std::vector<std::string> stations;
+  StationHits hits;
+  std::vector<std::vector<std::int64_t>> times;  // each hit's t_us, by station and index
+};
+
+std::vector<std::string> stationsWithEvents(Database& database, std::int64_t since,
+                                            std::int64_t until) {
+  const auto query = database.prepare(
+      "SELECT DISTINCT station FROM hourly_counts WHERE events > 0 AND hour_us >= $1 AND "
+      "hour_us < $2 ORDER BY station");
+  query->bind(1, binStart(since, kHourUs));
+  query->bind(2, until);
+  std::vector<std::string> stations;
+  while (query->step())
+    stations.push_back(query->text(0));
+  return stations;
+}
+
+Loaded loadHits(Database& database, const CoincidenceQuery& query, std::int64_t since,
+                std::int64_t until) {
+  Loaded loaded;
+  const auto events = database.prepare(
+      "SELECT t_us, t_lo_us, t_hi_us FROM events WHERE station = $1 AND t_us >= $2 AND "
+      "t_us < $3 AND (flags & 1) = 0");
+  for (const std::string& station : stationsWithEvents(database, since, until)) {
+    events->reset();
+    events->bind(1, station);
+    events->bind(2, since);
+    events->bind(3, until);
+    std::vector<std::array<std::int64_t, 3>> rows;
+    while (events->step()) {
+      const std::int64_t t = events->integer(0);
+      if (query.windowUs) {
+        const std::int64_t half = *query.windowUs / 2;
+        rows.push_back({t, t - half, t - half + *query.windowUs});
+      } else {
+        rows.push_back({t, events->integer(1), events->integer(2)});
+      }
+    }
+    if (rows.empty()) continue;
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a[1] < b[1]; });
+    const auto index = static_cast<std::int32_t>(loaded.stations.size());
+    loaded.stations.push_back(station);
+    auto& hits = loaded.hits.emplace_back();
+    auto& times = loaded.times.emplace_back();
+    for (const auto& row : rows) {
+      hits.push_back({row[1], row[2], index, static_cast<std::int32_t>(hits.size())});
+      times.push_back(row[0]);
+    }
+  }
+  return loaded;
+}
+
+// [first event, last event] of the hourly counts, in whole hours.
+void wholeRange(Database& database, std::int64_t& since, std::int64_t& until) {
+  const auto range = database.prepare(
+      "SELECT min(hour_us), max(hour_us) FROM hourly_counts WHERE events > 0");
+  if (range->step() && !range->isNull(0)) {
+    since = range->integer(0);
+    until = range->integer(1) + kHourUs;
+  }
+}
+
+Background measureBackground(const StationHits& hits, const CoincidenceQuery& query,
+                             std::int64_t since, std::int64_t until) {
+  Background background;
+  for (int k = 1; k <= query.shifts; ++k) {
+    const std::vector<std::int64_t> shifts = backgroundShifts(k, hits.size(), until - since);
+    if (shifts.empty()) {
+      background.counts.clear();
+      background.unavailable = "the range is too short for " + std::to_string(query.shifts) +
+                               " shifted searches of " + std::to_string(hits.size()) +
+                               " stations: it needs more than " +
+                               std::to_string(hits.size() * 10) + " s";
+      return background;
+    }
+    std::int64_t count = 0;
+    sweepGroups(hits, shifts, since, until, query.minStations,
+                [&](const std::vector<Hit>&, int) { ++count; });
+    background.counts.push_back(count);
+  }
+  const auto n = static_cast<double>(background.counts.size());
+  if (n == 0) return background;
+  background.expected =
+      static_cast<double>(std::accumulate(background.counts.begin(), background.counts.end(),
+                                          std::int64_t{0})) /
+      n;
+  double squares = 0;
+  for (const std::int64_t count : background.counts)
+    squares += std::pow(static_cast<double>(count) - background.expected, 2);
+  background.spread = n > 1 ? std::sqrt(squares / (n - 1)) : 0.0;
+  return background;
+}
+
+}  // namespace
+
+void sweepGroups(const StationHits& hits, const std::vector<std::int64_t>& shiftsUs,
+                 std::int64_t sinceUs, std::int64_t untilUs, int minStations,
+                 const std::function<void(const std::vector<Hit>&, int stations)>& found) {
+  ChainSweep sweep(minStations, found);
+  std::vector<std::vector<Hit>> moved;
+  std::vector<const std::vector<Hit>*> lists;
+  if (shiftsUs.empty()) {
+    for (const auto& list : hits)
+      lists.push_back(&list);
+  } else {
+    moved.reserve(hits.size());
+    for (std::size_t i = 0; i < hits.size(); ++i)
+      lists.push_back(&moved.emplace_back(shifted(hits[i], shiftsUs[i], sinceUs, untilUs - sinceUs)));
+  }
+  mergeInto(lists, sweep);
+}
+
+std::vector<std::int64_t> backgroundShifts(int search, std::size_t stations, std::int64_t rangeUs) {
+  const std::int64_t steps = rangeUs / kShiftStepUs;
+  if (search < 1 || steps < 2 || static_cast<std::int64_t>(stations) > steps) return {};
+  std::int64_t multiplier = 0;
+  for (int found = 0; found < search;) {
+    if (++multiplier >= steps) return {};
+    if (std::gcd(multiplier, steps) == 1) ++found;
+  }
+  std::vector<std::int64_t> shifts;
+  for (std::size_t i = 0; i < stations; ++i)
+    shifts.push_back(static_cast<std::int64_t>(i) * multiplier % steps * kShiftStepUs);
+  return shifts;
+}
+
+CoincidenceResult searchCoincidences(Database& database, const CoincidenceQuery& query) {
+  CoincidenceResult result;
+  std::int64_t since = 0, until = 0;
+  if (!query.sinceUs || !query.untilUs) wholeRange(database, since, until);
+  result.sinceUs = query.sinceUs.value_or(since);
+  result.untilUs = query.untilUs.value_or(until);
+  if (result.untilUs <= result.sinceUs) return result;
+
+  const Loaded loaded = loadHits(database, query, result.sinceUs, result.untilUs);
+  result.stations = loaded.stations;
+  for (const auto& list : loaded.hits)
+    result.stationEvents.push_back(static_cast<std::int64_t>(list.size()));
+  sweepGroups(loaded.hits, {}, result.sinceUs, result.untilUs, query.minStations,
+              [&](const std::vector<Hit>& hits, int stations) {
+                CoincidenceGroup group;
+                group.stations = stations;
+                for (const Hit& hit : hits) {
+                  const auto station = static_cast<std::size_t>(hit.station);
+                  const auto index = static_cast<std::size_t>(hit.index);
+                  group.events.push_back(
+                      {hit.station, loaded.times[station][index], hit.loUs, hit.hiUs});
+                }
+                std::sort(group.events.begin(), group.events.end(),
+                          [](const GroupEvent& a, const GroupEvent& b) { return a.tUs < b.tUs; });
+                result.groups.push_back(std::move(group));
+              });
+  result.background = measureBackground(loaded.hits, query, result.sinceUs, result.untilUs);
+  const auto found = static_cast<double>(result.groups.size());
+  result.excess = found - result.background.expected;
+  if (!result.background.counts.empty()) {
+    const double variance =
+        result.background.expected + std::pow(result.background.spread, 2) /
+                                         static_cast<double>(result.background.counts.size());
+    if (variance > 0) result.significance = result.excess / std::sqrt(variance);
+  }
+  return result;
+}
+
+std::vector<EventRow> groupEvents(Database& database, const CoincidenceResult& result,
+                                  const CoincidenceGroup& group) {
+  const auto query = database.prepare("SELECT " + std::string(kEventColumns) +
+                                      " FROM events WHERE station = $1 AND t_us = $2 LIMIT 1");
+  std::vector<EventRow> rows;
+  for (const GroupEvent& event : group.events) {
+    query->reset();
+    query->bind(1, result.stations.at(static_cast<std::size_t>(event.station)));
+    query->bind(2, event.tUs);
+    if (query->step()) rows.push_back(readEvent(*query));
+  }
+  return rows;
+}
+
+}  // namespace ravdel
