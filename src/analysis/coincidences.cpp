@@ -12,8 +12,8 @@
 namespace ravdel {
 namespace {
 
-// Components longer than this (a window so wide that everything chains) are split by the
-// linear rule rather than the exact one.
+// Chains longer than this (a window so wide that everything chains) are split by the linear
+// rule rather than by depth.
 constexpr std::size_t kExactSplitLimit = 64;
 
 using Found = std::function<void(const std::vector<Hit>&, int stations)>;
@@ -40,29 +40,45 @@ std::int64_t middle(const Hit& hit) {
   return hit.loUs + (hit.hiUs - hit.loUs) / 2;
 }
 
-// Splits a chain of overlapping intervals that share no common point: the instant held by
-// the intervals of the most stations is taken first (on a tie, the one whose intervals'
-// middles lie closest together: a shower's events crowd round its instant, a chance neighbour
-// does not), its intervals form a group, and the rest is split again.
+bool repeatsAStation(const std::vector<Hit>& hits) {
+  return distinctStations(hits) != static_cast<int>(hits.size());
+}
+
+// The intervals that hold `instant`, one per station: a station sees one instant once, so of
+// two frames of a station that both hold it, the one whose middle lies nearer is taken.
+void holding(const std::vector<Hit>& hits, std::int64_t instant, std::vector<Hit>& members) {
+  members.clear();
+  for (const Hit& hit : hits) {
+    if (hit.loUs > instant || hit.hiUs < instant) continue;
+    const auto same = std::find_if(members.begin(), members.end(),
+                                   [&](const Hit& m) { return m.station == hit.station; });
+    if (same == members.end()) {
+      members.push_back(hit);
+    } else if (std::llabs(middle(hit) - instant) < std::llabs(middle(*same) - instant)) {
+      *same = hit;
+    }
+  }
+}
+
+// Splits a chain of overlapping intervals that share no instant, or that holds two events of
+// one station: the instant held by the most stations is taken first (on a tie, the one whose
+// intervals' middles lie closest together: a shower's events crowd round its instant, a
+// chance neighbour does not), its intervals form a group, and the rest is split again.
 void splitByDepth(std::vector<Hit> rest, const std::function<void(const std::vector<Hit>&)>& take) {
   std::vector<Hit> members, best;
   while (!rest.empty()) {
-    int bestDepth = 0;
+    std::size_t bestDepth = 0;
     std::int64_t bestSpread = 0;
     for (const Hit& candidate : rest) {
-      const std::int64_t instant = candidate.loUs;
-      members.clear();
+      holding(rest, candidate.loUs, members);
       std::int64_t first = INT64_MAX, last = INT64_MIN;
-      for (const Hit& hit : rest) {
-        if (hit.loUs > instant || hit.hiUs < instant) continue;
-        members.push_back(hit);
+      for (const Hit& hit : members) {
         first = std::min(first, middle(hit));
         last = std::max(last, middle(hit));
       }
-      const int depth = distinctStations(members);
       const std::int64_t spread = last - first;
-      if (depth > bestDepth || (depth == bestDepth && spread < bestSpread)) {
-        bestDepth = depth;
+      if (members.size() > bestDepth || (members.size() == bestDepth && spread < bestSpread)) {
+        bestDepth = members.size();
         bestSpread = spread;
         best = members;
       }
@@ -118,7 +134,7 @@ class ChainSweep {
       const int stations = distinctStations(group);
       if (stations >= minStations_) found_(group, stations);
     };
-    if (containsCommonPoint(chain_)) {
+    if (containsCommonPoint(chain_) && !repeatsAStation(chain_)) {
       report(chain_);
     } else if (chain_.size() > kExactSplitLimit) {
       splitByStart(chain_, report);
@@ -146,8 +162,8 @@ std::vector<Hit> shifted(const std::vector<Hit>& hits, std::int64_t shift, std::
   std::vector<Hit> out;
   out.reserve(hits.size());
   const auto wraps = [&](const Hit& hit) { return hit.loUs - since + shift >= range; };
-  const auto first = std::partition_point(hits.begin(), hits.end(),
-                                          [&](const Hit& hit) { return !wraps(hit); });
+  const auto first =
+      std::partition_point(hits.begin(), hits.end(), [&](const Hit& hit) { return !wraps(hit); });
   const auto move = [&](const Hit& hit) {
     Hit moved = hit;
     moved.loUs = since + floorMod(hit.loUs - since + shift, range);
@@ -246,8 +262,8 @@ Loaded loadHits(Database& database, const CoincidenceQuery& query, std::int64_t 
 
 // [first event, last event] of the hourly counts, in whole hours.
 void wholeRange(Database& database, std::int64_t& since, std::int64_t& until) {
-  const auto range = database.prepare(
-      "SELECT min(hour_us), max(hour_us) FROM hourly_counts WHERE events > 0");
+  const auto range =
+      database.prepare("SELECT min(hour_us), max(hour_us) FROM hourly_counts WHERE events > 0");
   if (range->step() && !range->isNull(0)) {
     since = range->integer(0);
     until = range->integer(1) + kHourUs;
@@ -263,8 +279,8 @@ Background measureBackground(const StationHits& hits, const CoincidenceQuery& qu
       background.counts.clear();
       background.unavailable = "the range is too short for " + std::to_string(query.shifts) +
                                " shifted searches of " + std::to_string(hits.size()) +
-                               " stations: it needs more than " +
-                               std::to_string(hits.size() * 10) + " s";
+                               " stations: it needs more than " + std::to_string(hits.size() * 10) +
+                               " s";
       return background;
     }
     std::int64_t count = 0;
@@ -274,10 +290,9 @@ Background measureBackground(const StationHits& hits, const CoincidenceQuery& qu
   }
   const auto n = static_cast<double>(background.counts.size());
   if (n == 0) return background;
-  background.expected =
-      static_cast<double>(std::accumulate(background.counts.begin(), background.counts.end(),
-                                          std::int64_t{0})) /
-      n;
+  background.expected = static_cast<double>(std::accumulate(
+                            background.counts.begin(), background.counts.end(), std::int64_t{0})) /
+                        n;
   double squares = 0;
   for (const std::int64_t count : background.counts)
     squares += std::pow(static_cast<double>(count) - background.expected, 2);
@@ -299,7 +314,8 @@ void sweepGroups(const StationHits& hits, const std::vector<std::int64_t>& shift
   } else {
     moved.reserve(hits.size());
     for (std::size_t i = 0; i < hits.size(); ++i)
-      lists.push_back(&moved.emplace_back(shifted(hits[i], shiftsUs[i], sinceUs, untilUs - sinceUs)));
+      lists.push_back(
+          &moved.emplace_back(shifted(hits[i], shiftsUs[i], sinceUs, untilUs - sinceUs)));
   }
   mergeInto(lists, sweep);
 }
@@ -330,20 +346,20 @@ CoincidenceResult searchCoincidences(Database& database, const CoincidenceQuery&
   result.stations = loaded.stations;
   for (const auto& list : loaded.hits)
     result.stationEvents.push_back(static_cast<std::int64_t>(list.size()));
-  sweepGroups(loaded.hits, {}, result.sinceUs, result.untilUs, query.minStations,
-              [&](const std::vector<Hit>& hits, int stations) {
-                CoincidenceGroup group;
-                group.stations = stations;
-                for (const Hit& hit : hits) {
-                  const auto station = static_cast<std::size_t>(hit.station);
-                  const auto index = static_cast<std::size_t>(hit.index);
-                  group.events.push_back(
-                      {hit.station, loaded.times[station][index], hit.loUs, hit.hiUs});
-                }
-                std::sort(group.events.begin(), group.events.end(),
-                          [](const GroupEvent& a, const GroupEvent& b) { return a.tUs < b.tUs; });
-                result.groups.push_back(std::move(group));
-              });
+  sweepGroups(
+      loaded.hits, {}, result.sinceUs, result.untilUs, query.minStations,
+      [&](const std::vector<Hit>& hits, int stations) {
+        CoincidenceGroup group;
+        group.stations = stations;
+        for (const Hit& hit : hits) {
+          const auto station = static_cast<std::size_t>(hit.station);
+          const auto index = static_cast<std::size_t>(hit.index);
+          group.events.push_back({hit.station, loaded.times[station][index], hit.loUs, hit.hiUs});
+        }
+        std::sort(group.events.begin(), group.events.end(),
+                  [](const GroupEvent& a, const GroupEvent& b) { return a.tUs < b.tUs; });
+        result.groups.push_back(std::move(group));
+      });
   result.background = measureBackground(loaded.hits, query, result.sinceUs, result.untilUs);
   const auto found = static_cast<double>(result.groups.size());
   result.excess = found - result.background.expected;

@@ -1,7 +1,6 @@
 #include "analysis/export.h"
 
 #include <nlohmann/json.hpp>
-
 #include <vector>
 
 #include "base/json_text.h"
@@ -72,14 +71,30 @@ void writeEvent(std::ostream& out, const EventRow& e, ExportFormat format) {
     out << row.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     return;
   }
-  std::vector<std::string> fields = {
-      "event", e.station, e.runId, std::to_string(e.seq), std::to_string(e.tUs),
-      std::to_string(e.tLoUs), std::to_string(e.tHiUs), e.clockSynced ? "1" : "0",
-      std::to_string(e.x), std::to_string(e.y), std::to_string(e.r), std::to_string(e.g),
-      std::to_string(e.b), std::to_string(e.limit), std::to_string(e.width),
-      std::to_string(e.height), e.fourcc, e.camera, std::to_string(e.frame),
-      jsonNumber(e.liveSeconds), optionalNumber(e.lat), optionalNumber(e.lon),
-      std::to_string(e.flags), crop};
+  std::vector<std::string> fields = {"event",
+                                     e.station,
+                                     e.runId,
+                                     std::to_string(e.seq),
+                                     std::to_string(e.tUs),
+                                     std::to_string(e.tLoUs),
+                                     std::to_string(e.tHiUs),
+                                     e.clockSynced ? "1" : "0",
+                                     std::to_string(e.x),
+                                     std::to_string(e.y),
+                                     std::to_string(e.r),
+                                     std::to_string(e.g),
+                                     std::to_string(e.b),
+                                     std::to_string(e.limit),
+                                     std::to_string(e.width),
+                                     std::to_string(e.height),
+                                     e.fourcc,
+                                     e.camera,
+                                     std::to_string(e.frame),
+                                     jsonNumber(e.liveSeconds),
+                                     optionalNumber(e.lat),
+                                     optionalNumber(e.lon),
+                                     std::to_string(e.flags),
+                                     crop};
   fields.resize(kEventCsvFields + kHeartbeatCsvFields);
   writeCsv(out, fields);
 }
@@ -108,8 +123,8 @@ void writeHeartbeat(std::ostream& out, const HeartbeatRow& h, ExportFormat forma
   fields.resize(kEventCsvFields);
   fields[7] = h.clockSynced ? "1" : "0";
   for (const std::int64_t value :
-       {h.hbSeq, h.fromUs, h.toUs, h.liveMs, h.framesDelivered, h.framesAnalysed,
-        h.framesDropped, h.events, h.maskedPixels, h.leakPausedMs, h.clockErrorUs})
+       {h.hbSeq, h.fromUs, h.toUs, h.liveMs, h.framesDelivered, h.framesAnalysed, h.framesDropped,
+        h.events, h.maskedPixels, h.leakPausedMs, h.clockErrorUs})
     fields.push_back(std::to_string(value));
   writeCsv(out, fields);
 }
@@ -156,8 +171,8 @@ void exportRows(Database& database, const ExportQuery& query, std::ostream& out)
   if (query.format == ExportFormat::csv) out << kCsvHeader << '\n';
   pageThrough(database, query, "events", kEventColumns, "t_us", "seq", readEvent,
               [&](const EventRow& row) { writeEvent(out, row, query.format); });
-  pageThrough(database, query, "heartbeats", kHeartbeatColumns, "from_us", "hb_seq",
-              readHeartbeat, [&](const HeartbeatRow& row) { writeHeartbeat(out, row, query.format); });
+  pageThrough(database, query, "heartbeats", kHeartbeatColumns, "from_us", "hb_seq", readHeartbeat,
+              [&](const HeartbeatRow& row) { writeHeartbeat(out, row, query.format); });
 }
 
 }  // namespace ravdel

@@ -57,16 +57,16 @@ nlohmann::json ratesJson(const std::vector<RateBin>& bins) {
 }
 
 nlohmann::json healthJson(const StationHealth& health) {
-  return {{"station", health.station},
-          {"state", stationStateName(health.state)},
-          {"problems", health.problems},
-          {"last_heartbeat_us", optionalTime(health.lastHeartbeatUs)},
-          {"last_event_us", optionalTime(health.lastEventUs)},
-          {"clock_synced", health.clockSynced ? nlohmann::json(*health.clockSynced)
-                                              : nlohmann::json()},
-          {"clock_error_us", health.clockErrorUs},
-          {"lat", optional(health.lat)},
-          {"lon", optional(health.lon)}};
+  return {
+      {"station", health.station},
+      {"state", stationStateName(health.state)},
+      {"problems", health.problems},
+      {"last_heartbeat_us", optionalTime(health.lastHeartbeatUs)},
+      {"last_event_us", optionalTime(health.lastEventUs)},
+      {"clock_synced", health.clockSynced ? nlohmann::json(*health.clockSynced) : nlohmann::json()},
+      {"clock_error_us", health.clockErrorUs},
+      {"lat", optional(health.lat)},
+      {"lon", optional(health.lon)}};
 }
 
 nlohmann::json summariesJson(const std::vector<StationSummary>& summaries) {
@@ -156,8 +156,8 @@ nlohmann::json stationFiguresJson(const StationFigures& figures) {
                     {"to_us", gap.toUs},
                     {"from", utcText(gap.fromUs)},
                     {"to", utcText(gap.toUs)}});
-  return {{"width", figures.width},   {"height", figures.height},
-          {"hit_map", std::move(map)}, {"spectrum", figures.spectrum},
+  return {{"width", figures.width},      {"height", figures.height},
+          {"hit_map", std::move(map)},   {"spectrum", figures.spectrum},
           {"latest", std::move(latest)}, {"runs", std::move(runs)},
           {"gaps", std::move(gaps)}};
 }

@@ -93,13 +93,15 @@ class HealthReader {
   void judge(StationHealth& health) {
     if (!health.lastHeartbeatUs || nowUs_ - *health.lastHeartbeatUs > kDownUs) {
       health.state = StationState::down;
-      health.problems.push_back(health.lastHeartbeatUs ? "no heartbeat for " +
-                                                             minutesText(nowUs_ - *health.lastHeartbeatUs)
-                                                       : "never sent a heartbeat");
+      health.problems.push_back(health.lastHeartbeatUs
+                                    ? "no heartbeat for " +
+                                          minutesText(nowUs_ - *health.lastHeartbeatUs)
+                                    : "never sent a heartbeat");
       return;
     }
     if (nowUs_ - *health.lastHeartbeatUs > kQuietUs)
-      health.problems.push_back("no heartbeat for " + minutesText(nowUs_ - *health.lastHeartbeatUs));
+      health.problems.push_back("no heartbeat for " +
+                                minutesText(nowUs_ - *health.lastHeartbeatUs));
     checkEventless(health);
     checkRate(health);
     if (health.clockSynced == false) health.problems.push_back("clock not synchronised");
@@ -147,8 +149,8 @@ class HealthReader {
     const double expected = median * static_cast<double>(recentLiveMs) / 3600000.0;
     const double sigma = std::sqrt(std::max(expected, 1.0));
     if (std::fabs(static_cast<double>(recentEvents) - expected) > kRateSigmas * sigma) {
-      const double recent = static_cast<double>(recentEvents) * 3600000.0 /
-                            static_cast<double>(recentLiveMs);
+      const double recent =
+          static_cast<double>(recentEvents) * 3600000.0 / static_cast<double>(recentLiveMs);
       health.problems.push_back("rate " + rateText(recent) + " in the last day, its median " +
                                 rateText(median));
     }

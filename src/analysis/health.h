@@ -32,8 +32,8 @@ struct StationHealth {
   std::int64_t flags = 0;
 };
 
-inline constexpr std::int64_t kQuietUs = 5 * 60 * 1000000LL;        // no heartbeat: a problem
-inline constexpr std::int64_t kDownUs = 60 * 60 * 1000000LL;        // no heartbeat: down
+inline constexpr std::int64_t kQuietUs = 5 * 60 * 1000000LL;         // no heartbeat: a problem
+inline constexpr std::int64_t kDownUs = 60 * 60 * 1000000LL;         // no heartbeat: down
 inline constexpr std::int64_t kEventlessLiveMs = 6 * 3600 * 1000LL;  // no event in this much
 inline constexpr double kRateSigmas = 5.0;
 

@@ -87,9 +87,9 @@ std::vector<RateBin> fromRows(Database& database, const RateQuery& query) {
 }  // namespace
 
 void setRate(RateBin& bin) {
-  bin.liveShare = bin.widthUs > 0 ? static_cast<double>(bin.liveMs) * 1000.0 /
-                                        static_cast<double>(bin.widthUs)
-                                  : 0.0;
+  bin.liveShare = bin.widthUs > 0
+                      ? static_cast<double>(bin.liveMs) * 1000.0 / static_cast<double>(bin.widthUs)
+                      : 0.0;
   if (bin.liveMs <= 0) {
     bin.perHour.reset();
     return;

@@ -29,9 +29,9 @@ void readHits(Database& database, const std::string& station, std::int64_t since
       sum += count;
     return sum;
   };
-  const auto most = std::max_element(bySize.begin(), bySize.end(), [&](const auto& a, const auto& b) {
-    return events(a) < events(b);
-  });
+  const auto most =
+      std::max_element(bySize.begin(), bySize.end(),
+                       [&](const auto& a, const auto& b) { return events(a) < events(b); });
   if (most == bySize.end()) return;
   figures.width = most->first.first;
   figures.height = most->first.second;
@@ -60,8 +60,8 @@ void readRuns(Database& database, const std::string& station, std::int64_t since
   runs->bind(2, sinceUs);
   runs->bind(3, untilUs);
   while (runs->step()) {
-    figures.runs.push_back({runs->text(0), runs->integer(1), runs->integer(2), runs->integer(3),
-                            runs->integer(4)});
+    figures.runs.push_back(
+        {runs->text(0), runs->integer(1), runs->integer(2), runs->integer(3), runs->integer(4)});
   }
   std::int64_t coveredTo = sinceUs;
   for (const RunSpan& run : figures.runs) {
@@ -73,8 +73,8 @@ void readRuns(Database& database, const std::string& station, std::int64_t since
 
 }  // namespace
 
-StationFigures stationFigures(Database& database, const std::string& station,
-                              std::int64_t sinceUs, std::int64_t untilUs, int latestCount) {
+StationFigures stationFigures(Database& database, const std::string& station, std::int64_t sinceUs,
+                              std::int64_t untilUs, int latestCount) {
   StationFigures figures;
   readHits(database, station, sinceUs, untilUs, figures);
   readLatest(database, station, untilUs, latestCount, figures);
@@ -84,8 +84,8 @@ StationFigures stationFigures(Database& database, const std::string& station,
 
 std::vector<std::uint8_t> eventCrop(Database& database, const std::string& station,
                                     const std::string& runId, std::int64_t seq) {
-  const auto crop = database.prepare(
-      "SELECT crop FROM events WHERE station = $1 AND run_id = $2 AND seq = $3");
+  const auto crop =
+      database.prepare("SELECT crop FROM events WHERE station = $1 AND run_id = $2 AND seq = $3");
   crop->bind(1, station);
   crop->bind(2, runId);
   crop->bind(3, seq);

@@ -45,8 +45,8 @@ struct StationFigures {
 };
 
 // Throws StoreError.
-StationFigures stationFigures(Database& database, const std::string& station,
-                              std::int64_t sinceUs, std::int64_t untilUs, int latestCount);
+StationFigures stationFigures(Database& database, const std::string& station, std::int64_t sinceUs,
+                              std::int64_t untilUs, int latestCount);
 
 // The crop of one event; empty when there is none.
 std::vector<std::uint8_t> eventCrop(Database& database, const std::string& station,

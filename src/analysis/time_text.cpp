@@ -121,11 +121,10 @@ std::string utcText(std::int64_t us) {
   const std::int64_t inDay = us - dayStart;
   const std::int64_t seconds = inDay / 1000000, micros = inDay % 1000000;
   char text[48];
-  const int length = std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld",
-                                   static_cast<long long>(y), static_cast<long long>(m),
-                                   static_cast<long long>(d), static_cast<long long>(seconds / 3600),
-                                   static_cast<long long>(seconds / 60 % 60),
-                                   static_cast<long long>(seconds % 60));
+  const int length = std::snprintf(
+      text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld", static_cast<long long>(y),
+      static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(seconds / 3600),
+      static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
   std::string out(text, static_cast<std::size_t>(length));
   if (micros != 0) {
     std::snprintf(text, sizeof text, ".%06lld", static_cast<long long>(micros));

@@ -9,6 +9,7 @@
 #include "store/store.h"
 #include "store/time_bins.h"
 #include "support/engine_stores.h"
+#include "support/network_rows.h"
 #include "support/temp_dir.h"
 
 namespace ravdel {
@@ -16,30 +17,8 @@ namespace {
 
 constexpr std::int64_t kHour0 = 491310 * kHourUs;  // 2026-01-18 06:00 UTC
 
-EventRow eventAt(const std::string& station, std::int64_t seq, std::int64_t tUs,
-                 std::int64_t flags = 0) {
-  EventRow e;
-  e.station = station;
-  e.runId = "r1";
-  e.seq = seq;
-  e.tUs = tUs;
-  e.tLoUs = tUs - 1000;
-  e.tHiUs = tUs + 1000;
-  e.flags = flags;
-  return e;
-}
-
-HeartbeatRow heartbeatOver(const std::string& station, std::int64_t seq, std::int64_t fromUs,
-                           std::int64_t toUs, std::int64_t liveMs) {
-  HeartbeatRow h;
-  h.station = station;
-  h.runId = "r1";
-  h.hbSeq = seq;
-  h.fromUs = fromUs;
-  h.toUs = toUs;
-  h.liveMs = liveMs;
-  return h;
-}
+using test::eventAt;
+using test::heartbeatOver;
 
 struct Hour {
   std::int64_t events = 0;
@@ -89,26 +68,18 @@ TEST(TimeBinsTest, ASpanIsSplitInProportionAndAddsUpExactly) {
   }
 }
 
-class HourlyCountsTest : public test::TempDirTest, public ::testing::WithParamInterface<Engine> {
- protected:
-  std::unique_ptr<Store> openStore() {
-    std::string why;
-    const std::string location = test::newStoreLocation(GetParam(), dir_.string(), why);
-    if (location.empty()) return nullptr;
-    location_ = location;
-    return Store::open(location);
-  }
-  std::string location_;
-};
+using HourlyCountsTest = test::EngineStoreTest;
 
 // A batch sent again after its acknowledgement was lost counts once; a heartbeat across the
 // hour gives each hour its share; an event at a far-off time counts nowhere.
 TEST_P(HourlyCountsTest, OnlyRowsNewlyStoredAreCounted) {
   auto store = openStore();
   if (!store) GTEST_SKIP() << "no PostgreSQL here";
-  const std::vector<EventRow> events = {
-      eventAt("a", 1, kHour0 + 5), eventAt("a", 2, kHour0 + 6), eventAt("a", 3, kHour0 + kHourUs),
-      eventAt("a", 4, 7, kEventTimeFarOff), eventAt("b", 1, kHour0)};
+  EventRow farOff = eventAt("a", 4, 7);
+  farOff.flags = kEventTimeFarOff;
+  const std::vector<EventRow> events = {eventAt("a", 1, kHour0 + 5), eventAt("a", 2, kHour0 + 6),
+                                        eventAt("a", 3, kHour0 + kHourUs), farOff,
+                                        eventAt("b", 1, kHour0)};
   store->insertEvents(events);
   store->insertEvents(events);
   const std::vector<HeartbeatRow> beats = {
