@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <numeric>
@@ -332,6 +333,19 @@ std::vector<std::int64_t> backgroundShifts(int search, std::size_t stations, std
   for (std::size_t i = 0; i < stations; ++i)
     shifts.push_back(static_cast<std::int64_t>(i) * multiplier % steps * kShiftStepUs);
   return shifts;
+}
+
+bool parseWindow(std::string_view text, std::optional<std::int64_t>& windowUs) {
+  if (text == "auto") {
+    windowUs.reset();
+    return true;
+  }
+  double ms = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+  if (error != std::errc() || end != text.data() + text.size() || !(ms > 0) || ms > 60000)
+    return false;
+  windowUs = std::max<std::int64_t>(1, std::llround(ms * 1000));
+  return true;
 }
 
 CoincidenceResult searchCoincidences(Database& database, const CoincidenceQuery& query) {

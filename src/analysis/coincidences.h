@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/database.h"
@@ -58,6 +59,10 @@ struct CoincidenceResult {
   // expectation and the expectation's own uncertainty. None without a background.
   std::optional<double> significance;
 };
+
+// "auto" (each event's own interval: `windowUs` none) or a window in milliseconds, above 0
+// and at most 60000 ("50", "0.2"). False for anything else.
+bool parseWindow(std::string_view text, std::optional<std::int64_t>& windowUs);
 
 // The search, a sweep over the merged, time-sorted events of every station. Events whose
 // time is flagged as far off take no part. Throws StoreError.
