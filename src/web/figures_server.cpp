@@ -5,15 +5,19 @@
 
 #include <chrono>
 
+#include "platform/listen_socket.h"
 #include "web/page_api.h"
 #include "web/web_assets.h"
 
 namespace ravdel {
 namespace {
 
-// The page and its files come from this program alone; data: for the charts' own drawing.
+// The page and its files come from this program alone; data: for the charts' own drawing. The
+// chart library writes style attributes into its legend and range selector, so inline styles
+// are let through; scripts never are.
 constexpr const char* kPolicy =
-    "default-src 'self'; img-src 'self' data:; style-src 'self'; script-src 'self'; "
+    "default-src 'self'; img-src 'self' data:; style-src 'self' 'unsafe-inline'; "
+    "script-src 'self'; "
     "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'";
 
 std::int64_t clockNow() {
@@ -103,6 +107,7 @@ void FiguresServer::start() {
   route();
   httplib::Server& server = http_->server;
   const int threads = options_.threads;
+  server.set_socket_options([](socket_t socket) { setListenSocketOptions(socket); });
   // The library takes the queue it is given and deletes it when it stops.
   server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   port_ = options_.port == 0 ? server.bind_to_any_port(options_.host)

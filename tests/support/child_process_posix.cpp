@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -32,8 +33,13 @@ int statusOf(int raw) {
   dup2(devNull, 0);
   dup2(output >= 0 ? output : devNull, 1);
   dup2(output >= 0 ? output : devNull, 2);
-  for (const auto& [childFd, ourFd] : options.descriptors)
-    dup2(ourFd, childFd);
+  // Through copies above the targets' numbers, so that no target overwrites a source that is
+  // still to be handed on; the copies carry no close-on-exec.
+  std::array<int, 16> copies{};
+  for (std::size_t i = 0; i < options.descriptors.size() && i < copies.size(); ++i)
+    copies[i] = fcntl(options.descriptors[i].second, F_DUPFD, 100);
+  for (std::size_t i = 0; i < options.descriptors.size() && i < copies.size(); ++i)
+    dup2(copies[i], options.descriptors[i].first);
   if (account != nullptr && (setgid(account->pw_gid) != 0 || setuid(account->pw_uid) != 0))
     _exit(126);
   if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(126);

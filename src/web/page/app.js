@@ -94,7 +94,7 @@
     const now = data.now_us;
     const columns = [
       {title: "Station", value: (s) => s.station,
-       cell: (s) => el("td", {}, el("a", {href: "#/station/" + encodeURIComponent(s.station)}, s.station))},
+       cell: (s) => el("td", {class: "name"}, el("a", {href: "#/station/" + encodeURIComponent(s.station)}, s.station))},
       {title: "State", value: (s) => stateOrder[s.state],
        cell: (s) => el("td", {}, el("span", {class: "state state-" + s.state}, s.state),
                        s.problems.length ? el("div", {class: "problems"}, s.problems.join("; ")) : null)},
@@ -292,7 +292,7 @@
             "same search with each station's times shifted by its own multiple of 10 s" +
             (bg.unavailable ? ": " + bg.unavailable : ", " + bg.searches + " times") + "."),
          bg.unavailable ? null : backgroundFigure(data)),
-      el("section", {id: "groups"}, groups.length ? groups : el("p", {class: "status"}, "None in this range."),
+      el("section", {id: "groups"}, ...(groups.length ? groups : [el("p", {class: "status"}, "None in this range.")]),
          data.found > groups.length ? el("p", {class: "note"}, "The first " + groups.length + " of " + data.found + ".") : null),
     ];
   }
@@ -302,6 +302,7 @@
     const mine = ++drawing;
     const hash = decodeURIComponent(location.hash.replace(/^#\/?/, ""));
     document.body.dataset.state = "loading";
+    delete document.body.dataset.drawn;
     document.getElementById("nav-stations").className = hash === "" ? "current" : "";
     document.getElementById("nav-coincidences").className = hash === "coincidences" ? "current" : "";
     try {
@@ -319,6 +320,7 @@
       main.replaceChildren(el("p", {class: "error"}, "Could not load the figures: " + error.message));
       document.body.dataset.state = "error";
     }
+    document.body.dataset.drawn = location.hash || "#/";  // what the state above is of
   }
 
   window.addEventListener("hashchange", draw);
