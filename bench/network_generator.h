@@ -15,8 +15,8 @@ struct NetworkShape {
   int stations = 100;
   int days = 365;
   double eventsPerHour = 7.0;
-  double showersPerHour = 0.5;              // over the whole network
-  std::int64_t heartbeatUs = 600LL * 1000000;  // see the README: the figures read hourly counts
+  double showersPerHour = 0.5;                    // over the whole network
+  std::int64_t heartbeatUs = 600LL * 1000000;     // see the README: the figures read hourly counts
   std::int64_t startUs = 1767225600LL * 1000000;  // 2026-01-01T00:00:00Z
   std::uint64_t seed = 1;
 };

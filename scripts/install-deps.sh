@@ -18,6 +18,9 @@ packages=(
   # tests start their own broker and PostgreSQL cluster
   libsqlite3-dev libpq-dev postgresql mosquitto mosquitto-clients libmosquitto-dev
   nlohmann-json3-dev
+  # the network's figures: the page's HTTP server and its chart library (built into the
+  # program), and the browser that tests the page
+  libcpp-httplib-dev libjs-dygraphs chromium
   # the Windows programs: MinGW-w64 cross compilers, nasm for libjpeg-turbo's SIMD, the tools
   # to unpack Debian's source packages, Wine to run the tests
   g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64

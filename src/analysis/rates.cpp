@@ -105,6 +105,20 @@ std::vector<RateBin> rates(Database& database, const RateQuery& query) {
   return query.binUs >= kHourUs ? fromHourlyCounts(database, query) : fromRows(database, query);
 }
 
+std::optional<std::pair<std::int64_t, std::int64_t>> countedSpan(Database& database,
+                                                                 const std::string& station,
+                                                                 std::int64_t sinceUs,
+                                                                 std::int64_t untilUs) {
+  const auto span = database.prepare(
+      "SELECT min(hour_us), max(hour_us) FROM hourly_counts WHERE station = $1 AND hour_us >= $2 "
+      "AND hour_us < $3");
+  span->bind(1, station);
+  span->bind(2, binStart(sinceUs, kHourUs));
+  span->bind(3, untilUs);
+  if (!span->step() || span->isNull(0)) return std::nullopt;
+  return std::make_pair(span->integer(0), span->integer(1) + kHourUs);
+}
+
 std::vector<RateBin> rateTotals(Database& database, std::int64_t sinceUs, std::int64_t untilUs) {
   const auto rows = database.prepare(
       "SELECT station, sum(events), sum(live_ms) FROM hourly_counts WHERE hour_us >= $1 AND "

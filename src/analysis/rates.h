@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/database.h"
@@ -38,6 +39,13 @@ struct RateQuery {
 // heartbeats themselves (for a few days at most). Bins with neither events nor live time are
 // left out. By station, then time. Throws StoreError.
 std::vector<RateBin> rates(Database& database, const RateQuery& query);
+
+// The whole hours of [sinceUs, untilUs) that hold a station's counts: [first, last + 1 h).
+// Nothing when none do.
+std::optional<std::pair<std::int64_t, std::int64_t>> countedSpan(Database& database,
+                                                                 const std::string& station,
+                                                                 std::int64_t sinceUs,
+                                                                 std::int64_t untilUs);
 
 // Each station's sums over [sinceUs, untilUs) (whole hours) as one bin, by station.
 std::vector<RateBin> rateTotals(Database& database, std::int64_t sinceUs, std::int64_t untilUs);

@@ -18,7 +18,8 @@ NetArguments::NetArguments(const std::vector<std::string>& words,
     const std::string& word = words[i];
     if (word.rfind("--", 0) != 0) throw NetUsageError("unexpected word \"" + word + "\"");
     const std::size_t equals = word.find('=');
-    const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    const std::string name =
+        word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     const auto option = std::find_if(known.begin(), known.end(),
                                      [&](const NetOption& o) { return o.name == name; });
     if (option == known.end()) throw NetUsageError("unknown option --" + name);

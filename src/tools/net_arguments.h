@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <ostream>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>

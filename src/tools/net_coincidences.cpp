@@ -39,8 +39,8 @@ void writeGroups(Database& database, const CoincidenceResult& result, std::ostre
     out << '\n' << utcText(group.events.front().tUs) << "  " << group.stations << " stations\n";
     for (const EventRow& e : groupEvents(database, result, group)) {
       out << "  " << e.station << "  " << utcText(e.tUs) << "  -" << (e.tUs - e.tLoUs) / 1000
-          << "/+" << (e.tHiUs - e.tUs) / 1000 << " ms  peak " << std::max({e.r, e.g, e.b})
-          << " at " << e.x << "," << e.y << "  crop "
+          << "/+" << (e.tHiUs - e.tUs) / 1000 << " ms  peak " << std::max({e.r, e.g, e.b}) << " at "
+          << e.x << "," << e.y << "  crop "
           << (e.crop.empty() ? "none" : std::to_string(e.crop.size()) + " bytes") << '\n';
     }
   }
@@ -50,8 +50,13 @@ void writeGroups(Database& database, const CoincidenceResult& result, std::ostre
 
 int runCoincidences(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
   return guardedCommand("coincidences", err, [&] {
-    const NetArguments args(words, {kStoreOption, {"window"}, {"min-stations"}, {"shifts"},
-                                    {"since"}, {"until"}, {"json", false}});
+    const NetArguments args(words, {kStoreOption,
+                                    {"window"},
+                                    {"min-stations"},
+                                    {"shifts"},
+                                    {"since"},
+                                    {"until"},
+                                    {"json", false}});
     const std::int64_t now = nowMicroseconds();
     CoincidenceQuery query;
     query.sinceUs = args.moment("since", now);
@@ -65,8 +70,7 @@ int runCoincidences(const std::vector<std::string>& words, std::ostream& out, st
     const auto store = args.openStore();
     const CoincidenceResult result = searchCoincidences(store->database(), query);
     if (args.has("json")) {
-      out << coincidencesJson(store->database(), result, 0, result.groups.size(),
-                              CropStyle::base64)
+      out << coincidencesJson(store->database(), result, 0, result.groups.size(), CropStyle::base64)
                  .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
           << '\n';
     } else {

@@ -13,8 +13,8 @@ const std::vector<NetCommand>& figureCommands() {
        runCoincidences},
       {"export", "--since T --until T [--station S] [--format csv|jsonl]",
        "the events and heartbeats of a range", runExport},
-      {"health", "[--json]",
-       "each station up, a problem or down; exit status 1 when one is down", runHealth},
+      {"health", "[--json]", "each station up, a problem or down; exit status 1 when one is down",
+       runHealth},
       {"serve", "[--listen 127.0.0.1:8080] [--token TEXT]",
        "the page of the figures and the JSON behind it, read-only", runServe},
   };

@@ -8,8 +8,7 @@ namespace ravdel {
 
 int runExport(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
   return guardedCommand("export", err, [&] {
-    const NetArguments args(
-        words, {kStoreOption, {"since"}, {"until"}, {"station"}, {"format"}});
+    const NetArguments args(words, {kStoreOption, {"since"}, {"until"}, {"station"}, {"format"}});
     const std::int64_t now = nowMicroseconds();
     ExportQuery query;
     const auto since = args.moment("since", now);

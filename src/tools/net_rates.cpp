@@ -36,8 +36,8 @@ void writeTable(const std::vector<RateBin>& bins, std::ostream& out) {
 void writeCsv(const std::vector<RateBin>& bins, std::ostream& out) {
   out << "station,start_us,width_s,events,live_s,rate_per_hour,rate_low,rate_high,live_share\n";
   for (const RateBin& bin : bins) {
-    out << bin.station << ',' << bin.startUs << ',' << bin.widthUs / 1000000 << ','
-        << bin.events << ',' << fixed(static_cast<double>(bin.liveMs) / 1000.0, 3) << ',';
+    out << bin.station << ',' << bin.startUs << ',' << bin.widthUs / 1000000 << ',' << bin.events
+        << ',' << fixed(static_cast<double>(bin.liveMs) / 1000.0, 3) << ',';
     if (bin.perHour)
       out << fixed(*bin.perHour, 6) << ',' << fixed(bin.lowPerHour, 6) << ','
           << fixed(bin.highPerHour, 6);
@@ -51,8 +51,13 @@ void writeCsv(const std::vector<RateBin>& bins, std::ostream& out) {
 
 int runRates(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
   return guardedCommand("rates", err, [&] {
-    const NetArguments args(words, {kStoreOption, {"station"}, {"since"}, {"until"}, {"bin"},
-                                    {"json", false}, {"csv", false}});
+    const NetArguments args(words, {kStoreOption,
+                                    {"station"},
+                                    {"since"},
+                                    {"until"},
+                                    {"bin"},
+                                    {"json", false},
+                                    {"csv", false}});
     const std::int64_t now = nowMicroseconds();
     RateQuery query;
     query.station = args.value("station");

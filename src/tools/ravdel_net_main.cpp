@@ -13,8 +13,7 @@ namespace {
 void usage(std::ostream& out) {
   out << "Usage: ravdel-net COMMAND [OPTIONS]\n\nCommands:\n";
   for (const ravdel::NetCommand& command : ravdel::figureCommands()) {
-    out << "  " << command.name << ' ' << command.synopsis << "\n      " << command.summary
-        << '\n';
+    out << "  " << command.name << ' ' << command.synopsis << "\n      " << command.summary << '\n';
   }
   out << "\nMoments: 2026-12-08, 2026-12-08T09:26:53Z, 2026-12-08T10:26+01:00, now, -30m, -24h,"
          " -7d (UTC unless an offset is given).\nThe store: --store sqlite:FILE or "

@@ -1,9 +1,9 @@
 #include "web/figures_server.h"
 
 #include <httplib.h>
-#include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <nlohmann/json.hpp>
 
 #include "platform/listen_socket.h"
 #include "web/page_api.h"
@@ -78,28 +78,30 @@ void FiguresServer::route() {
                               {"Referrer-Policy", "no-referrer"},
                               {"Cache-Control", "no-store"}});
   for (const WebAsset& asset : webAssets()) {
-    const std::string path = base_ + "/" + (asset.name == "index.html" ? "" : std::string(asset.name));
+    const std::string path =
+        base_ + "/" + (asset.name == "index.html" ? "" : std::string(asset.name));
     const std::string type = std::string(asset.type) + "; charset=utf-8";  // all are text
     server.Get(path, [&asset, type](const httplib::Request&, httplib::Response& response) {
       response.set_content(reinterpret_cast<const char*>(asset.bytes.data()), asset.bytes.size(),
                            type.c_str());
     });
   }
-  server.Get(base_ + R"(/api/([a-z]+))", [this](const httplib::Request& request,
-                                                 httplib::Response& response) {
-    std::unique_ptr<Store> store;
-    try {
-      store = borrowStore();
-      const ApiReply answer =
-          answerApi(request.matches[1].str(), request.params, store->database(), options_.now());
-      giveBack(std::move(store));
-      reply(response, answer.status, answer.body, answer.type);
-    } catch (const std::exception& e) {
-      reply(response, 500, nlohmann::json({{"error", e.what()}}).dump(
-                               -1, ' ', false, nlohmann::json::error_handler_t::replace),
-            "application/json");
-    }
-  });
+  server.Get(base_ + R"(/api/([a-z]+))",
+             [this](const httplib::Request& request, httplib::Response& response) {
+               std::unique_ptr<Store> store;
+               try {
+                 store = borrowStore();
+                 const ApiReply answer = answerApi(request.matches[1].str(), request.params,
+                                                   store->database(), options_.now());
+                 giveBack(std::move(store));
+                 reply(response, answer.status, answer.body, answer.type);
+               } catch (const std::exception& e) {
+                 reply(response, 500,
+                       nlohmann::json({{"error", e.what()}})
+                           .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                       "application/json");
+               }
+             });
 }
 
 void FiguresServer::start() {
@@ -109,9 +111,12 @@ void FiguresServer::start() {
   const int threads = options_.threads;
   server.set_socket_options([](socket_t socket) { setListenSocketOptions(socket); });
   // The library takes the queue it is given and deletes it when it stops.
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-  port_ = options_.port == 0 ? server.bind_to_any_port(options_.host)
-                             : (server.bind_to_port(options_.host, options_.port) ? options_.port : -1);
+  server.new_task_queue = [threads] {
+    return new httplib::ThreadPool(static_cast<size_t>(threads));
+  };
+  port_ = options_.port == 0
+              ? server.bind_to_any_port(options_.host)
+              : (server.bind_to_port(options_.host, options_.port) ? options_.port : -1);
   if (port_ <= 0) {
     throw ServeError("cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
                      " (taken, or not an address of this machine)");

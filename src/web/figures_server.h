@@ -21,13 +21,13 @@ class ServeError : public std::runtime_error {
 };
 
 struct FiguresServerOptions {
-  std::string storeLocation;   // as Store::open takes it
+  std::string storeLocation;       // as Store::open takes it
   std::string host = "127.0.0.1";  // loopback unless told otherwise
-  int port = 8080;             // 0: one the system chooses
+  int port = 8080;                 // 0: one the system chooses
   // Not empty: every address of the page starts with /TOKEN/, and nothing else is answered,
   // so that only who was given the address can read it (the desktop program's own page).
   std::string token;
-  int threads = 4;             // requests answered at once
+  int threads = 4;  // requests answered at once
   // The time the figures are judged at (health, default ranges); the clock by default.
   std::function<std::int64_t()> now;
 };
@@ -65,7 +65,7 @@ class FiguresServer {
   FiguresServerOptions options_;
   std::string base_;  // "" or "/TOKEN"
   std::unique_ptr<Http> http_;
-  std::thread listener_;  // runs the HTTP library's accept loop
+  std::thread listener_;                   // runs the HTTP library's accept loop
   std::atomic<bool> listenerDone_{false};  // set by listener_ as it ends
   int port_ = 0;
   std::mutex idleMutex_;  // guards idle_: the server's threads borrow and return stores

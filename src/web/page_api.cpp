@@ -1,5 +1,6 @@
 #include "web/page_api.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
@@ -104,10 +105,19 @@ ApiReply stations(const Parameters& p, Database& database) {
                {"stations", summariesJson(stationSummaries(database, p.now(), since, until))}});
 }
 
+// With the bin left to us, the range shrinks to the hours that hold the station's counts: a
+// station that began this morning gets a chart of this morning in minutes, not one point of a
+// week.
 ApiReply rateSeries(const Parameters& p, Database& database) {
-  const auto [since, until] = p.range();
+  auto [since, until] = p.range();
   RateQuery query;
   query.station = p.required("station");
+  if (p.text("bin").value_or("auto") == "auto") {
+    if (const auto span = countedSpan(database, *query.station, since, until)) {
+      since = std::max(since, span->first);
+      until = std::min(until, span->second);
+    }
+  }
   query.sinceUs = since;
   query.untilUs = until;
   query.binUs = binWidth(p, until - since);
@@ -154,8 +164,8 @@ ApiReply coincidences(const Parameters& p, Database& database) {
 
 }  // namespace
 
-ApiReply answerApi(std::string_view endpoint, const QueryParameters& parameters,
-                   Database& database, std::int64_t nowUs) {
+ApiReply answerApi(std::string_view endpoint, const QueryParameters& parameters, Database& database,
+                   std::int64_t nowUs) {
   const Parameters p(parameters, nowUs);
   try {
     if (endpoint == "stations") return stations(p, database);
@@ -164,8 +174,8 @@ ApiReply answerApi(std::string_view endpoint, const QueryParameters& parameters,
     if (endpoint == "crop") return crop(p, database);
     if (endpoint == "coincidences") return coincidences(p, database);
   } catch (const BadParameter& e) {
-    return {400, nlohmann::json({{"error", e.what()}}).dump(
-                     -1, ' ', false, nlohmann::json::error_handler_t::replace)};
+    return {400, nlohmann::json({{"error", e.what()}})
+                     .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
   }
   return {404, R"({"error":"no such address"})"};
 }

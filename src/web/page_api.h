@@ -27,7 +27,7 @@ using QueryParameters = std::multimap<std::string, std::string>;
 //   coincidences  ?since&until&window&min_stations&offset&limit
 // A parameter that cannot be read is a 400 with {"error": "..."}; an unknown endpoint or
 // crop a 404. Throws StoreError (the server answers 500). Any thread, with its own database.
-ApiReply answerApi(std::string_view endpoint, const QueryParameters& parameters,
-                   Database& database, std::int64_t nowUs);
+ApiReply answerApi(std::string_view endpoint, const QueryParameters& parameters, Database& database,
+                   std::int64_t nowUs);
 
 }  // namespace ravdel

@@ -48,8 +48,8 @@ HeadlessBrowser::HeadlessBrowser(const std::string& folder) {
 
   const std::string target =
       call("Target.createTarget", {{"url", "about:blank"}}, true)["targetId"];
-  session_ = call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}, true)
-                 ["sessionId"];
+  session_ =
+      call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}, true)["sessionId"];
   for (const char* domain : {"Page.enable", "Network.enable", "Runtime.enable", "Log.enable"})
     call(domain);
 }
@@ -73,9 +73,9 @@ void HeadlessBrowser::navigate(const std::string& url) {
 }
 
 nlohmann::json HeadlessBrowser::evaluate(const std::string& expression) {
-  const nlohmann::json answer = call(
-      "Runtime.evaluate",
-      {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", true}});
+  const nlohmann::json answer =
+      call("Runtime.evaluate",
+           {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", true}});
   if (answer.contains("exceptionDetails"))
     throw ServiceError("the page could not evaluate " + expression + ": " +
                        answer["exceptionDetails"].dump());

@@ -1,8 +1,8 @@
 // ravdel-net's figure commands, run in the test's process as the dispatcher runs them: what
 // they print, and their exit status for monitoring systems and scripts.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
 
@@ -70,8 +70,8 @@ TEST_F(RavdelNetTest, CoincidencesAndExport) {
       << out_.str();
   ASSERT_EQ(run(runCoincidences, {"--window", "0.1", "--json"}), 0) << err_.str();
   EXPECT_EQ(nlohmann::json::parse(out_.str())["found"], 0) << "0.5 ms apart, a 0.1 ms window";
-  ASSERT_EQ(run(runExport, {"--since", "2026-01-18", "--until", "2026-01-19", "--format",
-                            "jsonl", "--station", "b"}),
+  ASSERT_EQ(run(runExport, {"--since", "2026-01-18", "--until", "2026-01-19", "--format", "jsonl",
+                            "--station", "b"}),
             0);
   const std::string exported = out_.str();
   EXPECT_EQ(std::count(exported.begin(), exported.end(), '\n'), 1) << exported;

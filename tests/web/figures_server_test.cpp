@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+
 #include <nlohmann/json.hpp>
 
 #include "seeded_network.h"
@@ -83,8 +84,8 @@ TEST_P(FiguresServerTest, AnswersThePageAndRefusesBadParametersWithAMessage) {
     const auto answer = client_->Get(c.path);
     ASSERT_TRUE(answer) << c.path;
     EXPECT_EQ(answer->status, c.status) << c.path << ": " << answer->body.substr(0, 200);
-    EXPECT_NE(answer->body.find(c.holds), std::string::npos) << c.path << ": "
-                                                             << answer->body.substr(0, 300);
+    EXPECT_NE(answer->body.find(c.holds), std::string::npos)
+        << c.path << ": " << answer->body.substr(0, 300);
     if (c.status == 400) {
       EXPECT_TRUE(nlohmann::json::parse(answer->body).contains("error")) << c.path;
     }
@@ -109,14 +110,14 @@ TEST_F(FiguresServerSqliteTest, ATokenGuardsEveryAddress) {
   ASSERT_TRUE(serve("s3cret-Token_1"));
   EXPECT_EQ(server_->address(),
             "http://127.0.0.1:" + std::to_string(server_->port()) + "/s3cret-Token_1/");
-  for (const auto& [path, status] : std::vector<std::pair<std::string, int>>{
-           {"/", 404},
-           {"/api/stations", 404},
-           {"/static/app.js", 404},
-           {"/s3cret-Token_1/", 200},
-           {"/s3cret-Token_1/api/stations", 200},
-           {"/s3cret-Token_1/static/app.js", 200},
-           {"/s3cret-Token_2/api/stations", 404}}) {
+  for (const auto& [path, status] :
+       std::vector<std::pair<std::string, int>>{{"/", 404},
+                                                {"/api/stations", 404},
+                                                {"/static/app.js", 404},
+                                                {"/s3cret-Token_1/", 200},
+                                                {"/s3cret-Token_1/api/stations", 200},
+                                                {"/s3cret-Token_1/static/app.js", 200},
+                                                {"/s3cret-Token_2/api/stations", 404}}) {
     const auto answer = client_->Get(path);
     ASSERT_TRUE(answer) << path;
     EXPECT_EQ(answer->status, status) << path;

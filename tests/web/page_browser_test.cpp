@@ -47,8 +47,8 @@ class PageBrowserTest : public test::EngineStoreTest {
   // Opens a view of the page and waits until it has drawn (or failed).
   void open(const std::string& view) {
     browser_->navigate(server_->address() + "#/" + view);
-    ASSERT_TRUE(browser_->waitUntil("document.body && document.body.dataset.drawn === '#/" + view +
-                                    "'"));
+    ASSERT_TRUE(
+        browser_->waitUntil("document.body && document.body.dataset.drawn === '#/" + view + "'"));
     ASSERT_EQ(browser_->evaluate("document.body.dataset.state"), "ready")
         << browser_->evaluate("document.getElementById('main').innerText");
   }
@@ -56,9 +56,9 @@ class PageBrowserTest : public test::EngineStoreTest {
   void screenshot(const std::string& view, const Viewport& viewport) {
     const std::filesystem::path folder = RAVDEL_WEB_ARTIFACTS;
     std::filesystem::create_directories(folder);
-    browser_->screenshot((folder / (test::engineName(GetParam()) + "-" + view + "-" +
-                                    viewport.name + ".png"))
-                             .string());
+    browser_->screenshot(
+        (folder / (test::engineName(GetParam()) + "-" + view + "-" + viewport.name + ".png"))
+            .string());
   }
 
   std::unique_ptr<FiguresServer> server_;

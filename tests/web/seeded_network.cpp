@@ -42,7 +42,8 @@ void writeRun(Store& store, const std::string& station, std::int64_t endUs, int 
   std::uint64_t draw = std::hash<std::string>{}(station);
   const auto spacing = [&] {
     draw = draw * 6364136223846793005u + 1442695040888963407u;
-    return everyUs / 2 + static_cast<std::int64_t>((draw >> 33) % static_cast<std::uint64_t>(everyUs));
+    return everyUs / 2 +
+           static_cast<std::int64_t>((draw >> 33) % static_cast<std::uint64_t>(everyUs));
   };
   for (std::int64_t t = startUs + spacing(); t < endUs; t += spacing()) {
     EventRow event = eventAt(station, ++seq, t, 20000);

@@ -138,6 +138,7 @@
       labels: ["Time", "Events per hour"], customBars: true, labelsUTC: true, drawPoints: true,
       pointSize: 2, connectSeparatedPoints: false, showRangeSelector: true, rangeSelectorHeight: 30,
       ylabel: "events per hour", colors: ["#2557a7"], animatedZooms: false,
+      axes: {x: {axisLabelWidth: 80}, y: {axisLabelWidth: 60}},
       zoomCallback: (from, to) => refine(from, to),
     });
     // Zoomed in, the visible part is fetched again in finer bins (down to minutes).
@@ -153,9 +154,10 @@
     }
   }
 
-  // Each pixel where events struck, brighter for more (on a log scale).
+  // Where events struck, brighter for more (on a log scale), in cells of a few pixels so that a
+  // single hot pixel still shows.
   function hitMap(figures) {
-    const scale = Math.max(1, Math.ceil(Math.max(figures.width, figures.height) / 640));
+    const scale = Math.max(1, Math.ceil(Math.max(figures.width, figures.height) / 160));
     const w = Math.max(1, Math.ceil(figures.width / scale));
     const h = Math.max(1, Math.ceil(figures.height / scale));
     const canvas = el("canvas", {class: "hitmap", width: w, height: h, id: "hitmap",
@@ -184,6 +186,7 @@
     new Dygraph(container, spectrum.map((n, level) => [level, n]), {
       labels: ["Peak brightness", "Events"], stepPlot: true, fillGraph: true,
       xlabel: "brightest channel of the peak pixel", ylabel: "events", colors: ["#a86200"],
+      axes: {y: {axisLabelWidth: 60}},
     });
   }
 
