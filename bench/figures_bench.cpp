@@ -2,12 +2,15 @@
 // engines. The store is made first (minutes for a year of 100 stations), then each figure is
 // timed:
 //   ravdel-figures-bench [--stations=100] [--days=365] [--engines=sqlite,postgresql]
-//                        [--folder=DIR] [benchmark flags]
+//                        [--folder=DIR] [--keep] [benchmark flags]
+// Each engine is timed as soon as its store is made. With --keep the SQLite store stays in the
+// folder and is used again by the next run of the same shape.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +30,7 @@ struct Options {
   bench::NetworkShape shape;
   std::vector<std::string> engines = {"sqlite", "postgresql"};
   std::string folder;
+  bool keep = false;
 };
 
 // The stores made for the run, by engine, and the cluster that holds the PostgreSQL one.
@@ -74,19 +78,8 @@ void stationsPage(benchmark::State& state, std::string location, bench::NetworkS
   state.counters["stations"] = static_cast<double>(stations);
 }
 
-std::string make(const std::string& engine, const Options& options, Stores& stores) {
-  std::string location;
-  if (engine == "sqlite") {
-    location = "sqlite:" + options.folder + "/network.db";
-    std::filesystem::remove(options.folder + "/network.db");
-  } else {
-    if (const auto missing = test::TestPostgres::unavailable()) {
-      std::fprintf(stderr, "no PostgreSQL: %s\n", missing->c_str());
-      return {};
-    }
-    stores.postgres = std::make_unique<test::TestPostgres>(options.folder);
-    location = stores.postgres->uri();
-  }
+std::string generate(const std::string& engine, const std::string& location,
+                     const Options& options) {
   const auto start = std::chrono::steady_clock::now();
   auto store = Store::open(location);
   const bench::Generated made = bench::generateNetwork(*store, options.shape);
@@ -96,6 +89,44 @@ std::string make(const std::string& engine, const Options& options, Stores& stor
                engine.c_str(), options.shape.stations, options.shape.days,
                static_cast<long long>(made.events), static_cast<long long>(made.heartbeats),
                seconds);
+  return location;
+}
+
+// "STATIONS DAYS", the shape a kept SQLite store was made in.
+std::string shapeText(const bench::NetworkShape& shape) {
+  return std::to_string(shape.stations) + " " + std::to_string(shape.days);
+}
+
+// With --keep, a store of the same shape left by an earlier run is used again.
+std::string make(const std::string& engine, const Options& options, Stores& stores) {
+  const std::string shapeFile = options.folder + "/" + engine + ".shape";
+  std::string made;
+  std::getline(std::ifstream(shapeFile), made);
+  const bool reuse = options.keep && made == shapeText(options.shape);
+  std::string location;
+  if (engine == "sqlite") {
+    const std::string file = options.folder + "/network.db";
+    location = "sqlite:" + file;
+    if (!reuse) std::filesystem::remove(file);
+  } else {
+    if (const auto missing = test::TestPostgres::unavailable()) {
+      std::fprintf(stderr, "no PostgreSQL: %s\n", missing->c_str());
+      return {};
+    }
+    if (!reuse) std::filesystem::remove_all(options.folder + "/pg");
+    stores.postgres = std::make_unique<test::TestPostgres>(options.folder, reuse);
+    location = stores.postgres->uri();
+  }
+  if (reuse) {
+    std::fprintf(stderr, "%s: the store of %s stations and days, kept\n", engine.c_str(),
+                 made.c_str());
+    Store::open(location)->database().execute(
+        "CREATE INDEX IF NOT EXISTS hourly_counts_by_hour ON hourly_counts (hour_us)");
+    return location;
+  }
+  std::filesystem::remove(shapeFile);
+  generate(engine, location, options);
+  std::ofstream(shapeFile) << shapeText(options.shape) << '\n';
   return location;
 }
 
@@ -115,6 +146,8 @@ Options readOptions(int& argc, char** argv) {
       options.shape.days = std::stoi(value("--days="));
     } else if (!value("--folder=").empty()) {
       options.folder = value("--folder=");
+    } else if (word == "--keep") {
+      options.keep = true;
     } else if (!value("--engines=").empty()) {
       const std::string list = value("--engines=");
       options.engines.clear();
@@ -136,7 +169,7 @@ Options readOptions(int& argc, char** argv) {
 int main(int argc, char** argv) {
   const Options options = readOptions(argc, argv);
   benchmark::Initialize(&argc, argv);
-  std::filesystem::remove_all(options.folder);
+  if (!options.keep) std::filesystem::remove_all(options.folder);
   std::filesystem::create_directories(options.folder);
   Stores stores;
   for (const std::string& engine : options.engines) {
@@ -156,10 +189,11 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("figures/" + engine + "/stations_page_whole_range").c_str(),
                                  stationsPage, location, shape, shape.days * kDayUs)
         ->Unit(benchmark::kMillisecond);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::ClearRegisteredBenchmarks();
   }
-  benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   stores.postgres.reset();
-  std::filesystem::remove_all(options.folder);
+  if (!options.keep) std::filesystem::remove_all(options.folder);
   return 0;
 }

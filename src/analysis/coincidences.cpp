@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <numeric>
+#include <thread>
 
 #include "store/row_columns.h"
 #include "store/time_bins.h"
@@ -16,6 +17,8 @@ namespace {
 // Chains longer than this (a window so wide that everything chains) are split by the linear
 // rule rather than by depth.
 constexpr std::size_t kExactSplitLimit = 64;
+// Threads for the shifted searches at most.
+constexpr std::size_t kBackgroundThreads = 4;
 
 using Found = std::function<void(const std::vector<Hit>&, int stations)>;
 
@@ -155,56 +158,59 @@ std::int64_t floorMod(std::int64_t a, std::int64_t b) {
   return r < 0 ? r + b : r;
 }
 
-// A station's hits moved by `shift`, cyclically within [since, since + range), in order of
-// start: a rotation of the list, sorted again only where an interval reaching over the range's
-// start breaks it.
-std::vector<Hit> shifted(const std::vector<Hit>& hits, std::int64_t shift, std::int64_t since,
-                         std::int64_t range) {
-  std::vector<Hit> out;
-  out.reserve(hits.size());
-  const auto wraps = [&](const Hit& hit) { return hit.loUs - since + shift >= range; };
-  const auto first =
-      std::partition_point(hits.begin(), hits.end(), [&](const Hit& hit) { return !wraps(hit); });
-  const auto move = [&](const Hit& hit) {
-    Hit moved = hit;
-    moved.loUs = since + floorMod(hit.loUs - since + shift, range);
-    moved.hiUs = moved.loUs + (hit.hiUs - hit.loUs);
-    out.push_back(moved);
-  };
-  std::for_each(first, hits.end(), move);
-  std::for_each(hits.begin(), first, move);
-  if (!std::is_sorted(out.begin(), out.end(),
-                      [](const Hit& a, const Hit& b) { return a.loUs < b.loUs; })) {
-    std::sort(out.begin(), out.end(), [](const Hit& a, const Hit& b) { return a.loUs < b.loUs; });
-  }
-  return out;
-}
-
-// Feeds every station's sorted hits to the sweep in one order of start: a k-way merge.
-void mergeInto(const std::vector<const std::vector<Hit>*>& lists, ChainSweep& sweep) {
-  struct Head {
-    std::int64_t loUs;
-    std::size_t list;
-    std::size_t at;
-  };
-  const auto later = [](const Head& a, const Head& b) { return a.loUs > b.loUs; };
-  std::vector<Head> heap;
-  for (std::size_t i = 0; i < lists.size(); ++i)
-    if (!lists[i]->empty()) heap.push_back({(*lists[i])[0].loUs, i, 0});
-  std::make_heap(heap.begin(), heap.end(), later);
-  while (!heap.empty()) {
-    std::pop_heap(heap.begin(), heap.end(), later);
-    Head& head = heap.back();
-    const std::vector<Hit>& list = *lists[head.list];
-    sweep.add(list[head.at]);
-    if (++head.at < list.size()) {
-      head.loUs = list[head.at].loUs;
-      std::push_heap(heap.begin(), heap.end(), later);
-    } else {
-      heap.pop_back();
+// Every station's hits, each moved by its station's shift cyclically within [since, since +
+// range) (none without shifts), into `out`.
+void gather(const StationHits& hits, const std::vector<std::int64_t>& shifts, std::int64_t since,
+            std::int64_t range, std::vector<Hit>& out) {
+  out.clear();
+  for (std::size_t s = 0; s < hits.size(); ++s) {
+    if (shifts.empty()) {
+      out.insert(out.end(), hits[s].begin(), hits[s].end());
+      continue;
+    }
+    for (const Hit& hit : hits[s]) {
+      Hit moved = hit;
+      moved.loUs = since + floorMod(hit.loUs - since + shifts[s], range);
+      moved.hiUs = moved.loUs + (hit.hiUs - hit.loUs);
+      out.push_back(moved);
     }
   }
-  sweep.close();
+}
+
+// Sorts hits by start in about linear time: a bucket per hit on average over the range (hits
+// before it in the first bucket, after it in the last), then each bucket by insertion, or by
+// std::sort when it is crowded. `order` and `counts` are working space kept between calls.
+void sortByStart(std::vector<Hit>& hits, std::int64_t since, std::int64_t range,
+                 std::vector<Hit>& order, std::vector<std::uint32_t>& counts) {
+  const std::size_t buckets = std::max<std::size_t>(1, hits.size());
+  const auto bucketOf = [&](const Hit& hit) {
+    const std::int64_t at = std::clamp<std::int64_t>(hit.loUs - since, 0, range - 1);
+    const auto bucket =
+        static_cast<std::size_t>(static_cast<long double>(at) / static_cast<long double>(range) *
+                                 static_cast<long double>(buckets));
+    return std::min(bucket, buckets - 1);
+  };
+  counts.assign(buckets + 1, 0);
+  for (const Hit& hit : hits)
+    ++counts[bucketOf(hit) + 1];
+  for (std::size_t b = 1; b <= buckets; ++b)
+    counts[b] += counts[b - 1];
+  order.resize(hits.size());
+  std::vector<std::uint32_t> next(counts.begin(), counts.end() - 1);
+  for (const Hit& hit : hits)
+    order[next[bucketOf(hit)]++] = hit;
+  const auto earlier = [](const Hit& x, const Hit& y) { return x.loUs < y.loUs; };
+  for (std::size_t b = 0; b < buckets; ++b) {
+    const auto first = order.begin() + counts[b], last = order.begin() + counts[b + 1];
+    if (last - first > 32) {
+      std::sort(first, last, earlier);
+      continue;
+    }
+    for (auto i = first + (first != last ? 1 : 0); i < last; ++i)
+      for (auto j = i; j != first && earlier(*j, *(j - 1)); --j)
+        std::iter_swap(j, j - 1);
+  }
+  hits.swap(order);
 }
 
 struct Loaded {
@@ -271,26 +277,38 @@ void wholeRange(Database& database, std::int64_t& since, std::int64_t& until) {
   }
 }
 
+// The shifted searches, shared out over a few threads of their own (each search reads the
+// hits and writes only its own count).
 Background measureBackground(const StationHits& hits, const CoincidenceQuery& query,
                              std::int64_t since, std::int64_t until) {
   Background background;
+  std::vector<std::vector<std::int64_t>> shifts;
   for (int k = 1; k <= query.shifts; ++k) {
-    const std::vector<std::int64_t> shifts = backgroundShifts(k, hits.size(), until - since);
-    if (shifts.empty()) {
-      background.counts.clear();
+    shifts.push_back(backgroundShifts(k, hits.size(), until - since));
+    if (shifts.back().empty()) {
       background.unavailable = "the range is too short for " + std::to_string(query.shifts) +
                                " shifted searches of " + std::to_string(hits.size()) +
                                " stations: it needs more than " + std::to_string(hits.size() * 10) +
                                " s";
       return background;
     }
-    std::int64_t count = 0;
-    sweepGroups(hits, shifts, since, until, query.minStations,
-                [&](const std::vector<Hit>&, int) { ++count; });
-    background.counts.push_back(count);
   }
+  background.counts.assign(shifts.size(), 0);
+  const auto search = [&](std::size_t first, std::size_t step) {
+    for (std::size_t k = first; k < shifts.size(); k += step)
+      sweepGroups(hits, shifts[k], since, until, query.minStations,
+                  [&](const std::vector<Hit>&, int) { ++background.counts[k]; });
+  };
+  const std::size_t threads =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kBackgroundThreads);
+  std::vector<std::thread> workers;
+  for (std::size_t t = 1; t < threads; ++t)
+    workers.emplace_back(search, t, threads);
+  search(0, threads);
+  for (std::thread& worker : workers)
+    worker.join();
+
   const auto n = static_cast<double>(background.counts.size());
-  if (n == 0) return background;
   background.expected = static_cast<double>(std::accumulate(
                             background.counts.begin(), background.counts.end(), std::int64_t{0})) /
                         n;
@@ -306,19 +324,14 @@ Background measureBackground(const StationHits& hits, const CoincidenceQuery& qu
 void sweepGroups(const StationHits& hits, const std::vector<std::int64_t>& shiftsUs,
                  std::int64_t sinceUs, std::int64_t untilUs, int minStations,
                  const std::function<void(const std::vector<Hit>&, int stations)>& found) {
+  std::vector<Hit> all, order;
+  std::vector<std::uint32_t> counts;
+  gather(hits, shiftsUs, sinceUs, untilUs - sinceUs, all);
+  sortByStart(all, sinceUs, untilUs - sinceUs, order, counts);
   ChainSweep sweep(minStations, found);
-  std::vector<std::vector<Hit>> moved;
-  std::vector<const std::vector<Hit>*> lists;
-  if (shiftsUs.empty()) {
-    for (const auto& list : hits)
-      lists.push_back(&list);
-  } else {
-    moved.reserve(hits.size());
-    for (std::size_t i = 0; i < hits.size(); ++i)
-      lists.push_back(
-          &moved.emplace_back(shifted(hits[i], shiftsUs[i], sinceUs, untilUs - sinceUs)));
-  }
-  mergeInto(lists, sweep);
+  for (const Hit& hit : all)
+    sweep.add(hit);
+  sweep.close();
 }
 
 std::vector<std::int64_t> backgroundShifts(int search, std::size_t stations, std::int64_t rangeUs) {

@@ -7,14 +7,12 @@
 
 #include "analysis/rates.h"
 #include "store/database.h"
+#include "store/rows.h"
 
 namespace ravdel {
 
 enum class StationState { up, problem, down };
 const char* stationStateName(StationState state);  // "up", "problem", "down"
-
-// Station flags the server sets (the stations table).
-inline constexpr std::int64_t kStationFlooded = 2;  // sent more events than the cap lets through
 
 // What a station looks like now: up (a heartbeat in the last 5 minutes), a problem (each one
 // in `problems`: no heartbeat for more than 5 minutes, no event in 6 live hours, the last day's

@@ -54,6 +54,9 @@ struct HeartbeatRow {
   bool delivered = true;
 };
 
+// Station flags the server sets.
+inline constexpr std::int64_t kStationFlooded = 2;  // sent more events than the cap lets through
+
 // A row's key within its station.
 struct RowKey {
   std::string runId;

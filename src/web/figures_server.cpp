@@ -2,10 +2,10 @@
 
 #include <httplib.h>
 
-#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include "platform/listen_socket.h"
+#include "platform/local_time.h"
 #include "web/page_api.h"
 #include "web/web_assets.h"
 
@@ -21,9 +21,7 @@ constexpr const char* kPolicy =
     "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'";
 
 std::int64_t clockNow() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return unixMillisecondsNow() * 1000;
 }
 
 void reply(httplib::Response& response, int status, const std::string& body,

@@ -45,7 +45,7 @@ class FiguresServer {
   FiguresServer& operator=(const FiguresServer&) = delete;
 
   // Binds the address and serves from a thread of the server's own; connections are taken
-  // from the moment it returns. Throws ServeError.
+  // from the moment it returns. Once per object. Throws ServeError.
   void start();
   // Closes the port and waits for the requests under way; no port stays open. Idempotent.
   void stop();

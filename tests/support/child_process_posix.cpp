@@ -26,9 +26,9 @@ int statusOf(int raw) {
 
 // Runs in the child between fork and exec: only async-signal-safe calls, and _exit on failure.
 [[noreturn]] void becomeProgram(const ChildOptions& options, const passwd* account,
-                                std::vector<char*>& argv, std::vector<char*>& envp, int output) {
+                                std::vector<char*>& argv, std::vector<char*>& envp, int output,
+                                pid_t parent) {
   setpgid(0, 0);
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
   const int devNull = open("/dev/null", O_RDWR);
   dup2(devNull, 0);
   dup2(output >= 0 ? output : devNull, 1);
@@ -42,6 +42,10 @@ int statusOf(int raw) {
     dup2(copies[i], options.descriptors[i].first);
   if (account != nullptr && (setgid(account->pw_gid) != 0 || setuid(account->pw_uid) != 0))
     _exit(126);
+  // After the change of account, which clears it; a test that ended before this leaves no one
+  // to signal.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(1);
   if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(126);
   execve(argv[0], argv.data(), envp.data());
   _exit(127);
@@ -76,8 +80,9 @@ ChildProcess::ChildProcess(const ChildOptions& options) {
     output = open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (output < 0) throw ServiceError("cannot open " + options.outputFile);
   }
+  const pid_t parent = getpid();
   pid_ = fork();
-  if (pid_ == 0) becomeProgram(options, account, argv, envp, output);
+  if (pid_ == 0) becomeProgram(options, account, argv, envp, output, parent);
   const int forkError = errno;
   if (output >= 0) close(output);
   if (pid_ < 0) throw ServiceError(std::string("fork: ") + std::strerror(forkError));

@@ -20,12 +20,15 @@ std::optional<std::string> TestPostgres::unavailable() {
   return std::nullopt;
 }
 
-TestPostgres::TestPostgres(std::string folder) : folder_(std::move(folder) + "/pg") {
+TestPostgres::TestPostgres(std::string folder, bool reuse) : folder_(std::move(folder) + "/pg") {
+  const bool made = reuse && std::filesystem::exists(folder_ + "/data/PG_VERSION");
   std::filesystem::create_directories(folder_);
   if (runningAsRoot()) giveTo(folder_, kServerAccount);
-  run(asServerAccount({tool("initdb"), "-D", folder_ + "/data", "-U", "ravdel", "-A", "trust", "-E",
-                       "UTF8", "--no-sync"}),
-      "initdb");
+  if (!made) {
+    run(asServerAccount({tool("initdb"), "-D", folder_ + "/data", "-U", "ravdel", "-A", "trust",
+                         "-E", "UTF8", "--no-sync"}),
+        "initdb");
+  }
   ChildOptions server = asServerAccount({tool("postgres"), "-D", folder_ + "/data", "-k", folder_,
                                          "-c", "listen_addresses=", "-c", "fsync=off", "-c",
                                          "synchronous_commit=off", "-c", "full_page_writes=off"});
@@ -35,7 +38,7 @@ TestPostgres::TestPostgres(std::string folder) : folder_(std::move(folder) + "/p
     throw ServiceError("PostgreSQL did not come up: " + log());
   }
   if (!server_->running()) throw ServiceError("PostgreSQL ended at start: " + log());
-  createDatabase("ravdel");
+  if (!made) createDatabase("ravdel");
 }
 
 // A fast shutdown: the sessions are ended, then the server.

@@ -19,7 +19,9 @@ class TestPostgres {
   // Why this machine cannot run a cluster; nothing when it can.
   static std::optional<std::string> unavailable();
 
-  explicit TestPostgres(std::string folder);
+  // With `reuse`, a cluster left in `folder` by an earlier run is started as it is (the
+  // benchmark's store); otherwise the folder must hold none.
+  explicit TestPostgres(std::string folder, bool reuse = false);
   ~TestPostgres();
   TestPostgres(const TestPostgres&) = delete;
   TestPostgres& operator=(const TestPostgres&) = delete;
