@@ -59,6 +59,26 @@ void coincidences(benchmark::State& state, std::string location, bench::NetworkS
   state.counters["expected"] = expected;
 }
 
+// The two steps apart: reading the intervals, and the search with its shifted searches.
+void coincidenceLoad(benchmark::State& state, std::string location, bench::NetworkShape shape) {
+  auto store = Store::open(location);
+  CoincidenceQuery query;
+  query.sinceUs = shape.startUs;
+  query.untilUs = endOf(shape);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(loadCoincidenceInput(store->database(), query));
+}
+
+void coincidenceSearch(benchmark::State& state, std::string location, bench::NetworkShape shape) {
+  auto store = Store::open(location);
+  CoincidenceQuery query;
+  query.sinceUs = shape.startUs;
+  query.untilUs = endOf(shape);
+  const CoincidenceInput input = loadCoincidenceInput(store->database(), query);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(searchLoaded(input, query));
+}
+
 void yearOfHourlyRates(benchmark::State& state, std::string location, bench::NetworkShape shape) {
   auto store = Store::open(location);
   const RateQuery query{bench::stationName(0), shape.startUs, endOf(shape), kHourUs};
@@ -120,8 +140,6 @@ std::string make(const std::string& engine, const Options& options, Stores& stor
   if (reuse) {
     std::fprintf(stderr, "%s: the store of %s stations and days, kept\n", engine.c_str(),
                  made.c_str());
-    Store::open(location)->database().execute(
-        "CREATE INDEX IF NOT EXISTS hourly_counts_by_hour ON hourly_counts (hour_us)");
     return location;
   }
   std::filesystem::remove(shapeFile);
@@ -179,7 +197,17 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("figures/" + engine + "/coincidences_with_20_shifts").c_str(),
                                  coincidences, location, shape)
         ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(("figures/" + engine + "/coincidences_reading").c_str(),
+                                 coincidenceLoad, location, shape)
+        ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
+    benchmark::RegisterBenchmark(("figures/" + engine + "/coincidences_searching").c_str(),
+                                 coincidenceSearch, location, shape)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->UseRealTime();
     benchmark::RegisterBenchmark(("figures/" + engine + "/hourly_rates_of_one_station").c_str(),
                                  yearOfHourlyRates, location, shape)
         ->Unit(benchmark::kMillisecond);

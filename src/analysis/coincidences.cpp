@@ -22,13 +22,16 @@ constexpr std::size_t kBackgroundThreads = 4;
 
 using Found = std::function<void(const std::vector<Hit>&, int stations)>;
 
+// Groups are small: a station counts when no earlier hit of the group has it.
 int distinctStations(const std::vector<Hit>& hits) {
-  std::vector<std::int32_t> stations;
-  stations.reserve(hits.size());
-  for (const Hit& hit : hits)
-    stations.push_back(hit.station);
-  std::sort(stations.begin(), stations.end());
-  return static_cast<int>(std::unique(stations.begin(), stations.end()) - stations.begin());
+  int distinct = 0;
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    std::size_t j = 0;
+    while (j < i && hits[j].station != hits[i].station)
+      ++j;
+    if (j == i) ++distinct;
+  }
+  return distinct;
 }
 
 bool containsCommonPoint(const std::vector<Hit>& hits) {
@@ -158,6 +161,13 @@ std::int64_t floorMod(std::int64_t a, std::int64_t b) {
   return r < 0 ? r + b : r;
 }
 
+// What one sweep works in, kept from search to search by the thread that runs them (a year of a
+// network is millions of hits).
+struct SweepSpace {
+  std::vector<Hit> hits, order;
+  std::vector<std::uint32_t> counts, next;
+};
+
 // Every station's hits, each moved by its station's shift cyclically within [since, since +
 // range) (none without shifts), into `out`.
 void gather(const StationHits& hits, const std::vector<std::int64_t>& shifts, std::int64_t since,
@@ -177,31 +187,30 @@ void gather(const StationHits& hits, const std::vector<std::int64_t>& shifts, st
   }
 }
 
-// Sorts hits by start in about linear time: a bucket per hit on average over the range (hits
-// before it in the first bucket, after it in the last), then each bucket by insertion, or by
-// std::sort when it is crowded. `order` and `counts` are working space kept between calls.
-void sortByStart(std::vector<Hit>& hits, std::int64_t since, std::int64_t range,
-                 std::vector<Hit>& order, std::vector<std::uint32_t>& counts) {
+// Sorts space.hits by start in about linear time: a bucket per hit on average over the range
+// (hits before it in the first bucket, after it in the last), then each bucket by insertion,
+// or by std::sort when it is crowded.
+void sortByStart(SweepSpace& space, std::int64_t since, std::int64_t range) {
+  std::vector<Hit>& hits = space.hits;
   const std::size_t buckets = std::max<std::size_t>(1, hits.size());
+  const double perUs = static_cast<double>(buckets) / static_cast<double>(range);
   const auto bucketOf = [&](const Hit& hit) {
     const std::int64_t at = std::clamp<std::int64_t>(hit.loUs - since, 0, range - 1);
-    const auto bucket =
-        static_cast<std::size_t>(static_cast<long double>(at) / static_cast<long double>(range) *
-                                 static_cast<long double>(buckets));
-    return std::min(bucket, buckets - 1);
+    return std::min(static_cast<std::size_t>(static_cast<double>(at) * perUs), buckets - 1);
   };
+  std::vector<std::uint32_t>& counts = space.counts;
   counts.assign(buckets + 1, 0);
   for (const Hit& hit : hits)
     ++counts[bucketOf(hit) + 1];
   for (std::size_t b = 1; b <= buckets; ++b)
     counts[b] += counts[b - 1];
-  order.resize(hits.size());
-  std::vector<std::uint32_t> next(counts.begin(), counts.end() - 1);
+  space.order.resize(hits.size());
+  space.next.assign(counts.begin(), counts.end() - 1);
   for (const Hit& hit : hits)
-    order[next[bucketOf(hit)]++] = hit;
+    space.order[space.next[bucketOf(hit)]++] = hit;
   const auto earlier = [](const Hit& x, const Hit& y) { return x.loUs < y.loUs; };
   for (std::size_t b = 0; b < buckets; ++b) {
-    const auto first = order.begin() + counts[b], last = order.begin() + counts[b + 1];
+    const auto first = space.order.begin() + counts[b], last = space.order.begin() + counts[b + 1];
     if (last - first > 32) {
       std::sort(first, last, earlier);
       continue;
@@ -210,14 +219,18 @@ void sortByStart(std::vector<Hit>& hits, std::int64_t since, std::int64_t range,
       for (auto j = i; j != first && earlier(*j, *(j - 1)); --j)
         std::iter_swap(j, j - 1);
   }
-  hits.swap(order);
+  hits.swap(space.order);
 }
 
-struct Loaded {
-  std::vector<std::string> stations;
-  StationHits hits;
-  std::vector<std::vector<std::int64_t>> times;  // each hit's t_us, by station and index
-};
+void sweepIn(SweepSpace& space, const StationHits& hits, const std::vector<std::int64_t>& shiftsUs,
+             std::int64_t sinceUs, std::int64_t untilUs, int minStations, const Found& found) {
+  gather(hits, shiftsUs, sinceUs, untilUs - sinceUs, space.hits);
+  sortByStart(space, sinceUs, untilUs - sinceUs);
+  ChainSweep sweep(minStations, found);
+  for (const Hit& hit : space.hits)
+    sweep.add(hit);
+  sweep.close();
+}
 
 std::vector<std::string> stationsWithEvents(Database& database, std::int64_t since,
                                             std::int64_t until) {
@@ -232,9 +245,11 @@ std::vector<std::string> stationsWithEvents(Database& database, std::int64_t sin
   return stations;
 }
 
-Loaded loadHits(Database& database, const CoincidenceQuery& query, std::int64_t since,
-                std::int64_t until) {
-  Loaded loaded;
+CoincidenceInput loadHits(Database& database, const CoincidenceQuery& query, std::int64_t since,
+                          std::int64_t until) {
+  CoincidenceInput loaded;
+  loaded.sinceUs = since;
+  loaded.untilUs = until;
   const auto events = database.prepare(
       "SELECT t_us, t_lo_us, t_hi_us FROM events WHERE station = $1 AND t_us >= $2 AND "
       "t_us < $3 AND (flags & 1) = 0");
@@ -295,9 +310,10 @@ Background measureBackground(const StationHits& hits, const CoincidenceQuery& qu
   }
   background.counts.assign(shifts.size(), 0);
   const auto search = [&](std::size_t first, std::size_t step) {
+    SweepSpace space;
     for (std::size_t k = first; k < shifts.size(); k += step)
-      sweepGroups(hits, shifts[k], since, until, query.minStations,
-                  [&](const std::vector<Hit>&, int) { ++background.counts[k]; });
+      sweepIn(space, hits, shifts[k], since, until, query.minStations,
+              [&](const std::vector<Hit>&, int) { ++background.counts[k]; });
   };
   const std::size_t threads =
       std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kBackgroundThreads);
@@ -324,14 +340,8 @@ Background measureBackground(const StationHits& hits, const CoincidenceQuery& qu
 void sweepGroups(const StationHits& hits, const std::vector<std::int64_t>& shiftsUs,
                  std::int64_t sinceUs, std::int64_t untilUs, int minStations,
                  const std::function<void(const std::vector<Hit>&, int stations)>& found) {
-  std::vector<Hit> all, order;
-  std::vector<std::uint32_t> counts;
-  gather(hits, shiftsUs, sinceUs, untilUs - sinceUs, all);
-  sortByStart(all, sinceUs, untilUs - sinceUs, order, counts);
-  ChainSweep sweep(minStations, found);
-  for (const Hit& hit : all)
-    sweep.add(hit);
-  sweep.close();
+  SweepSpace space;
+  sweepIn(space, hits, shiftsUs, sinceUs, untilUs, minStations, found);
 }
 
 std::vector<std::int64_t> backgroundShifts(int search, std::size_t stations, std::int64_t rangeUs) {
@@ -361,33 +371,43 @@ bool parseWindow(std::string_view text, std::optional<std::int64_t>& windowUs) {
   return true;
 }
 
-CoincidenceResult searchCoincidences(Database& database, const CoincidenceQuery& query) {
-  CoincidenceResult result;
+CoincidenceInput loadCoincidenceInput(Database& database, const CoincidenceQuery& query) {
   std::int64_t since = 0, until = 0;
   if (!query.sinceUs || !query.untilUs) wholeRange(database, since, until);
-  result.sinceUs = query.sinceUs.value_or(since);
-  result.untilUs = query.untilUs.value_or(until);
-  if (result.untilUs <= result.sinceUs) return result;
+  since = query.sinceUs.value_or(since);
+  until = query.untilUs.value_or(until);
+  if (until <= since) {
+    CoincidenceInput empty;
+    empty.sinceUs = since;
+    empty.untilUs = until;
+    return empty;
+  }
+  return loadHits(database, query, since, until);
+}
 
-  const Loaded loaded = loadHits(database, query, result.sinceUs, result.untilUs);
-  result.stations = loaded.stations;
-  for (const auto& list : loaded.hits)
+CoincidenceResult searchLoaded(const CoincidenceInput& input, const CoincidenceQuery& query) {
+  CoincidenceResult result;
+  result.sinceUs = input.sinceUs;
+  result.untilUs = input.untilUs;
+  result.stations = input.stations;
+  if (input.hits.empty()) return result;
+  for (const auto& list : input.hits)
     result.stationEvents.push_back(static_cast<std::int64_t>(list.size()));
   sweepGroups(
-      loaded.hits, {}, result.sinceUs, result.untilUs, query.minStations,
+      input.hits, {}, result.sinceUs, result.untilUs, query.minStations,
       [&](const std::vector<Hit>& hits, int stations) {
         CoincidenceGroup group;
         group.stations = stations;
         for (const Hit& hit : hits) {
           const auto station = static_cast<std::size_t>(hit.station);
           const auto index = static_cast<std::size_t>(hit.index);
-          group.events.push_back({hit.station, loaded.times[station][index], hit.loUs, hit.hiUs});
+          group.events.push_back({hit.station, input.times[station][index], hit.loUs, hit.hiUs});
         }
         std::sort(group.events.begin(), group.events.end(),
                   [](const GroupEvent& a, const GroupEvent& b) { return a.tUs < b.tUs; });
         result.groups.push_back(std::move(group));
       });
-  result.background = measureBackground(loaded.hits, query, result.sinceUs, result.untilUs);
+  result.background = measureBackground(input.hits, query, result.sinceUs, result.untilUs);
   const auto found = static_cast<double>(result.groups.size());
   result.excess = found - result.background.expected;
   if (!result.background.counts.empty()) {
@@ -397,6 +417,10 @@ CoincidenceResult searchCoincidences(Database& database, const CoincidenceQuery&
     if (variance > 0) result.significance = result.excess / std::sqrt(variance);
   }
   return result;
+}
+
+CoincidenceResult searchCoincidences(Database& database, const CoincidenceQuery& query) {
+  return searchLoaded(loadCoincidenceInput(database, query), query);
 }
 
 std::vector<EventRow> groupEvents(Database& database, const CoincidenceResult& result,

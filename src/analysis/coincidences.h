@@ -68,6 +68,12 @@ bool parseWindow(std::string_view text, std::optional<std::int64_t>& windowUs);
 // time is flagged as far off take no part. Throws StoreError.
 CoincidenceResult searchCoincidences(Database& database, const CoincidenceQuery& query);
 
+// The search in its two steps (the benchmarks time them apart): the intervals of the events of
+// the range, read from the store; then the search and its shifted searches, which read nothing.
+struct CoincidenceInput;
+CoincidenceInput loadCoincidenceInput(Database& database, const CoincidenceQuery& query);
+CoincidenceResult searchLoaded(const CoincidenceInput& input, const CoincidenceQuery& query);
+
 // The stored events of a group, in its order (those no longer stored are left out).
 std::vector<EventRow> groupEvents(Database& database, const CoincidenceResult& result,
                                   const CoincidenceGroup& group);
@@ -87,6 +93,14 @@ struct Hit {
 
 // Each station's hits, by the start of their intervals.
 using StationHits = std::vector<std::vector<Hit>>;
+
+struct CoincidenceInput {
+  std::int64_t sinceUs = 0;
+  std::int64_t untilUs = 0;
+  std::vector<std::string> stations;             // with events in the range, by name
+  StationHits hits;                              // by station, as `stations`
+  std::vector<std::vector<std::int64_t>> times;  // each hit's t_us, by station and index
+};
 
 // Groups the hits of all stations (each list sorted by loUs) with every station's times moved
 // by `shiftsUs[station]`, cyclically within [sinceUs, untilUs); calls `found` for each group

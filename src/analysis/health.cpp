@@ -18,17 +18,9 @@ std::set<std::string> knownStations(Database& database) {
   const auto listed = database.prepare("SELECT station FROM stations");
   while (listed->step())
     names.insert(listed->text(0));
-  // A station's own history has no stations row: its counts name it. One seek per station
-  // along the counts' key, not a walk over every hour.
-  const auto next = database.prepare("SELECT min(station) FROM hourly_counts WHERE station > $1");
-  std::string after;
-  for (;;) {
-    next->reset();
-    next->bind(1, after);
-    if (!next->step() || next->isNull(0)) break;
-    after = next->text(0);
-    names.insert(after);
-  }
+  // A station's own history has no stations row: its counts name it.
+  for (std::string& name : countedStations(database))
+    names.insert(std::move(name));
   return names;
 }
 

@@ -119,18 +119,34 @@ std::optional<std::pair<std::int64_t, std::int64_t>> countedSpan(Database& datab
   return std::make_pair(span->integer(0), span->integer(1) + kHourUs);
 }
 
+// One seek per station along the counts' key, not a walk over every hour.
+std::vector<std::string> countedStations(Database& database) {
+  std::vector<std::string> names;
+  const auto next = database.prepare("SELECT min(station) FROM hourly_counts WHERE station > $1");
+  for (;;) {
+    next->reset();
+    next->bind(1, names.empty() ? std::string() : names.back());
+    if (!next->step() || next->isNull(0)) return names;
+    names.push_back(next->text(0));
+  }
+}
+
+// Station by station along the counts' key: a range of it each.
 std::vector<RateBin> rateTotals(Database& database, std::int64_t sinceUs, std::int64_t untilUs) {
-  const auto rows = database.prepare(
-      "SELECT station, sum(events), sum(live_ms) FROM hourly_counts WHERE hour_us >= $1 AND "
-      "hour_us < $2 GROUP BY station ORDER BY station");
+  const auto sums = database.prepare(
+      "SELECT count(*), COALESCE(sum(events), 0), COALESCE(sum(live_ms), 0) FROM hourly_counts "
+      "WHERE station = $1 AND hour_us >= $2 AND hour_us < $3");
   const std::int64_t since = binStart(sinceUs, kHourUs);
-  rows->bind(1, since);
-  rows->bind(2, untilUs);
   std::vector<RateBin> totals;
-  while (rows->step()) {
-    RateBin bin = newBin({rows->text(0), since}, untilUs - since);
-    bin.events = rows->integer(1);
-    bin.liveMs = rows->integer(2);
+  for (const std::string& station : countedStations(database)) {
+    sums->reset();
+    sums->bind(1, station);
+    sums->bind(2, since);
+    sums->bind(3, untilUs);
+    if (!sums->step() || sums->integer(0) == 0) continue;
+    RateBin bin = newBin({station, since}, untilUs - since);
+    bin.events = sums->integer(1);
+    bin.liveMs = sums->integer(2);
     setRate(bin);
     totals.push_back(std::move(bin));
   }

@@ -47,6 +47,9 @@ std::optional<std::pair<std::int64_t, std::int64_t>> countedSpan(Database& datab
                                                                  std::int64_t sinceUs,
                                                                  std::int64_t untilUs);
 
+// The stations the hourly counts name, by name.
+std::vector<std::string> countedStations(Database& database);
+
 // Each station's sums over [sinceUs, untilUs) (whole hours) as one bin, by station.
 std::vector<RateBin> rateTotals(Database& database, std::int64_t sinceUs, std::int64_t untilUs);
 

@@ -67,13 +67,11 @@ CREATE INDEX heartbeats_outbox ON heartbeats (stored_us) WHERE delivered = 0;
 CREATE TABLE hourly_counts (station TEXT NOT NULL, hour_us INTEGER NOT NULL,
   events INTEGER NOT NULL DEFAULT 0, live_ms INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY (station, hour_us));
-CREATE INDEX hourly_counts_by_hour ON hourly_counts (hour_us);
 )",
      R"(
 CREATE TABLE hourly_counts (station TEXT NOT NULL, hour_us BIGINT NOT NULL,
   events BIGINT NOT NULL DEFAULT 0, live_ms BIGINT NOT NULL DEFAULT 0,
   PRIMARY KEY (station, hour_us));
-CREATE INDEX hourly_counts_by_hour ON hourly_counts (hour_us);
 )",
      fillHourlyCounts},
 };
