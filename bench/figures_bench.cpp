@@ -217,7 +217,9 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("figures/" + engine + "/stations_page_whole_range").c_str(),
                                  stationsPage, location, shape, shape.days * kDayUs)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RunSpecifiedBenchmarks();
+    // A reporter per engine: the library's own reports only its first run.
+    benchmark::ConsoleReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::ClearRegisteredBenchmarks();
   }
   benchmark::Shutdown();
