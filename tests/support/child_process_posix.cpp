@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -40,7 +41,8 @@ int statusOf(int raw) {
     copies[i] = fcntl(options.descriptors[i].second, F_DUPFD, 100);
   for (std::size_t i = 0; i < options.descriptors.size() && i < copies.size(); ++i)
     dup2(copies[i], options.descriptors[i].first);
-  if (account != nullptr && (setgid(account->pw_gid) != 0 || setuid(account->pw_uid) != 0))
+  if (account != nullptr &&
+      (setgroups(0, nullptr) != 0 || setgid(account->pw_gid) != 0 || setuid(account->pw_uid) != 0))
     _exit(126);
   // After the change of account, which clears it; a test that ended before this leaves no one
   // to signal.
