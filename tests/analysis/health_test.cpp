@@ -26,9 +26,10 @@ void writeStation(Store& store, const std::string& name, int hours, int perHour,
   std::vector<HeartbeatRow> beats;
   const std::int64_t end = kNow - quietUs;
   const std::int64_t start = end - hours * kHourUs;
-  for (std::int64_t m = 0; m < hours * 60; ++m) {
-    HeartbeatRow beat =
-        heartbeatOver(name, m + 1, start + m * kMinuteUs, start + (m + 1) * kMinuteUs, 60000);
+  // A heartbeat every 10 minutes: health reads the hourly counts and the last heartbeat alone.
+  for (std::int64_t m = 0; m < hours * 6; ++m) {
+    HeartbeatRow beat = heartbeatOver(name, m + 1, start + m * 10 * kMinuteUs,
+                                      start + (m + 1) * 10 * kMinuteUs, 600000);
     beat.clockSynced = synced;
     beats.push_back(beat);
   }
@@ -55,9 +56,9 @@ TEST_P(HealthTest, EachStationIsUpAProblemOrDown) {
     burst.push_back(eventAt("burst", i + 1, kNow - kDayUs + i * kHourUs / 40, 1000, "r2"));
   store->insertEvents(burst);
   std::vector<HeartbeatRow> burstBeats;
-  for (int m = 0; m < 24 * 60; ++m)
-    burstBeats.push_back(heartbeatOver("burst", m + 1, kNow - kDayUs + m * kMinuteUs,
-                                       kNow - kDayUs + (m + 1) * kMinuteUs, 60000, "r2"));
+  for (int m = 0; m < 24 * 6; ++m)
+    burstBeats.push_back(heartbeatOver("burst", m + 1, kNow - kDayUs + m * 10 * kMinuteUs,
+                                       kNow - kDayUs + (m + 1) * 10 * kMinuteUs, 600000, "r2"));
   store->insertHeartbeats(burstBeats);
 
   std::map<std::string, StationHealth> health;
