@@ -184,7 +184,7 @@ Options readOptions(int& argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   const Options options = readOptions(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (!options.keep) std::filesystem::remove_all(options.folder);
@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
                                  stationsPage, location, shape, shape.days * kDayUs)
         ->Unit(benchmark::kMillisecond);
     // A reporter per engine: the library's own reports only its first run.
-    benchmark::ConsoleReporter reporter;
+    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::ClearRegisteredBenchmarks();
   }
@@ -226,4 +226,7 @@ int main(int argc, char** argv) {
   stores.postgres.reset();
   if (!options.keep) std::filesystem::remove_all(options.folder);
   return 0;
+} catch (const std::exception& e) {
+  std::fprintf(stderr, "ravdel-figures-bench: %s\n", e.what());
+  return 1;
 }

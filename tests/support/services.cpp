@@ -20,7 +20,9 @@ std::optional<std::string> TestPostgres::unavailable() {
   return std::nullopt;
 }
 
-TestPostgres::TestPostgres(std::string folder, bool reuse) : folder_(std::move(folder) + "/pg") {
+// The folder made absolute: the server runs in it and finds its socket's folder by name.
+TestPostgres::TestPostgres(std::string folder, bool reuse)
+    : folder_(std::filesystem::absolute(folder).string() + "/pg") {
   const bool made = reuse && std::filesystem::exists(folder_ + "/data/PG_VERSION");
   std::filesystem::create_directories(folder_);
   if (runningAsRoot()) giveTo(folder_, kServerAccount);
