@@ -134,7 +134,9 @@ std::string make(const std::string& engine, const Options& options, Stores& stor
       return {};
     }
     if (!reuse) std::filesystem::remove_all(options.folder + "/pg");
-    stores.postgres = std::make_unique<test::TestPostgres>(options.folder, reuse);
+    test::PostgresOptions cluster;
+    cluster.reuse = reuse;
+    stores.postgres = std::make_unique<test::TestPostgres>(options.folder, cluster);
     location = stores.postgres->uri();
   }
   if (reuse) {

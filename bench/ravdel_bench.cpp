@@ -7,6 +7,7 @@
 #include <libyuv.h>
 #include <png.h>
 #include <sched.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -439,6 +440,33 @@ class OneCore {
   cpu_set_t saved_{};
 };
 
+// Processor time of this process (all its threads), in milliseconds: on one core, what the
+// frame path costs however busy the machine is.
+double processCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) * 1e-6;
+}
+
+// Frames analysed per second of wall time, and processor time per frame, over the timed
+// iterations: each runs the loop a tenth of a second. `analysed` counts the frames so far.
+template <typename Analysed>
+void timeDelivery(benchmark::State& state, HeadlessMainLoop& loop, Analysed analysed) {
+  double seconds = 0, cpuMs = 0;
+  std::uint64_t counted = 0;
+  for (auto _ : state) {
+    const auto before = static_cast<std::uint64_t>(analysed());
+    const double cpuBefore = processCpuMs();
+    const auto start = std::chrono::steady_clock::now();
+    loop.run(std::chrono::milliseconds(100));
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cpuMs += processCpuMs() - cpuBefore;
+    counted += static_cast<std::uint64_t>(analysed()) - before;
+  }
+  state.counters["frames_per_s"] = static_cast<double>(counted) / seconds;
+  state.counters["cpu_ms_per_frame"] = counted == 0 ? 0.0 : cpuMs / static_cast<double>(counted);
+}
+
 // The simulated camera as fast as it goes into frame delivery, and a consumer that converts
 // and analyses every notification, all on one core.
 void benchEndToEnd(benchmark::State& state, Size s) {
@@ -467,19 +495,9 @@ void benchEndToEnd(benchmark::State& state, Size s) {
     return;
   }
   loop.run(std::chrono::milliseconds(200));  // warm-up
-  // An iteration is a tenth of a second of delivery; the figure is the frames analysed per
-  // second of wall time, as a counter (the time column says nothing per frame here).
-  double seconds = 0;
-  std::uint64_t counted = 0;
-  for (auto _ : state) {
-    const std::uint64_t before = analysed;
-    const auto start = std::chrono::steady_clock::now();
-    loop.run(std::chrono::milliseconds(100));
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    counted += analysed - before;
-  }
+  // The figures are counters (the time column says nothing per frame here).
+  timeDelivery(state, loop, [&] { return analysed; });
   image.VideoStop();
-  state.counters["frames_per_s"] = static_cast<double>(counted) / seconds;
 }
 
 // What the headless program shows, minus the printing; the limit is out of reach so that, as
@@ -511,17 +529,8 @@ void benchEndToEndHeadless(benchmark::State& state, Size s) {
     return;
   }
   loop.run(std::chrono::milliseconds(200));  // warm-up
-  double seconds = 0;
-  std::int64_t counted = 0;
-  for (auto _ : state) {
-    const std::int64_t before = monitor.framesSinceRun();
-    const auto start = std::chrono::steady_clock::now();
-    loop.run(std::chrono::milliseconds(100));
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    counted += monitor.framesSinceRun() - before;
-  }
+  timeDelivery(state, loop, [&] { return monitor.framesSinceRun(); });
   monitor.StopMonitoring();
-  state.counters["frames_per_s"] = static_cast<double>(counted) / seconds;
 }
 
 template <typename Fn>

@@ -24,10 +24,29 @@ function(ravdel_expose_folder target folder)
 endfunction()
 
 # Kernels for wider instruction sets: each source is built for its set alone and chosen at
-# run time; the shipped build itself targets generic x86-64.
-function(ravdel_avx2_sources target)
-  if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+# run time; the shipped build itself targets the processor family's baseline (generic x86-64,
+# ARMv8-A, where NEON is part of the base set and needs no option).
+#
+#   ravdel_kernel_sources(ravdel_convert avx2 yuv_kernels_avx2.cpp)
+function(ravdel_kernel_sources target set)
+  if(set STREQUAL "neon")
+    set(processors "aarch64|arm64|ARM64")
+    set(options "")
+  else()
+    set(processors "x86_64|AMD64")
+    if(set STREQUAL "avx2")
+      set(options -mavx2)
+    else()  # avx512: F, BW, VBMI and VNNI
+      set(options -mavx512f -mavx512bw -mavx512vbmi -mavx512vnni -mbmi2)
+      # GCC 12's own AVX-512 shift intrinsics pass an undefined vector that -Wuninitialized
+      # reports as ours.
+      if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        list(APPEND options -Wno-uninitialized)
+      endif()
+    endif()
+  endif()
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "${processors}")
     target_sources(${target} PRIVATE ${ARGN})
-    set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS "-mavx2")
+    set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS "${options}")
   endif()
 endfunction()

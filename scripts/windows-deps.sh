@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libraries of the Windows programs with MinGW-w64, statically: libjpeg-turbo, libpng
-# and zlib from Debian's own source packages (Debian has no MinGW builds of the first two), and
-# GoogleTest from /usr/src/googletest. The result is a prefix cached in
+# and zlib, and for the station network SQLite, OpenSSL and libmosquitto, from Debian's own
+# source packages (Debian has no MinGW builds of them); GoogleTest from /usr/src/googletest and
+# the JSON headers from nlohmann-json3-dev. The result is a prefix cached in
 # ${RAVDEL_WINDOWS_DEPS_CACHE:-~/.cache/ravdel-windows-deps}/<key>, the key made of the source
 # versions, the compiler's version and this script's own checksum; a prefix that is missing or
 # half-built is built again. build/windows-deps links to it (the windows preset reads it there).
@@ -9,7 +10,8 @@
 #   scripts/windows-deps.sh         prints the prefix
 #
 # Needs the packages of scripts/install-deps.sh (g++-mingw-w64-x86-64-posix, nasm, dpkg-dev,
-# googletest) and the network for the source packages.
+# googletest, nlohmann-json3-dev, tcl for SQLite's amalgamation) and the network for the source
+# packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -78,7 +80,7 @@ source_version() {
 
 apt_update
 declare -A version
-for package in libjpeg-turbo libpng1.6 zlib; do
+for package in libjpeg-turbo libpng1.6 zlib sqlite3 openssl mosquitto; do
   version[$package]="$(source_version "$package")"
   if [ -z "${version[$package]}" ]; then
     log "no source package $package in $(cat "$apt_dir/sources/ravdel-deb-src.sources" | tr '\n' ' ')"
@@ -89,6 +91,7 @@ gtest_version="$(dpkg-query -W -f='${Version}' googletest 2>/dev/null || echo no
 compiler_version="$(x86_64-w64-mingw32-g++-posix -dumpfullversion)"
 recipe="$(cat "$0" "$toolchain" | sha256sum | cut -c1-12)"
 key="jpeg-${version[libjpeg-turbo]}_png-${version[libpng1.6]}_zlib-${version[zlib]}"
+key+="_sqlite-${version[sqlite3]}_ssl-${version[openssl]}_mosq-${version[mosquitto]}"
 key+="_gtest-${gtest_version}_gcc-${compiler_version}_${recipe}"
 key="$(echo "$key" | tr ':~+' '_-_')"
 prefix="$cache/$key"
@@ -160,6 +163,47 @@ cmake --build "$work/build-jpeg" -j"$jobs" >/dev/null
 cmake --install "$work/build-jpeg" >/dev/null
 log "libjpeg-turbo ${version[libjpeg-turbo]} built"
 
+# SQLite: the amalgamation is made from Debian's full source tree with the host's tools, then
+# compiled alone.
+sqlite_src="$(fetch sqlite3 "${version[sqlite3]}")"
+mkdir -p "$work/build-sqlite"
+(
+  cd "$work/build-sqlite"
+  "$sqlite_src/configure" --disable-tcl >/dev/null
+  make sqlite3.c >/dev/null
+  x86_64-w64-mingw32-gcc -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_DQS=0 -c sqlite3.c -o sqlite3.o
+  x86_64-w64-mingw32-ar rcs "$staging/lib/libsqlite3.a" sqlite3.o
+  cp sqlite3.h sqlite3ext.h "$staging/include/"
+)
+log "SQLite ${version[sqlite3]} built"
+
+# OpenSSL: the libraries only, static, for libmosquitto's TLS.
+ssl_src="$(fetch openssl "${version[openssl]}")"
+(
+  cd "$ssl_src"
+  ./Configure mingw64 no-shared no-tests no-dso no-engine no-async no-legacy no-module \
+    --cross-compile-prefix=x86_64-w64-mingw32- --prefix="$staging" --libdir=lib >/dev/null
+  make -j"$jobs" build_libs >/dev/null 2>&1
+  make install_dev >/dev/null
+)
+log "OpenSSL ${version[openssl]} built"
+
+# libmosquitto alone: no broker, clients or plugins; the program runs its loop itself.
+mosquitto_src="$(fetch mosquitto "${version[mosquitto]}")"
+configure_and_build "$mosquitto_src" "$work/build-mosquitto" -DWITH_STATIC_LIBRARIES=ON \
+  -DWITH_SHARED_LIBRARIES=OFF -DWITH_CLIENTS=OFF -DWITH_BROKER=OFF -DWITH_APPS=OFF \
+  -DWITH_PLUGINS=OFF -DDOCUMENTATION=OFF -DWITH_CJSON=OFF -DWITH_LIB_CPP=OFF \
+  -DWITH_THREADING=OFF -DWITH_SOCKS=OFF -DWITH_UNIX_SOCKETS=OFF -DWITH_TLS=ON \
+  -DOPENSSL_ROOT_DIR="$staging" -DOPENSSL_USE_STATIC_LIBS=ON
+cmake --build "$work/build-mosquitto" -j"$jobs" >/dev/null
+cmake --install "$work/build-mosquitto" >/dev/null
+log "libmosquitto ${version[mosquitto]} built"
+
+# The JSON headers need no build: the package's own, with its CMake files.
+cp -r /usr/include/nlohmann "$staging/include/"
+mkdir -p "$staging/share/cmake"
+cp -r /usr/share/cmake/nlohmann_json "$staging/share/cmake/"
+
 configure_and_build /usr/src/googletest "$work/build-gtest" -DBUILD_GMOCK=ON \
   -DINSTALL_GTEST=ON -Dgtest_force_shared_crt=ON
 cmake --build "$work/build-gtest" -j"$jobs" >/dev/null
@@ -172,6 +216,9 @@ rm -rf "$staging/bin" "$staging/share/man" "$staging/share/doc"
   echo "libjpeg-turbo ${version[libjpeg-turbo]}"
   echo "libpng1.6 ${version[libpng1.6]}"
   echo "zlib ${version[zlib]}"
+  echo "sqlite3 ${version[sqlite3]}"
+  echo "openssl ${version[openssl]}"
+  echo "mosquitto ${version[mosquitto]}"
   echo "googletest $gtest_version"
   echo "x86_64-w64-mingw32-g++-posix $compiler_version"
 } >"$staging/VERSIONS"

@@ -50,6 +50,21 @@ enum MenuId : int {
   IDM_Restore = 201,
   IDM_Minimize,
   IDM_Quit,
+  IDM_DetectionOptions,
+};
+
+// The controls of the "Detection options" dialog.
+enum DetectionControlId : int {
+  IDC_HotPixelMaskCB = 301,
+  IDC_LightLeakGuardCB,
+  IDC_LeakLevelNL,
+  IDC_LeakLevelE,
+  IDC_LeakLevelUD,
+  IDC_ClustersCB,
+  IDC_ClusterLevelNL,
+  IDC_ClusterLevelE,
+  IDC_ClusterLevelUD,
+  IDC_NextRunNL,
 };
 
 }  // namespace ravdel

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <cwchar>
 #include <filesystem>
 #include <system_error>
 
@@ -19,14 +20,21 @@ const wchar_t kCaption[] = L"Select Directory";
 // The dialog's state between its callbacks (main thread, inside SHBrowseForFolderW).
 struct ChooserState {
   std::string start;
-  std::string shown;   // the folder selected in the tree
+  std::string shown;   // the file-system path of the folder selected in the tree
   std::string chosen;  // set when a typed path was accepted
+  // The name field holds what the user typed, not the name the shell shows for the selection
+  // ("Local Disk (C:)", "Bilder" for Pictures), which is no folder name to make.
+  bool typed = false;
   OutputFolderPrompts prompts;
 };
 
+// The item's file-system path, longer than MAX_PATH too.
 std::string pathOfItem(LPCITEMIDLIST item) {
-  wchar_t path[MAX_PATH] = {};
-  if (item == nullptr || !::SHGetPathFromIDListW(item, path)) return {};
+  std::wstring path(32768, L'\0');
+  if (item == nullptr ||
+      !::SHGetPathFromIDListEx(item, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT))
+    return {};
+  path.resize(std::wcslen(path.c_str()));
   return windows::narrow(path);
 }
 
@@ -52,18 +60,20 @@ bool takeTyped(ChooserState& state, const std::string& typed) {
   return accepted.has_value();
 }
 
-// Main thread, inside SHBrowseForFolderW: OK on a typed path that is not the selected folder
-// (whose name the field shows) resolves it, offers to create it, and keeps the dialog open
-// unless it is taken.
+// Main thread, inside SHBrowseForFolderW. A change of the name field while it has the focus is
+// the user's typing; the shell's own changes come with the focus in the tree. OK on a typed path
+// resolves it, offers to create it, and keeps the dialog open unless it is taken; otherwise OK
+// takes the selected folder's path.
 LRESULT CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                             DWORD_PTR data) {
-  if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
-    auto& state = *reinterpret_cast<ChooserState*>(data);
-    const HWND field = nameField(dialog);
+  auto& state = *reinterpret_cast<ChooserState*>(data);
+  const HWND field = nameField(dialog);
+  if (message == WM_COMMAND && HIWORD(wParam) == EN_CHANGE && field != nullptr &&
+      reinterpret_cast<HWND>(lParam) == field) {
+    state.typed = ::GetFocus() == field;
+  } else if (message == WM_COMMAND && LOWORD(wParam) == IDOK && state.typed) {
     const std::string typed = field != nullptr ? textOf(field) : std::string();
-    const std::string selectedName = utf8FromPath(pathFromUtf8(state.shown).filename());
-    if (!typed.empty() && typed != selectedName && typed != state.shown && !takeTyped(state, typed))
-      return 0;  // stays open
+    if (!typed.empty() && typed != state.shown && !takeTyped(state, typed)) return 0;  // open
   } else if (message == WM_NCDESTROY) {
     ::RemoveWindowSubclass(dialog, &dialogProc, id);
   }
@@ -82,9 +92,15 @@ int CALLBACK browseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM dat
     }
     case BFFM_SELCHANGED:
       state.shown = pathOfItem(reinterpret_cast<LPCITEMIDLIST>(lParam));
+      state.typed = false;  // the shell puts the selection's name into the field
       return 0;
     case BFFM_VALIDATEFAILEDW: {
-      // A typed name the shell does not know: ours to resolve, create and accept.
+      // A name the shell does not know: ours to resolve, create and accept when the user typed
+      // it; the selection's display name is the selection.
+      if (!state.typed) {
+        state.chosen = state.shown;
+        return 0;
+      }
       const std::string typed = windows::narrow(reinterpret_cast<const wchar_t*>(lParam));
       return takeTyped(state, typed) ? 0 : 1;  // 1: stays open
     }

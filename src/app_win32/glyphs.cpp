@@ -8,6 +8,10 @@ using std::max;
 using std::min;
 
 #include <gdiplus.h>
+// After windows.h, whose types they use.
+#include <commctrl.h>
+#include <uxtheme.h>
+#include <vssym32.h>
 
 #include <cstdint>
 #include <memory>
@@ -133,6 +137,14 @@ void drawGlyph16(gp::Graphics& g, Glyph glyph) {
     case Glyph::minimize:
       rect(g, 3, 11, 10, 2.5f, 0x22456e);
       break;
+    case Glyph::options: {  // two sliders
+      const gp::Pen pen(rgb(0x22456e), 1.5f);
+      g.DrawLine(&pen, 2.0f, 4.5f, 14.0f, 4.5f);
+      g.DrawLine(&pen, 2.0f, 11.5f, 14.0f, 11.5f);
+      framedRect(g, 4, 2.5f, 3, 4, 0x7fb3e6, 0x22456e);
+      framedRect(g, 9, 9.5f, 3, 4, 0x7fb3e6, 0x22456e);
+      break;
+    }
     case Glyph::web: {
       const gp::SolidBrush fill(rgb(0xdcefff));
       const gp::Pen pen(rgb(0x1f6fbf), 1);
@@ -166,7 +178,28 @@ void drawGlyph16(gp::Graphics& g, Glyph glyph) {
   }
 }
 
-std::unique_ptr<gp::Bitmap> draw(Glyph glyph, int pixels) {
+// Grey at the pixel's luminance, and faint: how a disabled button shows its picture.
+void makeDisabled(gp::Bitmap& bitmap, int pixels) {
+  const gp::Rect all(0, 0, pixels, pixels);
+  gp::BitmapData data{};
+  if (bitmap.LockBits(&all, gp::ImageLockModeRead | gp::ImageLockModeWrite, PixelFormat32bppARGB,
+                      &data) != gp::Ok)
+    return;
+  for (int y = 0; y < pixels; ++y) {
+    auto* row =
+        static_cast<std::uint8_t*>(data.Scan0) + static_cast<std::ptrdiff_t>(y) * data.Stride;
+    for (int x = 0; x < pixels; ++x) {
+      std::uint8_t* p = row + x * 4;  // blue, green, red, alpha
+      const int luma = (p[0] * 29 + p[1] * 150 + p[2] * 77) >> 8;
+      const auto grey = static_cast<std::uint8_t>(96 + luma * 96 / 255);
+      p[0] = p[1] = p[2] = grey;
+      p[3] = static_cast<std::uint8_t>(p[3] * 2 / 5);
+    }
+  }
+  bitmap.UnlockBits(&data);
+}
+
+std::unique_ptr<gp::Bitmap> draw(Glyph glyph, int pixels, GlyphLook look = GlyphLook::normal) {
   auto bitmap = std::make_unique<gp::Bitmap>(pixels, pixels, PixelFormat32bppARGB);
   gp::Graphics g(bitmap.get());
   g.SetSmoothingMode(gp::SmoothingModeAntiAlias);
@@ -179,6 +212,7 @@ std::unique_ptr<gp::Bitmap> draw(Glyph glyph, int pixels) {
   } else {
     drawGlyph16(g, glyph);
   }
+  if (look == GlyphLook::disabled) makeDisabled(*bitmap, pixels);
   return bitmap;
 }
 
@@ -193,10 +227,26 @@ GdiplusSession::~GdiplusSession() {
   if (token_ != 0) gp::GdiplusShutdown(token_);
 }
 
-IconHandle glyphIcon(Glyph glyph, int pixels) {
+IconHandle glyphIcon(Glyph glyph, int pixels, GlyphLook look) {
   HICON icon = nullptr;
-  if (draw(glyph, pixels)->GetHICON(&icon) != gp::Ok) return {};
+  if (draw(glyph, pixels, look)->GetHICON(&icon) != gp::Ok) return {};
   return IconHandle(icon);
+}
+
+void ImageListHandle::reset() {
+  if (list_ != nullptr) ImageList_Destroy(list_);
+  list_ = nullptr;
+}
+
+ImageListHandle glyphButtonImages(Glyph glyph, int pixels) {
+  ImageListHandle list(ImageList_Create(pixels, pixels, ILC_COLOR32, 6, 0));
+  if (list.get() == nullptr) return list;
+  const IconHandle normal = glyphIcon(glyph, pixels);
+  const IconHandle disabled = glyphIcon(glyph, pixels, GlyphLook::disabled);
+  // PBS_NORMAL to the stylus-hot state (PBS_DEFAULTED_ANIMATING in older headers): 1 to 6.
+  for (int state = PBS_NORMAL; state <= PBS_NORMAL + 5; ++state)
+    ImageList_AddIcon(list.get(), state == PBS_DISABLED ? disabled.get() : normal.get());
+  return list;
 }
 
 std::vector<std::uint8_t> glyphPixels(Glyph glyph, int pixels) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <commctrl.h>
 
 #include <cstdint>
 #include <vector>
@@ -19,6 +21,7 @@ enum class Glyph {
   exit,
   restore,
   minimize,
+  options,
   web,
   mail,
   system
@@ -93,8 +96,41 @@ class GdiObject {
   Handle handle_ = nullptr;
 };
 
+// How a glyph looks: as drawn, or as a disabled button shows it (grey and faint; the system's
+// own disabled look turns a picture with an alpha channel into a grey striped block).
+enum class GlyphLook { normal, disabled };
+
 // The glyph as an icon of `pixels` x `pixels`, with its alpha channel.
-IconHandle glyphIcon(Glyph glyph, int pixels);
+IconHandle glyphIcon(Glyph glyph, int pixels, GlyphLook look = GlyphLook::normal);
+
+// Owns an image list.
+class ImageListHandle {
+ public:
+  ImageListHandle() = default;
+  explicit ImageListHandle(HIMAGELIST list) : list_(list) {}
+  ~ImageListHandle() { reset(); }
+  ImageListHandle(ImageListHandle&& other) noexcept : list_(other.list_) { other.list_ = nullptr; }
+  ImageListHandle& operator=(ImageListHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      list_ = other.list_;
+      other.list_ = nullptr;
+    }
+    return *this;
+  }
+  ImageListHandle(const ImageListHandle&) = delete;
+  ImageListHandle& operator=(const ImageListHandle&) = delete;
+
+  HIMAGELIST get() const { return list_; }
+  void reset();
+
+ private:
+  HIMAGELIST list_ = nullptr;
+};
+
+// A push button's pictures, one per state in the order of the PBS_ states (normal, hot,
+// pressed, disabled, default, stylus hot): the glyph, and for the disabled state its grey look.
+ImageListHandle glyphButtonImages(Glyph glyph, int pixels);
 // The glyph's pixels, rows top first, each pixel blue, green, red, alpha (not premultiplied).
 std::vector<std::uint8_t> glyphPixels(Glyph glyph, int pixels);
 // The glyph drawn on `background`, as a bitmap for a menu entry (not every system blends a

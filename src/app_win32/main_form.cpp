@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "app_win32/detection_options_dialog.h"
 #include "app_win32/directory_chooser.h"
 #include "app_win32/failure_box.h"
 #include "app_win32/power_action.h"
@@ -85,18 +86,20 @@ const std::array kControls{
     ControlDesign{IDC_GrayCB, Kind::checkBox, "Gray", {162, 126, 76, 18}, kNormal},
     ControlDesign{IDC_DirectoryL, Kind::label, "...", {4, 144, 234, 14}, kNormal},
     // Three lines tall: an event's block scrolled to its first line shows its time whole.
-    ControlDesign{IDC_LogM, Kind::log, "", {4, 158, 234, 44}, kLog},
-    ControlDesign{IDC_AboutGB, Kind::groupBox, "", {4, 201, 234, 63}, kAbout},
+    // It ends above the about area's frame, which would paint over its bottom border.
+    ControlDesign{IDC_LogM, Kind::log, "", {4, 158, 234, 42}, kLog},
+    ControlDesign{IDC_AboutGB, Kind::groupBox, "", {4, 201, 234, 64}, kAbout},
     ControlDesign{IDC_LogoI, Kind::icon, "", about(6, 10, 32, 32), kAbout},
     ControlDesign{IDC_NameL, Kind::label, "Ravdel", about(44, 6, 70, 14), kAboutBold, RGB(0, 0, 0)},
     ControlDesign{IDC_AuthorL, Kind::label, "Ravdel team", about(44, 20, 90, 14), kAbout, kBlue},
     ControlDesign{IDC_VersionL, Kind::label, "...", about(136, 6, 94, 14), kAbout},
     ControlDesign{IDC_OSI, Kind::icon, "", about(136, 20, 14, 14), kAbout},
     ControlDesign{IDC_OSL, Kind::label, "...", about(152, 20, 78, 14), kAbout},
+    // The links a pixel taller than the other rows: their descenders and underline need it.
     ControlDesign{IDC_WebI, Kind::icon, "", about(44, 34, 14, 14), kAbout},
-    ControlDesign{IDC_HomeL, Kind::link, "", about(60, 34, 170, 14), kLink, kBlue},
-    ControlDesign{IDC_MailI, Kind::icon, "", about(44, 48, 14, 14), kAbout},
-    ControlDesign{IDC_MailL, Kind::link, "", about(60, 48, 170, 14), kLink, kBlue},
+    ControlDesign{IDC_HomeL, Kind::link, "", about(60, 34, 170, 15), kLink, kBlue},
+    ControlDesign{IDC_MailI, Kind::icon, "", about(44, 49, 14, 14), kAbout},
+    ControlDesign{IDC_MailL, Kind::link, "", about(60, 49, 170, 15), kLink, kBlue},
 };
 
 // The first control of each group the arrow keys move within: a group runs in table order up
@@ -142,8 +145,8 @@ WindowClass classOf(Kind kind) {
       return {WC_STATICW, child | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0};
     case Kind::link:
       return {WC_STATICW, child | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY, 0};
-    case Kind::glyphButton:
-      return {WC_BUTTONW, child | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, 0};
+    case Kind::glyphButton:  // the picture comes as an image list, one per state
+      return {WC_BUTTONW, child | WS_TABSTOP | BS_PUSHBUTTON, 0};
     case Kind::checkBox:
       return {WC_BUTTONW, child | WS_TABSTOP | BS_AUTOCHECKBOX, 0};
     case Kind::image:
@@ -151,7 +154,9 @@ WindowClass classOf(Kind kind) {
     case Kind::icon:
       return {WC_STATICW, child | SS_ICON | SS_REALSIZECONTROL, 0};
     case Kind::groupBox:
-      return {WC_BUTTONW, child | BS_GROUPBOX, 0};
+      // A frame without a caption: a group box would draw its top line half its font's height
+      // down, through the first row of the about area at large fonts.
+      return {WC_STATICW, child | SS_ETCHEDFRAME, 0};
     case Kind::combo:
       return {WC_COMBOBOXW, child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0};
     case Kind::edit:
@@ -195,18 +200,20 @@ TMainForm::TMainForm(const MainFormSetup& setup)
   };
   openUrl = [this](const std::string& url) {
     // The shell's answer is of no use: without a browser or mail program nothing happens.
-    ::ShellExecuteA(window_, "Open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ::ShellExecuteW(window_, L"open", wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   };
   chooseDirectory = [this] { return ravdel::chooseDirectory(window_); };
   showBalloon = [this](const std::string& title, const std::string& text, BalloonIcon icon,
-                       int seconds) { tray_->showBalloon(title, text, icon, seconds); };
+                       int seconds,
+                       bool inPlace) { tray_->showBalloon(title, text, icon, seconds, inPlace); };
   frameFailureBox_ = std::make_unique<FrameFailureBox>(*loop_);
   eventNotice_ = std::make_unique<EventNotice>(
       *loop_,
-      [this](const std::string& text) {
-        showBalloon("Information", text, BalloonIcon::information, EventNotice::kSeconds);
+      [this](const std::string& text, bool inPlace) {
+        balloon("Information", text, BalloonIcon::information, EventNotice::kSeconds, inPlace);
       },
       [this] { return menuOpen_; });
+  trayRetry_ = loop_->createTimer([this] { retryTrayIcon(); }, setup.trayRetryMs, false);
   createWindow();
   FormCreate();
 }
@@ -218,6 +225,7 @@ TMainForm::~TMainForm() {
     FormClose();
   } catch (...) {
   }
+  trayRetry_.reset();
   frameFailureBox_.reset();
   eventNotice_.reset();
   tray_.reset();
@@ -333,32 +341,45 @@ void TMainForm::createControls() {
   }
 }
 
-// The glyphs at this DPI: buttons, about pictures, the window's and the tray's icon.
+// The glyphs at this DPI: buttons (with their own disabled look), about pictures, the window's
+// and the tray's icon. Each control takes its new picture before the old one is destroyed.
 void TMainForm::loadGlyphs() {
-  icons_.clear();
+  std::vector<IconHandle> icons;
+  std::vector<ImageListHandle> buttonImages;
   for (const GlyphUse& use : kGlyphs) {
-    icons_.push_back(glyphIcon(use.glyph, px(use.size)));
     const HWND target = control(use.id);
-    const HICON icon = icons_.back().get();
     const ControlDesign* design = designOf(use.id);
     if (design != nullptr && design->kind == Kind::glyphButton) {
-      ::SendMessageW(target, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+      buttonImages.push_back(glyphButtonImages(use.glyph, px(use.size)));
+      BUTTON_IMAGELIST list{buttonImages.back().get(), {0, 0, 0, 0}, BUTTON_IMAGELIST_ALIGN_CENTER};
+      ::SendMessageW(target, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&list));
     } else {
-      ::SendMessageW(target, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+      icons.push_back(glyphIcon(use.glyph, px(use.size)));
+      ::SendMessageW(target, STM_SETICON, reinterpret_cast<WPARAM>(icons.back().get()), 0);
     }
   }
-  appIcon_ = glyphIcon(Glyph::ravdel, ::GetSystemMetricsForDpi(SM_CXICON, dpi_));
-  appIconSmall_ = glyphIcon(Glyph::ravdel, ::GetSystemMetricsForDpi(SM_CXSMICON, dpi_));
-  ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon_.get()));
-  ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIconSmall_.get()));
+  icons_ = std::move(icons);
+  buttonImages_ = std::move(buttonImages);
+  // The window and the tray icon take the new icons before the old ones are destroyed: the
+  // tray keeps using its handle for balloons and for the icon's return after Explorer restarts.
+  IconHandle big = glyphIcon(Glyph::ravdel, ::GetSystemMetricsForDpi(SM_CXICON, dpi_));
+  IconHandle small = glyphIcon(Glyph::ravdel, ::GetSystemMetricsForDpi(SM_CXSMICON, dpi_));
+  ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+  ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+  if (tray_) tray_->setIcon(small.get());
+  appIcon_ = std::move(big);
+  appIconSmall_ = std::move(small);
 }
 
 void TMainForm::layoutControls() {
   for (const ControlDesign& design : kControls) {
     const HWND target = control(design.id);
-    SIZE size{px(static_cast<int>(design.at.right)), px(static_cast<int>(design.at.bottom))};
+    // Both edges scaled, so that neighbours that touch at 96 dots per inch touch at any DPI.
+    const auto left = static_cast<int>(design.at.left), top = static_cast<int>(design.at.top);
+    SIZE size{px(left + static_cast<int>(design.at.right)) - px(left),
+              px(top + static_cast<int>(design.at.bottom)) - px(top)};
     if (design.id == IDC_ThumbI) size = {px(thumbSize_.cx), px(thumbSize_.cy)};
-    ::SetWindowPos(target, nullptr, px(design.at.left), px(design.at.top), size.cx, size.cy,
+    ::SetWindowPos(target, nullptr, px(left), px(top), size.cx, size.cy,
                    SWP_NOZORDER | SWP_NOACTIVATE);
     ::SendMessageW(target, WM_SETFONT,
                    reinterpret_cast<WPARAM>(fonts_[static_cast<std::size_t>(design.font)].get()),
@@ -401,8 +422,41 @@ void TMainForm::createTray() {
   addSeparator();
   addEntry(IDM_Minimize, L"Minimize", Glyph::minimize);
   addSeparator();
+  addEntry(IDM_DetectionOptions, L"Detection options\u2026", Glyph::options);
+  addSeparator();
   addEntry(IDM_Quit, L"Exit", Glyph::exit);
-  tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, appIconSmall_.get(), kTitle);
+  tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, appIconSmall_.get(), kTitle,
+                                     setup_.notifyIcon);
+}
+
+// At log-on Explorer may not have its notification area yet and refuses the icon: it is tried
+// again every trayRetryMs; with still none after all the tries, the window shows, as it does
+// on a desktop without one (and minimizing then goes to the taskbar).
+void TMainForm::addTrayIcon() {
+  if (tray_->add()) {
+    trayRetry_->stop();
+    return;
+  }
+  if (trayRetry_->isActive()) return;
+  trayTries_ = 0;
+  trayRetry_->start();
+}
+
+void TMainForm::retryTrayIcon() {
+  if (tray_->add()) return trayRetry_->stop();
+  if (++trayTries_ < setup_.trayRetries) return;
+  trayRetry_->stop();
+  TrayIClick();
+}
+
+void TMainForm::balloon(const std::string& title, const std::string& text, BalloonIcon icon,
+                        int seconds, bool inPlace) {
+  if (menuOpen_) {
+    // Over the open menu a balloon covers its entries; the last one waits for the menu to go.
+    heldBalloon_ = HeldBalloon{title, text, icon, seconds};
+    return;
+  }
+  showBalloon(title, text, icon, seconds, inPlace);
 }
 
 LRESULT CALLBACK TMainForm::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -511,7 +565,7 @@ LRESULT TMainForm::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     default:
       if (message == taskbarCreated_ && taskbarCreated_ != 0) {
-        tray_->add();  // Explorer started again, with a taskbar that has never seen our icon
+        addTrayIcon();  // Explorer started again, with a taskbar that has never seen our icon
         return 0;
       }
       break;
@@ -549,9 +603,25 @@ void TMainForm::onCommand(int id, int code) {
       return MinimizeClick();
     case IDM_Quit:
       return QuitClick();
+    case IDM_DetectionOptions:
+      return DetectionOptionsClick();
+    case IDOK:
+    case IDCANCEL:
+      return onEscapeOrEnter(id);
     default:
       return;
   }
+}
+
+// The loop's dialog handling turns Enter into IDOK and Escape into IDCANCEL: Enter presses the
+// focused button, Escape puts the window away as closing it does.
+void TMainForm::onEscapeOrEnter(int id) {
+  if (id == IDCANCEL) return minimizeApplication();
+  const HWND focus = ::GetFocus();
+  if (focus == nullptr || !::IsChild(window_, focus)) return;
+  const auto code = ::SendMessageW(focus, WM_GETDLGCODE, 0, 0);
+  if ((code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0)
+    ::SendMessageW(focus, BM_CLICK, 0, 0);
 }
 
 void TMainForm::onTray(LPARAM event) {
@@ -577,6 +647,8 @@ void TMainForm::showPopupMenu() {
                    nullptr);
   menuOpen_ = false;
   ::PostMessageW(window_, WM_NULL, 0, 0);
+  if (const std::optional<HeldBalloon> held = std::exchange(heldBalloon_, std::nullopt))
+    showBalloon(held->title, held->text, held->icon, held->seconds, false);
 }
 
 LRESULT TMainForm::onColour(HDC dc, HWND target) {
@@ -654,7 +726,7 @@ void TMainForm::FormCreate() {
   if (!setup_.startupWarning.empty()) showFailure(setup_.startupWarning);
   setText(IDC_VersionL, ReadFileVersion(true));
   session_->open(setup_.defaultDirectory);
-  tray_->add();
+  addTrayIcon();
 }
 
 void TMainForm::FormCloseQuery(bool& canClose) {
@@ -696,6 +768,13 @@ void TMainForm::ExitSBClick() {
 
 void TMainForm::QuitClick() {
   ExitSBClick();
+}
+
+void TMainForm::DetectionOptionsClick() {
+  const std::optional<DetectionSettings> chosen =
+      editDetectionOptions(window_, session_->detection(), monitor().Running);
+  // Taken for this session even when the file cannot be written; the failure box says so.
+  if (chosen) session_->changeDetection(*chosen);
 }
 
 // ---- tray and window -----------------------------------------------------------------------
@@ -979,11 +1058,11 @@ void TMainForm::playEventSound() {
 
 // The log has the time and the reason; the balloon tells a user who is not looking.
 void TMainForm::cameraLost(const std::string& camera, const std::string& /*why*/) {
-  showBalloon("Camera lost", cameraLostBalloonText(camera), BalloonIcon::warning, kBalloonSeconds);
+  balloon("Camera lost", cameraLostBalloonText(camera), BalloonIcon::warning, kBalloonSeconds);
 }
 
 void TMainForm::lightLeakStarted() {
-  showBalloon("Light leak", kLightLeakBalloonText, BalloonIcon::warning, kBalloonSeconds);
+  balloon("Light leak", kLightLeakBalloonText, BalloonIcon::warning, kBalloonSeconds);
 }
 
 }  // namespace ravdel

@@ -40,6 +40,11 @@ struct MainFormSetup {
   std::string instanceName;      // empty: "RVDAMutex"
   // Shown only once this instance knows it is the only one.
   std::string startupWarning;
+  // The notification area: Shell_NotifyIconW unless a test brings its own. At log-on Explorer
+  // may not have one yet: the icon is tried again every trayRetryMs, trayRetries times.
+  TrayIcon::Notify notifyIcon;
+  int trayRetryMs = 2000;
+  int trayRetries = 30;
 };
 
 // The one window of the program, a view over the monitoring sequence: its handlers forward to
@@ -81,6 +86,7 @@ class TMainForm final : private MonitorView, private EventSink {
   void TrayIClick();
   void RestoreClick();
   void MinimizeClick();
+  void DetectionOptionsClick();
   void QuitClick();
   void HomeLMouseMove();
   void HomeLMouseLeave();
@@ -108,11 +114,12 @@ class TMainForm final : private MonitorView, private EventSink {
   const FrameFailureBox& frameFailureBox() const { return *frameFailureBox_; }
 
   // Replaceable for tests: the modal message box (text, caption, MB_ flags; the answer), the
-  // shell's "open", the directory chooser and the balloon.
+  // shell's "open", the directory chooser and the balloon (title, text, icon, seconds, and
+  // whether it changes the text of the one showing).
   std::function<int(const std::string&, const std::string&, UINT)> messageBox;
   std::function<void(const std::string&)> openUrl;
   std::function<std::optional<std::string>()> chooseDirectory;
-  std::function<void(const std::string&, const std::string&, BalloonIcon, int)> showBalloon;
+  std::function<void(const std::string&, const std::string&, BalloonIcon, int, bool)> showBalloon;
 
   // Window-wide state; the monitoring state lives in the monitor.
   bool ExitRequested = false;
@@ -148,6 +155,12 @@ class TMainForm final : private MonitorView, private EventSink {
   void createWindow();
   void createControls();
   void createTray();
+  void addTrayIcon();
+  void retryTrayIcon();
+  // A balloon, held back while the tray menu is open and shown once it has closed.
+  void balloon(const std::string& title, const std::string& text, BalloonIcon icon, int seconds,
+               bool inPlace = false);
+  void onEscapeOrEnter(int id);
   void createFonts();
   void loadGlyphs();
   void layoutControls();
@@ -200,9 +213,18 @@ class TMainForm final : private MonitorView, private EventSink {
   HCURSOR screenCursor_ = nullptr;  // the cursor over the whole window; nullptr: each its own
   COLORREF homeColour_ = RGB(0, 0, 255);
   int logBlockStart_ = -1;  // first line of the log block not yet ended
+  int trayTries_ = 0;       // NIM_ADD tries since the first one failed
+  // A balloon that came while the tray menu was open: title, text, icon, seconds.
+  struct HeldBalloon {
+    std::string title, text;
+    BalloonIcon icon;
+    int seconds;
+  };
+  std::optional<HeldBalloon> heldBalloon_;
 
-  std::vector<GdiObject<HFONT>> fonts_;  // normal, bold, log, about, about bold, link
-  std::vector<IconHandle> icons_;        // the glyphs at this DPI; see loadGlyphs
+  std::vector<GdiObject<HFONT>> fonts_;        // normal, bold, log, about, about bold, link
+  std::vector<IconHandle> icons_;              // the glyphs at this DPI; see loadGlyphs
+  std::vector<ImageListHandle> buttonImages_;  // the glyph buttons' pictures at this DPI
   std::vector<GdiObject<HBITMAP>> menuImages_;
   IconHandle appIcon_, appIconSmall_;
   GdiObject<HBITMAP> thumbPicture_;    // ThumbI's own 64 x 64 picture, a DIB section
@@ -218,6 +240,7 @@ class TMainForm final : private MonitorView, private EventSink {
   std::unique_ptr<TrayIcon> tray_;
   std::unique_ptr<EventNotice> eventNotice_;
   std::unique_ptr<FrameFailureBox> frameFailureBox_;
+  std::unique_ptr<LoopTimer> trayRetry_;  // the loop's, so it goes before the loop
 };
 
 }  // namespace ravdel

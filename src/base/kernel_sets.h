@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <vector>
 
 #include "base/cpu_features.h"
@@ -8,12 +9,21 @@
 namespace ravdel {
 
 // The kernel sets of one family that this processor runs, narrowest first: the portable set
-// always, a wider one only when the processor has its instructions. All give the same bytes.
+// always, each wider one only when the processor has its instructions. All give the same
+// bytes.
 template <typename Kernels>
 class KernelSets {
  public:
-  KernelSets(const Kernels& portable, const Kernels* avx2) : sets_{&portable} {
-    if (avx2 != nullptr && cpuFeatures().avx2) sets_.push_back(avx2);
+  // A wider set and whether this processor runs it (a cpuFeatures() flag).
+  struct Wider {
+    const Kernels* kernels;
+    bool runs;
+  };
+
+  KernelSets(const Kernels& portable, std::initializer_list<Wider> wider) : sets_{&portable} {
+    for (const Wider& w : wider) {
+      if (w.kernels != nullptr && w.runs) sets_.push_back(w.kernels);
+    }
   }
 
   const Kernels& best() const { return *sets_.back(); }

@@ -1,8 +1,10 @@
 #include "capture/capture_device.h"
 
 #include <algorithm>
-#include <cinttypes>
+#include <atomic>
 #include <cstdio>
+
+#include "platform/local_time.h"
 
 namespace ravdel {
 namespace {
@@ -38,7 +40,24 @@ std::string rateText(const FrameInterval& interval) {
   return text;
 }
 
+void writeToStderr(const std::string& text) {
+  const std::string line = "ravdel: " + timestampText(localTimeNow()) + " " + text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+// Installed by the program's main thread at start; read by whichever thread has news.
+std::atomic<CaptureLogWriter> logWriter{nullptr};
+
 }  // namespace
+
+void setCaptureLogWriter(CaptureLogWriter writer) {
+  logWriter.store(writer);
+}
+
+void captureLog(const std::string& text) {
+  const CaptureLogWriter writer = logWriter.load();
+  (writer != nullptr ? writer : writeToStderr)(text);
+}
 
 std::string trimDeviceText(const std::string& text) {
   const auto kept = [](char c) { return static_cast<unsigned char>(c) > 0x20; };
@@ -97,6 +116,37 @@ HResult CaptureDevice::StartVideo(const std::string& deviceName, std::string& fo
   return StartVideoAt(index + 1, foundName);
 }
 
+HResult CaptureDevice::StartVideoByPath(const std::string& path, const std::string& deviceName,
+                                        std::string& foundName) {
+  foundName.clear();
+  std::vector<std::string> paths;
+  if (!path.empty() && !failed(listDevicePaths(paths))) {
+    const auto found = std::find(paths.begin(), paths.end(), path);
+    if (found != paths.end())
+      return StartVideoAt(static_cast<std::int32_t>(found - paths.begin()) + 1, foundName);
+  }
+  return StartVideo(deviceName, foundName);
+}
+
+HResult CaptureDevice::listDevicePaths(std::vector<std::string>& paths) {
+  std::vector<std::string> names;
+  const HResult listed = listDeviceNames(names);
+  noDevicePaths(names, paths);
+  return listed;
+}
+
+HResult CaptureBackend::ListDevicePaths(std::vector<std::string>& paths) {
+  std::vector<std::string> names;
+  const HResult listed = ListVideoDevices(names);
+  noDevicePaths(names, paths);
+  return listed;
+}
+
+HResult noDevicePaths(const std::vector<std::string>& names, std::vector<std::string>& paths) {
+  paths.assign(names.size(), std::string());
+  return names.empty() ? kSFalse : kSOk;
+}
+
 void CaptureDevice::ListFormats(std::vector<std::string>& list) const {
   list.clear();
   if (!running()) return;
@@ -104,10 +154,11 @@ void CaptureDevice::ListFormats(std::vector<std::string>& list) const {
     list.push_back(formatLine(f));
 }
 
-void logStreamStopped(const std::string& device, std::uint64_t captured, std::uint64_t delivered) {
-  std::fprintf(stderr,
-               "ravdel: %s: stream stopped after %" PRIu64 " frames, %" PRIu64 " delivered\n",
-               device.c_str(), captured, delivered);
+void logStreamStopped(const std::string& device, const ReceiverSlot& slot, std::uint64_t captured,
+                      std::uint64_t delivered) {
+  if (!slot.everInstalled()) return;
+  captureLog(device + ": stream stopped after " + std::to_string(captured) + " frames, " +
+             std::to_string(delivered) + " delivered");
 }
 
 }  // namespace ravdel

@@ -65,7 +65,12 @@ class FrameReceiver {
 // thread as one unit, read by the worker once per frame, no lock taken.
 class ReceiverSlot {
  public:
-  void install(FrameReceiver* receiver) { receiver_.store(receiver); }
+  void install(FrameReceiver* receiver) {
+    if (receiver != nullptr) received_.store(true);
+    receiver_.store(receiver);
+  }
+  // A receiver was installed at some time: the stream served the program. Any thread.
+  bool everInstalled() const { return received_.load(); }
   // Worker thread: hands one frame to the receiver. A frame of no bytes, or one that arrives
   // while no receiver is installed, is not delivered (returns false).
   bool deliver(const std::uint8_t* data, std::int32_t byteCount,
@@ -73,6 +78,7 @@ class ReceiverSlot {
 
  private:
   std::atomic<FrameReceiver*> receiver_{nullptr};
+  std::atomic<bool> received_{false};
 };
 
 // One opening of one video input device. Every operation runs on the main thread; only the
@@ -88,6 +94,22 @@ class CaptureDevice {
   HResult StartVideo(const std::string& deviceName, std::string& foundName);
   // The same, with the device given by its 1-based position in listDeviceNames' order.
   virtual HResult StartVideoAt(std::int32_t position, std::string& foundName) = 0;
+  // Opens the device of this path again (devicePath() of an earlier opening); only when no
+  // device has it any longer, the device named `deviceName` as StartVideo would.
+  HResult StartVideoByPath(const std::string& path, const std::string& deviceName,
+                           std::string& foundName);
+
+  // The opened device's own path, which tells it apart from another device of the same name
+  // and stays while it is plugged in (DirectShow: the moniker's DevicePath; V4L2: bus_info).
+  // Empty when none is open or the backend has none.
+  virtual std::string devicePath() const { return {}; }
+  // Why the last start or format switch failed, in words: the step, the failing call and its
+  // result. Empty when it did not fail or the backend cannot tell.
+  virtual std::string failure() const { return {}; }
+  // Whether a start may wait for the device to reach streaming (a camera may report a failure
+  // to start only in its state, after the call returned): yes at Run, not for a reconnection
+  // try, which must never hold the main loop up. Set before the start.
+  virtual void setPatient(bool /*patient*/) {}
 
   // The current stream format: width, positive height, and the format code of its frames
   // (0 for uncompressed RGB). width and height become 0 first; fourcc keeps the caller's
@@ -119,6 +141,8 @@ class CaptureDevice {
  protected:
   // The display names of the devices this object can open, as its backend lists them.
   virtual HResult listDeviceNames(std::vector<std::string>& names) = 0;
+  // Their paths in the same order, "" for a device without one; by default none has one.
+  virtual HResult listDevicePaths(std::vector<std::string>& paths);
 };
 
 // A family of devices (V4L2 cameras, the simulated camera). Main thread.
@@ -130,7 +154,13 @@ class CaptureBackend {
   virtual HResult ListVideoDevices(std::vector<std::string>& list) = 0;
   // A new, unopened device object; StartVideo or StartVideoAt opens one of the devices.
   virtual std::unique_ptr<CaptureDevice> CreateDevice() = 0;
+  // The devices' paths (CaptureDevice::devicePath) in ListVideoDevices' order, "" for a device
+  // without one; by default none has one.
+  virtual HResult ListDevicePaths(std::vector<std::string>& paths);
 };
+
+// As many empty paths as `names` has: for devices that have none.
+HResult noDevicePaths(const std::vector<std::string>& names, std::vector<std::string>& paths);
 
 // Trims characters up to 0x20 at both ends of a device text.
 std::string trimDeviceText(const std::string& text);
@@ -150,8 +180,19 @@ void sortFormats(std::vector<VideoFormat>& formats);
 // "7.5 fps").
 std::string formatLine(const VideoFormat& format);
 
-// The one line a backend writes to stderr when a stream it ran has stopped: how many frames it
-// took and how many reached the receiver. Support questions start from it.
-void logStreamStopped(const std::string& device, std::uint64_t captured, std::uint64_t delivered);
+// Where the backends' lines go (a device that cannot be opened, a stream that failed or
+// stopped): one writer for the whole program, called on any thread. The default writes
+// "ravdel: <local time> <text>" to stderr; a program with lines of its own installs a writer
+// that gives the backends' lines its prefix. nullptr puts the default back.
+using CaptureLogWriter = void (*)(const std::string& text);
+void setCaptureLogWriter(CaptureLogWriter writer);
+void captureLog(const std::string& text);
+
+// The one line a backend writes when a stream it ran has stopped: how many frames it took and
+// how many reached the receiver. Support questions start from it. Nothing for a stream no
+// receiver was ever installed on (a camera opened to list its formats): nothing was asked of
+// it, so nothing went wrong.
+void logStreamStopped(const std::string& device, const ReceiverSlot& slot, std::uint64_t captured,
+                      std::uint64_t delivered);
 
 }  // namespace ravdel

@@ -15,6 +15,7 @@ class CatalogDevice final : public CaptureDevice {
     if (backend == nullptr || inner_) return kEFail;
     inner_ = backend->CreateDevice();
     inner_->SetFrameCallback(receiver_);
+    inner_->setPatient(patient_);
     return inner_->StartVideoAt(local, foundName);
   }
   HResult GetStreamInfo(std::int32_t& w, std::int32_t& h, std::uint32_t& code) override {
@@ -33,16 +34,23 @@ class CatalogDevice final : public CaptureDevice {
   }
   HResult SetRunning(bool run) override { return inner_ ? inner_->SetRunning(run) : kSOk; }
   bool running() const override { return inner_ && inner_->running(); }
+  std::string devicePath() const override { return inner_ ? inner_->devicePath() : std::string(); }
+  std::string failure() const override { return inner_ ? inner_->failure() : std::string(); }
+  void setPatient(bool patient) override { patient_ = patient; }
 
  protected:
   HResult listDeviceNames(std::vector<std::string>& names) override {
     return catalog_.ListVideoDevices(names);
+  }
+  HResult listDevicePaths(std::vector<std::string>& paths) override {
+    return catalog_.ListDevicePaths(paths);
   }
 
  private:
   DeviceCatalog& catalog_;
   std::unique_ptr<CaptureDevice> inner_;
   FrameReceiver* receiver_ = nullptr;
+  bool patient_ = true;
   const std::vector<VideoFormat> noFormats_;
 };
 
@@ -53,11 +61,19 @@ void DeviceCatalog::add(std::unique_ptr<CaptureBackend> backend) {
 }
 
 HResult DeviceCatalog::ListVideoDevices(std::vector<std::string>& list) {
+  return listAll(&CaptureBackend::ListVideoDevices, list);
+}
+
+HResult DeviceCatalog::ListDevicePaths(std::vector<std::string>& paths) {
+  return listAll(&CaptureBackend::ListDevicePaths, paths);
+}
+
+HResult DeviceCatalog::listAll(Lister lister, std::vector<std::string>& list) {
   list.clear();
   for (const auto& backend : backends_) {
-    std::vector<std::string> names;
-    backend->ListVideoDevices(names);
-    list.insert(list.end(), names.begin(), names.end());
+    std::vector<std::string> own;
+    ((*backend).*lister)(own);
+    list.insert(list.end(), own.begin(), own.end());
   }
   return list.empty() ? kSFalse : kSOk;
 }

@@ -17,12 +17,17 @@ class DeviceCatalog final : public CaptureBackend {
 
   HResult ListVideoDevices(std::vector<std::string>& list) override;
   std::unique_ptr<CaptureDevice> CreateDevice() override;
+  HResult ListDevicePaths(std::vector<std::string>& paths) override;
 
   // Which backend holds the camera at 1-based `position`, and its position there.
   // nullptr when there is none.
   CaptureBackend* locate(std::int32_t position, std::int32_t& localPosition);
 
  private:
+  using Lister = HResult (CaptureBackend::*)(std::vector<std::string>&);
+  // Every backend's list, one after the other.
+  HResult listAll(Lister lister, std::vector<std::string>& list);
+
   std::vector<std::unique_ptr<CaptureBackend>> backends_;
 };
 

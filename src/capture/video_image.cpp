@@ -30,23 +30,40 @@ void TVideoImage::GetListOfDevices(std::vector<std::string>& list) {
 }
 
 std::int32_t TVideoImage::VideoStart(const std::string& name) {
+  return open(
+      [&](CaptureDevice& device, std::string& found) { return device.StartVideo(name, found); },
+      true);
+}
+
+std::int32_t TVideoImage::VideoReopen(const std::string& path, const std::string& name) {
+  return open([&](CaptureDevice& device,
+                  std::string& found) { return device.StartVideoByPath(path, name, found); },
+              false);
+}
+
+std::int32_t TVideoImage::open(const Opening& opening, bool patient) {
   convertedGeneration_ = kNoGeneration;
   VideoStop();
+  startFailure_.clear();
   lastReceivedUs_ = 0;
   FVideoSample = backend_.CreateDevice();
+  FVideoSample->setPatient(patient);
   HResult hr;
   try {
-    hr = FVideoSample->StartVideo(name, FDeviceName);
-  } catch (const std::exception&) {
+    hr = opening(*FVideoSample, FDeviceName);
+  } catch (const std::exception& e) {
     hr = -1;
+    startFailure_ = e.what();
   }
   std::int32_t w = 0, h = 0;
   std::uint32_t code = 0;
   if (!failed(hr)) hr = FVideoSample->GetStreamInfo(w, h, code);
   if (failed(hr)) {
+    if (startFailure_.empty()) startFailure_ = FVideoSample->failure();
     VideoStop();
     return 1;
   }
+  devicePath_ = FVideoSample->devicePath();
   applyStreamInfo(w, h, code);
   FVideoSample->SetFrameCallback(this);
   return 0;
@@ -68,7 +85,9 @@ std::int32_t TVideoImage::SelectFormat(std::int32_t index) {
   std::int32_t w = 0, h = 0;
   std::uint32_t code = 0;
   if (!failed(FVideoSample->GetStreamInfo(w, h, code))) applyStreamInfo(w, h, code);
-  return failed(switched) || !FVideoSample->running() ? 1 : 0;
+  const bool streams = !failed(switched) && FVideoSample->running();
+  startFailure_ = streams ? std::string() : FVideoSample->failure();
+  return streams ? 0 : 1;
 }
 
 void TVideoImage::applyStreamInfo(std::int32_t w, std::int32_t h, std::uint32_t code) {
@@ -88,6 +107,7 @@ void TVideoImage::applyStreamInfo(std::int32_t w, std::int32_t h, std::uint32_t 
 void TVideoImage::VideoStop() {
   FVideoSample.reset();
   FDeviceName.clear();
+  devicePath_.clear();
 }
 
 void TVideoImage::Dispose() {
@@ -188,6 +208,9 @@ void TVideoImage::convertClaimed(std::uint64_t claimed) {
 }
 
 void TVideoImage::GetBitmap(FrameBitmap& dest) {
+  // `dest` shares the pixels it got last time until it is written to. Letting go of them
+  // first lets the conversion write in place instead of copying the picture aside.
+  dest = FrameBitmap();
   if (handlerHasClaim_) {
     convertClaimed(handlerClaim_);
   } else {

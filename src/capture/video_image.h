@@ -42,8 +42,12 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
 
   void GetListOfDevices(std::vector<std::string>& list);
   // Opens the named camera ("#" and a position, or a name) and starts delivery: 0 when it
-  // runs, 1 when it failed (then no camera is open).
+  // runs, 1 when it failed (then no camera is open and startFailure() says why).
   std::int32_t VideoStart(const std::string& name);
+  // Opens the camera of `path` again (devicePath() of an earlier start), or while no camera
+  // has that path any longer the one named `name`, and starts delivery, as VideoStart. Never
+  // waits for the camera to settle: a reconnection try must not hold the main loop up.
+  std::int32_t VideoReopen(const std::string& path, const std::string& name);
   void GetListOfFormats(std::vector<std::string>& list);
   // Switches the open camera to format table entry `index` (GetListOfFormats' order).
   // 0: it streams in that format now (an index outside the table changes nothing: 0 while the
@@ -53,7 +57,8 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   // follows the stream either way; frames of the previous format still waiting are passed over.
   std::int32_t SelectFormat(std::int32_t index);
   // `dest` becomes a copy of the latest converted frame, converting the current slot first
-  // unless this notification already did.
+  // unless this notification already did. The copy shares the pixels until either side writes
+  // to them, so a caller that only reads costs no copy of the picture.
   void GetBitmap(FrameBitmap& dest);
   void VideoStop();
   // Detaches from the loop and frees the slots; expects no open camera.
@@ -67,6 +72,10 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   bool isStreaming() const { return FVideoSample != nullptr && FVideoSample->running(); }
   // The opened camera's name as its backend lists it; empty when none is open.
   const std::string& deviceName() const { return FDeviceName; }
+  // The opened camera's own path (CaptureDevice::devicePath); empty when none is open.
+  const std::string& devicePath() const { return devicePath_; }
+  // Why the last start or format switch failed, as the backend tells it; empty after success.
+  const std::string& startFailure() const { return startFailure_; }
   // The opened camera's format table; empty when none is open.
   std::vector<VideoFormat> formatTable() const;
   std::int32_t width() const { return FWidth; }
@@ -112,6 +121,8 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   static int slotOf(std::uint64_t published) { return static_cast<int>(published & 3); }
   static std::uint64_t generationOf(std::uint64_t published) { return published >> 2; }
 
+  using Opening = std::function<HResult(CaptureDevice& device, std::string& foundName)>;
+  std::int32_t open(const Opening& opening, bool patient);
   bool fillSlot(int slot, const std::uint8_t* data, std::int32_t byteCount);
   // Capture thread: the device's moment, completed from the receiver's clock where it is silent.
   FrameMoment completeMoment(const FrameMoment& moment);
@@ -128,6 +139,8 @@ class TVideoImage final : public FrameReceiver, public MainLoopClient {
   // Main thread only.
   std::unique_ptr<CaptureDevice> FVideoSample;
   std::string FDeviceName;
+  std::string devicePath_;
+  std::string startFailure_;
   bool FBusy = false;
   std::int32_t FWidth = 0;
   std::int32_t FHeight = 0;

@@ -53,23 +53,29 @@ void copyRgb(const std::uint8_t* src, FrameBitmap& bitmap) {
   }
 }
 
+// Each YUV layout writes one row at a time and notes the row's largest channel in
+// `rowMax` (one entry per row), for the peak search.
+
 // A lone last column of an odd width has no chroma pair: it is shown as grey from its Y.
-void convertLoneColumn(const YuvTables& t, std::uint8_t y, FrameBitmap& bitmap, std::int32_t r) {
-  yuvToBgr(t, y, kNeutralChroma, kNeutralChroma,
-           bitmap.row(r) + std::size_t{3} * static_cast<std::size_t>(bitmap.width() - 1));
+// Returns the row's largest channel with it.
+std::uint8_t convertLoneColumn(const YuvTables& t, std::uint8_t y, FrameBitmap& bitmap,
+                               std::int32_t r, std::uint8_t rowMax) {
+  std::uint8_t* bgr = bitmap.row(r) + std::size_t{3} * static_cast<std::size_t>(bitmap.width() - 1);
+  yuvToBgr(t, y, kNeutralChroma, kNeutralChroma, bgr);
+  return std::max({rowMax, bgr[0], bgr[1], bgr[2]});
 }
 
 // A lone last column's two bytes are its Y and a U, in the pair's order.
 void convertPacked(const YuvKernels& kernels, const std::uint8_t* src, bool uyvy,
-                   FrameBitmap& bitmap) {
+                   FrameBitmap& bitmap, std::uint8_t* rowMax) {
   const YuvTables& t = yuvTables();
   const std::int32_t w = bitmap.width();
   const std::size_t srcStride = static_cast<std::size_t>(w) * 2;
   const std::size_t loneY = uyvy ? srcStride - 1 : srcStride - 2;
   const auto row = uyvy ? kernels.uyvyRow : kernels.packedRow;
-  for (std::int32_t r = 0; r < bitmap.height(); ++r, src += srcStride) {
-    row(t, src, bitmap.row(r), w / 2);
-    if (w % 2 != 0) convertLoneColumn(t, src[loneY], bitmap, r);
+  for (std::int32_t r = 0; r < bitmap.height(); ++r, src += srcStride, ++rowMax) {
+    *rowMax = row(t, src, bitmap.row(r), w / 2);
+    if (w % 2 != 0) *rowMax = convertLoneColumn(t, src[loneY], bitmap, r, *rowMax);
   }
 }
 
@@ -86,7 +92,8 @@ const std::uint8_t* chromaRow(const std::uint8_t* plane, std::size_t stride,
 // Planar 4:2:0: a W x H Y plane, then U and V planes (V first when swapped) of W/2 x H/2
 // bytes each, the second starting (W x H) / 4 bytes after the first.
 void convertPlanar(const YuvKernels& kernels, const std::uint8_t* src, bool vFirst,
-                   FrameBitmap& bitmap, const std::vector<std::uint8_t>& neutralRow) {
+                   FrameBitmap& bitmap, const std::vector<std::uint8_t>& neutralRow,
+                   std::uint8_t* rowMax) {
   const YuvTables& t = yuvTables();
   const std::int32_t w = bitmap.width();
   const std::int32_t h = bitmap.height();
@@ -96,12 +103,12 @@ void convertPlanar(const YuvKernels& kernels, const std::uint8_t* src, bool vFir
   const std::uint8_t* uPlane = vFirst ? second : first;
   const std::uint8_t* vPlane = vFirst ? first : second;
   const std::size_t chromaStride = static_cast<std::size_t>(w / 2);
-  for (std::int32_t r = 0; r < h; ++r) {
+  for (std::int32_t r = 0; r < h; ++r, ++rowMax) {
     const std::uint8_t* y = src + static_cast<std::size_t>(r) * static_cast<std::size_t>(w);
     const std::uint8_t* u = chromaRow(uPlane, chromaStride, h / 2, r, neutralRow.data());
     const std::uint8_t* v = chromaRow(vPlane, chromaStride, h / 2, r, neutralRow.data());
-    kernels.planarRow(t, y, u, v, bitmap.row(r), w / 2);
-    if (w % 2 != 0) convertLoneColumn(t, y[w - 1], bitmap, r);
+    *rowMax = kernels.planarRow(t, y, u, v, bitmap.row(r), w / 2);
+    if (w % 2 != 0) *rowMax = convertLoneColumn(t, y[w - 1], bitmap, r, *rowMax);
   }
 }
 
@@ -109,25 +116,27 @@ void convertPlanar(const YuvKernels& kernels, const std::uint8_t* src, bool vFir
 // swapped); halves round down as in the planar layout, so the sample's size is the same and
 // its last bytes are unused at odd sizes.
 void convertSemiPlanar(const YuvKernels& kernels, const std::uint8_t* src, bool vFirst,
-                       FrameBitmap& bitmap, const std::vector<std::uint8_t>& neutralRow) {
+                       FrameBitmap& bitmap, const std::vector<std::uint8_t>& neutralRow,
+                       std::uint8_t* rowMax) {
   const YuvTables& t = yuvTables();
   const std::int32_t w = bitmap.width();
   const std::int32_t h = bitmap.height();
   const std::uint8_t* plane = src + static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
   const std::size_t chromaStride = static_cast<std::size_t>(w / 2) * 2;
-  for (std::int32_t r = 0; r < h; ++r) {
+  for (std::int32_t r = 0; r < h; ++r, ++rowMax) {
     const std::uint8_t* y = src + static_cast<std::size_t>(r) * static_cast<std::size_t>(w);
     const std::uint8_t* chroma = chromaRow(plane, chromaStride, h / 2, r, neutralRow.data());
-    kernels.semiPlanarRow(t, y, chroma, vFirst, bitmap.row(r), w / 2);
-    if (w % 2 != 0) convertLoneColumn(t, y[w - 1], bitmap, r);
+    *rowMax = kernels.semiPlanarRow(t, y, chroma, vFirst, bitmap.row(r), w / 2);
+    if (w % 2 != 0) *rowMax = convertLoneColumn(t, y[w - 1], bitmap, r, *rowMax);
   }
 }
 
-void convertGrey(const YuvKernels& kernels, const std::uint8_t* src, FrameBitmap& bitmap) {
+void convertGrey(const YuvKernels& kernels, const std::uint8_t* src, FrameBitmap& bitmap,
+                 std::uint8_t* rowMax) {
   const YuvTables& t = yuvTables();
   const std::int32_t w = bitmap.width();
   for (std::int32_t r = 0; r < bitmap.height(); ++r, src += static_cast<std::size_t>(w))
-    kernels.greyRow(t, src, bitmap.row(r), w);
+    rowMax[r] = kernels.greyRow(t, src, bitmap.row(r), w);
 }
 
 // Two lines over the picture, naming the byte count and the format of the sample.
@@ -190,26 +199,30 @@ bool FrameConverter::convert(std::uint32_t code, std::int32_t byteCount, const s
       byteCount != requiredSampleBytes(code, bitmap.width(), bitmap.height())) {
     return false;
   }
+  rowMax_.resize(static_cast<std::size_t>(bitmap.height()));
+  std::uint8_t* rowMax = rowMax_.data();
   switch (format.layout) {
     case Layout::Rgb:
       copyRgb(data, bitmap);
-      break;
+      return true;  // copied, not measured
     case Layout::Packed422:
-      convertPacked(kernels_, data, format.swapped, bitmap);
+      convertPacked(kernels_, data, format.swapped, bitmap, rowMax);
       break;
     case Layout::Planar420:
-      convertPlanar(kernels_, data, format.swapped, bitmap, neutralChroma(bitmap.width()));
+      convertPlanar(kernels_, data, format.swapped, bitmap, neutralChroma(bitmap.width()), rowMax);
       break;
     case Layout::SemiPlanar420:
-      convertSemiPlanar(kernels_, data, format.swapped, bitmap, neutralChroma(bitmap.width()));
+      convertSemiPlanar(kernels_, data, format.swapped, bitmap, neutralChroma(bitmap.width()),
+                        rowMax);
       break;
     case Layout::Grey:
-      convertGrey(kernels_, data, bitmap);
+      convertGrey(kernels_, data, bitmap, rowMax);
       break;
     case Layout::Jpeg:
     case Layout::Unknown:
-      break;
+      return true;
   }
+  bitmap.setRowChannelMax(rowMax_);
   return true;
 }
 

@@ -49,6 +49,7 @@ class FrameConverter {
   const YuvKernels& kernels_;
   std::unique_ptr<JpegDecoder> jpeg_;
   std::vector<std::uint8_t> neutralChroma_;  // chroma of a picture too short to carry any
+  std::vector<std::uint8_t> rowMax_;         // each converted row's largest channel
 };
 
 }  // namespace ravdel

@@ -51,9 +51,9 @@ inline __m256i channelWords(__m256i lumaEven, __m256i lumaOdd, __m256i chroma256
 }
 
 // 16 pixels from 8 pairs, one pair per 32-bit lane (Y values and chroma zero-extended);
-// writes 48 bytes.
+// writes 48 bytes and raises `most` to their largest channel (in some byte).
 inline void convert8Pairs(const Constants& k, __m256i yEven, __m256i yOdd, __m256i u, __m256i v,
-                          std::uint8_t* dst) {
+                          std::uint8_t* dst, __m256i& most) {
   const __m256i lumaEven = _mm256_add_epi32(_mm256_mullo_epi32(yEven, k.yMul), k.yAdd);
   const __m256i lumaOdd = _mm256_add_epi32(_mm256_mullo_epi32(yOdd, k.yMul), k.yAdd);
   const __m256i ub = _mm256_slli_epi32(chromaEntry(u, k.ubMul, k.ubAdd), 8);
@@ -66,6 +66,7 @@ inline void convert8Pairs(const Constants& k, __m256i yEven, __m256i yOdd, __m25
       _mm256_packus_epi16(channelWords(lumaEven, lumaOdd, ub), channelWords(lumaEven, lumaOdd, g));
   const __m256i red = channelWords(lumaEven, lumaOdd, vr);
   const __m256i redRed = _mm256_packus_epi16(red, red);
+  most = _mm256_max_epu8(most, _mm256_max_epu8(blueGreen, redRed));
 
   const __m256i head = _mm256_or_si256(_mm256_shuffle_epi8(blueGreen, k.fromBg0),
                                        _mm256_shuffle_epi8(redRed, k.fromR0));
@@ -77,6 +78,12 @@ inline void convert8Pairs(const Constants& k, __m256i yEven, __m256i yOdd, __m25
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), _mm256_castsi256_si128(tail));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), _mm256_extracti128_si256(head, 1));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 40), _mm256_extracti128_si256(tail, 1));
+}
+
+// The largest byte of `most`, or of the tail's channels when that is larger.
+std::uint8_t largest(__m256i most, std::uint8_t tail) {
+  return largestByte(_mm_max_epu8(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1)),
+                     tail);
 }
 
 // Byte `byte` of each 32-bit lane.
@@ -91,24 +98,28 @@ __m256i laneByte(__m256i p) {
 // it. The last pairs go to the portable kernel of the same layout.
 template <int y0Byte, int uByte, int y1Byte, int vByte,
           auto YuvKernels::*PortableRow = &YuvKernels::packedRow>
-void packed422RowAvx2(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
-                      std::int32_t pairs) {
+std::uint8_t packed422RowAvx2(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
+                              std::int32_t pairs) {
   const Constants k;
+  __m256i most = _mm256_setzero_si256();
   std::int32_t done = 0;
   for (; done + 8 <= pairs; done += 8, src += 32, dst += 48) {
     const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
     convert8Pairs(k, laneByte<y0Byte>(p), laneByte<y1Byte>(p), laneByte<uByte>(p),
-                  laneByte<vByte>(p), dst);
+                  laneByte<vByte>(p), dst, most);
   }
-  if (done < pairs) (portableYuvKernels().*PortableRow)(t, src, dst, pairs - done);
+  const std::uint8_t tail =
+      done < pairs ? (portableYuvKernels().*PortableRow)(t, src, dst, pairs - done) : 0;
+  return largest(most, tail);
 }
 
 constexpr auto packedRowAvx2 = packed422RowAvx2<0, 1, 2, 3>;                      // Y0 U Y1 V
 constexpr auto uyvyRowAvx2 = packed422RowAvx2<1, 0, 3, 2, &YuvKernels::uyvyRow>;  // U Y0 V Y1
 
-void planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
-                   const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {
+std::uint8_t planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
+                           const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {
   const Constants k;
+  __m256i most = _mm256_setzero_si256();
   const __m256i lowWord = _mm256_set1_epi32(0xffff);
   std::int32_t done = 0;
   for (; done + 8 <= pairs; done += 8, y += 16, u += 8, v += 8, dst += 48) {
@@ -119,15 +130,17 @@ void planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std::uint8_t
     const __m256i vLanes =
         _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)));
     convert8Pairs(k, _mm256_and_si256(yWords, lowWord), _mm256_srli_epi32(yWords, 16), uLanes,
-                  vLanes, dst);
+                  vLanes, dst, most);
   }
-  if (done < pairs) portableYuvKernels().planarRow(t, y, u, v, dst, pairs - done);
+  const std::uint8_t tail =
+      done < pairs ? portableYuvKernels().planarRow(t, y, u, v, dst, pairs - done) : 0;
+  return largest(most, tail);
 }
 
 // The chroma order is a template argument so that the loop holds no choice.
 template <bool kVFirst>
 std::int32_t semiPlanarPairsAvx2(const std::uint8_t* y, const std::uint8_t* chroma,
-                                 std::uint8_t* dst, std::int32_t pairs) {
+                                 std::uint8_t* dst, std::int32_t pairs, __m256i& most) {
   const Constants k;
   const __m256i lowWord = _mm256_set1_epi32(0xffff);
   const __m256i lowByte = _mm256_set1_epi32(0xff);
@@ -141,24 +154,28 @@ std::int32_t semiPlanarPairsAvx2(const std::uint8_t* y, const std::uint8_t* chro
     const __m256i first = _mm256_and_si256(c, lowByte);
     const __m256i second = _mm256_srli_epi32(c, 8);
     convert8Pairs(k, _mm256_and_si256(yWords, lowWord), _mm256_srli_epi32(yWords, 16),
-                  kVFirst ? second : first, kVFirst ? first : second, dst);
+                  kVFirst ? second : first, kVFirst ? first : second, dst, most);
   }
   return done;
 }
 
-void semiPlanarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* chroma,
-                       bool vFirst, std::uint8_t* dst, std::int32_t pairs) {
-  const std::int32_t done = vFirst ? semiPlanarPairsAvx2<true>(y, chroma, dst, pairs)
-                                   : semiPlanarPairsAvx2<false>(y, chroma, dst, pairs);
-  if (done < pairs) {
-    portableYuvKernels().semiPlanarRow(t, y + 2 * done, chroma + 2 * done, vFirst, dst + 6 * done,
-                                       pairs - done);
-  }
+std::uint8_t semiPlanarRowAvx2(const YuvTables& t, const std::uint8_t* y,
+                               const std::uint8_t* chroma, bool vFirst, std::uint8_t* dst,
+                               std::int32_t pairs) {
+  __m256i most = _mm256_setzero_si256();
+  const std::int32_t done = vFirst ? semiPlanarPairsAvx2<true>(y, chroma, dst, pairs, most)
+                                   : semiPlanarPairsAvx2<false>(y, chroma, dst, pairs, most);
+  const std::uint8_t tail =
+      done < pairs ? portableYuvKernels().semiPlanarRow(t, y + 2 * done, chroma + 2 * done, vFirst,
+                                                        dst + 6 * done, pairs - done)
+                   : 0;
+  return largest(most, tail);
 }
 
-void greyRowAvx2(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
-                 std::int32_t pixels) {
+std::uint8_t greyRowAvx2(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
+                         std::int32_t pixels) {
   const Constants k;
+  __m256i most = _mm256_setzero_si256();
   const __m256i lowWord = _mm256_set1_epi32(0xffff);
   const __m256i neutral = _mm256_set1_epi32(kNeutralChroma);
   std::int32_t done = 0;
@@ -166,9 +183,11 @@ void greyRowAvx2(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
     const __m256i yWords =
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
     convert8Pairs(k, _mm256_and_si256(yWords, lowWord), _mm256_srli_epi32(yWords, 16), neutral,
-                  neutral, dst);
+                  neutral, dst, most);
   }
-  if (done < pixels) portableYuvKernels().greyRow(t, y, dst, pixels - done);
+  const std::uint8_t tail =
+      done < pixels ? portableYuvKernels().greyRow(t, y, dst, pixels - done) : 0;
+  return largest(most, tail);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "convert/yuv_kernels.h"
 
 namespace ravdel {
@@ -29,11 +33,18 @@ static_assert(kTermUG.shift == 10 && kTermUB.shift == 10 && kTermVR.shift == 10 
                   kTermVG.shift == 10,
               "the vector kernels shift every chroma term by 10");
 
-// Kernel sets built for wider x86-64 instruction sets, each in its own source compiled with
-// those instructions. Data only, so that nothing of them runs before the dispatch checked
+// Kernel sets built for wider instruction sets, each in its own source compiled with those
+// instructions. Data only, so that nothing of them runs before the dispatch checked
 // cpuFeatures().
 #if defined(__x86_64__)
+// The largest of the 16 bytes of `lanes`, or `tail` when that is larger (SSE2, the baseline:
+// the wider sets reduce their maxima to 128 bits and call it).
+std::uint8_t largestByte(__m128i lanes, std::uint8_t tail);
+
 extern const YuvKernels kYuvKernelsAvx2;
+extern const YuvKernels kYuvKernelsAvx512;
+#elif defined(__aarch64__)
+extern const YuvKernels kYuvKernelsNeon;
 #endif
 
 }  // namespace ravdel

@@ -121,10 +121,25 @@ EventRecords::EventUpdate EventRecords::recordEvent() {
   return update;
 }
 
-std::string recordEvent(EventRecords& records, const LocalTime& t, std::uint8_t r, std::uint8_t g,
+std::string EventPictures::store(const FrameBitmap& picture, const std::string& directory,
+                                 std::int64_t unixMs, const PngSettings& settings) {
+  const bool again = searched_ && unixMs == lastAsked_ && directory == lastDirectory_;
+  const std::int64_t first = again ? lastTaken_ + 1 : unixMs;
+  const auto nameAt = [](std::int64_t ms) { return eventFileName(localTimeAt(ms)); };
+  const int moves = writeNewPng(
+      picture, [&](int move) { return directory + nameAt(first + move); }, kMaxNameMoves, settings);
+  searched_ = true;
+  lastDirectory_ = directory;
+  lastAsked_ = unixMs;
+  lastTaken_ = first + moves;
+  return nameAt(lastTaken_);
+}
+
+std::string recordEvent(EventRecords& records, std::int64_t unixMs, std::uint8_t r, std::uint8_t g,
                         std::uint8_t b, const FrameBitmap& picture,
-                        const std::string& outputDirectory, const LocaleSeparators& separators,
-                        EventDisplay& display) {
+                        const std::string& outputDirectory, EventPictures& pictures,
+                        const LocaleSeparators& separators, EventDisplay& display) {
+  const LocalTime t = localTimeAt(unixMs);
   const EventRecords::EventUpdate update = records.recordEvent();
   if (update.rateChanged) {
     display.showEventsPerDay(formatRate(records.eventsPerDay(), separators.decimal));
@@ -133,9 +148,7 @@ std::string recordEvent(EventRecords& records, const LocalTime& t, std::uint8_t 
   for (const std::string& line : eventLogLines(t, r, g, b, separators.time)) {
     display.appendLogLine(line);
   }
-  const std::string path = outputDirectory + eventFileName(t);
-  writePng(picture, path);
-  return path;
+  return pictures.store(picture, outputDirectory, unixMs);
 }
 
 }  // namespace ravdel

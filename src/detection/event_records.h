@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/frame_bitmap.h"
+#include "detection/png_writer.h"
 #include "platform/local_time.h"
 
 namespace ravdel {
@@ -71,13 +72,36 @@ class EventDisplay {
   virtual void appendLogLine(const std::string& line) = 0;
 };
 
-// Records one event at moment `t`: counts it, shows the count and the new rate, logs its three
-// lines and stores `picture` as "<outputDirectory><yymmddhhnnsszzz>.png". Returns the path.
-// A failed image write throws ImageWriteError after the count and the log were updated, so
-// the event still counts; nothing is left behind that would hinder the next event.
-std::string recordEvent(EventRecords& records, const LocalTime& t, std::uint8_t r, std::uint8_t g,
+// Stores event pictures under the event's moment in local time, "yymmddhhnnsszzz.png". A name
+// that a file has already moves on by 1 ms until one is free, so a picture never replaces
+// another: two events in one millisecond, a clock stepped back or standing still, the autumn
+// hour that comes twice. One thread.
+class EventPictures {
+ public:
+  // A folder holds at most this many names past a moment's own before the store gives up.
+  static constexpr int kMaxNameMoves = 100000;
+
+  // Writes `picture` into `directory` (ending with a separator, or empty for the current
+  // folder) as of `unixMs`; returns the name written. Throws ImageWriteError.
+  std::string store(const FrameBitmap& picture, const std::string& directory, std::int64_t unixMs,
+                    const PngSettings& settings = {});
+
+ private:
+  // Where the last search ended: a clock standing still asks for the same moment again and
+  // again, and its names up to there are taken already.
+  std::string lastDirectory_;
+  std::int64_t lastAsked_ = 0;
+  std::int64_t lastTaken_ = 0;
+  bool searched_ = false;
+};
+
+// Records one event at moment `unixMs`: counts it, shows the count and the new rate, logs its
+// three lines and stores `picture` in `outputDirectory` through `pictures`. Returns the name
+// written. A failed image write throws ImageWriteError after the count and the log were
+// updated, so the event still counts; nothing is left behind that would hinder the next event.
+std::string recordEvent(EventRecords& records, std::int64_t unixMs, std::uint8_t r, std::uint8_t g,
                         std::uint8_t b, const FrameBitmap& picture,
-                        const std::string& outputDirectory, const LocaleSeparators& separators,
-                        EventDisplay& display);
+                        const std::string& outputDirectory, EventPictures& pictures,
+                        const LocaleSeparators& separators, EventDisplay& display);
 
 }  // namespace ravdel

@@ -1,7 +1,11 @@
 #include "detection/frame_analysis.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
+#include <numeric>
+#include <span>
 #include <vector>
 
 #include "detection/peak_kernels.h"
@@ -10,6 +14,33 @@ namespace ravdel {
 
 namespace {
 
+// The rows in the order the search visits them. Without the rows' largest channels: top-down.
+// With them (the converters note them): brightest first, since a row whose largest channel is
+// m holds sums of squares of at most 3 * m * m, and once that is below the best sum found no
+// later row can hold the peak or tie with it.
+std::vector<std::int32_t> searchOrder(const FrameBitmap& frame) {
+  std::vector<std::int32_t> order(static_cast<std::size_t>(frame.height()));
+  const std::span<const std::uint8_t> maxima = frame.rowChannelMax();
+  if (maxima.empty()) {
+    std::iota(order.begin(), order.end(), 0);
+    return order;
+  }
+  std::array<std::size_t, 257> start{};  // counting sort, largest channel descending
+  for (const std::uint8_t m : maxima)
+    ++start[static_cast<std::size_t>(256 - m)];
+  std::partial_sum(start.begin(), start.end(), start.begin());
+  for (std::size_t y = maxima.size(); y-- > 0;)
+    order[--start[static_cast<std::size_t>(256 - maxima[y])]] = static_cast<std::int32_t>(y);
+  return order;
+}
+
+// The largest sum of squares a row can hold, from its largest channel; unbounded when unknown.
+std::int64_t rowCeiling(std::span<const std::uint8_t> maxima, std::int32_t y) {
+  if (maxima.empty()) return std::numeric_limits<std::int64_t>::max();
+  const std::int64_t m = maxima[static_cast<std::size_t>(y)];
+  return 3 * m * m;
+}
+
 // The peak of the pixels `rowMax` and `skipped` leave in. rowMax(y) is the largest sum of
 // squares among row y's pixels, or -1 when it has none to offer.
 template <typename RowMax, typename Skipped>
@@ -17,13 +48,15 @@ PeakPixel searchPeak(const FrameBitmap& frame, RowMax rowMax, Skipped skipped) {
   PeakPixel peak;
   if (frame.empty()) return peak;
   const std::int32_t w = frame.width();
+  const std::span<const std::uint8_t> maxima = frame.rowChannelMax();
   // The last pixel in scan order (bottom row first) among equals is the one in the topmost
-  // row holding the maximum, so rows are searched top-down and only a larger maximum wins.
+  // row holding the maximum: a larger maximum wins, an equal one only from a row above.
   std::int32_t peakRow = -1;
   std::int64_t best = -1;
-  for (std::int32_t y = 0; y < frame.height(); ++y) {
+  for (const std::int32_t y : searchOrder(frame)) {
+    if (rowCeiling(maxima, y) < best) break;
     const std::int64_t m = rowMax(y);
-    if (m > best) {
+    if (m > best || (m == best && m >= 0 && y < peakRow)) {
       best = m;
       peakRow = y;
     }

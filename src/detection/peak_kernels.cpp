@@ -18,10 +18,14 @@ std::uint32_t rowMaxPortable(const std::uint8_t* row, std::int32_t width) {
 constexpr PeakKernels kPortable{"portable", rowMaxPortable};
 
 const KernelSets<PeakKernels>& sets() {
+  const CpuFeatures& cpu = cpuFeatures();
 #if defined(__x86_64__)
-  static const KernelSets<PeakKernels> kernels(kPortable, &kPeakKernelsAvx2);
+  static const KernelSets<PeakKernels> kernels(
+      kPortable, {{&kPeakKernelsAvx2, cpu.avx2}, {&kPeakKernelsAvx512, cpu.avx512}});
+#elif defined(__aarch64__)
+  static const KernelSets<PeakKernels> kernels(kPortable, {{&kPeakKernelsNeon, cpu.neon}});
 #else
-  static const KernelSets<PeakKernels> kernels(kPortable, nullptr);
+  static const KernelSets<PeakKernels> kernels(kPortable, {});
 #endif
   return kernels;
 }

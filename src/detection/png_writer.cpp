@@ -136,6 +136,29 @@ bool encode(PngEncoder& encoder, PngErrorState& errors, std::FILE* out, const Fr
   return true;
 }
 
+// Encodes `bitmap` into the staged file, which is to be named `path`; throws on a failure.
+void encodeInto(StagedFile& file, const FrameBitmap& bitmap, const std::string& path,
+                const PngSettings& settings) {
+  if (!file.ok()) failWith("Cannot create file", path, file.error());
+  PngErrorState errors{};
+  PngEncoder encoder(errors);
+  if (!encoder.valid()) fail("Cannot write file", path, ENOMEM);
+  if (!encode(encoder, errors, file.stream(), bitmap, settings)) {
+    const int error = std::ferror(file.stream()) != 0 ? errno : 0;
+    if (error != 0) fail("Cannot write file", path, error);
+    failWith("Cannot write file", path, errors.message);
+  }
+}
+
+[[noreturn]] void failToPlace(const StagedFile& file, const std::string& path) {
+  const bool writing = file.failedAt() == StagedFile::Stage::write;
+  failWith(writing ? "Cannot write file" : "Cannot create file", path, file.error());
+}
+
+void refuseEmpty(const FrameBitmap& bitmap, const std::string& path) {
+  if (bitmap.empty()) failWith("Cannot write file", path, "The picture is empty");
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> encodePng(const FrameBitmap& bitmap, const PngSettings& settings) {
@@ -149,23 +172,32 @@ std::vector<std::uint8_t> encodePng(const FrameBitmap& bitmap, const PngSettings
 }
 
 void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSettings& settings) {
-  if (bitmap.empty()) {
-    failWith("Cannot write file", path, "The picture is empty");
-  }
+  refuseEmpty(bitmap, path);
   ReplacingFile file(path);
-  if (!file.ok()) failWith("Cannot create file", path, file.error());
-  PngErrorState errors{};
-  PngEncoder encoder(errors);
-  if (!encoder.valid()) fail("Cannot write file", path, ENOMEM);
-  if (!encode(encoder, errors, file.stream(), bitmap, settings)) {
-    const int error = std::ferror(file.stream()) != 0 ? errno : 0;
-    if (error != 0) fail("Cannot write file", path, error);
-    failWith("Cannot write file", path, errors.message);
+  encodeInto(file, bitmap, path, settings);
+  if (!file.commit()) failToPlace(file, path);
+}
+
+int writeNewPng(const FrameBitmap& bitmap, const std::function<std::string(int)>& pathFor,
+                int names, const PngSettings& settings) {
+  const std::string first = pathFor(0);
+  refuseEmpty(bitmap, first);
+  NewFile file(first);
+  encodeInto(file, bitmap, first, settings);
+  for (int i = 0; i < names; ++i) {
+    const std::string path = i == 0 ? first : pathFor(i);
+    switch (file.commitAs(path)) {
+      case NewFile::Placed::done:
+        return i;
+      case NewFile::Placed::taken:
+        continue;
+      case NewFile::Placed::failed:
+        failToPlace(file, path);
+    }
   }
-  if (!file.commit()) {
-    const bool writing = file.failedAt() == ReplacingFile::Stage::write;
-    failWith(writing ? "Cannot write file" : "Cannot create file", path, file.error());
-  }
+  failWith("Cannot create file", first,
+           "Every name up to \"" + utf8FromPath(pathFromUtf8(pathFor(names - 1)).filename()) +
+               "\" is taken");
 }
 
 }  // namespace ravdel

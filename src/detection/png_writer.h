@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,6 +29,13 @@ struct PngSettings {
 // renamed into place, so a failed write leaves no partial file. Throws ImageWriteError:
 // 'Cannot create file "<full path>". <reason>' when the file cannot be created.
 void writePng(const FrameBitmap& bitmap, const std::string& path, const PngSettings& settings = {});
+
+// Writes `bitmap` as a new file that replaces none: under pathFor(0), or where a file has that
+// name already, pathFor(1), pathFor(2) ... (all in one folder), up to `names` names. Returns the
+// number of the name written. Throws ImageWriteError as writePng does, and when every name is
+// taken.
+int writeNewPng(const FrameBitmap& bitmap, const std::function<std::string(int)>& pathFor,
+                int names, const PngSettings& settings = {});
 
 // The same picture as PNG bytes in memory; empty for an empty bitmap or when libpng fails.
 std::vector<std::uint8_t> encodePng(const FrameBitmap& bitmap, const PngSettings& settings = {});

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "monitor/event_json.h"
 #include "platform/local_time.h"
 
 namespace ravdel {
@@ -18,10 +17,7 @@ void writeLine(std::FILE* stream, std::string_view text) {
 }  // namespace
 
 std::string consoleTimestamp() {
-  // The ISO form up to the seconds, with a space for the 'T'.
-  std::string stamp = isoLocalTime(localTimeNow()).substr(0, 19);
-  stamp[10] = ' ';
-  return stamp;
+  return timestampText(localTimeNow());
 }
 
 void sayUntimed(std::string_view text) {
@@ -32,8 +28,12 @@ void Console::progress(std::string_view text) const {
   if (!quiet_) say(text);
 }
 
+void sayTimed(const std::string& text) {
+  writeLine(stderr, std::string(Console::kProgram) + ": " + consoleTimestamp() + " " + text);
+}
+
 void Console::say(std::string_view text) const {
-  writeLine(stderr, std::string(kProgram) + ": " + consoleTimestamp() + " " + std::string(text));
+  sayTimed(std::string(text));
 }
 
 void Console::json(std::string_view line) const {

@@ -32,4 +32,8 @@ std::string consoleTimestamp();
 // --list): without a time.
 void sayUntimed(std::string_view text);
 
+// "ravdel-monitor: <local time> <text>" on stderr, written whole: Console::say, and the capture
+// backends' lines (any thread).
+void sayTimed(const std::string& text);
+
 }  // namespace ravdel

@@ -1,6 +1,5 @@
 #include "headless/console_view.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "detection/event_records.h"
@@ -29,7 +28,8 @@ std::string statusText(const MonitorStatus& s) {
          " busy, " + std::to_string(s.droppedBacklog) + " backlog";
 }
 
-ConsoleView::ConsoleView(const Console& console) : console_(console) {}
+ConsoleView::ConsoleView(const Console& console)
+    : console_(console), failures_([this](const std::string& text) { console_.say(text); }) {}
 
 std::string ConsoleView::statusLine(const MonitorStatus& status) const {
   std::string line = statusText(status);
@@ -71,7 +71,7 @@ void ConsoleView::showUserOptions(const UserOptions& options) {
   options_ = options;
   // The window's limit control clamps what the settings file holds; the monitor takes the low
   // 8 bits of the position, so an unclamped 300 would mean 44.
-  options_.limit = std::clamp(options.limit, setting::limit.least, setting::limit.most);
+  options_.limit = limitInRange(options.limit);
   options_.sound = false;  // nothing to hear on a server
 }
 
@@ -79,11 +79,16 @@ void ConsoleView::showMessage(MessageKind, const std::string& text) {
   console_.say(text);
 }
 
-// No box to wait for: the failure is told and at once "dismissed", so the next one is told
-// too.
+// No box to wait for: the failure is told and at once "dismissed". The same failure again is
+// counted, and the count told at most once a minute.
 void ConsoleView::showFrameFailure(const std::string& text, std::function<void()> closed) {
-  console_.say(failureText(text));
+  failures_.report(failureText(text));
   closed();
+}
+
+// Counted with the first, whose line the failures' own count follows.
+void ConsoleView::logPictureNotWritten(const std::string& text, std::int32_t) {
+  failures_.report(text);
 }
 
 void ConsoleView::showNote(const std::string& text) {
@@ -100,7 +105,13 @@ void ConsoleView::eventRecorded(const EventReport& report) {
 }
 
 void ConsoleView::minuteTicked(const MonitorStatus& status) {
+  failures_.flush();
   console_.progress("status: " + statusLine(status));
+}
+
+// Counts of failures not told yet come before the summary.
+void ConsoleView::runStopped(const MonitorStatus&) {
+  failures_.flush(true);
 }
 
 void ConsoleView::cameraLost(const std::string&, const std::string& why) {

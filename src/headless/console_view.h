@@ -7,6 +7,7 @@
 
 #include "headless/console.h"
 #include "monitor/monitor_view.h"
+#include "monitor/repeated_failures.h"
 
 namespace ravdel {
 
@@ -58,11 +59,13 @@ class ConsoleView final : public MonitorView, public EventSink {
   void setBusy(bool busy) override;
   void showMessage(MessageKind kind, const std::string& text) override;
   void showFrameFailure(const std::string& text, std::function<void()> closed) override;
+  void logPictureNotWritten(const std::string& text, std::int32_t countSinceRun) override;
   void showNote(const std::string& text) override;
   void showEventNotice() override;
   void playEventSound() override;
 
   // EventSink.
+  void runStopped(const MonitorStatus& status) override;
   void eventRecorded(const EventReport& report) override;
   void minuteTicked(const MonitorStatus& status) override;
   void cameraLost(const std::string& camera, const std::string& why) override;
@@ -77,6 +80,7 @@ class ConsoleView final : public MonitorView, public EventSink {
 
  private:
   const Console& console_;
+  RepeatedFailures failures_;  // frame failures: a full folder fails at every event
   UserOptions options_;
   std::int32_t eventCount_ = 0;  // as the monitor last showed it
   bool eventsEnded_ = false;

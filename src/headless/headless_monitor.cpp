@@ -1,6 +1,8 @@
 #include "headless/headless_monitor.h"
 
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "base/fourcc.h"
 #include "capture/video_image.h"
@@ -9,6 +11,26 @@
 namespace ravdel {
 namespace {
 
+// The keys of the settings file whose value the command line gave instead.
+std::vector<const SettingKey*> givenKeys(const HeadlessOptions& o) {
+  std::vector<const SettingKey*> given;
+  const auto add = [&](bool present, const SettingKey& key) {
+    if (present) given.push_back(&key);
+  };
+  add(o.limit.has_value(), setting::limit);
+  add(o.outDirectory.has_value(), setting::directory);
+  add(o.camera.has_value(), setting::cam);
+  add(o.leakLevel.has_value(), setting::leakLevel);
+  add(o.clusterLevel.has_value(), setting::clusterLevel);
+  // A switch given turns its option on, whatever the file says.
+  add(o.gray, setting::gray);
+  add(o.inverse, setting::inverse);
+  add(o.hotPixelMask, setting::hotPixelMask);
+  add(o.lightLeakGuard, setting::lightLeakGuard);
+  add(o.clusters, setting::clusters);
+  return given;
+}
+
 // The settings file, with the command line's format and detection options put over it.
 MonitorSession::Setup sessionSetup(const HeadlessOptions& options) {
   MonitorSession::Setup setup;
@@ -16,6 +38,8 @@ MonitorSession::Setup sessionSetup(const HeadlessOptions& options) {
   setup.format = options.format;
   setup.detection = detectionOptions(options, LoadDetectionSettings(setup.settingsPath));
   setup.network = networkOptions(options, LoadNetworkSettings(setup.settingsPath));
+  setup.reader = kReadByMonitor;
+  setup.given = givenKeys(options);
   return setup;
 }
 
@@ -67,7 +91,11 @@ int HeadlessMonitor::run() {
   if (monitor().Running) monitor().StopMonitoring();
   const MonitorStatus last = monitor().status();
   session_.close();  // the run's last heartbeat kept, and what waits sent while it can be
-  console_.say("stopped (" + stopReason_ + "): " + view_.statusLine(last));
+  std::string summary = "stopped (" + stopReason_ + "): " + view_.statusLine(last);
+  if (eventLog_.isOpen()) {
+    summary += ", event log lines not written " + std::to_string(eventLog_.linesNotWritten());
+  }
+  console_.say(summary);
   return status_;
 }
 
@@ -107,6 +135,11 @@ void HeadlessMonitor::applyOptions() {
 int HeadlessMonitor::start() {
   if (monitor().CameraCount <= 0) {
     console_.say("could not start monitoring: no camera found");
+    return kExitNotMonitored;
+  }
+  // Nobody would see pictures failing one by one: a folder that cannot take them stops here.
+  if (const std::optional<std::string> problem = monitor().prepareOutputDirectory()) {
+    console_.say("could not start monitoring: " + *problem);
     return kExitNotMonitored;
   }
   if (options_.camera) {

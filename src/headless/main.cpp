@@ -13,6 +13,7 @@
 #include "headless/command_line.h"
 #include "headless/console.h"
 #include "headless/headless_monitor.h"
+#include "platform/console_program.h"
 #include "platform/signal_watcher.h"
 
 namespace ravdel {
@@ -50,6 +51,9 @@ int runProgram(const std::vector<std::string>& arguments, HeadlessMainLoop& loop
 }  // namespace ravdel
 
 int main(int argc, char* argv[]) {
+  const ravdel::Utf8ConsoleOutput console;
+  // The camera backends' lines read like ours: the program's name and the time first.
+  ravdel::setCaptureLogWriter(ravdel::sayTimed);
   std::function<void(ravdel::Signal)> onSignal;
   ravdel::HeadlessMainLoop loop;
   // First, before any thread starts, so that only the watcher's own thread takes the signals.
@@ -61,7 +65,7 @@ int main(int argc, char* argv[]) {
     });
   });
   try {
-    return ravdel::runProgram(std::vector<std::string>(argv + 1, argv + argc), loop, onSignal);
+    return ravdel::runProgram(ravdel::programArguments(argc, argv), loop, onSignal);
   } catch (const ravdel::UsageError& e) {
     ravdel::sayUntimed(std::string(e.what()) + " (see --help)");
     return ravdel::kExitUsage;

@@ -4,8 +4,7 @@
 
 namespace ravdel {
 
-EventNotice::EventNotice(MainLoop& loop, std::function<void(const std::string&)> show,
-                         std::function<bool()> menuOpen)
+EventNotice::EventNotice(MainLoop& loop, Show show, std::function<bool()> menuOpen)
     : show_(std::move(show)),
       menuOpen_(std::move(menuOpen)),
       update_(loop.createTimer([this] { showCount(); }, kUpdateMs, true)) {}
@@ -17,9 +16,13 @@ bool EventNotice::showing() const {
 void EventNotice::eventDetected() {
   if (!showing() && !update_->isActive()) {
     count_ = 1;
+    if (menuOpen_()) {
+      update_->start();  // shown once the menu has closed
+      return;
+    }
     shown_ = true;
     shownAt_ = Clock::now();
-    show_("Event detected!");
+    show_("Event detected!", false);
     return;
   }
   ++count_;
@@ -36,9 +39,11 @@ void EventNotice::showCount() {
     update_->start();  // after the menu has closed
     return;
   }
+  const bool inPlace = showing();
   shown_ = true;
   shownAt_ = Clock::now();
-  show_(std::to_string(count_) + " events detected!");
+  show_(count_ == 1 ? std::string("Event detected!") : std::to_string(count_) + " events detected!",
+        inPlace);
 }
 
 }  // namespace ravdel

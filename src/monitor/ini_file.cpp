@@ -1,6 +1,9 @@
 #include "monitor/ini_file.h"
 
+#include <utility>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace ravdel {
 namespace {
@@ -155,10 +158,46 @@ std::string withIniValue(std::string_view text, std::string_view section, std::s
   return result;
 }
 
+std::size_t iniLinesNotSettings(std::string_view text) {
+  std::size_t count = 0;
+  bool inSection = false;
+  bool first = true;
+  for (const Line& line : splitLines(text)) {
+    const ParsedLine parsed = parseLine(line.content, first);
+    first = false;
+    const std::string_view content = trim(line.content);
+    const bool comment = content.starts_with(';') || content.starts_with('#');
+    if (parsed.kind == LineKind::section) inSection = true;
+    if (parsed.kind == LineKind::other ? !comment : parsed.kind == LineKind::key && !inSection)
+      ++count;
+  }
+  return count;
+}
+
 bool storableIniEntry(std::string_view section, std::string_view key, std::string_view value) {
   if (!storable(section) || !storable(key) || !storable(value)) return false;
   if (trim(section).empty() || section.find(']') != std::string_view::npos) return false;
   return !trim(key).empty() && key.find('=') == std::string_view::npos && trim(key).front() != '[';
+}
+
+std::string readIniValueDirect(const std::string& path, std::string_view section,
+                               std::string_view key, std::string_view defaultValue,
+                               std::size_t bufferSize) {
+  std::string bytes;
+  std::optional<std::string> found;
+  if (readWholeFile(path, bytes) == FileRead::ok) found = findIniValue(bytes, section, key);
+  std::string result = found ? std::move(*found) : std::string(defaultValue);
+  if (result.size() >= bufferSize) result.resize(bufferSize > 0 ? bufferSize - 1 : 0);
+  return result;
+}
+
+bool writeIniValueDirect(const std::string& path, std::string_view section, std::string_view key,
+                         std::string_view value) {
+  // A line break in a value would write a line of its own: refuse rather than corrupt the file.
+  if (!storableIniEntry(section, key, value)) return false;
+  std::string bytes;
+  if (readWholeFile(path, bytes) == FileRead::failed) return false;
+  return replaceFileContents(path, withIniValue(bytes, section, key, value));
 }
 
 }  // namespace ravdel

@@ -26,8 +26,21 @@ std::optional<std::string> findIniValue(std::string_view text, std::string_view 
 std::string withIniValue(std::string_view text, std::string_view section, std::string_view key,
                          std::string_view value);
 
+// Lines that no reader takes: neither a section header, a key within a section, a comment (";"
+// or "#" first) nor blank. Binary data shows up here.
+std::size_t iniLinesNotSettings(std::string_view text);
+
 // Whether writeIniValue can store the entry (see there).
 bool storableIniEntry(std::string_view section, std::string_view key, std::string_view value);
+
+// readIniValue and writeIniValue as the functions above do them, straight on the file's bytes:
+// where the platform has no INI routines, and on Windows for a path its routines cannot reach
+// (longer than MAX_PATH).
+std::string readIniValueDirect(const std::string& path, std::string_view section,
+                               std::string_view key, std::string_view defaultValue,
+                               std::size_t bufferSize);
+bool writeIniValueDirect(const std::string& path, std::string_view section, std::string_view key,
+                         std::string_view value);
 
 // readIniValue and writeIniValue go to the file through the platform's INI routines where it has
 // them (Windows' private-profile functions) and through the functions above elsewhere; both

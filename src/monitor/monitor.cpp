@@ -9,6 +9,7 @@
 #include "capture/video_image.h"
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
+#include "detection/png_writer.h"
 #include "monitor/hit_time.h"
 #include "monitor/settings.h"
 #include "platform/files.h"
@@ -97,7 +98,8 @@ Monitor::Monitor(CaptureBackend& backend, MainLoop& loop, MonitorView& view, Mon
       loop_(loop),
       view_(view),
       config_(std::move(config)),
-      separators_(currentLocaleSeparators()) {
+      separators_(currentLocaleSeparators()),
+      maskFailures_([this](const std::string& text) { view_.showNote(text); }) {
   spmTimer_ = loop_.createTimer([this] { SPMTimerTimer(); }, kMinuteMs, false);
   resumeTimer_ = loop_.createTimer(
       [this] {
@@ -120,6 +122,10 @@ void Monitor::Open(const std::string& settingsPath, const std::string& defaultDi
   Running = false;
   OutputDirectory = defaultDirectory;
 
+  for (const std::string& warning :
+       settingsWarnings(settingsPath_, config_.settingsReader, config_.settingsGiven)) {
+    view_.showNote(warning);
+  }
   const Settings settings = LoadSettings(settingsPath_, OutputDirectory);
   view_.showUserOptions({settings.limit, settings.sound, settings.inverse, settings.gray});
   OutputDirectory = settings.directory;  // separator rule applied by LoadSettings
@@ -259,6 +265,7 @@ bool Monitor::RunSBClick() {
   LensCheckPending = true;
   const std::string device = "#" + std::to_string(selected_ + 1);
   bool started = capture_->VideoStart(device) == 0;
+  if (!started) view_.showNote(whyNoStart());
 
   // The statistics start afresh whether or not the camera runs.
   resetStatistics();
@@ -269,15 +276,22 @@ bool Monitor::RunSBClick() {
   leakPaused_ = SteadyClock::duration::zero();
   leakPausedSince_.reset();
   lost_ = false;
+  awaitingFrames_ = false;
 
   logFormats();
   formatIndex_ = chooseFormat();
   if (started) started = streamChosenFormat();
-  if (started) checkOutputDirectory();
+  picturesNotWritten_ = 0;
+  if (started) {
+    if (const std::optional<std::string> problem = prepareOutputDirectory())
+      view_.showNote(*problem);
+  }
   if (started && config_.hotPixelMask) startHotPixelMask();
   leakGuard_ = LightLeakGuard(config_.lightLeak);
   runStart_ = SteadyClock::now();
   cameraName_ = capture_->deviceName();
+  cameraPath_ = capture_->devicePath();
+  if (started) runFormat_ = capture_->formatTable()[static_cast<std::size_t>(formatIndex_)];
   // Before the pump below, which analyses the first frames: one may already be an event.
   if (started) tellRunStarted();
 
@@ -302,6 +316,19 @@ bool Monitor::RunSBClick() {
     watchdogTimer_->start();
   }
   return true;
+}
+
+// Why Run could not open the camera, for the log: no camera, a remembered position that is
+// not in the list any more, or what the camera's backend says failed.
+std::string Monitor::whyNoStart() const {
+  if (CameraCount <= 0) return "Could not start monitoring: no camera was found.";
+  if (selected_ < 0) {
+    return "Could not start monitoring: no camera is selected (the saved camera, number " +
+           std::to_string(CameraIndex + 1) + ", is not in the list). Choose one.";
+  }
+  const std::string why = capture_->startFailure();
+  return "Could not open " + entries_[static_cast<std::size_t>(selected_)] +
+         (why.empty() ? std::string(".") : ": " + failureText(why));
 }
 
 void Monitor::tellRunStarted() {
@@ -339,6 +366,7 @@ bool Monitor::streamChosenFormat() {
   } else if (capture_->SelectFormat(formatIndex_) != 0) {
     failure = "The camera could not stream " +
               formatLine(table[static_cast<std::size_t>(formatIndex_)]) + ".";
+    if (!capture_->startFailure().empty()) failure += " " + failureText(capture_->startFailure());
   }
   if (failure.empty()) return true;
   view_.showNote(failure);
@@ -346,19 +374,48 @@ bool Monitor::streamChosenFormat() {
   return false;
 }
 
-// A saved folder that has gone (an unplugged disk, a cleaned-up folder) is said once here, and
-// made again if it can be, rather than failing at every event.
-void Monitor::checkOutputDirectory() {
-  if (OutputDirectory.empty()) return;
-  const std::filesystem::path folder = pathFromUtf8(OutputDirectory);
+std::filesystem::path Monitor::outputFolder() const {
+  std::filesystem::path folder = pathFromUtf8(OutputDirectory.empty() ? "." : OutputDirectory);
+  if (!folder.has_filename()) folder = folder.parent_path();  // "events/" names "events"
+  return folder;
+}
+
+std::string Monitor::shownOutputDirectory() const {
+  return OutputDirectory.empty() ? "the current folder" : OutputDirectory;
+}
+
+// A folder that has gone (an unplugged disk, a cleaned-up folder) is made again, at Run and
+// before each event's picture, and the log says so.
+std::optional<std::string> Monitor::remakeOutputDirectory() {
   std::error_code error;
-  if (std::filesystem::is_directory(folder, error)) return;
-  if (std::filesystem::create_directories(folder, error) || !error) {
-    view_.showNote("Created the missing output directory " + OutputDirectory);
-  } else {
-    view_.showNote("The output directory " + OutputDirectory +
-                   " is missing and cannot be created: " + error.message());
+  const std::filesystem::path folder = outputFolder();
+  if (std::filesystem::exists(folder, error)) return std::nullopt;
+  if (!std::filesystem::create_directories(folder, error) && error) {
+    return "The output directory " + shownOutputDirectory() +
+           " is missing and cannot be created: " + error.message();
   }
+  view_.showNote("Created the missing output directory " + shownOutputDirectory());
+  return std::nullopt;
+}
+
+std::optional<std::string> Monitor::prepareOutputDirectory() {
+  if (std::optional<std::string> problem = remakeOutputDirectory()) return problem;
+  const std::string shown = shownOutputDirectory();
+  const std::filesystem::path folder = outputFolder();
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error)) {
+    return "The output directory " + shown + " is not a folder: no picture can be stored there";
+  }
+  const std::string path = utf8FromPath(folder);
+  if (const std::size_t removed = removeLeftoverTemporaryFiles(path); removed > 0) {
+    view_.showNote("Removed " + std::to_string(removed) + " temporary file" +
+                   (removed == 1 ? "" : "s") + " that a program which ended left in " + shown);
+  }
+  if (const std::optional<std::string> why = unwritableFolderReason(path)) {
+    return "The output directory " + shown + " cannot be written (" + *why +
+           "): no picture can be stored there";
+  }
+  return std::nullopt;
 }
 
 void Monitor::enableMinuteTimer() {
@@ -415,16 +472,17 @@ void Monitor::SetOutputDirectory(const std::string& directory) {
 
 void Monitor::SPMTimerTimer() {
   const EventRecords::MinuteTick tick = records_.minuteTick();
+  lastMinuteFrames_ = tick.framesLastMinute;
   view_.showFramesLastMinute(tick.framesLastMinute);
   view_.showUpTime(formatUpTime(tick.minutesElapsed));
-  MonitorStatus now = status();
-  now.framesLastMinute = tick.framesLastMinute;
+  maskFailures_.flush();
+  const MonitorStatus now = status();
   tellSinks([&](EventSink& sink) { sink.minuteTicked(now); });
 }
 
 MonitorStatus Monitor::status() const {
   MonitorStatus s;
-  s.framesLastMinute = records_.minuteFrames();
+  s.framesLastMinute = lastMinuteFrames_;
   s.minutesElapsed = records_.minutesElapsed();
   s.events = records_.eventCount();
   s.eventsPerDay = eventsPerDay_;
@@ -467,15 +525,21 @@ void Monitor::OnNewFrame() {
 
   records_.countFrame();
   ++framesSinceRun_;
+  // Said before this frame can be an event of the returned camera.
+  if (awaitingFrames_) sayCameraBack();
   capture_->GetBitmap(WorkBitmap);
   view_.showFrameSize(WorkBitmap.width(), WorkBitmap.height());
+  // A sample that could not be converted (short, a damaged JPEG) shows the format notice: its
+  // picture says nothing of the lens or of light, so the lens check waits for the first frame
+  // that converts.
+  const bool converted = !WorkBitmap.showsNotice();
   frameOptions_ = readOptions();
   AnalysisOptions analysisOptions;
   analysisOptions.limit = frameOptions_.eventLimit();
   analysisOptions.gray = frameOptions_.gray;
   analysisOptions.inverse = frameOptions_.inverse;
-  analysisOptions.lensCheck = LensCheckPending;
-  analysisOptions.measureMean = config_.lightLeakGuard;
+  analysisOptions.lensCheck = LensCheckPending && converted;
+  analysisOptions.measureMean = config_.lightLeakGuard && converted;
   analysisOptions.clusterLevel = config_.clusterLevel;
   const bool calibrating = config_.hotPixelMask && calibrateHotPixels(analysisOptions);
   FrameAnalysis analysis = analyseFrame(WorkBitmap, analysisOptions);
@@ -493,7 +557,7 @@ void Monitor::OnNewFrame() {
     view_.showMessage(MessageKind::plain, "Stick a piece of duct tape over the camera lens!");
     return;
   }
-  LensCheckPending = false;
+  if (converted) LensCheckPending = false;
 
   showThumbnailOf(WorkBitmap);
   const bool counting = !analysis.frameMean || guardAgainstLeak(*analysis.frameMean);
@@ -551,9 +615,11 @@ void Monitor::startHotPixelMask() {
                  " frames count no events.");
 }
 
+// Beside the settings file, whose folder a fresh account may not have yet.
 void Monitor::saveHotPixelMask() {
+  makeSettingsFolder(maskPath_);
   if (!replaceFileContents(maskPath_, hotPixelMaskText(masking_.mask())))
-    view_.showNote("Hot-pixel mask: cannot write " + maskPath_);
+    maskFailures_.report("Hot-pixel mask: cannot write " + maskPath_);
 }
 
 // The event still counts: the pixel is left out from the next frame on.
@@ -612,14 +678,20 @@ void Monitor::RecordEvent(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   report.picture = &capture_->convertedFrame();
   report.runId = runId_;
   report.seq = ++seq_;
+  // That it cannot be made again is what the picture's failure says.
+  remakeOutputDirectory();
   try {
-    recordEvent(records_, t, r, g, b, WorkBitmap, OutputDirectory, separators_, *this);
-  } catch (const std::exception&) {
+    report.file = recordEvent(records_, unixMs, r, g, b, WorkBitmap, OutputDirectory, pictures_,
+                              separators_, *this);
+  } catch (const ImageWriteError& e) {
     // Counted and logged already; the picture is missing, which the report says.
+    tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
+    reportPictureNotWritten(e);
+    return;
+  } catch (const std::exception&) {
     tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
     throw;
   }
-  report.file = eventFileName(t);
   if (frameOptions_.sound) view_.playEventSound();
   view_.showEventNotice();
   tellSinks([&](EventSink& sink) { sink.eventRecorded(report); });
@@ -634,6 +706,13 @@ HitTime Monitor::currentHitTime() const {
       nominalUs = std::int64_t{fastest.numerator} * 1000000 / fastest.denominator;
   }
   return hitTime(capture_->frameMoment(), nominalUs, systemClockState(), config_.clockErrorUs);
+}
+
+// A folder that cannot be used fails at every event: the first failure of a run gets the box,
+// the others only a log line with their count, until the next Run.
+void Monitor::reportPictureNotWritten(const ImageWriteError& e) {
+  if (++picturesNotWritten_ == 1) return reportFrameFailure(e.what());
+  view_.logPictureNotWritten(failureText(e.what()), picturesNotWritten_);
 }
 
 // A failure on the frame path goes to the failure box; while that box is open, further ones
@@ -684,19 +763,30 @@ void Monitor::watchCamera() {
     framePeriodMs_ = sinceLast / static_cast<double>(received - framesSeen_);
     framesSeen_ = received;
     lastFrameAt_ = now;
-    if (awaitingFrames_) {
-      awaitingFrames_ = false;
-      startLiveTime();
-      appendLogLine("Camera back at " + logTime(localTimeNow(), separators_.time));
-      tellSinks([&](EventSink& sink) { sink.cameraBack(cameraName_); });
-    }
+    if (awaitingFrames_) sayCameraBack();
+    return;
+  }
+  const double silentMs = std::chrono::duration<double, std::milli>(now - lastFrameAt_).count();
+  const bool silent = silentMs >= std::max<double>(kSilenceMs, 10 * framePeriodMs_);
+  if (awaitingFrames_) {
+    // Reopened, but no frame yet: a try that failed after all (reopening does not wait for
+    // the camera to settle), not a new loss.
+    if (!capture_->isStreaming() || silent) retryLater();
     return;
   }
   if (!capture_->isStreaming()) return loseCamera("its stream ended");
-  const double silentMs = std::chrono::duration<double, std::milli>(now - lastFrameAt_).count();
-  if (silentMs >= std::max<double>(kSilenceMs, 10 * framePeriodMs_)) {
+  if (silent) {
     loseCamera("no frame for " + std::to_string(static_cast<long long>(silentMs / 1000)) + " s");
   }
+}
+
+// Frames flow again after a reopening: at the first one analysed, or at the watchdog's look
+// when none has been analysed yet.
+void Monitor::sayCameraBack() {
+  awaitingFrames_ = false;
+  startLiveTime();
+  appendLogLine("Camera back at " + logTime(localTimeNow(), separators_.time));
+  tellSinks([&](EventSink& sink) { sink.cameraBack(cameraName_); });
 }
 
 void Monitor::loseCamera(const std::string& why) {
@@ -711,18 +801,39 @@ void Monitor::loseCamera(const std::string& why) {
   reopenTimer_->start();
 }
 
-// Opens the lost camera again by its name, in the format it streamed; a failed try waits
-// twice as long for the next, up to kLastRetryMs.
+// Opens the lost camera again, the very device (by its path; by its name only once no device
+// has that path), in the format it streamed; a failed try waits twice as long for the next, up
+// to kLastRetryMs.
 void Monitor::reopenCamera() {
   if (!Running || !lost_) return;
-  if (capture_->VideoStart(cameraName_) == 0 && capture_->SelectFormat(formatIndex_) == 0) {
+  if (capture_->VideoReopen(cameraPath_, cameraName_) == 0 &&
+      capture_->SelectFormat(sameFormatIndex()) == 0) {
     lost_ = false;
     awaitingFrames_ = true;
     framesSeen_ = capture_->framesReceived();
     lastFrameAt_ = SteadyClock::now();
     return;
   }
+  retryLater();
+}
+
+// The entry of the reopened camera's table in the size and code that streamed before; the
+// table's last convertible one when it has none (another camera of the same name).
+std::int32_t Monitor::sameFormatIndex() const {
+  const std::vector<VideoFormat> table = capture_->formatTable();
+  for (std::size_t i = table.size(); i-- > 0;) {
+    const VideoFormat& f = table[i];
+    if (f.width == runFormat_.width && f.height == runFormat_.height &&
+        f.fourcc == runFormat_.fourcc)
+      return static_cast<std::int32_t>(i);
+  }
+  return chooseFormat();
+}
+
+void Monitor::retryLater() {
   capture_->VideoStop();  // opened, but it cannot stream the format yet
+  lost_ = true;
+  awaitingFrames_ = false;
   retryMs_ = std::min(retryMs_ * 2, kLastRetryMs);
   reopenTimer_->setInterval(retryMs_);
   reopenTimer_->start();

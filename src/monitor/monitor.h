@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,10 +18,12 @@
 #include "detection/light_leak_guard.h"
 #include "monitor/event_sink.h"
 #include "monitor/monitor_view.h"
+#include "monitor/repeated_failures.h"
 #include "monitor/settings.h"
 
 namespace ravdel {
 
+class ImageWriteError;
 class TVideoImage;
 
 // Which entry of the camera's format table Run streams.
@@ -49,6 +52,10 @@ struct MonitorConfig {
   // Each event also reports its frame's clusters, their pixels above this level. None: no
   // cluster is looked for.
   std::optional<std::uint8_t> clusterLevel{};
+  // Who reads the settings file, and the keys its command line gave instead: Open says what it
+  // could not use of the rest.
+  SettingReaders settingsReader = kReadByWindows;
+  std::vector<const SettingKey*> settingsGiven{};
   // The clock's error bound where the system does not know it (Windows; an unsynchronised
   // clock), for the interval of each hit.
   std::int64_t clockErrorUs = 100000;
@@ -101,6 +108,10 @@ class Monitor final : private EventDisplay {
   void StopMonitoring();
   // Throws SettingsWriteError when the file cannot be written.
   void SaveSetSBClick();
+  // The output directory made when missing and cleared of the temporary files a killed run
+  // left there (each said as a note); then why no picture can be stored in it, if so. Run
+  // does this and notes the reason; a front end may ask before.
+  std::optional<std::string> prepareOutputDirectory();
   // The directory chooser's answer, with its trailing separator.
   void SetOutputDirectory(const std::string& directory);
   void SPMTimerTimer();
@@ -147,8 +158,13 @@ class Monitor final : private EventDisplay {
   void resetStatistics();
   void logFormats();
   bool streamChosenFormat();
-  void checkOutputDirectory();
+  void sayCameraBack();
+  std::filesystem::path outputFolder() const;
+  std::string shownOutputDirectory() const;
+  std::optional<std::string> remakeOutputDirectory();
+  void reportPictureNotWritten(const ImageWriteError& e);
   std::int32_t chooseFormat() const;
+  std::string whyNoStart() const;
   void reportFrameFailure(const std::string& message);
   // What the user has set, as the analysis of a frame (or the start of a run) takes it.
   UserOptions readOptions();
@@ -173,6 +189,8 @@ class Monitor final : private EventDisplay {
   void watchCamera();
   void loseCamera(const std::string& why);
   void reopenCamera();
+  std::int32_t sameFormatIndex() const;
+  void retryLater();
   void startLiveTime();
   void stopLiveTime();
 
@@ -193,23 +211,28 @@ class Monitor final : private EventDisplay {
   std::string settingsPath_;
   LocaleSeparators separators_;
   EventRecords records_;
+  EventPictures pictures_;
   std::unique_ptr<TVideoImage> capture_;
   std::unique_ptr<LoopTimer> spmTimer_;
   std::unique_ptr<LoopTimer> resumeTimer_;
   std::unique_ptr<LoopTimer> watchdogTimer_;
   std::unique_ptr<LoopTimer> reopenTimer_;
+  RepeatedFailures maskFailures_;  // writing the hot-pixel mask, said to the view
 
   std::vector<std::string> entries_;  // the camera list as shown
   std::int32_t selected_ = -1;
   std::uint64_t stops_ = 0;      // StopMonitoring calls: a Run notices one during its pump
   bool runTold_ = false;         // the sinks heard of a run starting and not yet of its end
   bool failureShowing_ = false;  // the failure box is open: further frame failures are logged
+  std::int32_t picturesNotWritten_ = 0;  // this run's: the first was boxed, the others logged
 
   // The current run.
   std::string runId_;
   std::int64_t seq_ = 0;  // events recorded in the run
   std::string cameraName_;
+  std::string cameraPath_;  // the camera's own path, to reopen the very device
   std::int32_t formatIndex_ = -1;
+  VideoFormat runFormat_;  // the entry it streams
   std::int64_t framesSinceRun_ = 0;
   UserOptions frameOptions_;           // of the frame being analysed
   PeakPixel lastPeak_;                 // of the frame being analysed
@@ -219,6 +242,7 @@ class Monitor final : private EventDisplay {
   HotPixelMasking masking_;            // with config_.hotPixelMask
   std::string maskPath_;               // where masking_'s mask is kept
   std::string eventsPerDay_ = "-";     // as shown
+  std::int32_t lastMinuteFrames_ = 0;  // SPM as shown: the last whole minute's
   std::optional<double> lensMean_;
   std::chrono::milliseconds live_{0};
   std::optional<SteadyClock::time_point> liveSince_;

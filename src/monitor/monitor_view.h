@@ -59,6 +59,11 @@ class MonitorView : public EventDisplay {
   // without waiting for it: frames go on and Stop stays within reach. `closed` runs when the
   // user has dismissed it; a view without boxes runs it at once.
   virtual void showFrameFailure(const std::string& text, std::function<void()> closed) = 0;
+  // A picture not written again, after the first one's box: a line of the log with the count
+  // of this run's.
+  virtual void logPictureNotWritten(const std::string& text, std::int32_t countSinceRun) {
+    appendLogLine(text + " (" + std::to_string(countSinceRun) + " pictures not written since Run)");
+  }
   // "Event detected!" at the tray icon.
   virtual void showEventNotice() = 0;
   virtual void playEventSound() = 0;

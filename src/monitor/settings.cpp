@@ -1,5 +1,6 @@
 #include "monitor/settings.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -93,14 +94,17 @@ std::optional<std::int32_t> convertInteger(std::string_view text) {
   return static_cast<std::int32_t>(negative ? 0u - magnitude : magnitude);
 }
 
-// The key's integer as stored, or its default when it is missing or no integer.
-std::int32_t readInteger(const std::string& path, const SettingKey& key) {
-  std::string text = readIniValue(path, key.section, key.name, "");
-  // Hexadecimal written the C way ("0x64") is taken as the "$" form.
+// A value's integer; hexadecimal written the C way ("0x64") is taken as the "$" form.
+std::optional<std::int32_t> integerOf(std::string text) {
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     text.replace(0, 2, "$");
   }
-  return convertInteger(text).value_or(key.fallback);
+  return convertInteger(text);
+}
+
+// The key's integer as stored, or its default when it is missing or no integer.
+std::int32_t readInteger(const std::string& path, const SettingKey& key) {
+  return integerOf(readIniValue(path, key.section, key.name, "")).value_or(key.fallback);
 }
 
 // The key's value within its range, else its default.
@@ -150,8 +154,41 @@ void saveSection(const std::string& path, const Section& settings,
   }
 }
 
-// A fresh account may not have the settings folder yet. A folder that cannot be made shows as
-// the first key's failure.
+// A value as a warning shows it: a long one cut short.
+std::string shownValue(std::string_view value) {
+  constexpr std::size_t kShown = 24;
+  return value.size() <= kShown ? std::string(value) : std::string(value.substr(0, kShown)) + "...";
+}
+
+// The number the program uses for `key`, read as its loader reads it: the old keys of
+// [Settings] are taken as stored, except that the limit control pulls the limit into range.
+std::int32_t usedNumber(const std::string& path, const SettingKey& key) {
+  if (&key == &setting::limit) {
+    return limitInRange(static_cast<std::int16_t>(readInteger(path, setting::limit)));
+  }
+  return key.section == setting::limit.section ? readInteger(path, key) : readRanged(path, key);
+}
+
+// Why the program cannot use `value` of `key` as it stands; nothing when it can.
+std::optional<std::string> valueFault(const std::string& path, const SettingKey& key,
+                                      const std::string& value) {
+  const std::string named = "[" + std::string(key.section) + "] " + std::string(key.name);
+  if (key.kind == SettingKind::text) {
+    if (value.size() < kIniBufferSize) return std::nullopt;
+    return named + " is " + std::to_string(value.size()) + " characters long; using its first " +
+           std::to_string(kIniBufferSize - 1);
+  }
+  const std::optional<std::int32_t> stored = integerOf(value);
+  const std::int32_t used = usedNumber(path, key);
+  const std::string entry = named + "=" + shownValue(value);
+  if (!stored) return entry + " is not a number; using " + std::to_string(used);
+  if (*stored == used) return std::nullopt;
+  return entry + " is outside " + std::to_string(key.least) + ".." + std::to_string(key.most) +
+         "; using " + std::to_string(used);
+}
+
+}  // namespace
+
 void makeSettingsFolder(const std::string& path) {
   const std::filesystem::path folder = pathFromUtf8(path).parent_path();
   if (!folder.empty()) {
@@ -160,7 +197,37 @@ void makeSettingsFolder(const std::string& path) {
   }
 }
 
-}  // namespace
+std::int32_t limitInRange(std::int32_t position) {
+  return std::clamp(position, setting::limit.least, setting::limit.most);
+}
+
+std::vector<std::string> settingsWarnings(const std::string& path, SettingReaders reader,
+                                          std::span<const SettingKey* const> given) {
+  const std::string file = "Settings file " + path + ": ";
+  std::string bytes;
+  std::string why;
+  switch (readWholeFile(path, bytes, &why)) {
+    case FileRead::missing:
+      return {};
+    case FileRead::failed:
+      return {file + "cannot be read (" + why + "); using the defaults"};
+    case FileRead::ok:
+      break;
+  }
+  std::vector<std::string> warnings;
+  if (const std::size_t ignored = iniLinesNotSettings(bytes); ignored > 0) {
+    warnings.push_back(file + std::to_string(ignored) + (ignored == 1 ? " line is" : " lines are") +
+                       " not a setting (key=value under a [section]) and ignored");
+  }
+  for (const SettingKey* key : kAllKeys) {
+    if ((key->readers & reader) == 0 || std::find(given.begin(), given.end(), key) != given.end())
+      continue;
+    const std::optional<std::string> value = findIniValue(bytes, key->section, key->name);
+    if (!value) continue;
+    if (const auto fault = valueFault(path, *key, *value)) warnings.push_back(file + *fault);
+  }
+  return warnings;
+}
 
 std::string rangeText(const SettingKey& key, bool asFlag) {
   return std::to_string(asFlag ? key.flagLeast : key.least) + ".." + std::to_string(key.most) +

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "detection/clusters.h"
 #include "detection/event_limit.h"
@@ -199,6 +200,22 @@ void SaveDetectionSettings(const std::string& path, const DetectionSettings& set
 // As the detection options: missing keys and numbers outside their range give the default.
 NetworkSettings LoadNetworkSettings(const std::string& path);
 void SaveNetworkSettings(const std::string& path, const NetworkSettings& settings);
+
+// The limit control's position as the windows' control takes it: pulled into 5..255.
+std::int32_t limitInRange(std::int32_t position);
+
+// What a program could not use of the settings file at `path`, one line each, naming the file,
+// the key and what the program uses instead: a file that cannot be read, lines that are not
+// settings, a value that is no number, is out of range or too long. Only keys that `reader`
+// reads count, and not those in `given` (the command line gave them). A missing file is no
+// fault: every key then has its default.
+std::vector<std::string> settingsWarnings(const std::string& path, SettingReaders reader,
+                                          std::span<const SettingKey* const> given = {});
+
+// Makes the folder of a settings file, or of a file kept beside it, when it is missing (a
+// fresh account may not have one yet). A folder that cannot be made shows when the file is
+// written.
+void makeSettingsFolder(const std::string& path);
 
 // Event images are named by appending the file name to the directory, so a non-empty directory
 // gets a trailing '/'. Empty stays empty: images then go to the current directory.

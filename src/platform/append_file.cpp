@@ -13,7 +13,8 @@ AppendFile::~AppendFile() {
 AppendFile::AppendFile(AppendFile&& other) noexcept
     : path_(std::move(other.path_)),
       error_(std::move(other.error_)),
-      handle_(std::exchange(other.handle_, -1)) {}
+      handle_(std::exchange(other.handle_, -1)),
+      tornTail_(std::exchange(other.tornTail_, false)) {}
 
 AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
   if (this != &other) {
@@ -21,6 +22,7 @@ AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
     path_ = std::move(other.path_);
     error_ = std::move(other.error_);
     handle_ = std::exchange(other.handle_, -1);
+    tornTail_ = std::exchange(other.tornTail_, false);
   }
   return *this;
 }

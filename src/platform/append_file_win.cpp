@@ -4,6 +4,8 @@
 // each line is written under an exclusive byte-range lock that every writer of ours takes.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "platform/append_file.h"
@@ -45,10 +47,66 @@ class LineLock {
   bool locked_ = false;
 };
 
+// Reads `size` bytes at `offset`; false on a failure or a short read.
+bool readAt(HANDLE file, char* buffer, DWORD size, std::int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  return ::ReadFile(file, buffer, size, &got, &at) && got == size;
+}
+
+std::int64_t sizeOf(HANDLE file) {
+  LARGE_INTEGER size{};
+  return ::GetFileSizeEx(file, &size) ? size.QuadPart : -1;
+}
+
+// A disk file whose last byte is no line feed ends in the middle of a line.
+bool endsMidLine(HANDLE file) {
+  if (::GetFileType(file) != FILE_TYPE_DISK) return false;
+  const std::int64_t size = sizeOf(file);
+  char last = '\n';
+  return size > 0 && readAt(file, &last, 1, size - 1) && last != '\n';
+}
+
+// The offset just after the file's last line feed (0 when it has none); -1 on a failure.
+std::int64_t afterLastLineFeed(HANDLE file) {
+  char block[4096];
+  for (std::int64_t end = sizeOf(file); end > 0;) {
+    const auto size = static_cast<DWORD>(std::min<std::int64_t>(end, sizeof block));
+    const std::int64_t start = end - size;
+    if (!readAt(file, block, size, start)) return -1;
+    for (DWORD i = size; i > 0; --i) {
+      if (block[i - 1] == '\n') return start + i;
+    }
+    end = start;
+  }
+  return sizeOf(file) < 0 ? -1 : 0;
+}
+
 }  // namespace
 
 void AppendFile::close() {
   if (handle_ != -1) ::CloseHandle(handleOf(std::exchange(handle_, -1)));
+  tornTail_ = false;
+}
+
+// Under the line lock, as every write.
+bool AppendFile::cutTornTail() {
+  // The appending handle may not move the file's end: a second handle on the same file may
+  // (opening the path again could meet a new file after a rotation).
+  const windows::Handle file(::ReOpenFile(handleOf(handle_), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          0));
+  FILE_END_OF_FILE_INFO end{};
+  if (file.valid()) end.EndOfFile.QuadPart = afterLastLineFeed(file.get());
+  if (!file.valid() || end.EndOfFile.QuadPart < 0 ||
+      !::SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &end, sizeof end)) {
+    error_ = windows::errorText(::GetLastError());
+    return false;
+  }
+  tornTail_ = false;
+  return true;
 }
 
 bool AppendFile::reopen() {
@@ -63,6 +121,7 @@ bool AppendFile::reopen() {
   }
   close();
   handle_ = reinterpret_cast<std::intptr_t>(file);
+  tornTail_ = endsMidLine(file);
   return true;
 }
 
@@ -84,15 +143,17 @@ bool AppendFile::appendLine(std::string_view line) {
     error_ = windows::errorText(::GetLastError());
     return false;
   }
+  if (tornTail_ && !cutTornTail()) return false;
   DWORD written = 0;
-  if (!::WriteFile(handleOf(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr)) {
-    error_ = windows::errorText(::GetLastError());
-    return false;
-  }
-  // Writing the rest in a second call could put another writer's line into the middle of ours.
-  if (written != bytes.size()) {
-    error_ = windows::errorText(ERROR_DISK_FULL);
+  const BOOL wrote = ::WriteFile(handleOf(handle_), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                 &written, nullptr);
+  const DWORD error = wrote ? ERROR_DISK_FULL : ::GetLastError();
+  // Writing the rest in a second call could put another writer's line into the middle of ours;
+  // the piece written is taken off again.
+  if (!wrote || written != bytes.size()) {
+    tornTail_ = written > 0 && ::GetFileType(handleOf(handle_)) == FILE_TYPE_DISK;
+    if (tornTail_) cutTornTail();
+    error_ = windows::errorText(error);
     return false;
   }
   return true;

@@ -2,19 +2,22 @@
 // its first translation entry names. Empty when the program carries no such resource.
 #include <windows.h>
 
-#include <cstdio>
+#include <cwchar>
 #include <vector>
 
 #include "platform/file_version.h"
+#include "platform/windows_text.h"
 
 namespace ravdel {
 namespace {
 
-std::string programPath() {
-  std::string path(MAX_PATH, '\0');
+// Through the wide functions: the program's folder may lie outside the ANSI code page (a user
+// named outside it) where the manifest's UTF-8 code page does not apply.
+std::wstring programPath() {
+  std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length =
-        ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) return {};
     if (length < path.size()) {
       path.resize(length);
@@ -24,28 +27,28 @@ std::string programPath() {
   }
 }
 
-std::string fileVersionOf(const std::string& path) {
+std::string fileVersionOf(const std::wstring& path) {
   DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
   if (size == 0) return {};
   std::vector<char> info(size);
-  if (!::GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return {};
+  if (!::GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return {};
 
   void* translation = nullptr;
   UINT translationSize = 0;
-  if (!::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", &translation,
+  if (!::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &translation,
                         &translationSize) ||
       translationSize < 2 * sizeof(WORD)) {
     return {};
   }
   const auto* words = static_cast<const WORD*>(translation);
-  char block[64];
-  std::snprintf(block, sizeof block, "\\StringFileInfo\\%04X%04X\\FileVersion",
+  wchar_t block[64];
+  std::swprintf(block, 64, L"\\StringFileInfo\\%04X%04X\\FileVersion",
                 static_cast<unsigned>(words[0]), static_cast<unsigned>(words[1]));
   void* text = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueA(info.data(), block, &text, &length) || text == nullptr) return {};
-  return std::string(static_cast<const char*>(text));
+  if (!::VerQueryValueW(info.data(), block, &text, &length) || text == nullptr) return {};
+  return windows::narrow(static_cast<const wchar_t*>(text));
 }
 
 }  // namespace

@@ -3,13 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "platform/files.h"
+#include "platform/files_system.h"
 
 namespace ravdel {
 namespace {
@@ -55,30 +56,30 @@ std::string resolveSymlink(const std::string& path) {
   return resolved;
 }
 
-// Hidden, beside the target (a rename within one folder is atomic), unique in this process.
-std::string temporaryName(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  const std::filesystem::path t(target);
-  const std::string dir = t.has_parent_path() ? t.parent_path().string() + "/" : "";
-  return dir + "." + t.filename().string() + "." + std::to_string(::getpid()) + "-" +
-         std::to_string(counter++) + ".tmp";
-}
-
 }  // namespace
 
-FileRead readWholeFile(const std::string& path, std::string& bytes) {
+FileRead readWholeFile(const std::string& path, std::string& bytes, std::string* why) {
   bytes.clear();
+  const auto failure = [why](const char* reason) {
+    if (why != nullptr) *why = reason;
+    return FileRead::failed;
+  };
   const int raw = openFile(path, O_RDONLY);
-  if (raw < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::failed;
+  if (raw < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return FileRead::missing;
+    return failure(std::strerror(errno));
+  }
   FileDescriptor fd(raw);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return FileRead::failed;
+  if (::fstat(fd.get(), &st) != 0) return failure(std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return failure(std::strerror(EISDIR));
+  if (!S_ISREG(st.st_mode)) return failure("not a regular file");
   char buffer[16384];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return FileRead::failed;
+      return failure(std::strerror(errno));
     }
     if (n == 0) return FileRead::ok;
     bytes.append(buffer, static_cast<std::size_t>(n));
@@ -108,27 +109,28 @@ std::optional<std::string> readFileWithTime(const std::string& path, std::size_t
   }
 }
 
-ReplacingFile::ReplacingFile(const std::string& target) : target_(resolveSymlink(target)) {
+ReplacingFile::ReplacingFile(const std::string& target) : StagedFile(resolveSymlink(target)) {
   create();
 }
 
 void ReplacingFile::create() {
   // Opening for writing (without truncating) asks the system whether we may write the file;
   // replacing it through its folder would otherwise overrule a read-only file.
-  bool exists = false;
-  mode_t mode = 0;
+  std::optional<std::uint32_t> mode;
   if (FileDescriptor probe(openFile(target_, O_WRONLY)); probe.get() >= 0) {
     struct stat st {};
     if (::fstat(probe.get(), &st) != 0) return fail(Stage::create, errno);
     if (!S_ISREG(st.st_mode)) return fail(Stage::create, EISDIR);
-    exists = true;
     mode = st.st_mode & 0777;
   } else if (errno != ENOENT) {
     return fail(Stage::create, errno);
   }
+  createTemporary(mode);
+}
 
+void StagedFile::createTemporary(std::optional<std::uint32_t> mode) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_ = temporaryName(target_);
+    temp_ = temporaryFileName(target_);
     // The umask applies to a new file.
     FileDescriptor fd(openFile(temp_, O_WRONLY | O_CREAT | O_EXCL, 0666));
     if (fd.get() < 0) {
@@ -136,7 +138,8 @@ void ReplacingFile::create() {
       temp_.clear();
       return fail(Stage::create, errno);
     }
-    if (exists && ::fchmod(fd.get(), mode) != 0) return fail(Stage::create, errno);
+    if (mode && ::fchmod(fd.get(), static_cast<mode_t>(*mode)) != 0)
+      return fail(Stage::create, errno);
     stream_ = ::fdopen(fd.get(), "wb");
     if (stream_ == nullptr) return fail(Stage::create, errno);
     fd.release();  // the stream owns it now
@@ -146,30 +149,71 @@ void ReplacingFile::create() {
   fail(Stage::create, EEXIST);
 }
 
-ReplacingFile::~ReplacingFile() {
-  if (stream_ != nullptr) std::fclose(stream_);
-  if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
-}
-
-void ReplacingFile::fail(Stage stage, int errorNumber) {
+void StagedFile::fail(Stage stage, int errorNumber) {
   if (failedAt_ != Stage::none) return;
   failedAt_ = stage;
   error_ = std::strerror(errorNumber);
 }
 
-bool ReplacingFile::commit() {
+bool StagedFile::finishWriting() {
   if (!ok()) return false;
-  // Flushed and synced before the rename: after a crash the target holds either the old
-  // content or the whole new one.
+  if (stream_ == nullptr) return true;  // written already
+  // Synced before the file gets its name: after a crash the name holds either the old content
+  // (or none) or the whole new one.
   if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) fail(Stage::write, errno);
   if (ok() && ::fsync(::fileno(stream_)) != 0) fail(Stage::write, errno);
   const int closed = std::fclose(stream_);
   const int closeError = errno;
   stream_ = nullptr;
   if (closed != 0) fail(Stage::write, closeError);
-  if (ok() && std::rename(temp_.c_str(), target_.c_str()) != 0) fail(Stage::commit, errno);
-  committed_ = ok();
-  return committed_;
+  return ok();
+}
+
+namespace {
+
+// Where the file system cannot refuse to replace (renameat2 unsupported), a hard link can: it
+// fails on a taken name. Where it has no hard links either, an empty file made exclusively
+// holds the name while the content is renamed over it.
+Moved moveByLink(const std::string& from, const std::string& to, int& error) {
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return Moved::done;
+  }
+  error = errno;
+  if (error == EEXIST) return Moved::taken;
+  if (error != EPERM && error != ENOTSUP) return Moved::failed;
+  const int placeholder = openFile(to, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (placeholder < 0) {
+    error = errno;
+    return error == EEXIST ? Moved::taken : Moved::failed;
+  }
+  ::close(placeholder);
+  if (std::rename(from.c_str(), to.c_str()) == 0) return Moved::done;
+  error = errno;
+  ::unlink(to.c_str());
+  return Moved::failed;
+}
+
+}  // namespace
+
+Moved moveFile(const std::string& from, const std::string& to, bool replacing, int& error) {
+  if (replacing) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return Moved::done;
+    error = errno;
+    return Moved::failed;
+  }
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return Moved::done;
+  error = errno;
+  if (error == EEXIST) return Moved::taken;
+  if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return Moved::failed;
+#endif
+  return moveByLink(from, to, error);
+}
+
+bool removeFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
 }
 
 }  // namespace ravdel

@@ -1,16 +1,16 @@
 // Reading and replacing files on Windows. Paths are UTF-8 and go to the wide functions. Files
 // are opened with every sharing mode, so that a reader never keeps another program from
-// renaming or deleting the file; a replacement is a move with MOVEFILE_REPLACE_EXISTING, as
-// a rename does not replace an existing file here.
+// renaming or deleting the file. A replacement is a move with MOVEFILE_REPLACE_EXISTING, as a
+// rename does not replace an existing file here; a new file is moved without it.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cerrno>
 #include <filesystem>
 
 #include "platform/files.h"
+#include "platform/files_system.h"
 #include "platform/windows_text.h"
 
 namespace ravdel {
@@ -28,16 +28,6 @@ bool isDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Hidden, beside the target (a move within one folder does not copy), unique in this process.
-std::string temporaryName(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  const std::filesystem::path t(windows::widen(target));
-  const std::string dir =
-      t.has_parent_path() ? windows::narrow(t.parent_path().wstring()) + "\\" : "";
-  return dir + "." + windows::narrow(t.filename().wstring()) + "." +
-         std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++) + ".tmp";
-}
-
 std::int64_t unixMillisecondsOf(const FILETIME& time) {
   const auto ticks = static_cast<std::int64_t>(
       (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
@@ -46,19 +36,26 @@ std::int64_t unixMillisecondsOf(const FILETIME& time) {
 
 }  // namespace
 
-FileRead readWholeFile(const std::string& path, std::string& bytes) {
+FileRead readWholeFile(const std::string& path, std::string& bytes, std::string* why) {
   bytes.clear();
+  const auto failure = [why](const std::string& reason) {
+    if (why != nullptr) *why = reason;
+    return FileRead::failed;
+  };
+  // A directory cannot be opened without backup semantics; say what it is.
+  if (isDirectory(path)) return failure(windows::errorText(ERROR_DIRECTORY));
   const windows::Handle file = openForReading(path);
   if (!file.valid()) {
     const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::missing
-                                                                          : FileRead::failed;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileRead::missing;
+    return failure(windows::errorText(error));
   }
-  if (::GetFileType(file.get()) != FILE_TYPE_DISK) return FileRead::failed;
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK) return failure("not a regular file");
   char buffer[16384];
   for (;;) {
     DWORD n = 0;
-    if (!::ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) return FileRead::failed;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr))
+      return failure(windows::errorText(::GetLastError()));
     if (n == 0) return FileRead::ok;
     bytes.append(buffer, n);
   }
@@ -101,7 +98,7 @@ std::optional<std::string> readFileWithTime(const std::string& path, std::size_t
 
 // Symbolic links are rare on Windows and need privileges to make: the target is replaced as
 // named.
-ReplacingFile::ReplacingFile(const std::string& target) : target_(target) {
+ReplacingFile::ReplacingFile(const std::string& target) : StagedFile(target) {
   create();
 }
 
@@ -118,8 +115,13 @@ void ReplacingFile::create() {
       return fail(Stage::create, static_cast<int>(error));
     }
   }
+  createTemporary(std::nullopt);
+}
+
+// Permission bits are POSIX's; a new file here takes its folder's.
+void StagedFile::createTemporary(std::optional<std::uint32_t>) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_ = temporaryName(target_);
+    temp_ = temporaryFileName(target_);
     windows::Handle file(::CreateFileW(windows::widen(temp_).c_str(), GENERIC_WRITE, 0, nullptr,
                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
@@ -142,23 +144,18 @@ void ReplacingFile::create() {
   fail(Stage::create, ERROR_FILE_EXISTS);
 }
 
-ReplacingFile::~ReplacingFile() {
-  // Closed first: an open file cannot be deleted here.
-  if (stream_ != nullptr) std::fclose(stream_);
-  if (!committed_ && !temp_.empty()) ::DeleteFileW(windows::widen(temp_).c_str());
-}
-
 // `errorNumber` is a system error code here.
-void ReplacingFile::fail(Stage stage, int errorNumber) {
+void StagedFile::fail(Stage stage, int errorNumber) {
   if (failedAt_ != Stage::none) return;
   failedAt_ = stage;
   error_ = windows::errorText(static_cast<DWORD>(errorNumber));
 }
 
-bool ReplacingFile::commit() {
+bool StagedFile::finishWriting() {
   if (!ok()) return false;
-  // Flushed to the disk before the move: after a crash the target holds either the old content
-  // or the whole new one.
+  if (stream_ == nullptr) return true;  // written already
+  // Flushed to the disk before the file gets its name: after a crash the name holds either the
+  // old content (or none) or the whole new one.
   if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) fail(Stage::write, ERROR_WRITE_FAULT);
   if (ok()) {
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream_)));
@@ -167,12 +164,22 @@ bool ReplacingFile::commit() {
   const int closed = std::fclose(stream_);
   stream_ = nullptr;
   if (closed != 0) fail(Stage::write, ERROR_WRITE_FAULT);
-  if (ok() && !::MoveFileExW(windows::widen(temp_).c_str(), windows::widen(target_).c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    fail(Stage::commit, static_cast<int>(::GetLastError()));
-  }
-  committed_ = ok();
-  return committed_;
+  return ok();
+}
+
+Moved moveFile(const std::string& from, const std::string& to, bool replacing, int& error) {
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replacing ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (::MoveFileExW(windows::widen(from).c_str(), windows::widen(to).c_str(), flags))
+    return Moved::done;
+  const DWORD code = ::GetLastError();
+  error = static_cast<int>(code);
+  if (!replacing && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS))
+    return Moved::taken;
+  return Moved::failed;
+}
+
+bool removeFile(const std::string& path) {
+  return ::DeleteFileW(windows::widen(path).c_str()) != FALSE;
 }
 
 }  // namespace ravdel

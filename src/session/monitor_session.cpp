@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "store/store.h"
+#include "wire/messages.h"
 
 namespace ravdel {
 namespace {
@@ -37,6 +38,8 @@ MonitorSession::MonitorSession(CaptureBackend& backend, MainLoop& loop, MonitorV
   MonitorConfig config;
   config.format = setup_.format;
   config.recoverLostCamera = true;
+  config.settingsReader = setup_.reader;
+  config.settingsGiven = setup_.given;
   config.clockErrorUs = std::int64_t{network_.clockErrorMs} * 1000;
   monitor_ = std::make_unique<Monitor>(backend, loop, view, withDetection(config, detection_));
   notesTimer_ = loop_.createTimer([this] { passOnUplinkNotes(); }, kNotesEveryMs, false);
@@ -131,7 +134,8 @@ void MonitorSession::startStation() {
       view_.showNote(
           "The station network needs a station name and a readable password file; "
           "events are kept in the station's history until it has them");
-    } else if (!parseServer(network_.server, !network_.tlsCa.empty(), uplink.host, uplink.port)) {
+    } else if (!parseBrokerAddress(network_.server, !network_.tlsCa.empty(), uplink.host,
+                                   uplink.port)) {
       view_.showNote("The station network's server \"" + network_.server +
                      "\" is not HOST or HOST:PORT; events are kept in the station's history");
     } else {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "capture/capture_device.h"
 #include "capture/main_loop.h"
@@ -30,6 +31,9 @@ class MonitorSession {
     std::string settingsPath;
     FormatChoice format;
     std::optional<DetectionSettings> detection;
+    // Who reads the settings file, and the keys given instead (see MonitorConfig).
+    SettingReaders reader = kReadByWindows;
+    std::vector<const SettingKey*> given;
     std::optional<NetworkSettings> network;  // replaces the file's [Network] when given
   };
 

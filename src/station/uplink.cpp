@@ -3,7 +3,6 @@
 #include <mosquitto.h>
 
 #include <algorithm>
-#include <charconv>
 #include <span>
 #include <utility>
 
@@ -35,31 +34,6 @@ std::int64_t inFlightRows(const std::map<RowKey, std::chrono::steady_clock::time
 }
 
 }  // namespace
-
-bool parseServer(const std::string& text, bool tls, std::string& host, int& port) {
-  port = tls ? 8883 : 1883;
-  std::string_view rest = text;
-  if (rest.starts_with('[')) {  // [IPv6]:port
-    const std::size_t close = rest.find(']');
-    if (close == std::string_view::npos) return false;
-    host = std::string(rest.substr(1, close - 1));
-    rest.remove_prefix(close + 1);
-    if (rest.empty()) return !host.empty();
-    if (!rest.starts_with(':')) return false;
-    rest.remove_prefix(1);
-  } else {
-    const std::size_t colon = rest.rfind(':');
-    host = std::string(rest.substr(0, colon));
-    if (colon == std::string_view::npos) return !host.empty();
-    rest.remove_prefix(colon + 1);
-  }
-  int value = 0;
-  const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
-  if (error != std::errc() || end != rest.data() + rest.size() || value < 1 || value > 65535)
-    return false;
-  port = value;
-  return !host.empty();
-}
 
 Uplink::Uplink(UplinkSettings settings) : settings_(std::move(settings)) {
   initialiseLibrary();
@@ -111,9 +85,15 @@ void Uplink::run() {
   }
   if (!openClient()) return;
   while (!stop_.load()) {
-    if (!connected_ && Clock::now() >= nextConnect_) tryConnect();
+    if (!connected_ && !connecting_ && Clock::now() >= nextConnect_) tryConnect();
+    // A broker that took the connection but never answers (stalled, or a dead link) is left.
+    if (connecting_ && Clock::now() - connectStarted_ > std::chrono::seconds(kKeepAliveSeconds)) {
+      mosquitto_disconnect(client_);
+      attemptFailed();
+    }
     if (mosquitto_loop(client_, 100, 1) != MOSQ_ERR_SUCCESS) {
       if (connected_) onDisconnect(MOSQ_ERR_CONN_LOST);
+      if (connecting_) attemptFailed();
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     if (connected_) sendDue();
@@ -160,20 +140,31 @@ bool Uplink::openClient() {
   return true;
 }
 
+// One attempt at a time: a second connect_async would drop the first connection before the
+// broker's answer could arrive, and a busy broker would never answer in time.
 void Uplink::tryConnect() {
   const int result =
       mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port, kKeepAliveSeconds);
-  if (result == MOSQ_ERR_SUCCESS) return;  // the answer comes to onConnect
+  if (result == MOSQ_ERR_SUCCESS) {  // the answer comes to onConnect
+    connecting_ = true;
+    connectStarted_ = Clock::now();
+    return;
+  }
+  attemptFailed();
+}
+
+void Uplink::attemptFailed() {
+  connecting_ = false;
   nextConnect_ = Clock::now() + retry_;
   retry_ = std::min(retry_ * 2, kLongestRetry);
 }
 
 void Uplink::onConnect(int result) {
+  connecting_ = false;
   if (result != 0) {
     note("The broker " + settings_.host + " refused the station " + settings_.station + ": " +
          mosquitto_connack_string(result));
-    nextConnect_ = Clock::now() + retry_;
-    retry_ = std::min(retry_ * 2, kLongestRetry);
+    attemptFailed();
     return;
   }
   connected_ = true;
@@ -193,6 +184,7 @@ void Uplink::onConnect(int result) {
 }
 
 void Uplink::onDisconnect(int result) {
+  if (connecting_) attemptFailed();
   if (!connected_) return;
   connected_ = false;
   connectedShown_.store(false);

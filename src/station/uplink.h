@@ -32,9 +32,6 @@ struct UplinkSettings {
   std::size_t batchRows = 100;
 };
 
-// "host", "host:port", "[::1]:port": the broker's address. False when it cannot be read.
-bool parseServer(const std::string& text, bool tls, std::string& host, int& port);
-
 // Sends the station's outbox to the broker on a thread of its own ("ravdel-uplink"): batches
 // of events and heartbeats at QoS 1 under ravdel/<station>/, until the server acknowledges
 // that it has stored them (its message on ravdel/<station>/ack, sent after its commit); only
@@ -79,6 +76,7 @@ class Uplink {
   void run();
   bool openClient();
   void tryConnect();
+  void attemptFailed();
   void sendDue();
   template <typename Row>
   std::vector<Row> due(std::vector<Row> rows, std::map<RowKey, Clock::time_point>& inFlight);
@@ -93,6 +91,8 @@ class Uplink {
   std::unique_ptr<Store> store_;
   mosquitto* client_ = nullptr;
   bool connected_ = false;
+  bool connecting_ = false;  // an attempt waits for the broker's answer
+  Clock::time_point connectStarted_{};
   Clock::time_point nextConnect_{};
   std::chrono::milliseconds retry_{1000};
   Clock::time_point lastLook_{};

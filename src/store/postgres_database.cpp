@@ -52,6 +52,14 @@ class PostgresStatement final : public Statement {
         values_(static_cast<std::size_t>(parameters)),
         isNull_(static_cast<std::size_t>(parameters), true),
         binary_(static_cast<std::size_t>(parameters), 0) {}
+  // The server keeps a prepared statement as long as the connection unless told otherwise: an
+  // ingester that runs for months would pile them up.
+  ~PostgresStatement() override {
+    result_ = Result();
+    const Result done(PQexec(connection_, ("DEALLOCATE " + name_).c_str()));
+  }
+  PostgresStatement(const PostgresStatement&) = delete;
+  PostgresStatement& operator=(const PostgresStatement&) = delete;
 
   void bind(int index, std::int64_t value) override { set(index, std::to_string(value), false); }
   void bind(int index, double value) override {

@@ -57,6 +57,14 @@ struct HeartbeatRow {
 // Station flags the server sets.
 inline constexpr std::int64_t kStationFlooded = 2;  // sent more events than the cap lets through
 
+// A station as an ingester heard it: when, where it said it was, and flags to set on it.
+struct StationNote {
+  std::string station;
+  std::optional<double> lat, lon;
+  std::int64_t heardUs = 0;
+  std::int64_t flags = 0;
+};
+
 // A row's key within its station.
 struct RowKey {
   std::string runId;

@@ -78,47 +78,99 @@ CREATE TABLE hourly_counts (station TEXT NOT NULL, hour_us BIGINT NOT NULL,
 
 static_assert(std::size(kMigrations) == Store::kSchemaVersion);
 
-std::string placeholders(int count) {
+constexpr int kEventFields = 25;
+constexpr int kHeartbeatFields = 16;
+// Rows written by one statement: a round trip for each row would bound a PostgreSQL ingester
+// to the network's latency.
+constexpr std::size_t kRowsPerInsert = 32;
+
+// "($1, ... $N), ($N+1, ...)" for `rows` rows of `count` fields.
+std::string placeholders(int count, std::size_t rows) {
   std::string text;
-  for (int i = 1; i <= count; ++i)
-    text += (i == 1 ? "$" : ", $") + std::to_string(i);
+  int n = 0;
+  for (std::size_t row = 0; row < rows; ++row) {
+    text += row == 0 ? "(" : ", (";
+    for (int i = 1; i <= count; ++i)
+      text += (i == 1 ? "$" : ", $") + std::to_string(++n);
+    text += ")";
+  }
   return text;
 }
 
 // A row comes back only when it was new: what the hourly counts add up.
 std::string insertSql(std::string_view table, std::string_view columns, int count,
-                      std::string_view key) {
-  return "INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES (" +
-         placeholders(count) + ") ON CONFLICT (" + std::string(key) + ") DO NOTHING RETURNING " +
-         std::string(key.substr(0, key.find(',')));
+                      std::string_view key, std::size_t rows, std::string_view counted) {
+  return "INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES " +
+         placeholders(count, rows) + " ON CONFLICT (" + std::string(key) +
+         ") DO NOTHING RETURNING " + std::string(counted);
 }
 
-void bindEvent(Statement& s, const EventRow& e) {
-  s.bind(1, e.station);
-  s.bind(2, e.runId);
-  s.bind(3, e.seq);
-  s.bind(4, e.tUs);
-  s.bind(5, e.tLoUs);
-  s.bind(6, e.tHiUs);
-  s.bind(7, std::int64_t{e.clockSynced ? 1 : 0});
-  s.bind(8, e.x);
-  s.bind(9, e.y);
-  s.bind(10, e.r);
-  s.bind(11, e.g);
-  s.bind(12, e.b);
-  s.bind(13, e.limit);
-  s.bind(14, e.width);
-  s.bind(15, e.height);
-  s.bind(16, e.fourcc);
-  s.bind(17, e.camera);
-  s.bind(18, e.frame);
-  s.bind(19, e.liveSeconds);
-  s.bindBlob(20, e.crop);
-  s.bind(21, e.lat);
-  s.bind(22, e.lon);
-  s.bind(23, e.flags);
-  s.bind(24, e.storedUs);
-  s.bind(25, std::int64_t{e.delivered ? 1 : 0});
+// What a new row adds to the hourly counts: the columns its insert returns (kEventCounted,
+// kHeartbeatCounted).
+constexpr std::string_view kEventCounted = "station, t_us, flags";
+constexpr std::string_view kHeartbeatCounted = "station, from_us, to_us, live_ms";
+
+void countEvent(const Statement& s, HourlyTally& tally) {
+  tally.addEvent(s.text(0), s.integer(1), s.integer(2));
+}
+
+void countHeartbeat(const Statement& s, HourlyTally& tally) {
+  tally.addLive(s.text(0), s.integer(1), s.integer(2), s.integer(3));
+}
+
+// Runs an insert and counts the rows it returns, the new ones only.
+void runCounted(Statement& insert, HourlyTally& tally,
+                void (*count)(const Statement&, HourlyTally&)) {
+  while (insert.step())
+    count(insert, tally);
+  insert.reset();  // a statement left running would hold up the commit
+}
+
+// Whole blocks through `block`, the rest one by one through `one`.
+template <class Row>
+void writeRows(std::span<const Row> rows, Statement& one, Statement& block, int fields,
+               void (*bind)(Statement&, const Row&, int), HourlyTally& tally,
+               void (*count)(const Statement&, HourlyTally&)) {
+  std::size_t at = 0;
+  for (; rows.size() - at >= kRowsPerInsert; at += kRowsPerInsert) {
+    block.reset();
+    for (std::size_t k = 0; k < kRowsPerInsert; ++k)
+      bind(block, rows[at + k], static_cast<int>(k) * fields);
+    runCounted(block, tally, count);
+  }
+  for (; at < rows.size(); ++at) {
+    one.reset();
+    bind(one, rows[at], 0);
+    runCounted(one, tally, count);
+  }
+}
+
+void bindEvent(Statement& s, const EventRow& e, int at) {
+  s.bind(at + 1, e.station);
+  s.bind(at + 2, e.runId);
+  s.bind(at + 3, e.seq);
+  s.bind(at + 4, e.tUs);
+  s.bind(at + 5, e.tLoUs);
+  s.bind(at + 6, e.tHiUs);
+  s.bind(at + 7, std::int64_t{e.clockSynced ? 1 : 0});
+  s.bind(at + 8, e.x);
+  s.bind(at + 9, e.y);
+  s.bind(at + 10, e.r);
+  s.bind(at + 11, e.g);
+  s.bind(at + 12, e.b);
+  s.bind(at + 13, e.limit);
+  s.bind(at + 14, e.width);
+  s.bind(at + 15, e.height);
+  s.bind(at + 16, e.fourcc);
+  s.bind(at + 17, e.camera);
+  s.bind(at + 18, e.frame);
+  s.bind(at + 19, e.liveSeconds);
+  s.bindBlob(at + 20, e.crop);
+  s.bind(at + 21, e.lat);
+  s.bind(at + 22, e.lon);
+  s.bind(at + 23, e.flags);
+  s.bind(at + 24, e.storedUs);
+  s.bind(at + 25, std::int64_t{e.delivered ? 1 : 0});
 }
 
 }  // namespace
@@ -155,23 +207,23 @@ EventRow readEvent(const Statement& s) {
 
 namespace {
 
-void bindHeartbeat(Statement& s, const HeartbeatRow& h) {
-  s.bind(1, h.station);
-  s.bind(2, h.runId);
-  s.bind(3, h.hbSeq);
-  s.bind(4, h.fromUs);
-  s.bind(5, h.toUs);
-  s.bind(6, h.liveMs);
-  s.bind(7, h.framesDelivered);
-  s.bind(8, h.framesAnalysed);
-  s.bind(9, h.framesDropped);
-  s.bind(10, h.events);
-  s.bind(11, h.maskedPixels);
-  s.bind(12, h.leakPausedMs);
-  s.bind(13, std::int64_t{h.clockSynced ? 1 : 0});
-  s.bind(14, h.clockErrorUs);
-  s.bind(15, h.storedUs);
-  s.bind(16, std::int64_t{h.delivered ? 1 : 0});
+void bindHeartbeat(Statement& s, const HeartbeatRow& h, int at) {
+  s.bind(at + 1, h.station);
+  s.bind(at + 2, h.runId);
+  s.bind(at + 3, h.hbSeq);
+  s.bind(at + 4, h.fromUs);
+  s.bind(at + 5, h.toUs);
+  s.bind(at + 6, h.liveMs);
+  s.bind(at + 7, h.framesDelivered);
+  s.bind(at + 8, h.framesAnalysed);
+  s.bind(at + 9, h.framesDropped);
+  s.bind(at + 10, h.events);
+  s.bind(at + 11, h.maskedPixels);
+  s.bind(at + 12, h.leakPausedMs);
+  s.bind(at + 13, std::int64_t{h.clockSynced ? 1 : 0});
+  s.bind(at + 14, h.clockErrorUs);
+  s.bind(at + 15, h.storedUs);
+  s.bind(at + 16, std::int64_t{h.delivered ? 1 : 0});
 }
 
 }  // namespace
@@ -214,19 +266,39 @@ std::unique_ptr<Store> Store::open(const std::string& location) {
 
 Store::Store(std::unique_ptr<Database> database) : database_(std::move(database)) {
   migrate();
-  insertEvent_ = database_->prepare(insertSql("events", kEventColumns, 25, "station, run_id, seq"));
-  insertHeartbeat_ =
-      database_->prepare(insertSql("heartbeats", kHeartbeatColumns, 16, "station, run_id, hb_seq"));
+  constexpr std::string_view kEventKey = "station, run_id, seq";
+  constexpr std::string_view kHeartbeatKey = "station, run_id, hb_seq";
+  insertEvent_ = database_->prepare(
+      insertSql("events", kEventColumns, kEventFields, kEventKey, 1, kEventCounted));
+  insertEvents_ = database_->prepare(
+      insertSql("events", kEventColumns, kEventFields, kEventKey, kRowsPerInsert, kEventCounted));
+  insertHeartbeat_ = database_->prepare(insertSql("heartbeats", kHeartbeatColumns, kHeartbeatFields,
+                                                  kHeartbeatKey, 1, kHeartbeatCounted));
+  insertHeartbeats_ =
+      database_->prepare(insertSql("heartbeats", kHeartbeatColumns, kHeartbeatFields, kHeartbeatKey,
+                                   kRowsPerInsert, kHeartbeatCounted));
   upsertHourly_ = database_->prepare(kHourlyUpsertSql);
+  noteStation_ = database_->prepare(
+      "INSERT INTO stations (station, lat, lon, first_heard_us, last_heard_us) "
+      "VALUES ($1, $2, $3, $4, $4) ON CONFLICT (station) DO UPDATE SET "
+      "lat = COALESCE(excluded.lat, stations.lat), lon = COALESCE(excluded.lon, stations.lon), "
+      "first_heard_us = COALESCE(stations.first_heard_us, excluded.first_heard_us), "
+      "last_heard_us = CASE WHEN stations.last_heard_us IS NULL OR "
+      "excluded.last_heard_us > stations.last_heard_us "
+      "THEN excluded.last_heard_us ELSE stations.last_heard_us END");
+  flagStation_ = database_->prepare(
+      "INSERT INTO stations (station, flags) VALUES ($1, $2) ON CONFLICT (station) DO UPDATE "
+      "SET flags = stations.flags | excluded.flags");
 }
 
 // Each migration in a transaction of its own, under a lock, so that two programs starting
-// together neither both apply one nor see half of one.
+// together neither both apply one nor see half of one. The version table is made under the
+// lock too: PostgreSQL lets two sessions that create the same table at once fail.
 void Store::migrate() {
-  database_->execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
   for (;;) {
     Transaction transaction(*database_);
     database_->lockSchema();
+    database_->execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
     const int version = schemaVersion();
     if (version > kSchemaVersion) {
       throw StoreError("the store's schema is version " + std::to_string(version) +
@@ -250,23 +322,12 @@ int Store::schemaVersion() {
 }
 
 void Store::writeEvents(std::span<const EventRow> rows, HourlyTally& tally) {
-  for (const EventRow& row : rows) {
-    insertEvent_->reset();
-    bindEvent(*insertEvent_, row);
-    const bool inserted = insertEvent_->step();
-    insertEvent_->reset();  // a statement left running would hold up the commit
-    if (inserted) tally.addEvent(row.station, row.tUs, row.flags);
-  }
+  writeRows(rows, *insertEvent_, *insertEvents_, kEventFields, &bindEvent, tally, &countEvent);
 }
 
 void Store::writeHeartbeats(std::span<const HeartbeatRow> rows, HourlyTally& tally) {
-  for (const HeartbeatRow& row : rows) {
-    insertHeartbeat_->reset();
-    bindHeartbeat(*insertHeartbeat_, row);
-    const bool inserted = insertHeartbeat_->step();
-    insertHeartbeat_->reset();
-    if (inserted) tally.addLive(row.station, row.fromUs, row.toUs, row.liveMs);
-  }
+  writeRows(rows, *insertHeartbeat_, *insertHeartbeats_, kHeartbeatFields, &bindHeartbeat, tally,
+            &countHeartbeat);
 }
 
 void Store::insertEvents(std::span<const EventRow> rows) {
@@ -294,26 +355,34 @@ void Store::rebuildHourlyCounts() {
 
 void Store::noteStation(const std::string& station, std::optional<double> lat,
                         std::optional<double> lon, std::int64_t heardUs) {
-  const auto upsert = database_->prepare(
-      "INSERT INTO stations (station, lat, lon, first_heard_us, last_heard_us) "
-      "VALUES ($1, $2, $3, $4, $4) ON CONFLICT (station) DO UPDATE SET "
-      "lat = COALESCE(excluded.lat, stations.lat), lon = COALESCE(excluded.lon, stations.lon), "
-      "last_heard_us = CASE WHEN excluded.last_heard_us > stations.last_heard_us "
-      "THEN excluded.last_heard_us ELSE stations.last_heard_us END");
-  upsert->bind(1, station);
-  upsert->bind(2, lat);
-  upsert->bind(3, lon);
-  upsert->bind(4, heardUs);
-  upsert->step();
+  noteStation_->reset();
+  noteStation_->bind(1, station);
+  noteStation_->bind(2, lat);
+  noteStation_->bind(3, lon);
+  noteStation_->bind(4, heardUs);
+  noteStation_->step();
 }
 
 void Store::flagStation(const std::string& station, std::int64_t flags) {
-  const auto update = database_->prepare(
-      "INSERT INTO stations (station, flags) VALUES ($1, $2) ON CONFLICT (station) DO UPDATE "
-      "SET flags = stations.flags | excluded.flags");
-  update->bind(1, station);
-  update->bind(2, flags);
-  update->step();
+  flagStation_->reset();
+  flagStation_->bind(1, station);
+  flagStation_->bind(2, flags);
+  flagStation_->step();
+}
+
+void Store::storeReceived(std::span<const EventRow> events,
+                          std::span<const HeartbeatRow> heartbeats,
+                          std::span<const StationNote> stations) {
+  Transaction transaction(*database_);
+  HourlyTally tally;
+  writeEvents(events, tally);
+  writeHeartbeats(heartbeats, tally);
+  tally.flush(*upsertHourly_);
+  for (const StationNote& note : stations) {
+    noteStation(note.station, note.lat, note.lon, note.heardUs);
+    if (note.flags != 0) flagStation(note.station, note.flags);
+  }
+  transaction.commit();
 }
 
 std::vector<EventRow> Store::undeliveredEvents(std::size_t most) {

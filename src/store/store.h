@@ -40,6 +40,12 @@ class Store {
   void noteStation(const std::string& station, std::optional<double> lat, std::optional<double> lon,
                    std::int64_t heardUs);
   void flagStation(const std::string& station, std::int64_t flags);
+  // What an ingester took in, in one transaction: its rows, their hourly counts, then each
+  // station heard (flags set on it too). Rows in the order of their keys and stations in name
+  // order, so that two ingesters writing the same rows take their locks in the same order and never
+  // deadlock.
+  void storeReceived(std::span<const EventRow> events, std::span<const HeartbeatRow> heartbeats,
+                     std::span<const StationNote> stations);
 
   // The outbox: rows not yet stored by the server, oldest first.
   std::vector<EventRow> undeliveredEvents(std::size_t most);
@@ -57,13 +63,18 @@ class Store {
 
  private:
   void migrate();
+  // Write the rows without a transaction of their own; the new ones go into `tally`.
   void writeEvents(std::span<const EventRow> rows, HourlyTally& tally);
   void writeHeartbeats(std::span<const HeartbeatRow> rows, HourlyTally& tally);
 
   std::unique_ptr<Database> database_;
   std::unique_ptr<Statement> insertEvent_;
+  std::unique_ptr<Statement> insertEvents_;  // a block of rows in one statement
   std::unique_ptr<Statement> insertHeartbeat_;
+  std::unique_ptr<Statement> insertHeartbeats_;
   std::unique_ptr<Statement> upsertHourly_;
+  std::unique_ptr<Statement> noteStation_;
+  std::unique_ptr<Statement> flagStation_;
 };
 
 }  // namespace ravdel

@@ -27,6 +27,7 @@
 #include "detection/light_leak_guard.h"
 #include "detection/png_writer.h"
 #include "monitor/settings.h"
+#include "platform/console_program.h"
 #include "platform/files.h"
 #include "run_score.h"
 
@@ -71,10 +72,12 @@ Output:
   --help            show this text
 Scoring (a simulated camera's truth file against ravdel-monitor's event logs of that run):
   --truth FILE      the truth file: one line per injected hit
-  --match-frames N  an event is a hit's when their frame numbers differ by at most N
-                    (default 5) ...
+                    An event is a hit's when the hit struck within the event's interval
+                    (its t_lo_us to t_hi_us) ...
   --match-px N      ... and the event's peak lies within N pixels of the hit's box
                     (default 3)
+  --match-frames N  files without those times (written by older versions) are matched by
+                    frame instead: the frame numbers differ by at most N (default 5)
   --live-s S        the run's live time in seconds; default: the last event's live_s
   --json            the score as one JSON object
 
@@ -162,11 +165,12 @@ void checkScoringUsage(const Options& o) {
 }
 
 // Returns nothing when --help was asked for.
-std::optional<Options> parseArguments(int argc, char** argv) {
+std::optional<Options> parseArguments(const std::vector<std::string>& args) {
   Options o;
   bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
+  const std::size_t argc = args.size();
+  for (std::size_t i = 0; i < argc; ++i) {
+    std::string_view arg = args[i];
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       o.files.emplace_back(arg);
       continue;
@@ -185,7 +189,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     auto value = [&]() -> std::string_view {
       if (inlineValue) return *inlineValue;
       if (i + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
-      return argv[++i];
+      return args[++i];
     };
     auto flag = [&](bool& target) {
       if (inlineValue) throw UsageError(std::string(name) + " takes no value");
@@ -323,7 +327,8 @@ class Analyser {
     if (options_.width) resizeFrame(*options_.width, *options_.height);
   }
 
-  // Returns false when the file could not be analysed or its picture not written.
+  // Returns false when the file could not be analysed or converted (it is reported all the
+  // same, showing the format notice) or its picture not written.
   bool analyse(const std::string& path) {
     FileWithTime sample;
     if (const auto error = readFileWithTime(path, kMaxSampleBytes, sample))
@@ -367,14 +372,15 @@ class Analyser {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 
-    if (options_.outDir.empty() || !(reported.event() || options_.all)) return true;
+    const bool converted = a.converted || fail(path, "not converted (format notice)");
+    if (options_.outDir.empty() || !(reported.event() || options_.all)) return converted;
     try {
-      writePng(work, options_.outDir + "/" + uniqueName(sample.modifiedMs));
+      pictures_.store(work, options_.outDir + "/", sample.modifiedMs);
     } catch (const ImageWriteError& e) {
       std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
       return false;
     }
-    return true;
+    return converted;
   }
 
  private:
@@ -390,27 +396,18 @@ class Analyser {
     return false;
   }
 
-  // The event file name of this moment, moved on by a millisecond at a time past the names
-  // already written in this run.
-  std::string uniqueName(std::int64_t ms) {
-    std::string name = eventFileName(localTimeAt(ms));
-    while (!usedNames_.insert(name).second)
-      name = eventFileName(localTimeAt(++ms));
-    return name;
-  }
-
   const Options& options_;
   FrameConverter converter_;
   JpegDecoder sizeReader_;
   FrameBitmap frame_;
-  std::set<std::string> usedNames_;
-  LightLeakGuard guard_;  // with --light-leak-guard
+  EventPictures pictures_;  // named as the monitor names them
+  LightLeakGuard guard_;    // with --light-leak-guard
 };
 
-int run(int argc, char** argv) {
+int run(const std::vector<std::string>& args) {
   std::optional<Options> options;
   try {
-    options = parseArguments(argc, argv);
+    options = parseArguments(args);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, e.what(), kProgram);
     return kExitUsage;
@@ -435,8 +432,10 @@ int run(int argc, char** argv) {
 }  // namespace ravdel
 
 int main(int argc, char** argv) {
+  const ravdel::Utf8ConsoleOutput console;
   try {
-    return ravdel::run(argc, argv);
+    const std::vector<std::string> args = ravdel::programArguments(argc, argv);
+    return ravdel::run(args);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", ravdel::kProgram, e.what());
     return ravdel::kExitFileError;

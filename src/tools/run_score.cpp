@@ -85,16 +85,26 @@ bool field(const Fields& fields, std::string_view key, Number& value) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
+template <typename Number>
+std::optional<Number> optionalField(const Fields& fields, std::string_view key) {
+  Number value{};
+  if (!field(fields, key, value)) return std::nullopt;
+  return value;
+}
+
 bool truthHit(const Fields& f, TruthHit& hit) {
   if (!field(f, "frame", hit.frame) || !field(f, "x", hit.x0) || !field(f, "y", hit.y0))
     return false;
   hit.x1 = hit.x0;
   hit.y1 = hit.y0;
-  // The box is optional: a hand-written truth may give the place alone.
+  // The box is optional: a hand-written truth may give the place alone. So is the moment:
+  // truths written before it was kept are scored by frame.
   field(f, "x0", hit.x0);
   field(f, "y0", hit.y0);
   field(f, "x1", hit.x1);
   field(f, "y1", hit.y1);
+  hit.us = optionalField<std::int64_t>(f, "t_us");
+  if (hit.us == 0) hit.us.reset();  // a frame without a time
   return true;
 }
 
@@ -103,6 +113,9 @@ bool scoredEvent(const Fields& f, ScoredEvent& event, double& liveSeconds) {
   if (!field(f, "frame", event.frame) || !field(f, "x", event.x) || !field(f, "y", event.y))
     return false;
   if (field(f, "live_s", live)) liveSeconds = std::max(liveSeconds, live);
+  event.us = optionalField<std::int64_t>(f, "t_us");
+  event.loUs = optionalField<std::int64_t>(f, "t_lo_us");
+  event.hiUs = optionalField<std::int64_t>(f, "t_hi_us");
   return true;
 }
 

@@ -18,6 +18,7 @@
 #include "app_win32/failure_box.h"
 #include "app_win32/glyphs.h"
 #include "capture/directshow/win32_main_loop.h"
+#include "inside_modal_loop.h"
 #include "monitor/settings.h"
 #include "platform/file_version.h"
 #include "platform/files.h"
@@ -97,8 +98,9 @@ class MainFormTest : public test::TempDirTest {
     };
     form->openUrl = [this](const std::string& url) { urls_.push_back(url); };
     form->showBalloon = [this](const std::string& title, const std::string& text, BalloonIcon,
-                               int seconds) {
+                               int seconds, bool inPlace) {
       balloons_.push_back(title + "|" + text + "|" + std::to_string(seconds));
+      inPlace_.push_back(inPlace);
     };
     return form;
   }
@@ -139,6 +141,7 @@ class MainFormTest : public test::TempDirTest {
   std::vector<Message> messages_;
   std::vector<std::string> urls_;
   std::vector<std::string> balloons_;
+  std::vector<bool> inPlace_;  // of each balloon: its text changed where it stood
   std::unique_ptr<TMainForm> form_;
 };
 
@@ -318,16 +321,21 @@ TEST_F(MainFormTest, TabAndArrowKeysMoveTheFocusBetweenTheControls) {
   }
 }
 
-TEST_F(MainFormTest, TrayMenuHoldsRestoreMinimizeAndExitWithImages) {
+TEST_F(MainFormTest, TrayMenuHoldsRestoreMinimizeDetectionOptionsAndExitWithImages) {
   const HMENU menu = form().PopupMenu();
-  ASSERT_EQ(::GetMenuItemCount(menu), 5);
+  ASSERT_EQ(::GetMenuItemCount(menu), 7);
   struct Entry {
     UINT id;
     const char* caption;
   };
-  const Entry entries[] = {
-      {IDM_Restore, "Restore"}, {0, ""}, {IDM_Minimize, "Minimize"}, {0, ""}, {IDM_Quit, "Exit"}};
-  for (UINT i = 0; i < 5; ++i) {
+  const Entry entries[] = {{IDM_Restore, "Restore"},
+                           {0, ""},
+                           {IDM_Minimize, "Minimize"},
+                           {0, ""},
+                           {IDM_DetectionOptions, "Detection options\xE2\x80\xA6"},
+                           {0, ""},
+                           {IDM_Quit, "Exit"}};
+  for (UINT i = 0; i < 7; ++i) {
     wchar_t caption[32] = {};
     MENUITEMINFOW item{};
     item.cbSize = sizeof item;
@@ -458,6 +466,231 @@ TEST_F(MainFormTest, FrameFailuresShowOneBoxThatLeavesStopWithinReach) {
   EXPECT_NE(text(IDC_LogM).find("Cannot create file"), std::string::npos) << text(IDC_LogM);
   click(IDC_StopSB);
   EXPECT_FALSE(form().monitor().Running);
+}
+
+// What the notification area was told, by a test's stand-in for Shell_NotifyIconW.
+struct NotifyCall {
+  DWORD message;
+  UINT flags;
+  HICON icon;
+  std::string info;
+};
+
+class TrayIconTest : public MainFormTest {
+ protected:
+  std::unique_ptr<TMainForm> makeTrayForm(int failingAdds, int retries = 30) {
+    MainFormSetup setup;
+    setup.backend = &backend_;
+    setup.settingsPath = settings_;
+    setup.defaultDirectory = withTrailingSeparator(utf8FromPath(dir_));
+    setup.instanceName = instanceName_;
+    setup.trayRetryMs = 10;
+    setup.trayRetries = retries;
+    setup.notifyIcon = [this, failingAdds](DWORD message, NOTIFYICONDATAW* d) {
+      calls_.push_back({message, d->uFlags, d->hIcon, windows::narrow(d->szInfo)});
+      if (message != NIM_ADD) return TRUE;
+      return ++adds_ > failingAdds ? TRUE : FALSE;  // Explorer not up yet at log-on
+    };
+    return std::make_unique<TMainForm>(setup);
+  }
+
+  std::vector<NotifyCall> calls_;
+  int adds_ = 0;
+};
+
+// At log-on Explorer's notification area may come seconds after the program: the icon is
+// tried again, and without any notification area at all the window shows.
+TEST_F(TrayIconTest, TheIconIsTriedAgainAtLogOnAndTheWindowShowsWithoutANotificationArea) {
+  auto late = makeTrayForm(3);
+  EXPECT_FALSE(late->TrayI().shown());
+  ASSERT_TRUE(pumpUntil([&] { return late->TrayI().shown(); }));
+  EXPECT_EQ(adds_, 4);
+  EXPECT_FALSE(::IsWindowVisible(late->window())) << "the program starts in the tray";
+  late.reset();
+
+  adds_ = 0;
+  auto never = makeTrayForm(1000, 3);
+  ASSERT_TRUE(pumpUntil([&] { return ::IsWindowVisible(never->window()) != FALSE; }));
+  EXPECT_EQ(adds_, 4) << "the first try and three more";
+  ::SendMessageW(never->window(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(::IsIconic(never->window())) << "minimized to the taskbar, not hidden";
+}
+
+// A new DPI brings new icons; the tray must never be left with the destroyed old handle, which
+// later balloons and the icon's return after Explorer restarts would carry.
+TEST_F(TrayIconTest, TheTrayKeepsALiveIconAcrossADpiChangeAndBalloonsUpdateInPlace) {
+  auto tray = makeTrayForm(0);
+  RECT suggested{0, 0, 400, 400};
+  ::SendMessageW(tray->window(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                 reinterpret_cast<LPARAM>(&suggested));
+  calls_.clear();
+  tray->TrayI().showBalloon("Information", "Event detected!", BalloonIcon::information, 10);
+  tray->TrayI().showBalloon("Information", "3 events detected!", BalloonIcon::information, 10,
+                            true);
+  ::SendMessageW(tray->window(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  ASSERT_EQ(calls_.size(), 5u);
+  for (const NotifyCall& call : calls_) {
+    ICONINFO info{};
+    EXPECT_TRUE(::GetIconInfo(call.icon, &info))
+        << "a destroyed icon handle, message " << call.message;
+    if (info.hbmColor != nullptr) ::DeleteObject(info.hbmColor);
+    if (info.hbmMask != nullptr) ::DeleteObject(info.hbmMask);
+  }
+  // A new balloon takes the old one away first; an update only changes the text.
+  EXPECT_EQ(calls_[0].info, "");
+  EXPECT_EQ(calls_[1].info, "Event detected!");
+  EXPECT_EQ(calls_[2].info, "3 events detected!");
+  EXPECT_EQ(calls_[3].message, static_cast<DWORD>(NIM_DELETE)) << "the icon comes back";
+  EXPECT_EQ(calls_[4].message, static_cast<DWORD>(NIM_ADD));
+}
+
+// Balloons that come while the tray menu is open wait until it has closed: one appeared over
+// the menu, covering Exit.
+TEST_F(MainFormTest, NoBalloonShowsOverTheOpenTrayMenu) {
+  click(IDC_RunSB);
+  deliver(10);
+  ASSERT_TRUE(pumpUntil([&] { return text(IDC_SourceXYL) == "4 x 2"; }));
+  std::size_t duringMenu = 99;
+  int phase = 0;
+  {
+    const test::InsideModalLoop inside([&] {
+      switch (phase) {
+        case 0:
+          backend_.last->deliver(200);  // an event while the menu is open
+          ++phase;
+          return false;
+        case 1:
+          if (text(IDC_EvsL) != "1") return false;
+          backend_.last->SetRunning(false);  // and the camera drops out
+          ++phase;
+          return false;
+        default:
+          if (!form().monitor().cameraLost()) return false;
+          duringMenu = balloons_.size();
+          ::EndMenu();
+          return true;
+      }
+    });
+    ::SendMessageW(form().window(), TMainForm::kTrayMessage, TrayIcon::kId, WM_RBUTTONUP);
+  }
+  EXPECT_EQ(duringMenu, 0u) << "nothing over the menu";
+  ASSERT_FALSE(balloons_.empty());
+  EXPECT_EQ(balloons_[0].rfind("Camera lost|", 0), 0u) << balloons_[0];
+  ASSERT_TRUE(pumpUntil([&] { return balloons_.size() == 2; }));
+  EXPECT_EQ(balloons_[1], "Information|Event detected!|10");
+  EXPECT_FALSE(inPlace_[1]);
+}
+
+// "Detection options…" in the tray menu: the dialog's switches and levels, Enter for OK and
+// Escape for Cancel; OK writes the [Detection] section and the next Run takes the options.
+TEST_F(MainFormTest, DetectionOptionsFromTheTrayMenuAreWrittenAndTakenByTheNextRun) {
+  const auto dialog = [] { return ::FindWindowW(L"#32770", L"Detection options"); };
+  // The note's own style: the dialog itself may not show yet when the first step runs.
+  const auto noteVisible = [](HWND d) {
+    return (::GetWindowLongW(::GetDlgItem(d, IDC_NextRunNL), GWL_STYLE) & WS_VISIBLE) != 0;
+  };
+  const auto press = [](HWND target, WPARAM key) {
+    ::PostMessageW(target, WM_KEYDOWN, key, 1);
+    ::PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+  };
+  {
+    bool noteHidden = false;
+    const test::InsideModalLoop inside([&] {
+      const HWND d = dialog();
+      if (d == nullptr) return false;
+      noteHidden = !noteVisible(d);
+      ::SendMessageW(::GetDlgItem(d, IDC_HotPixelMaskCB), BM_CLICK, 0, 0);
+      ::SetWindowTextW(::GetDlgItem(d, IDC_LeakLevelE), L"300");  // beyond 255
+      ::SetFocus(::GetDlgItem(d, IDC_ClustersCB));
+      press(::GetDlgItem(d, IDC_ClustersCB), VK_RETURN);
+      return true;
+    });
+    command(IDM_DetectionOptions);
+    EXPECT_TRUE(noteHidden) << "not monitoring: no note";
+  }
+  EXPECT_EQ(readPrivateProfileString(settings_, "Detection", "hot-pixel-mask", "", 16), "1");
+  EXPECT_EQ(readPrivateProfileString(settings_, "Detection", "leak-level", "", 16), "255");
+  click(IDC_RunSB);
+  EXPECT_TRUE(form().monitor().config().hotPixelMask) << "the next Run takes them";
+
+  {
+    bool noteShown = false;
+    const test::InsideModalLoop inside([&] {
+      const HWND d = dialog();
+      if (d == nullptr) return false;
+      noteShown = noteVisible(d);
+      ::SendMessageW(::GetDlgItem(d, IDC_ClustersCB), BM_CLICK, 0, 0);
+      press(::GetDlgItem(d, IDC_ClustersCB), VK_ESCAPE);
+      return true;
+    });
+    command(IDM_DetectionOptions);
+    EXPECT_TRUE(noteShown) << "monitoring: the options wait for the next Run";
+  }
+  EXPECT_EQ(readPrivateProfileString(settings_, "Detection", "clusters", "", 16), "0")
+      << "Escape cancels";
+}
+
+// Escape puts the window away as closing it does; Enter presses the focused button.
+TEST_F(MainFormTest, EscapeHidesTheWindowAndEnterPressesTheFocusedButton) {
+  command(IDM_Restore);
+  ::SetFocus(control(IDC_RunSB));
+  ::PostMessageW(control(IDC_RunSB), WM_KEYDOWN, VK_RETURN, 1);
+  ASSERT_TRUE(pumpUntil([&] { return form().monitor().Running; }));
+  ::SetFocus(control(IDC_LimitE));
+  ::PostMessageW(control(IDC_LimitE), WM_KEYDOWN, VK_ESCAPE, 1);
+  ASSERT_TRUE(pumpUntil([&] { return !::IsWindowVisible(form().window()); }));
+  EXPECT_TRUE(form().monitor().Running) << "hiding leaves monitoring alone";
+}
+
+// At 96 and 144 dots per inch: no control covers another (the about area's frame covered the
+// log's bottom border), the about area's pictures and texts lie within its frame, the links are
+// tall enough for their text, and the glyph buttons bring their own disabled picture (the
+// system's turned ours into grey striped blocks).
+TEST_F(MainFormTest, NoControlCoversAnotherAtEitherDpiAndButtonsHaveADisabledPicture) {
+  const auto rectOf = [&](int id) {
+    RECT r{};
+    ::GetWindowRect(::GetDlgItem(form().window(), id), &r);
+    return r;
+  };
+  const auto inAbout = [](int id) { return id > IDC_AboutGB && id <= IDC_MailL; };
+  for (const UINT dpi : {144u, 96u}) {
+    SCOPED_TRACE(dpi);
+    RECT suggested{0, 0, 600, 600};
+    ::SendMessageW(form().window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                   reinterpret_cast<LPARAM>(&suggested));
+    for (int a = IDC_CamLstCB; a <= IDC_MailL; ++a) {
+      for (int b = a + 1; b <= IDC_MailL; ++b) {
+        if (b == IDC_LimitUD && a == IDC_LimitE) continue;  // the up-down sits on its buddy
+        RECT both{}, ra = rectOf(a), rb = rectOf(b);
+        if (a == IDC_AboutGB && inAbout(b)) {
+          ::InflateRect(&ra, -1, -1);  // inside the frame's lines
+          EXPECT_TRUE(::IntersectRect(&both, &ra, &rb) && ::EqualRect(&both, &rb))
+              << b << " leaves the about frame";
+          continue;
+        }
+        EXPECT_FALSE(::IntersectRect(&both, &ra, &rb)) << a << " and " << b << " overlap";
+      }
+    }
+    for (const ControlId link : {IDC_HomeL, IDC_MailL}) {
+      const HWND control = ::GetDlgItem(form().window(), link);
+      const HDC dc = ::GetDC(control);
+      const HGDIOBJ old =
+          ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+      TEXTMETRICW metrics{};
+      ::GetTextMetricsW(dc, &metrics);
+      ::SelectObject(dc, old);
+      ::ReleaseDC(control, dc);
+      RECT client{};
+      ::GetClientRect(control, &client);
+      EXPECT_GE(client.bottom, metrics.tmHeight) << link << ": descenders cut";
+    }
+  }
+  for (const ControlId button : {IDC_UpdateSB, IDC_RunSB, IDC_StopSB, IDC_DirSB}) {
+    BUTTON_IMAGELIST list{};
+    ASSERT_TRUE(
+        ::SendMessageW(control(button), BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&list)));
+    EXPECT_EQ(::ImageList_GetImageCount(list.himl), 6) << "one picture per state";
+  }
 }
 
 }  // namespace

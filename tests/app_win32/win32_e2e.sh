@@ -20,7 +20,7 @@ for tool in Xvfb xdotool import wine winepath; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 mkdir -p "$artifacts"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export RAVDEL_SIMULATED_CAMERA="synthetic:size=320x240,fps=15,hits=1,also=none"
 
 work=$(mktemp -d)

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "base/fourcc.h"
 #include "capture/device_catalog.h"
@@ -90,6 +92,26 @@ TEST(FormatTableTest, LineShowsTheRateWhenKnown) {
 }
 
 // Positions count across backends: the simulated camera follows the real ones.
+std::vector<std::string> loggedLines;
+void keepLine(const std::string& text) {
+  loggedLines.push_back(text);
+}
+
+// The backends' lines go to the program's writer, which gives them its prefix and time.
+TEST(CaptureLogTest, BackendLinesGoToTheInstalledWriter) {
+  setCaptureLogWriter(keepLine);
+  struct Ignoring final : FrameReceiver {
+    void receiveFrame(const std::uint8_t*, std::int32_t&, const FrameMoment&) override {}
+  } receiver;
+  ReceiverSlot listedOnly, streamed;
+  logStreamStopped("Cam B", listedOnly, 0, 0);  // opened to list its formats: no line
+  streamed.install(&receiver);
+  logStreamStopped("Cam A", streamed, 12, 10);
+  setCaptureLogWriter(nullptr);
+  EXPECT_EQ(loggedLines,
+            std::vector<std::string>{"Cam A: stream stopped after 12 frames, 10 delivered"});
+}
+
 TEST(DeviceCatalogTest, OpensAcrossBackendsByPositionAndName) {
   DeviceCatalog catalog;
   auto first = std::make_unique<test::FakeBackend>();
@@ -120,6 +142,48 @@ TEST(DeviceCatalogTest, OpensAcrossBackendsByPositionAndName) {
   EXPECT_EQ(none.ListVideoDevices(names), kSFalse);
   EXPECT_TRUE(names.empty());
   EXPECT_EQ(none.CreateDevice()->StartVideo("", found), kEFail);
+}
+
+// A camera reopened after it dropped out must be the same device, not another of its name: it
+// is found by its path, and by its name only once no device has that path.
+TEST(DeviceCatalogTest, AReopenedCameraIsFoundByItsPathThenByItsName) {
+  DeviceCatalog catalog;
+  auto plain = std::make_unique<test::FakeBackend>();
+  plain->names = {"No Path"};
+  auto twins = std::make_unique<test::FakeBackend>();
+  twins->names = {"Twin", "Twin"};
+  twins->paths = {"usb-1", "usb-2"};
+  test::FakeBackend* opened = twins.get();
+  catalog.add(std::move(plain));
+  catalog.add(std::move(twins));
+
+  std::vector<std::string> paths;
+  EXPECT_EQ(catalog.ListDevicePaths(paths), kSOk);
+  EXPECT_EQ(paths, (std::vector<std::string>{"", "usb-1", "usb-2"}));
+  const struct {
+    const char* path;
+    const char* name;
+    std::int32_t position;  // within the twins' backend; 0: not opened there
+  } cases[] = {{"usb-2", "Twin", 2},
+               {"usb-1", "Twin", 1},
+               {"usb-9", "Twin", 1},
+               {"", "Twin", 1},
+               {"usb-9", "nobody", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " " + c.name);
+    opened->last = nullptr;
+    auto device = catalog.CreateDevice();
+    std::string found;
+    const HResult hr = device->StartVideoByPath(c.path, c.name, found);
+    if (c.position == 0) {
+      EXPECT_EQ(hr, kEFail);
+      continue;
+    }
+    ASSERT_EQ(hr, kSOk);
+    ASSERT_NE(opened->last, nullptr);
+    EXPECT_EQ(opened->last->openedPosition, c.position);
+    EXPECT_EQ(device->devicePath(), "usb-" + std::to_string(c.position));
+  }
 }
 
 // The simulated camera joins the list after the real ones only when it is described, and a

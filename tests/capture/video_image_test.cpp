@@ -88,6 +88,43 @@ TEST_F(VideoImageTest, NotificationsCoalesceAndConvertOncePerNotification) {
   EXPECT_EQ(image.conversions(), 4u) << "asking twice in one notification converts once";
 }
 
+// The picture is handed on without a copy; what the handler then does to its bitmap (the
+// display options) touches neither the converter's picture nor a snapshot kept earlier, and a
+// sample shown as the notice is drawn over the picture as converted.
+TEST_F(VideoImageTest, HandsThePictureOnWithoutACopyAndKeepsItsOwnIntact) {
+  device->width = 300;  // room beside the notice's text
+  device->height = 60;
+  ASSERT_EQ(image.SelectFormat(0), 0);
+  loop.processPending();
+  FrameBitmap work, kept;
+  bool shared = false;
+  image.OnNewVideoFrame = [&](TVideoImage& sender, std::int32_t, std::int32_t,
+                              const std::uint8_t*) {
+    sender.GetBitmap(work);
+    FrameBitmap again;
+    sender.GetBitmap(again);
+    shared = again.sharesPixelsWith(work);
+    if (kept.empty()) kept = work;
+    std::uint8_t& corner = work.row(59)[3 * 299];
+    corner = static_cast<std::uint8_t>(255 - corner);  // as "Inverse" would
+  };
+  device->deliver(40);
+  loop.processPending();
+  EXPECT_TRUE(shared);
+  device->deliver(41);
+  loop.processPending();
+  EXPECT_EQ(kept.row(59)[3 * 299], 40);
+  EXPECT_EQ(work.row(59)[3 * 299], 255 - 41);
+
+  device->deliverBytes(std::vector<std::uint8_t>(7, 42));  // not 4 x 2 x 3 bytes: the notice
+  loop.processPending();
+  EXPECT_TRUE(work.showsNotice());
+  EXPECT_EQ(image.conversions(), 3u);
+  FrameBitmap picture;
+  image.GetBitmap(picture);
+  EXPECT_EQ(picture.row(59)[3 * 299], 41) << "the notice covers the picture as converted";
+}
+
 // A camera faster than the analysis leaves a bounded backlog, all of it showing the newest frame.
 TEST_F(VideoImageTest, BacklogOfNotificationsIsBounded) {
   loop.processPending();

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -264,6 +266,41 @@ TEST(FrameConverterTest, OddSizesConvertSafely) {
       }
     }
   }
+}
+
+// The YUV layouts note each row's largest channel for the peak search, lone columns
+// included; copied and decoded pictures note nothing.
+TEST(FrameConverterTest, YuvConversionsNoteEachRowsLargestChannel) {
+  const std::pair<std::int32_t, std::int32_t> sizes[] = {{1, 1}, {3, 2}, {33, 17}, {641, 9}};
+  std::mt19937 rng(29);
+  FrameConverter converter;
+  for (const auto& [w, h] : sizes) {
+    for (std::uint32_t code : {fourcc::kYuy2, fourcc::kUyvy, fourcc::kI420, fourcc::kYv12,
+                               fourcc::kNv12, fourcc::kNv21, fourcc::kGrey, fourcc::kRgb}) {
+      SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " " + fourccLabel(code));
+      Bytes sample(static_cast<std::size_t>(requiredSampleBytes(code, w, h)));
+      for (std::uint8_t& b : sample)  // dark, with a bright byte now and then
+        b = static_cast<std::uint8_t>(rng() % 50 == 0 ? rng() : 16 + rng() % 8);
+      FrameBitmap bitmap(w, h);
+      ASSERT_EQ(convert(converter, code, sample, bitmap), kConverted);
+      const std::span<const std::uint8_t> maxima = bitmap.rowChannelMax();
+      if (code == fourcc::kRgb) {
+        EXPECT_TRUE(maxima.empty());
+        continue;
+      }
+      ASSERT_EQ(maxima.size(), static_cast<std::size_t>(h));
+      for (std::int32_t y = 0; y < h; ++y) {
+        const std::uint8_t* row = bitmap.row(y);
+        EXPECT_EQ(maxima[static_cast<std::size_t>(y)],
+                  *std::max_element(row, row + bitmap.stride()))
+            << "row " << y;
+      }
+    }
+  }
+  FrameBitmap bitmap(4, 4);
+  ASSERT_EQ(convert(converter, fourcc::kMjpg, test::encodeJpeg(patterned(4, 4, 3)), bitmap),
+            kConverted);
+  EXPECT_TRUE(bitmap.rowChannelMax().empty());
 }
 
 // A stream may report a zero width; such a picture has no pixel storage at all.

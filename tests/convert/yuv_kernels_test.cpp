@@ -43,6 +43,9 @@ TEST(YuvKernelDispatchTest, PortableFirstThenEachSupportedSetBestLast) {
   std::vector<std::string> expected{"portable"};
 #if defined(__x86_64__)
   if (cpuFeatures().avx2) expected.emplace_back("avx2");
+  if (cpuFeatures().avx512) expected.emplace_back("avx512");
+#elif defined(__aarch64__)
+  if (cpuFeatures().neon) expected.emplace_back("neon");
 #endif
   std::vector<std::string> names;
   for (int i = 0; i < availableYuvKernelCount(); ++i)
@@ -96,24 +99,35 @@ struct RowSamples {
   }
 };
 
-// The chroma-carrying row kernels, each reading its own layout of the same pixels.
-using RowRun = void (*)(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst,
-                        std::int32_t pairs);
+// The chroma-carrying row kernels, each reading its own layout of the same pixels; they return
+// the row's largest channel.
+using RowRun = std::uint8_t (*)(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst,
+                                std::int32_t pairs);
 
-void runYuyv(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
-  k.packedRow(yuvTables(), s.yuyv.data(), dst, pairs);
+std::uint8_t runYuyv(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst,
+                     std::int32_t pairs) {
+  return k.packedRow(yuvTables(), s.yuyv.data(), dst, pairs);
 }
-void runUyvy(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
-  k.uyvyRow(yuvTables(), s.uyvy.data(), dst, pairs);
+std::uint8_t runUyvy(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst,
+                     std::int32_t pairs) {
+  return k.uyvyRow(yuvTables(), s.uyvy.data(), dst, pairs);
 }
-void runPlanar(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
-  k.planarRow(yuvTables(), s.ys.data(), s.us.data(), s.vs.data(), dst, pairs);
+std::uint8_t runPlanar(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst,
+                       std::int32_t pairs) {
+  return k.planarRow(yuvTables(), s.ys.data(), s.us.data(), s.vs.data(), dst, pairs);
 }
-void runUv(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
-  k.semiPlanarRow(yuvTables(), s.ys.data(), s.uv.data(), false, dst, pairs);
+std::uint8_t runUv(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst,
+                   std::int32_t pairs) {
+  return k.semiPlanarRow(yuvTables(), s.ys.data(), s.uv.data(), false, dst, pairs);
 }
-void runVu(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst, std::int32_t pairs) {
-  k.semiPlanarRow(yuvTables(), s.ys.data(), s.vu.data(), true, dst, pairs);
+std::uint8_t runVu(const YuvKernels& k, const RowSamples& s, std::uint8_t* dst,
+                   std::int32_t pairs) {
+  return k.semiPlanarRow(yuvTables(), s.ys.data(), s.vu.data(), true, dst, pairs);
+}
+
+// The largest of `n` channel bytes (0 for none).
+std::uint8_t largestByte(const std::uint8_t* bytes, std::size_t n) {
+  return n == 0 ? 0 : *std::max_element(bytes, bytes + n);
 }
 
 const struct RowLayout {
@@ -150,7 +164,9 @@ TEST(YuvVectorKernelsTest, EveryYuvTripleMatchesTheReferenceRule) {
     for (int i = 1; i < availableYuvKernelCount(); ++i) {
       const YuvKernels& kernels = availableYuvKernels(i);
       for (const RowLayout& layout : kRowLayouts) {
-        layout.run(kernels, s, got.data(), kPairs);
+        const std::uint8_t most = layout.run(kernels, s, got.data(), kPairs);
+        EXPECT_EQ(most, largestByte(want.data(), want.size()))
+            << kernels.name << " " << layout.name;
         if (got != want) {
           const std::string what = std::string(kernels.name) + " " + layout.name;
           expectReferenceRow(got.data(), s.ys.data(), s.us.data(), s.vs.data(), kPairs,
@@ -174,8 +190,10 @@ TEST(YuvVectorKernelsTest, EveryGreyLevelMatchesTheReferenceRule) {
     yuvToBgr(yuvTables(), ys[x], kNeutralChroma, kNeutralChroma, &want[3 * x]);
   }
   for (int i = 1; i < availableYuvKernelCount(); ++i) {
-    availableYuvKernels(i).greyRow(yuvTables(), ys.data(), got.data(), kPixels);
+    const std::uint8_t most =
+        availableYuvKernels(i).greyRow(yuvTables(), ys.data(), got.data(), kPixels);
     EXPECT_EQ(got, want) << availableYuvKernels(i).name;
+    EXPECT_EQ(most, largestByte(want.data(), want.size())) << availableYuvKernels(i).name;
   }
 }
 
@@ -212,10 +230,40 @@ TEST_P(YuvKernelsTest, AnyPairCountStaysInsideItsRows) {
     for (const RowLayout& layout : kRowLayouts) {
       const auto out = std::make_unique<std::uint8_t[]>(6 * n + 1);
       out[6 * n] = kGuard;
-      layout.run(kernels(), s, out.get(), pairs);
+      const std::uint8_t most = layout.run(kernels(), s, out.get(), pairs);
       const std::string what = std::string(layout.name) + ", " + std::to_string(pairs) + " pairs";
       expectReferenceRow(out.get(), s.ys.data(), s.us.data(), s.vs.data(), pairs, what.c_str());
       EXPECT_EQ(out[6 * n], kGuard) << what;
+      EXPECT_EQ(most, largestByte(out.get(), 6 * n)) << what;
+    }
+  }
+}
+
+// A dark row with one bright pixel, at every place of rows around the vector widths and with
+// the brightness in each channel in turn: the largest channel is found wherever it is.
+TEST_P(YuvKernelsTest, ReportsTheLargestChannelOfItsRow) {
+  // (Y, U, V) of the bright pixel: blue, green and red lead in turn.
+  const std::array<std::array<std::uint8_t, 3>, 3> bright{
+      {{120, 240, 128}, {160, 60, 40}, {90, 110, 250}}};
+  for (const auto& [y, u, v] : bright) {
+    for (std::int32_t pairs = 1; pairs <= 40; pairs += 3) {
+      const auto n = static_cast<std::size_t>(pairs);
+      for (std::size_t at = 0; at < 2 * n; ++at) {
+        RowSamples s;
+        s.ys.assign(2 * n, 20);
+        s.us.assign(n, 126);
+        s.vs.assign(n, 130);
+        s.ys[at] = y;
+        s.us[at / 2] = u;
+        s.vs[at / 2] = v;
+        s.interleave();
+        for (const RowLayout& layout : kRowLayouts) {
+          std::vector<std::uint8_t> out(6 * n);
+          const std::uint8_t most = layout.run(kernels(), s, out.data(), pairs);
+          ASSERT_EQ(most, largestByte(out.data(), out.size()))
+              << layout.name << ", " << pairs << " pairs, bright pixel " << at;
+        }
+      }
     }
   }
 }
@@ -231,7 +279,8 @@ TEST_P(YuvKernelsTest, AnyGreyLengthStaysInsideItsRow) {
       y = static_cast<std::uint8_t>(rng());
     const auto out = std::make_unique<std::uint8_t[]>(3 * n + 1);
     out[3 * n] = kGuard;
-    kernels().greyRow(yuvTables(), ys.data(), out.get(), pixels);
+    const std::uint8_t most = kernels().greyRow(yuvTables(), ys.data(), out.get(), pixels);
+    EXPECT_EQ(most, largestByte(out.get(), 3 * n)) << pixels << " pixels";
     for (std::size_t x = 0; x < n; ++x) {
       std::array<std::uint8_t, 3> want{};
       yuvToBgr(yuvTables(), ys[x], kNeutralChroma, kNeutralChroma, want.data());

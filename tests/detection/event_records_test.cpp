@@ -153,28 +153,63 @@ TEST_F(RecordEventTest, FailedWriteCountsAndLogsThenRecordingGoesOn) {
   FrameBitmap picture(16, 12);
   picture.fill(1, 2, 3);
   EventRecords records;
+  EventPictures pictures;
   RecordingDisplay display;
   const LocaleSeparators separators;
-  const LocalTime t{2015, 3, 14, 9, 26, 53, 123};
+  const std::int64_t t = 1426325213123;
 
-  EXPECT_THROW(
-      recordEvent(records, t, 255, 200, 180, picture, dir.string() + "/", separators, display),
-      ImageWriteError);
+  EXPECT_THROW(recordEvent(records, t, 255, 200, 180, picture, dir.string() + "/", pictures,
+                           separators, display),
+               ImageWriteError);
   EXPECT_EQ(records.eventCount(), 1);
   EXPECT_EQ(display.counts, std::vector<std::int32_t>{1});
-  EXPECT_EQ(display.log,
-            (std::vector<std::string>{"Event at 14.03.15 09:26:53", "R:255 G:200 B:180", ""}));
+  EXPECT_EQ(display.log, (std::vector<std::string>{eventTimeLine(localTimeAt(t), ':'),
+                                                   "R:255 G:200 B:180", ""}));
 
   std::filesystem::create_directory(dir);
   records.minuteTick();
-  const LocalTime later{2015, 3, 14, 9, 27, 53, 7};
-  const std::string path =
-      recordEvent(records, later, 1, 2, 3, picture, dir.string() + "/", separators, display);
-  EXPECT_EQ(path, dir.string() + "/150314092753007.png");
-  EXPECT_TRUE(std::filesystem::exists(path));
+  const std::int64_t later = t + 60000;
+  const std::string name = recordEvent(records, later, 1, 2, 3, picture, dir.string() + "/",
+                                       pictures, separators, display);
+  EXPECT_EQ(name, eventFileName(localTimeAt(later)));
+  EXPECT_TRUE(std::filesystem::exists(dir / name));
   EXPECT_EQ(display.counts, (std::vector<std::int32_t>{1, 2}));
   EXPECT_EQ(display.rates, std::vector<std::string>{"1440.0000000"});
   EXPECT_EQ(display.log.size(), 6u);
+}
+
+// A picture never replaces a file: a taken name moves on by 1 ms, whoever took it.
+TEST_F(RecordEventTest, TakenNamesMoveOnByAMillisecond) {
+  const std::int64_t t = 1761355800000;
+  const auto nameAt = [](std::int64_t ms) { return eventFileName(localTimeAt(ms)); };
+  write(path(nameAt(t + 1)), "someone else's");
+  FrameBitmap picture(4, 4);
+  picture.fill(9, 9, 9);
+  EventPictures pictures;
+  const std::string folder = dir_.string() + "/";
+  const struct {
+    std::int64_t asked;
+    std::int64_t named;
+  } cases[] = {
+      {t, t},          // free
+      {t, t + 2},      // its own and the next are taken
+      {t, t + 3},      // a clock standing still
+      {t + 1, t + 4},  // a clock stepped back onto taken names
+      {t - 5000, t - 5000},
+      {t + 2, t + 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.asked - t);
+    EXPECT_EQ(pictures.store(picture, folder, c.asked), nameAt(c.named));
+  }
+  EXPECT_EQ(read(path(nameAt(t + 1))), "someone else's");
+  EXPECT_EQ(entryCount(), 7) << "six pictures and the file that was there, nothing else";
+
+  // With no name free in reach: a failure, and nothing left behind.
+  EXPECT_THROW(writeNewPng(
+                   picture, [&](int) { return path(nameAt(t)); }, 3),
+               ImageWriteError);
+  EXPECT_EQ(entryCount(), 7);
 }
 
 }  // namespace

@@ -42,6 +42,44 @@ TEST(HitScoreTest, MatchesEventsToHitsOneToOne) {
   }
 }
 
+// With moments, time alone decides: the camera's frame count starts again at every opening
+// and drifts from the monitor's by every frame dropped, so frames say nothing.
+TEST(HitScoreTest, HitsAndEventsWithMomentsAreMatchedByTime) {
+  const MatchTolerance tolerance{.frames = 2, .pixels = 3};
+  const auto hit = [](std::int64_t frame, std::int64_t us) {
+    TruthHit h = spot(frame, 5, 5);
+    h.us = us;
+    return h;
+  };
+  // An event of frame `frame`, taken at `us`: a hit in it struck within the last 10 ms.
+  const auto event = [](std::int64_t frame, std::int64_t us) {
+    return ScoredEvent{frame, 5, 5, us - 5000, us - 10000, us};
+  };
+  const struct {
+    const char* name;
+    std::vector<TruthHit> hits;
+    std::vector<ScoredEvent> events;
+    std::int64_t found;
+  } cases[] = {
+      {"in the interval, after a reopening", {hit(3, 1000000)}, {event(20003, 1004000)}, 1},
+      {"frames dropped on the way", {hit(400, 1000000)}, {event(326, 1004000)}, 1},
+      {"before the interval", {hit(3, 989999)}, {event(3, 1004000)}, 0},
+      {"after it", {hit(3, 1004001)}, {event(3, 1004000)}, 0},
+      {"nearest in time first",
+       {hit(1, 999000), hit(2, 994000)},
+       {event(1, 1000000), event(2, 996000)},
+       2},
+      {"an event without its times: frames for all",
+       {hit(3, 1000000)},
+       {ScoredEvent{3, 5, 5}, event(20003, 1004000)},
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(scoreRun(c.hits, c.events, tolerance, 3600).found, c.found);
+  }
+}
+
 TEST(HitScoreTest, RatesAreLeftOutWhenTheyHaveNoBase) {
   RunScore s = scoreRun({spot(1, 5, 5), spot(100, 5, 5)}, {{1, 5, 5}, {50, 0, 0}}, {}, 1800);
   EXPECT_EQ(s.precision, 0.5);

@@ -17,6 +17,9 @@ TEST(PeakKernelDispatchTest, PortableFirstThenEachSupportedSetBestLast) {
   std::vector<std::string> expected{"portable"};
 #if defined(__x86_64__)
   if (cpuFeatures().avx2) expected.emplace_back("avx2");
+  if (cpuFeatures().avx512) expected.emplace_back("avx512");
+#elif defined(__aarch64__)
+  if (cpuFeatures().neon) expected.emplace_back("neon");
 #endif
   std::vector<std::string> names;
   for (int i = 0; i < availablePeakKernelCount(); ++i)

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/small_disk.h"
 #include "support/temp_dir.h"
 
 namespace ravdel {
@@ -132,6 +134,13 @@ class RavdelMonitorTest : public test::TempDirTest {
 
   std::string err() const { return read(path("stderr")); }
   bool errSays(const std::string& text) const { return err().find(text) != std::string::npos; }
+  // The lines of stderr that hold `text`.
+  std::vector<std::string> errLines(const std::string& text) const {
+    std::vector<std::string> found;
+    for (const std::string& line : linesOf(err()))
+      if (line.find(text) != std::string::npos) found.push_back(line);
+    return found;
+  }
   std::vector<std::string> events() const { return linesOf(read(path("events.jsonl"))); }
   std::size_t pictures() const {
     std::size_t count = 0;
@@ -214,6 +223,8 @@ TEST_F(RavdelMonitorTest, LightLeakGuardPausesCountingUntilTheLeakIsOver) {
     EXPECT_NE(line.find(",\"clusters\":[{\"x\":"), std::string::npos) << line;
 }
 
+// The camera's return is said before any event of the returned stream, and the backend's own
+// line carries the program's prefix and time like every other.
 TEST_F(RavdelMonitorTest, CameraThatDropsOutComesBackAndMonitoringGoesOn) {
   start(kCamera + ",unplug-after=45,back-after=300", {});
   ASSERT_TRUE(eventually([&] { return errSays("camera lost: "); })) << err();
@@ -223,6 +234,129 @@ TEST_F(RavdelMonitorTest, CameraThatDropsOutComesBackAndMonitoringGoesOn) {
   EXPECT_TRUE(running());
   send(SIGTERM);
   EXPECT_EQ(exitStatus(), 0) << err();
+
+  const std::string log = err();
+  const auto lost = log.find("camera lost: "), back = log.find("camera back");
+  EXPECT_EQ(log.substr(lost, back - lost).find(": event "), std::string::npos) << log;
+  static const std::regex stopped(
+      R"(ravdel-monitor: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d Test camera: stream stopped after \d+ frames, \d+ delivered)");
+  EXPECT_FALSE(errLines("stream stopped").empty()) << log;
+  for (const std::string& line : errLines("stream stopped"))
+    EXPECT_TRUE(std::regex_match(line, stopped)) << line;
+}
+
+// A run scored against the camera's truth: the camera drops out and comes back, its frame
+// count starting again at 1, yet every event is one of its hits, before and after.
+TEST_F(RavdelMonitorTest, ARunWhoseCameraReturnsIsScoredByTime) {
+  start(kCamera + ",unplug-after=90,back-after=300,truth=" + path("truth.jsonl"), {});
+  ASSERT_TRUE(eventually([&] { return errSays("camera back"); })) << err();
+  const std::size_t before = events().size();
+  ASSERT_TRUE(eventually([&] { return events().size() > before + 10; })) << err();
+  send(SIGTERM);
+  ASSERT_EQ(exitStatus(), 0) << err();
+
+  const pid_t analyse = fork();
+  if (analyse == 0) {
+    const int out = open(path("score").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out >= 0 && dup2(out, 1) >= 0) {
+      execl(RAVDEL_ANALYSE_PATH, RAVDEL_ANALYSE_PATH, "--truth", path("truth.jsonl").c_str(),
+            "--json", path("events.jsonl").c_str(), static_cast<char*>(nullptr));
+    }
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(analyse, &status, 0), analyse);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read(path("score"));
+  const std::string score = read(path("score"));
+  EXPECT_NE(score.find("\"events\":" + std::to_string(events().size()) + ","), std::string::npos)
+      << score;
+  EXPECT_NE(score.find("\"false_events\":0,"), std::string::npos) << score;
+  // Each event is one hit's; a frame with two hits makes one event.
+  EXPECT_NE(score.find("\"found\":" + std::to_string(events().size()) + ","), std::string::npos)
+      << score;
+}
+
+// The event log's folder fills up (a small disk of its own): no line is cut, the lines wait
+// in memory, stderr says so once, and they follow in order once there is room again.
+TEST_F(RavdelMonitorTest, EventLogOnAFullDiskWaitsAndCatchesUp) {
+  const test::SmallDisk disk(dir_ / "disk", 1024);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  disk.fillLeaving(40);
+  const std::string log = path("disk/events.jsonl");
+  start("synthetic:format=YUY2,size=160x120,fps=30,hits=30,seed=5,also=none,name=Test camera",
+        {"--events", log, "--quiet"});
+  ASSERT_TRUE(eventually([&] { return errSays("cannot write to the event log "); })) << err();
+  const std::size_t written = linesOf(read(log)).size();
+  ASSERT_TRUE(eventually([&] { return pictures() > written + 30; })) << "lines waiting";
+  disk.free();
+  ASSERT_TRUE(eventually([&] { return errSays(" takes lines again: "); })) << err();
+  send(SIGTERM);
+  ASSERT_EQ(exitStatus(), 0) << err();
+
+  const std::vector<std::string> lines = linesOf(read(log));
+  EXPECT_EQ(lines.size(), pictures()) << "events = lines = pictures";
+  std::int64_t previous = 0;
+  for (const std::string& line : lines) {
+    expectEventLine(line);
+    const auto at = line.find("\"frame\":") + 8;
+    const std::int64_t frame = std::stoll(line.substr(at));
+    EXPECT_GT(frame, previous) << "in order";
+    previous = frame;
+  }
+  EXPECT_EQ(errLines("cannot write to the event log ").size() - errLines(" more since ").size(), 1u)
+      << "said once, then counted: " << err();
+  EXPECT_TRUE(errSays(", event log lines not written 0")) << err();
+}
+
+// A picture folder that stops taking pictures fails at every event: the failure is said once,
+// then counted, also with --quiet.
+TEST_F(RavdelMonitorTest, AFailingPictureFolderIsSaidOnceThenCounted) {
+  start(kCamera, {"--quiet"});
+  ASSERT_TRUE(eventually([&] { return pictures() > 0; })) << err();
+  fs::rename(dir_ / "out", dir_ / "out.old");
+  write(path("out"), "");  // a file where the folder was
+  const auto failed = [&] {
+    std::size_t count = 0;
+    for (const std::string& line : events())
+      count += line.find("\"file\":null") != std::string::npos;
+    return count;
+  };
+  ASSERT_TRUE(eventually([&] { return failed() >= 10; })) << err();
+  send(SIGTERM);
+  ASSERT_EQ(exitStatus(), 0) << err();
+  const std::vector<std::string> said = errLines("Cannot create file");
+  ASSERT_EQ(said.size(), 2u) << err();
+  EXPECT_EQ(said[0].find(" more since "), std::string::npos) << said[0];
+  EXPECT_NE(said[1].find(" more since "), std::string::npos) << said[1];
+}
+
+// What a killed run left in the picture folder is cleared at the next start, and said.
+TEST_F(RavdelMonitorTest, LeftoverTemporaryFilesAreRemovedAtStart) {
+  fs::create_directory(dir_ / "out");
+  write(path("out/.261025023000000.png.2147483000-0.tmp"), "half a picture");
+  ASSERT_EQ(run(kCamera, {"--max-events", "1"}), 0) << err();
+  EXPECT_FALSE(fs::exists(path("out/.261025023000000.png.2147483000-0.tmp")));
+  EXPECT_TRUE(errSays("Removed 1 temporary file that a program which ended left in ")) << err();
+}
+
+// Settings the program cannot use are named on stderr with what it uses instead.
+TEST_F(RavdelMonitorTest, SettingsItCannotUseAreSaid) {
+  ASSERT_EQ(::mkfifo(path("fifo.ini").c_str(), 0644), 0);
+  const struct {
+    std::string settings;
+    std::string says;
+  } cases[] = {
+      {path("RVD.ini"),
+       "Settings file " + path("RVD.ini") + ": [Settings] Limit=999 is outside 5..255; using 255"},
+      {path("fifo.ini"), "Settings file " + path("fifo.ini") +
+                             ": cannot be read (not a regular file); using the defaults"},
+  };
+  write(path("RVD.ini"), "[Settings]\nLimit=999\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.settings);
+    ASSERT_EQ(run(kCamera, {"--settings", c.settings, "--duration", "0.3"}), 0) << err();
+    EXPECT_TRUE(errSays(c.says)) << err();
+  }
 }
 
 TEST_F(RavdelMonitorTest, TerminationSignalsStopWithASummary) {
@@ -316,8 +450,13 @@ TEST_F(RavdelMonitorTest, ExitsOneWhenMonitoringCannotStart) {
       {kCamera, {"--format", "1"}, "The camera has no format number 1."},
       {kCamera, {"--format", "320x240/I420"}, "The camera has no format 320x240/I420."},
       {kCamera + ",uncovered", {}, "Stick a piece of duct tape over the camera lens!"},
+      {kCamera,
+       {"--out", path("file")},
+       "could not start monitoring: The output directory " + path("file") +
+           "/ is not a folder: no picture can be stored there"},
       {"", {}, "could not start monitoring"},  // no camera at all on a machine without one
   };
+  write(path("file"), "");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);
     ASSERT_EQ(run(c.camera, c.args), 1) << err();
@@ -336,6 +475,8 @@ TEST_F(RavdelMonitorTest, ListShowsEachCameraWithItsFormatTable) {
                       "    1  320*240  (I420)\n"),
             std::string::npos)
       << read(path("stdout"));
+  EXPECT_EQ(err().find("stream stopped"), std::string::npos)
+      << "a camera opened only to list it has nothing to report: " << err();
 }
 
 }  // namespace

@@ -25,10 +25,13 @@ class EventNoticeTest : public ::testing::Test {
   }
 
   HeadlessMainLoop loop_;
-  std::vector<std::string> shown_;
+  std::vector<std::string> shown_;  // "+" before a text changed in place
   bool menuOpen_ = false;
   int menuChecks_ = 0;
-  EventNotice notice_{loop_, [this](const std::string& text) { shown_.push_back(text); },
+  EventNotice notice_{loop_,
+                      [this](const std::string& text, bool inPlace) {
+                        shown_.push_back((inPlace ? "+" : "") + text);
+                      },
                       [this] {
                         ++menuChecks_;
                         return menuOpen_;
@@ -42,11 +45,11 @@ TEST_F(EventNoticeTest, EventsWhileItShowsAreCountedIntoOneUpdateAndTheCountGoes
   notice_.eventDetected();
   EXPECT_EQ(shown_.size(), 1u) << "no balloon per event";
   ASSERT_TRUE(runUntil([&] { return shown_.size() == 2; }));
-  EXPECT_EQ(shown_.back(), "3 events detected!");
+  EXPECT_EQ(shown_.back(), "+3 events detected!") << "the balloon showing, changed in place";
 
   notice_.eventDetected();
   ASSERT_TRUE(runUntil([&] { return shown_.size() == 3; }));
-  EXPECT_EQ(shown_.back(), "4 events detected!");
+  EXPECT_EQ(shown_.back(), "+4 events detected!");
 }
 
 TEST_F(EventNoticeTest, TheUpdateWaitsForTheTrayMenuAndAClickStartsAfresh) {
@@ -57,12 +60,24 @@ TEST_F(EventNoticeTest, TheUpdateWaitsForTheTrayMenuAndAClickStartsAfresh) {
   EXPECT_EQ(shown_.size(), 1u) << "not over the open menu";
   menuOpen_ = false;
   ASSERT_TRUE(runUntil([&] { return shown_.size() == 2; }));
-  EXPECT_EQ(shown_.back(), "2 events detected!");
+  EXPECT_EQ(shown_.back(), "+2 events detected!");
 
   notice_.dismissed();
   notice_.eventDetected();
   EXPECT_EQ(shown_.back(), "Event detected!");
   EXPECT_EQ(notice_.count(), 1);
+}
+
+// The first balloon, too, waits for the menu: it appeared over it, covering Exit.
+TEST_F(EventNoticeTest, TheFirstBalloonWaitsForTheTrayMenu) {
+  menuOpen_ = true;
+  notice_.eventDetected();
+  ASSERT_TRUE(runUntil([&] { return menuChecks_ >= 2; }));
+  EXPECT_TRUE(shown_.empty()) << "not over the open menu";
+  notice_.eventDetected();
+  menuOpen_ = false;
+  ASSERT_TRUE(runUntil([&] { return shown_.size() == 1; }));
+  EXPECT_EQ(shown_.back(), "2 events detected!") << "a new balloon, with every event in it";
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -13,7 +15,10 @@
 #include "base/fourcc.h"
 #include "capture/headless_main_loop.h"
 #include "capture/video_image.h"
+#include "monitor/ini_file.h"
 #include "monitor/settings.h"
+#include "platform/files.h"
+#include "platform/local_time.h"
 #include "support/fake_camera.h"
 #include "support/temp_dir.h"
 
@@ -21,6 +26,12 @@ namespace ravdel {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The wall clock the monitor reads in the tests that step it or stop it.
+std::atomic<std::int64_t> testClockMs{0};
+std::int64_t testClock() {
+  return testClockMs.load();
+}
 
 // Remembers what the monitor showed and told its sinks; the options are the test's to set.
 class RecordingView final : public MonitorView, public EventSink {
@@ -103,10 +114,25 @@ class MonitorTest : public test::TempDirTest {
     directory_ = dir_.string() + "/";
   }
 
-  void open(MonitorConfig config = {}) {
+  void open(MonitorConfig config = {}, const std::string& settings = "RVD.ini") {
     monitor_.emplace(backend_, loop_, view_, config);
     monitor_->addSink(view_);
-    monitor_->Open(path("RVD.ini"), directory_);
+    monitor_->Open(path(settings), directory_);
+  }
+
+  // A 4x2 RGB frame of the fake camera, black but for the pixels `lit` at 160 (one of them
+  // passes the lens check).
+  void deliverLit(const std::vector<std::pair<int, int>>& lit) {
+    std::vector<std::uint8_t> frame(4 * 2 * 3, 0);
+    for (const auto& [x, y] : lit)
+      std::fill_n(frame.begin() + ((1 - y) * 4 + x) * 3, 3, std::uint8_t{160});
+    loop_.processPending();
+    backend_.last->deliverBytes(frame);
+    loop_.processPending();
+  }
+
+  bool logged(const std::string& line) const {
+    return std::find(view_.log.begin(), view_.log.end(), line) != view_.log.end();
   }
 
   // One frame of equal bytes through the real delivery path: the loop goes idle, the fake
@@ -282,7 +308,9 @@ TEST_F(MonitorTest, FailedRunSaysSoAndStillResetsTheStatistics) {
   EXPECT_TRUE(monitor_->SPMTimer().isActive());
   EXPECT_EQ(view_.upTime, "0 h");
   EXPECT_EQ(view_.epd, "-");
-  EXPECT_EQ(view_.log, (std::vector<std::string>{""})) << "an empty format block";
+  ASSERT_EQ(view_.log.size(), 2u) << "why, then an empty format block";
+  EXPECT_EQ(view_.log[0].rfind("Could not start monitoring: no camera is selected", 0), 0u);
+  EXPECT_EQ(view_.log[1], "");
 
   backend_.names.clear();
   monitor_->UpdateSBClick();
@@ -344,22 +372,140 @@ TEST_F(MonitorTest, UncoveredLensStopsOnlyOnTheFirstFrame) {
 
 // With the mask the run's first frames only calibrate; then the hot pixel makes no event, a
 // hit elsewhere does, and a pixel that keeps being the peak joins the mask.
+// Pictures are named after the wall clock, which may stand still or be stepped back: a taken
+// name moves on by 1 ms, no picture replaces another, and the log names the file written.
+TEST_F(MonitorTest, PicturesNeverReplaceEachOtherWhateverTheClockDoes) {
+  const std::int64_t t = 1761355800000;
+  const struct {
+    const char* clock;
+    std::vector<std::int64_t> readings;  // the clock at each event
+    std::vector<std::int64_t> named;     // the moment each picture is named after
+  } cases[] = {
+      {"standing still", {t, t, t, t, t}, {t, t + 1, t + 2, t + 3, t + 4}},
+      {"stepped back", {t, t + 1, t + 2, t, t + 1, t + 2}, {t, t + 1, t + 2, t + 3, t + 4, t + 5}},
+      {"stepped back 5 s", {t, t + 1000, t - 4000, t + 1000}, {t, t + 1000, t - 4000, t + 1001}},
+  };
+  setWallClock(testClock);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.clock);
+    for (const auto& entry : fs::directory_iterator(dir_))
+      fs::remove_all(entry.path());
+    monitor_.reset();
+    view_.reports.clear();
+    open();
+    view_.options.limit = 100;
+    ASSERT_TRUE(monitor_->RunSBClick());
+    deliver(0);
+    for (const std::int64_t reading : c.readings) {
+      testClockMs = reading;
+      deliver(200);
+    }
+    ASSERT_EQ(view_.reports.size(), c.named.size());
+    EXPECT_EQ(pictures(), static_cast<int>(c.named.size()));
+    for (std::size_t i = 0; i < c.named.size(); ++i) {
+      const EventReport& report = view_.reports[i];
+      EXPECT_EQ(report.unixMs, c.readings[i]) << "the event keeps its own time";
+      EXPECT_EQ(report.file, eventFileName(localTimeAt(c.named[i])));
+    }
+  }
+  setWallClock(nullptr);
+}
+
+// A first frame that cannot be converted shows the format notice; the lens check waits for the
+// first frame that converts, and only that one can stop monitoring.
+TEST_F(MonitorTest, TheLensCheckTakesTheFirstFrameThatConverts) {
+  const struct {
+    std::uint8_t next;
+    bool running;
+  } cases[] = {{0, true}, {200, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.next));
+    monitor_.reset();
+    view_.messages.clear();
+    view_.reports.clear();
+    open();
+    view_.options.limit = 100;
+    ASSERT_TRUE(monitor_->RunSBClick());
+    loop_.processPending();
+    backend_.last->deliverBytes({1, 2, 3, 4, 5});  // a short sample: the notice
+    loop_.processPending();
+    EXPECT_TRUE(monitor_->Running);
+    EXPECT_TRUE(monitor_->LensCheckPending) << "the notice is not the lens's picture";
+    EXPECT_TRUE(view_.messages.empty());
+    deliver(c.next);
+    EXPECT_EQ(monitor_->Running, c.running);
+    EXPECT_FALSE(monitor_->LensCheckPending);
+    EXPECT_EQ(view_.messages.size(), c.running ? 0u : 1u);
+  }
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(200);
+  ASSERT_EQ(view_.reports.size(), 1u);
+  EXPECT_EQ(view_.reports[0].lensMean, 0.0) << "measured on the dark frame";
+}
+
+// Run makes a missing folder, removes what a killed run left in it and says why no picture can
+// be stored where none can.
+TEST_F(MonitorTest, RunPreparesTheOutputDirectoryAndSaysWhyItCannotBeUsed) {
+  open();
+  const std::string leftover = path(".261025023000000.png.2147483000-0.tmp");
+  write(leftover, "half a picture");
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_NE(std::find(view_.log.begin(), view_.log.end(),
+                      "Removed 1 temporary file that a program which ended left in " + directory_),
+            view_.log.end());
+  monitor_->StopSBClick();
+
+  write(path("file"), "");
+  const struct {
+    std::string directory;
+    std::string says;
+  } cases[] = {
+      {path("file") + "/", "The output directory " + path("file") +
+                               "/ is not a folder: no picture can be stored there"},
+      {path("file/sub") + "/",
+       "The output directory " + path("file/sub") + "/ is missing and cannot be created: "},
+  };
+  for (const auto& c : cases) {
+    monitor_->SetOutputDirectory(c.directory);
+    const std::optional<std::string> problem = monitor_->prepareOutputDirectory();
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_EQ(problem->rfind(c.says, 0), 0u) << *problem;
+    ASSERT_TRUE(monitor_->RunSBClick()) << "the windows go on; each event says the rest";
+    EXPECT_EQ(view_.log.back(), *problem);
+    monitor_->StopSBClick();
+  }
+}
+
+// What the settings file holds but cannot be used is said at start, in the log.
+TEST_F(MonitorTest, OpenSaysWhatOfTheSettingsFileItCannotUse) {
+  write(path("RVD.ini"), "[Settings]\nLimit=999\nGray=yes\n");
+  open();
+  const std::string file = "Settings file " + path("RVD.ini") + ": ";
+  EXPECT_EQ(view_.log,
+            (std::vector<std::string>{file + "[Settings] Gray=yes is not a number; using 0",
+                                      file + "[Settings] Limit=999 is outside 5..255; using 255"}));
+  EXPECT_EQ(view_.options.limit, 999) << "the window's control pulls it in";
+}
+
+// The status between two ticks, as the summary shows it, has the last whole minute's SPM, as
+// the window's label does.
+TEST_F(MonitorTest, StatusShowsTheLastWholeMinutesFrames) {
+  open();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  monitor_->SPMTimerTimer();
+  deliver(0);
+  deliver(0);
+  EXPECT_EQ(monitor_->status().framesLastMinute, 1);
+  EXPECT_EQ(view_.spm, 1);
+}
+
 TEST_F(MonitorTest, HotPixelMaskCalibratesThenLeavesHotPixelsOut) {
   open(MonitorConfig{{}, false, true});
   ASSERT_TRUE(monitor_->RunSBClick());
-  // The fake's 4x2 RGB frames, bottom row first; one lit pixel at 160 on black passes the
-  // lens check (mean 34.6).
-  const auto send = [this](std::vector<std::pair<int, int>> lit) {
-    std::vector<std::uint8_t> frame(4 * 2 * 3, 0);
-    for (const auto& [x, y] : lit)
-      std::fill_n(frame.begin() + ((1 - y) * 4 + x) * 3, 3, std::uint8_t{160});
-    loop_.processPending();
-    backend_.last->deliverBytes(frame);
-    loop_.processPending();
-  };
-  const auto logged = [this](const std::string& line) {
-    return std::find(view_.log.begin(), view_.log.end(), line) != view_.log.end();
-  };
+  const auto send = [this](const std::vector<std::pair<int, int>>& lit) { deliverLit(lit); };
   EXPECT_TRUE(logged("Calibrating the hot-pixel mask: the first 90 frames count no events."));
   for (int i = 0; i < HotPixelCalibration::Settings{}.frames; ++i)
     send({{0, 0}});
@@ -390,6 +536,36 @@ TEST_F(MonitorTest, HotPixelMaskCalibratesThenLeavesHotPixelsOut) {
     send({{3, 1}});
   EXPECT_TRUE(logged("Hot-pixel mask: 2 pixels masked"));
   EXPECT_EQ(view_.events, 0);
+}
+
+// A fresh account has no settings folder: the mask makes it, as saving the settings does. A
+// folder that cannot be made is said once, not at every pixel that joins.
+TEST_F(MonitorTest, HotPixelMaskMakesTheSettingsFolderAndSaysAFailureOnce) {
+  const struct {
+    std::string settings;
+    bool kept;
+  } cases[] = {{"fresh/.config/RVD.ini", true}, {"file/RVD.ini", false}};
+  write(path("file"), "");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.settings);
+    monitor_.reset();
+    view_.log.clear();
+    open(MonitorConfig{{}, false, true}, c.settings);
+    ASSERT_TRUE(monitor_->RunSBClick());
+    for (int i = 0; i < HotPixelCalibration::Settings{}.frames; ++i)
+      deliverLit({{0, 0}});
+    for (const int x : {1, 2, 3}) {
+      for (int i = 0; i < 4; ++i)
+        deliverLit({{x, 1}});
+    }
+    EXPECT_TRUE(logged("Hot pixel at (3, 1) masked: 4 pixels masked"));
+    const std::string mask =
+        (fs::path(path(c.settings)).parent_path() / "RVD-mask-Cam_A-4x2-RGB.txt").string();
+    EXPECT_EQ(fs::exists(mask), c.kept);
+    EXPECT_EQ(
+        std::count(view_.log.begin(), view_.log.end(), "Hot-pixel mask: cannot write " + mask),
+        c.kept ? 0 : 1);
+  }
 }
 
 // Light over the whole frame pauses counting and the live time; a hit on a dark frame counts
@@ -518,7 +694,7 @@ TEST_F(MonitorTest, EventsCarryTheirRunTheirPlaceInItAndTheirCaptureInterval) {
   backend_.last->moment = {kTaken + 80000, 40000};
   deliver(120);
   ASSERT_EQ(view_.reports.size(), 2u);
-  const EventReport& first = view_.reports[0];
+  const EventReport first = view_.reports[0];  // a copy: the reports grow below
   EXPECT_EQ(first.runId.size(), 16u);
   EXPECT_EQ(first.seq, 1);
   EXPECT_EQ(view_.reports[1].seq, 2);
@@ -538,22 +714,28 @@ TEST_F(MonitorTest, EventsCarryTheirRunTheirPlaceInItAndTheirCaptureInterval) {
   ASSERT_EQ(view_.reports.size(), 3u);
   EXPECT_NE(view_.reports[2].runId, first.runId) << "a new run, a new identity";
   EXPECT_EQ(view_.reports[2].seq, 1);
-  const std::int64_t nowUs = unixMillisecondsNow() * 1000;
+  // The clock read to the millisecond: the frame may have come within the current one.
+  const std::int64_t nowUs = (unixMillisecondsNow() + 1) * 1000;
   EXPECT_LE(view_.reports[2].hit.us, nowUs) << "no time from the camera: when it arrived";
   EXPECT_GT(view_.reports[2].hit.us, nowUs - 60000000);
 }
 
-TEST_F(MonitorTest, FrameFailuresOpenOneBoxAndAreLoggedWhileItIsOpen) {
+// A folder that cannot be used fails at every event: one box, then only the log, counting,
+// until the next Run. Every box used to raise a new one after its OK.
+TEST_F(MonitorTest, PicturesThatCannotBeWrittenOpenOneBoxARunAndAreCountedInTheLog) {
   open();
   ASSERT_TRUE(monitor_->RunSBClick());
   deliver(0);
-  monitor_->SetOutputDirectory(path("missing") + "/");
+  std::ofstream(path("taken")) << "a file where the folder should be";
+  monitor_->SetOutputDirectory(path("taken") + "/sub/");
   deliver(200);
   deliver(200);
   EXPECT_EQ(view_.events, 2) << "an event whose picture fails still counts";
   ASSERT_EQ(view_.failures.size(), 1u);
   EXPECT_EQ(view_.failures[0].rfind("Cannot create file", 0), 0u) << view_.failures[0];
   EXPECT_EQ(view_.log.back().rfind("Cannot create file", 0), 0u) << "the second is logged";
+  EXPECT_NE(view_.log.back().find("(2 pictures not written since Run)"), std::string::npos)
+      << view_.log.back();
   ASSERT_EQ(view_.reports.size(), 2u);
   EXPECT_FALSE(view_.reports[1].file.has_value());
   EXPECT_EQ(view_.notices, 0) << "no balloon for an event without its picture";
@@ -561,7 +743,48 @@ TEST_F(MonitorTest, FrameFailuresOpenOneBoxAndAreLoggedWhileItIsOpen) {
 
   view_.closeFailure();
   deliver(200);
-  EXPECT_EQ(view_.failures.size(), 2u) << "once the box is closed, the next failure shows";
+  EXPECT_EQ(view_.failures.size(), 1u) << "no second box in this run";
+  EXPECT_NE(view_.log.back().find("(3 pictures not written since Run)"), std::string::npos);
+
+  monitor_->StopSBClick();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(200);
+  EXPECT_EQ(view_.failures.size(), 2u) << "a new Run tells again";
+}
+
+// Pictures go into a folder deeper than MAX_PATH (260 characters), made at Run.
+TEST_F(MonitorTest, PicturesGoIntoAFolderLongerThanMaxPath) {
+  std::string folder = path("deep");
+  while (folder.size() < 300)
+    folder += "/Ereignisse-eines-langen-Weges";
+  open();
+  monitor_->SetOutputDirectory(folder + "/");
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  deliver(200);
+  EXPECT_TRUE(view_.failures.empty()) << view_.failures.front();
+  ASSERT_EQ(view_.reports.size(), 1u);
+  ASSERT_TRUE(view_.reports[0].file.has_value());
+  EXPECT_TRUE(fs::exists(pathFromUtf8(folder) / *view_.reports[0].file));
+}
+
+// A folder deleted while monitoring is made again for the next picture, and the log says so.
+TEST_F(MonitorTest, AnOutputFolderThatDisappearsIsMadeAgain) {
+  open();
+  monitor_->SetOutputDirectory(path("events") + "/");
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_EQ(view_.log.back(), "Created the missing output directory " + path("events") + "/");
+  deliver(0);
+  fs::remove_all(dir_ / "events");
+  deliver(200);
+  EXPECT_TRUE(view_.failures.empty());
+  EXPECT_EQ(std::count(view_.log.begin(), view_.log.end(),
+                       "Created the missing output directory " + path("events") + "/"),
+            2);
+  ASSERT_EQ(view_.reports.size(), 1u);
+  ASSERT_TRUE(view_.reports[0].file.has_value());
+  EXPECT_TRUE(fs::exists(dir_ / "events" / *view_.reports[0].file));
 }
 
 TEST_F(MonitorTest, SleepPausesTheMinuteTickUntilAfterTheResumeDelay) {
@@ -612,14 +835,131 @@ TEST_F(MonitorTest, ACameraThatStopsStreamingIsReopenedByNameWithTheCountersKept
   ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened";
   EXPECT_TRUE(monitor_->captureObject()->isStreaming());
   EXPECT_EQ(monitor_->captureObject()->deviceName(), "Cam A");
+  const std::size_t logged = view_.log.size();
   deliver(200);
-  ASSERT_TRUE(runUntil([&] { return !view_.back.empty(); })) << "back once frames flow";
-  EXPECT_EQ(view_.log.back().rfind("Camera back at ", 0), 0u) << view_.log.back();
+  ASSERT_EQ(view_.back.size(), 1u) << "back with the first frame, before its event";
+  ASSERT_GT(view_.log.size(), logged + 1);
+  EXPECT_EQ(view_.log[logged].rfind("Camera back at ", 0), 0u) << view_.log[logged];
+  EXPECT_EQ(view_.log[logged + 1].rfind("Event at ", 0), 0u) << view_.log[logged + 1];
   EXPECT_EQ(view_.events, 2) << "the counters go on";
   EXPECT_FALSE(monitor_->LensCheckPending) << "a reopening is no new Run";
 
   monitor_->StopSBClick();
   EXPECT_FALSE(monitor_->cameraLost());
+}
+
+// Stopped while a reopened camera had not sent its first frame: the next Run is a new run, not
+// the camera coming back.
+TEST_F(MonitorTest, ARunAfterAStopDuringAReopeningIsNoReturn) {
+  open({FormatChoice{}, true});
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  backend_.last->SetRunning(false);
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened, no frame yet";
+  monitor_->StopSBClick();
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  EXPECT_TRUE(view_.back.empty());
+  EXPECT_EQ(std::count_if(view_.log.begin(), view_.log.end(),
+                          [](const std::string& line) { return line.starts_with("Camera back"); }),
+            0);
+}
+
+// A frame that cannot be converted shows the format notice, whose white text is no light
+// through the tape: the light-leak guard does not count it.
+TEST_F(MonitorTest, TheFormatNoticeIsNoLightLeak) {
+  backend_.formats = {{64, 32, 64 * 32 * 3, 0, kRgbCapabilityCode}};
+  MonitorConfig config;
+  config.lightLeakGuard = true;
+  config.lightLeak = {.level = 20, .holdSeconds = 0, .clearSeconds = 0};
+  backend_.atFormatSwitch = [this] {
+    backend_.last->width = 64;
+    backend_.last->height = 32;
+  };
+  open(config);
+  ASSERT_TRUE(monitor_->RunSBClick());
+  deliver(0);
+  loop_.processPending();
+  backend_.last->deliverBytes({1, 2, 3});
+  loop_.processPending();
+  EXPECT_TRUE(view_.leaks.empty());
+}
+
+// Two cameras of one name: the one that dropped out comes back, not the other, and it streams
+// the format it had. Reconnection tries never wait for a camera to settle; Run may.
+TEST_F(MonitorTest, AReopenedCameraIsTheSameDeviceInTheSameFormat) {
+  backend_.names = {"Twin", "Twin"};
+  backend_.paths = {"usb-1", "usb-2"};
+  backend_.formats = {{2, 2, 12, 0, kRgbCapabilityCode}, {4, 2, 24, 1, kRgbCapabilityCode}};
+  open({FormatChoice{}, true});
+  monitor_->CamLstCBChange(1);
+  ASSERT_TRUE(monitor_->RunSBClick());
+  EXPECT_TRUE(backend_.last->patient);
+  ASSERT_EQ(backend_.last->selectedFormat, 1);
+
+  backend_.formats = {{4, 2, 24, 0, kRgbCapabilityCode}, {8, 4, 96, 1, kRgbCapabilityCode}};
+  backend_.last->SetRunning(false);
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened";
+  EXPECT_EQ(backend_.last->openedPosition, 2) << "the same device, found by its path";
+  EXPECT_FALSE(backend_.last->patient) << "a reconnection try does not wait";
+  EXPECT_EQ(backend_.last->selectedFormat, 0) << "4x2 RGB again, wherever the table has it";
+  monitor_->StopSBClick();
+}
+
+// A reopened camera that fails before its first frame is a failed try, not a second loss.
+TEST_F(MonitorTest, AReopeningThatFailsAfterwardsIsTriedAgainQuietly) {
+  open({FormatChoice{}, true});
+  ASSERT_TRUE(monitor_->RunSBClick());
+  backend_.last->SetRunning(false);
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "reopened";
+  backend_.last->SetRunning(false);  // gone again before a frame came
+  ASSERT_TRUE(runUntil([&] { return monitor_->cameraLost(); }));
+  ASSERT_TRUE(runUntil([&] { return !monitor_->cameraLost(); })) << "tried again";
+  deliver(0);
+  ASSERT_TRUE(runUntil([&] { return !view_.back.empty(); }));
+  EXPECT_EQ(view_.lost.size(), 1u) << "one loss, one return";
+  monitor_->StopSBClick();
+}
+
+// "Could not start monitoring!" alone told nothing; the log says why.
+TEST_F(MonitorTest, RunSaysInTheLogWhyTheCameraDidNotOpen) {
+  const struct {
+    const char* name;
+    std::vector<std::string> cameras;
+    const char* savedCam;
+    const char* failure;
+    const char* logged;
+  } cases[] = {
+      {"no camera", {}, "0", "", "Could not start monitoring: no camera was found."},
+      {"the saved camera is gone",
+       {"Cam A"},
+       "3",
+       "",
+       "Could not start monitoring: no camera is selected (the saved camera, number 4, is not in "
+       "the list). Choose one."},
+      {"the camera refuses",
+       {"Cam A"},
+       "0",
+       "IMediaControl::Run failed with 0x800705AA: busy",
+       "Could not open Cam A: IMediaControl::Run failed with 0x800705AA: busy."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    backend_.names = c.cameras;
+    backend_.startFailure = c.failure;
+    ASSERT_TRUE(writeIniValue(path("RVD.ini"), "Settings", "Cam", c.savedCam));
+    view_ = RecordingView();
+    open();
+    EXPECT_FALSE(monitor_->RunSBClick());
+    ASSERT_FALSE(view_.log.empty());
+    EXPECT_EQ(view_.log.front(), c.logged);
+    ASSERT_EQ(view_.messages.size(), 1u);
+    EXPECT_EQ(view_.messages[0].text, "Could not start monitoring!");
+    monitor_.reset();
+  }
 }
 
 }  // namespace

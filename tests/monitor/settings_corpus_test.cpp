@@ -84,5 +84,18 @@ TEST_F(SettingsCorpusTest, FoldersWithNonAsciiNamesWork) {
   EXPECT_EQ(entryCount(), 1) << "one folder, no mangled name beside it";
 }
 
+// Folders deeper than MAX_PATH (260 characters): the settings file in one, its folder made on
+// saving, and the output folder the settings name.
+TEST_F(SettingsCorpusTest, FoldersLongerThanMaxPathWork) {
+  std::string folder = path("deep");
+  while (folder.size() < 300)
+    folder += "/Ereignisse-eines-langen-Weges";
+  const std::string file = folder + "/RVD.ini";
+  const Settings saved{.limit = 55, .directory = withTrailingSeparator(folder), .cam = 0};
+  SaveSettings(file, saved);
+  EXPECT_EQ(LoadSettings(file, ""), saved);
+  EXPECT_TRUE(std::filesystem::exists(native(file)));
+}
+
 }  // namespace
 }  // namespace ravdel

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "monitor/ini_file.h"
 #include "support/temp_dir.h"
@@ -125,6 +126,81 @@ TEST_F(SettingsFileTest, DetectionKeysRoundTripInTheirOwnSection) {
 
 // The table is what every reader, writer, dialog and flag takes its names and values from: a
 // key twice, a default its own range rejects or a struct that starts elsewhere would split them.
+// Nothing of the file is passed over in silence: each key a program reads but cannot use is
+// named with what the program uses instead.
+TEST_F(SettingsFileTest, WarningsNameTheFileTheKeyAndWhatIsUsedInstead) {
+  const std::string digits(1 << 20, '1');
+  const std::string folder(1 << 20, 'a');
+  const struct {
+    std::string file;
+    SettingReaders reader;
+    std::vector<const SettingKey*> given;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"[Settings]\nLimit=999\n",
+       kReadByMonitor,
+       {},
+       {"[Settings] Limit=999 is outside 5..255; using 255"}},
+      {"[Settings]\nLimit=-5\n",
+       kReadByWindows,
+       {},
+       {"[Settings] Limit=-5 is outside 5..255; using 5"}},
+      {"[Settings]\nLimit=70000\n",
+       kReadByMonitor,
+       {},
+       {"[Settings] Limit=70000 is outside 5..255; using 255"}},
+      {"[Settings]\nLimit=abc\n",
+       kReadByMonitor,
+       {},
+       {"[Settings] Limit=abc is not a number; using 150"}},
+      {"[Settings]\nLimit=0x64\nCam=-1\nGray=2\n; a comment\n# another\n\n",
+       kReadByMonitor,
+       {},
+       {}},
+      {"[Settings]\nLimit=999\n", kReadByMonitor, {&setting::limit}, {}},  // --limit given
+      {"[Settings]\nSound=yes\n",
+       kReadByWindows,
+       {},
+       {"[Settings] Sound=yes is not a number; using 0"}},
+      {"[Settings]\nSound=yes\n", kReadByMonitor, {}, {}},  // no sound on a server
+      {"[Detection]\nleak-level=999\nhot-pixel-mask=2\n",
+       kReadByMonitor,
+       {},
+       {"[Detection] hot-pixel-mask=2 is outside 0..1; using 0",
+        "[Detection] leak-level=999 is outside 1..255; using 20"}},
+      {"[Settings]\nLimit=" + digits + "\n",
+       kReadByMonitor,
+       {},
+       {"[Settings] Limit=111111111111111111111111... is not a number; using 150"}},
+      {"[Settings]\nDirectory=" + folder + "\n",
+       kReadByMonitor,
+       {},
+       {"[Settings] Directory is 1048576 characters long; using its first 2047"}},
+      {"Limit=100\n" + digits + "\n[Settings]\n\x01\x02\0\xff\n"s,
+       kReadByMonitor,
+       {},
+       {"3 lines are not a setting (key=value under a [section]) and ignored"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.substr(0, 40));
+    write(path("RVD.ini"), c.file);
+    std::vector<std::string> expected;
+    for (const std::string& warning : c.warnings)
+      expected.push_back("Settings file " + path("RVD.ini") + ": " + warning);
+    EXPECT_EQ(settingsWarnings(path("RVD.ini"), c.reader, c.given), expected);
+  }
+
+  EXPECT_TRUE(settingsWarnings(path("none.ini"), kReadByMonitor).empty()) << "no file: defaults";
+  fs::create_directory(path("folder.ini"));
+  const std::vector<std::string> folderWarnings =
+      settingsWarnings(path("folder.ini"), kReadByMonitor);
+  ASSERT_EQ(folderWarnings.size(), 1u);
+  EXPECT_EQ(
+      folderWarnings[0].rfind("Settings file " + path("folder.ini") + ": cannot be read (", 0), 0u)
+      << folderWarnings[0];
+  EXPECT_TRUE(folderWarnings[0].ends_with("); using the defaults")) << folderWarnings[0];
+}
+
 TEST(SettingsTableTest, KeysAreUniqueAndTheirDefaultsAreTheStructsAndInRange) {
   std::set<std::pair<std::string_view, std::string>> seen;
   for (const SettingKey* key : settingKeys()) {

@@ -1,5 +1,6 @@
 // The append file where POSIX rules differ from Windows': the mode of a new file, the system's
-// error texts, a folder renamed under an open file, and a write cut short by a size limit.
+// error texts, a folder renamed under an open file, and a write cut short by a size limit or a
+// full disk.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "platform/append_file.h"
+#include "support/small_disk.h"
 #include "support/temp_dir.h"
 
 namespace ravdel {
@@ -58,11 +60,33 @@ TEST_F(AppendFilePosixTest, AFileWhoseFolderIsRenamedKeepsTakingLines) {
 }
 
 // A disk that fills in the middle of a line: the file size limit cuts a write short the same
-// way.
-TEST_F(AppendFilePosixTest, WriteCutShortIsAFailure) {
+// way. The piece that went in is taken off again: the next line would be glued onto it.
+TEST_F(AppendFilePosixTest, WriteCutShortIsAFailureAndLeavesNoPieceOfTheLine) {
   EXPECT_EXIT(appendPastASizeLimit(path("events.jsonl")), ::testing::ExitedWithCode(1),
               "No space left on device");
-  EXPECT_EQ(fs::file_size(path("events.jsonl")), 100u);
+  EXPECT_EQ(read(path("events.jsonl")), std::string(59, 'a') + "\n");
+}
+
+TEST_F(AppendFilePosixTest, LinesAreWholeOrAbsentOnAFullDiskAndFollowOnceThereIsRoom) {
+  const test::SmallDisk disk(dir_ / "disk", 64);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  disk.fillLeaving(4);
+  AppendFile log;
+  ASSERT_TRUE(log.open(path("disk/events.jsonl"))) << log.error();
+  const std::string line(100, 'x');
+  int written = 0;
+  while (log.appendLine(line + std::to_string(written)))
+    ++written;
+  EXPECT_EQ(log.error(), "No space left on device");
+  ASSERT_GT(written, 0);
+  EXPECT_FALSE(log.appendLine(line)) << "still full";
+
+  disk.free();
+  ASSERT_TRUE(log.appendLine("after")) << log.error();
+  std::string expected;
+  for (int n = 0; n < written; ++n)
+    expected += line + std::to_string(n) + "\n";
+  EXPECT_EQ(read(path("disk/events.jsonl")), expected + "after\n");
 }
 
 }  // namespace

@@ -68,6 +68,29 @@ TEST_F(AppendFileTest, WritersOnOneFileInterleaveOnlyWholeLines) {
   EXPECT_TRUE(expected.empty()) << expected.size() << " lines lost";
 }
 
+// A line cut short by a crash before its piece could be taken off: the next line does not
+// join it.
+TEST_F(AppendFileTest, APieceOfALineAtTheEndIsTakenOffBeforeTheNextLine) {
+  const struct {
+    const char* before;
+    const char* after;
+  } cases[] = {
+      {"{\"n\":1}\n{\"n\":2", "{\"n\":1}\nnext\n"},
+      {"{\"n\":1", "next\n"},
+      {"{\"n\":1}\n", "{\"n\":1}\nnext\n"},
+      {"", "next\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before);
+    write(path("events.jsonl"), c.before);
+    AppendFile log;
+    ASSERT_TRUE(log.open(path("events.jsonl"))) << log.error();
+    ASSERT_TRUE(log.appendLine("next")) << log.error();
+    log.close();
+    EXPECT_EQ(read(path("events.jsonl")), c.after);
+  }
+}
+
 TEST_F(AppendFileTest, ReopenAfterRotationWritesANewFile) {
   AppendFile log;
   ASSERT_TRUE(log.open(path("events.jsonl")));

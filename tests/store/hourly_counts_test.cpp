@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,27 @@ TEST_P(HourlyCountsTest, OnlyRowsNewlyStoredAreCounted) {
   const std::map<std::int64_t, Hour> expected = {{0, {2, 60000}}, {kHourUs, {1, 120000}}};
   EXPECT_EQ(hoursOf(*store, "a"), expected);
   EXPECT_EQ(hoursOf(*store, "b"), (std::map<std::int64_t, Hour>{{0, {1, 0}}}));
+}
+
+// An ingester's batches are written many rows a statement: a statement whose rows were partly
+// stored before counts only its new ones.
+TEST_P(HourlyCountsTest, ReceivedBatchesCountEachRowOnce) {
+  auto store = openStore();
+  if (!store) GTEST_SKIP() << "no PostgreSQL here";
+  std::vector<EventRow> events;  // two blocks of a statement each and six rows one by one
+  for (int i = 1; i <= 70; ++i)
+    events.push_back(eventAt("a", i, kHour0 + i * kMinuteUs));
+  std::vector<HeartbeatRow> beats;  // two minutes each, one of them live
+  for (int i = 1; i <= 40; ++i)
+    beats.push_back(
+        heartbeatOver("a", i, kHour0 + (i - 1) * 2 * kMinuteUs, kHour0 + i * 2 * kMinuteUs, 60000));
+  const std::vector<StationNote> stations = {{"a", std::nullopt, std::nullopt, kHour0, 0}};
+  store->storeReceived(std::span(events).first(40), std::span(beats).first(10), stations);
+  store->storeReceived(events, beats, stations);
+  store->storeReceived(events, beats, stations);
+  const std::map<std::int64_t, Hour> expected = {{0, {59, 1800000}}, {kHourUs, {11, 600000}}};
+  EXPECT_EQ(hoursOf(*store, "a"), expected);
+  EXPECT_EQ(store->eventCount(), 70);
 }
 
 // A history written before the aggregate existed is counted when the store is opened.

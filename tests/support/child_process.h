@@ -22,13 +22,14 @@ struct ChildOptions {
   std::string workingDirectory;                                  // empty: the test's
   std::string outputFile;  // stdout and stderr appended to it; empty: thrown away
   std::string user;        // run as this account when the test runs as root
-  // Descriptors of the test handed to the child under other numbers: {child's, test's}.
+  // Descriptors of the test the child inherits under numbers of its own (a browser's
+  // DevTools pipe as 3 and 4): {child's number, test's descriptor}. At most 16.
   std::vector<std::pair<int, int>> descriptors;
 };
 
-// A program the test started and owns by its pid, in a process group of its own: the group is
-// ended when the object goes, and the kernel kills the program when the test process dies
-// first (a crash, ctest's timeout), so nothing outlives the test. One thread uses it.
+// A program the test started and owns by its pid: killed when the object goes, and by the
+// kernel when the test process dies first (a crash, ctest's timeout), so nothing outlives the
+// test. One thread uses it.
 class ChildProcess {
  public:
   explicit ChildProcess(const ChildOptions& options);  // throws ServiceError
@@ -38,12 +39,16 @@ class ChildProcess {
 
   int pid() const { return pid_; }
   bool running();
-  // `number` to the program's group, then SIGKILL after `grace`; the exit status (128 + the
-  // signal's number when a signal ended it).
+  void signal(int number);
+  // The exit status once it has ended within `limit` (128 + the signal's number when a signal
+  // ended it); nothing while it still runs.
+  std::optional<int> wait(std::chrono::milliseconds limit);
+  // `number` (SIGTERM by default), then SIGKILL after `grace`; the exit status.
   int stop(int number, std::chrono::milliseconds grace = std::chrono::seconds(20));
+  void kill();
 
  private:
-  bool reap(bool wait);
+  bool reap(int flags);
 
   int pid_ = -1;
   std::optional<int> status_;
@@ -57,9 +62,14 @@ bool eventually(const std::function<bool()>& condition,
 int runToEnd(const ChildOptions& options, std::string& output,
              std::chrono::milliseconds limit = std::chrono::seconds(120));
 
+// A TCP port on 127.0.0.1 that nothing listens on at the moment of asking.
+int freeLoopbackPort();
+// Whether something accepts a TCP connection on 127.0.0.1:port.
+bool acceptsConnections(int port);
 // Whether the test runs as root (PostgreSQL refuses to).
 bool runningAsRoot();
-// Hands a folder and what it holds to `user`.
+bool accountExists(const std::string& user);
+// Hands a file or folder (and what it holds) to `user`.
 void giveTo(const std::string& path, const std::string& user);
 // Whether `path` names a program this process may run.
 bool executable(const std::string& path);

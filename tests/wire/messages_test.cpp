@@ -39,5 +39,30 @@ TEST(WireTest, TopicsAreUnderTheStationsOwnName) {
   EXPECT_EQ(stationTopic("alpha-3", "events"), "ravdel/alpha-3/events");
 }
 
+TEST(WireTest, BrokerAddressesAsTyped) {
+  const struct {
+    const char* text;
+    bool tls;
+    const char* host;
+    int port;
+  } good[] = {{"broker", false, "broker", 1883},
+              {"broker", true, "broker", 8883},
+              {"10.0.0.5:1999", false, "10.0.0.5", 1999},
+              {"[::1]:8884", true, "::1", 8884},
+              {"[::1]", false, "::1", 1883}};
+  for (const auto& g : good) {
+    std::string host;
+    int port = 0;
+    EXPECT_TRUE(parseBrokerAddress(g.text, g.tls, host, port)) << g.text;
+    EXPECT_EQ(host, g.host);
+    EXPECT_EQ(port, g.port);
+  }
+  for (const char* bad : {"", ":1883", "host:", "host:0", "host:70000", "host:12x", "[::1"}) {
+    std::string host;
+    int port = 0;
+    EXPECT_FALSE(parseBrokerAddress(bad, false, host, port)) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace ravdel

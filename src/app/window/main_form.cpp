@@ -326,7 +326,7 @@ void TMainForm::createTray() {
   showEventBalloon = [this](const BalloonRequest& request) { showBalloon(*TrayI, request); };
   eventNotice_ = std::make_unique<EventNotice>(
       *loop_,
-      [this](const std::string& text) {
+      [this](const std::string& text, bool /*inPlace: a new message replaces the old anyway*/) {
         if (showEventBalloon) {
           showEventBalloon(balloonRequest(QStringLiteral("Information"),
                                           QString::fromStdString(text), BalloonIcon::Information,

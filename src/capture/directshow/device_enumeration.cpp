@@ -5,23 +5,30 @@
 namespace ravdel::dshow {
 namespace {
 
-// S_OK with the name, or what the bind or the read returned.
-HRESULT readFriendlyName(IMoniker& moniker, std::string& name) {
-  ComRef<IPropertyBag> bag;
-  HRESULT hr = moniker.BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid());
-  if (hr != S_OK) return hr;
+// S_OK with the property's text, or what the read returned.
+HRESULT readText(IPropertyBag& bag, const wchar_t* property, std::string& text) {
   VARIANT value;
   VariantInit(&value);
-  hr = bag->Read(L"FriendlyName", &value, nullptr);
+  HRESULT hr = bag.Read(property, &value, nullptr);
   if (hr == S_OK) {
     if (value.vt == VT_BSTR) {
-      name = utf8FromWide(value.bstrVal);
+      text = utf8FromWide(value.bstrVal);
     } else {
       hr = DISP_E_TYPEMISMATCH;
     }
   }
   VariantClear(&value);
   return hr;
+}
+
+// S_OK with the name (and the path, which a device may lack), or what the bind or the read of
+// the name returned.
+HRESULT readDevice(IMoniker& moniker, VideoInputDevice& device) {
+  ComRef<IPropertyBag> bag;
+  const HRESULT hr = moniker.BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid());
+  if (hr != S_OK) return hr;
+  if (readText(*bag.get(), L"DevicePath", device.devicePath) != S_OK) device.devicePath.clear();
+  return readText(*bag.get(), L"FriendlyName", device.friendlyName);
 }
 
 }  // namespace
@@ -46,7 +53,7 @@ VideoInputEnumeration enumerateVideoInputs(DWORD context) {
     result.ended = monikers->Next(1, moniker.put(), &fetched);
     if (result.ended != S_OK || !moniker) break;
     VideoInputDevice device;
-    result.ended = readFriendlyName(*moniker.get(), device.friendlyName);
+    result.ended = readDevice(*moniker.get(), device);
     if (result.ended != S_OK) break;
     device.moniker = std::move(moniker);
     result.devices.push_back(std::move(device));
@@ -54,13 +61,26 @@ VideoInputEnumeration enumerateVideoInputs(DWORD context) {
   return result;
 }
 
-HResult ListVideoDevices(std::vector<std::string>& list) {
+namespace {
+
+// One text of every device, in enumeration order.
+HResult listEach(std::vector<std::string>& list, std::string VideoInputDevice::*text) {
   list.clear();
   const VideoInputEnumeration found = enumerateVideoInputs(CLSCTX_INPROC_SERVER);
   if (FAILED(found.created) || found.created == S_FALSE) return found.created;
   for (const VideoInputDevice& device : found.devices)
-    list.push_back(device.friendlyName);
+    list.push_back(device.*text);
   return found.created;
+}
+
+}  // namespace
+
+HResult ListVideoDevices(std::vector<std::string>& list) {
+  return listEach(list, &VideoInputDevice::friendlyName);
+}
+
+HResult ListVideoDevicePaths(std::vector<std::string>& paths) {
+  return listEach(paths, &VideoInputDevice::devicePath);
 }
 
 }  // namespace ravdel::dshow

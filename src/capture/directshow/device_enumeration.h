@@ -16,8 +16,13 @@ namespace ravdel::dshow {
 // or the failure of creating the enumerator. Main thread, COM initialised.
 HResult ListVideoDevices(std::vector<std::string>& list);
 
+// ListVideoDevices' devices' paths, in its order: the DevicePath each moniker's property bag
+// holds, "" for a device without one (a DirectShow filter registered as a camera).
+HResult ListVideoDevicePaths(std::vector<std::string>& paths);
+
 struct VideoInputDevice {
   std::string friendlyName;  // as read, UTF-8
+  std::string devicePath;    // as read, UTF-8; empty when the device has none
   ComRef<IMoniker> moniker;
 };
 

@@ -11,6 +11,10 @@ HResult DirectShowBackend::ListVideoDevices(std::vector<std::string>& list) {
   return dshow::ListVideoDevices(list);
 }
 
+HResult DirectShowBackend::ListDevicePaths(std::vector<std::string>& paths) {
+  return dshow::ListVideoDevicePaths(paths);
+}
+
 // A set-up that failed shows in StartVideo, which then fails: the result is not examined here,
 // as frame delivery does not examine it.
 std::unique_ptr<CaptureDevice> DirectShowBackend::CreateDevice() {

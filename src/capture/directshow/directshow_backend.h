@@ -22,6 +22,7 @@ class DirectShowBackend final : public CaptureBackend {
 
   HResult ListVideoDevices(std::vector<std::string>& list) override;
   std::unique_ptr<CaptureDevice> CreateDevice() override;
+  HResult ListDevicePaths(std::vector<std::string>& paths) override;
 
  private:
   const dshow::ComApartment apartment_;

@@ -2,6 +2,9 @@
 
 #include <new>
 
+#include "capture/directshow/com_support.h"
+#include "capture/directshow/media_format.h"
+
 namespace ravdel {
 
 namespace {
@@ -13,8 +16,23 @@ std::atomic<long> TSampleGrabberCB::live_{0};
 
 // ---- TSampleGrabberCBImpl: streaming thread ----
 
+void TSampleGrabberCBImpl::setLayout(const FrameLayout& layout) {
+  const std::lock_guard lock(packerMutex_);
+  // A layout too large to pack: the frames pass as they are and show the format notice.
+  if (!packer_.configure(layout)) packer_.configure({});
+}
+
+// Streaming thread: a driver that changes the stride mid-stream says so on the sample.
+void TSampleGrabberCBImpl::takeMediaTypeChange(IMediaSample& sample) {
+  AM_MEDIA_TYPE* changed = nullptr;
+  if (sample.GetMediaType(&changed) != S_OK || changed == nullptr) return;
+  const dshow::MediaTypePtr type(changed);
+  if (const auto format = dshow::mediaFormatOf(*type)) setLayout(format->layout);
+}
+
 HRESULT TSampleGrabberCBImpl::SampleCB(double /*sampleTime*/, IMediaSample* sample) {
   if (sample == nullptr) return S_OK;
+  takeMediaTypeChange(*sample);
   // The allocated size of the buffer, not the length of the data in it.
   const LONG length = sample->GetSize();
   if (length > 0) {
@@ -31,7 +49,10 @@ HRESULT TSampleGrabberCBImpl::BufferCB(double /*sampleTime*/, BYTE* buffer, LONG
 
 void TSampleGrabberCBImpl::deliver(BYTE* buffer, LONG length) {
   captured_.fetch_add(1, std::memory_order_relaxed);
-  if (Receiver.deliver(buffer, static_cast<std::int32_t>(length))) {
+  const std::lock_guard lock(packerMutex_);
+  const std::span<const std::uint8_t> frame =
+      packer_.pack(buffer, static_cast<std::size_t>(length));
+  if (Receiver.deliver(frame.data(), static_cast<std::int32_t>(frame.size()))) {
     delivered_.fetch_add(1, std::memory_order_relaxed);
   } else if (mainWindow_ != nullptr) {
     // Posted: a sent message could wait for a main thread that waits in IMediaControl::Stop

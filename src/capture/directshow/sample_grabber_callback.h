@@ -5,17 +5,20 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "capture/capture_device.h"
 #include "capture/directshow/com_object.h"
 #include "capture/directshow/com_ref.h"
 #include "capture/directshow/sample_grabber_api.h"
+#include "capture/frame_packer.h"
 
 namespace ravdel {
 
 // What the Sample Grabber calls once per captured frame, on DirectShow's streaming
-// thread. It hands the sample's own bytes, uncopied, to the installed receiver and takes no
-// lock; crossing to the main thread is the receiver's business.
+// thread. It hands the sample's own bytes to the installed receiver, uncopied when the camera
+// lays them out as the converter takes them, else packed (rows a driver pads, a buffer larger
+// than the frame, RGB top row first); crossing to the main thread is the receiver's business.
 
 // The plain object behind the callback: the installed receiver and the delivery.
 class TSampleGrabberCBImpl {
@@ -31,6 +34,10 @@ class TSampleGrabberCBImpl {
   // Installed from the main thread as one unit; read once per frame by the streaming thread.
   ReceiverSlot Receiver;
 
+  // How the stream's samples lie in their buffers. Main thread, once the graph is connected;
+  // a sample that carries a new media type sets it again on the streaming thread.
+  void setLayout(const FrameLayout& layout);
+
   // Any thread: samples of more than 0 bytes that reached the callback, and those the
   // receiver took.
   std::uint64_t captured() const { return captured_.load(std::memory_order_relaxed); }
@@ -38,8 +45,13 @@ class TSampleGrabberCBImpl {
 
  private:
   void deliver(BYTE* buffer, LONG length);
+  void takeMediaTypeChange(IMediaSample& sample);
 
   const HWND mainWindow_;
+  // Guards packer_: set by the main thread (or a media type change), used by the streaming
+  // thread for each sample; the main thread takes it only around a format change.
+  std::mutex packerMutex_;
+  FramePacker packer_;
   std::atomic<std::uint64_t> captured_{0};
   std::atomic<std::uint64_t> delivered_{0};
 };

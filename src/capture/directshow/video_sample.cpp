@@ -8,8 +8,11 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <optional>
 
 #include "capture/directshow/device_enumeration.h"
+#include "capture/directshow/failure_text.h"
+#include "capture/directshow/media_format.h"
 
 namespace ravdel {
 namespace {
@@ -39,13 +42,6 @@ struct StreamCaps {
   }
 };
 
-const VIDEOINFOHEADER* videoInfo(const AM_MEDIA_TYPE& type) {
-  if (!IsEqualGUID(type.formattype, FORMAT_VideoInfo) || type.pbFormat == nullptr ||
-      type.cbFormat < sizeof(VIDEOINFOHEADER))
-    return nullptr;
-  return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-}
-
 // The format code of a capability: "RGB " for 24-bit RGB, else the subtype's first four bytes.
 std::uint32_t capabilityCode(const GUID& subtype) {
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return kRgbCapabilityCode;
@@ -55,14 +51,7 @@ std::uint32_t capabilityCode(const GUID& subtype) {
 // Cameras keep the rate last set, often a slow one, and every frame is analysed: the switch
 // asks for the shortest interval the capability offers.
 void askForFastestRate(AM_MEDIA_TYPE& type, const VIDEO_STREAM_CONFIG_CAPS& caps) {
-  if (caps.MinFrameInterval <= 0) return;
-  if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.pbFormat != nullptr &&
-      type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = caps.MinFrameInterval;
-  } else if (IsEqualGUID(type.formattype, FORMAT_VideoInfo2) && type.pbFormat != nullptr &&
-             type.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-    reinterpret_cast<VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame = caps.MinFrameInterval;
-  }
+  if (caps.MinFrameInterval > 0) dshow::setFrameInterval(type, caps.MinFrameInterval);
 }
 
 }  // namespace
@@ -71,43 +60,44 @@ TVideoSample::TVideoSample(HWND ownerWindow, bool forceRgb24, std::int32_t callb
                            HResult& setupResult)
     : OwnerWindow(ownerWindow) {
   const auto setUp = [&]() -> HRESULT {
-    if (!apartment_.usable()) return apartment_.result();
+    if (!apartment_.usable()) return note("CoInitializeEx", apartment_.result());
     constexpr DWORD kServerAndHandler = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, kServerAndHandler, IID_IGraphBuilder,
                                   GraphBuilder.putVoid());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return note("CoCreateInstance(Filter Graph)", hr);
     hr = CoCreateInstance(dshow::kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
                           IID_IBaseFilter, GrabberFilter.putVoid());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return note("CoCreateInstance(Sample Grabber, qedit.dll)", hr);
     hr = CoCreateInstance(dshow::kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                           NullRenderer.putVoid());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return note("CoCreateInstance(Null Renderer, qedit.dll)", hr);
     hr = GrabberFilter.query(dshow::kIidSampleGrabber, SampleGrabber);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return note("QueryInterface(ISampleGrabber)", hr);
     SampleGrabber->SetBufferSamples(FALSE);
     if (forceRgb24) {
       AM_MEDIA_TYPE rgb{};
       rgb.majortype = MEDIATYPE_Video;
       rgb.subtype = MEDIASUBTYPE_RGB24;
       hr = SampleGrabber->SetMediaType(&rgb);
-      if (FAILED(hr)) return hr;
+      if (FAILED(hr)) return note("ISampleGrabber::SetMediaType", hr);
     }
     ComRef<TSampleGrabberCB> object = TSampleGrabberCB::create(OwnerWindow);
-    if (!object) return E_OUTOFMEMORY;
+    if (!object) return note("new TSampleGrabberCB", E_OUTOFMEMORY);
     CallbackObject = object.get();
     Callback = ComRef<TSampleGrabberCBInt>::adopt(object.detach());
     SampleGrabber->SetCallback(Callback.get(), callbackMode);
     hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, kServerAndHandler,
                           IID_ICaptureGraphBuilder2, CaptureGraphBuilder.putVoid());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return note("CoCreateInstance(Capture Graph Builder)", hr);
     hr = GraphBuilder.query(IID_IMediaControl, MediaControl);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return note("QueryInterface(IMediaControl)", hr);
     hr = GraphBuilder.query(IID_IVideoWindow, VideoWindow);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return note("QueryInterface(IVideoWindow)", hr);
     hr = GraphBuilder.query(IID_IMediaEventEx, MediaEvent);
-    if (FAILED(hr)) return hr;
-    return MediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(OwnerWindow), kGraphEventMessage,
-                                       0);
+    if (FAILED(hr)) return note("QueryInterface(IMediaEventEx)", hr);
+    return note(
+        "IMediaEventEx::SetNotifyWindow",
+        MediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(OwnerWindow), kGraphEventMessage, 0));
   };
   setupResult = setUp();
 }
@@ -120,7 +110,9 @@ TVideoSample::~TVideoSample() {
     TearDownGraph();
   }
   DetachGraph();
-  if (graphRan_) logStreamStopped(deviceName_, framesCaptured(), framesDelivered());
+  if (graphRan_ && CallbackObject != nullptr)
+    logStreamStopped(deviceName_, CallbackObject->impl().Receiver, framesCaptured(),
+                     framesDelivered());
   // Released in field order; the grabber let go of the callback in DetachGraph, so
   // releasing Callback frees it.
   VideoWindow.reset();
@@ -139,6 +131,15 @@ TVideoSample::~TVideoSample() {
 
 HResult TVideoSample::listDeviceNames(std::vector<std::string>& names) {
   return dshow::ListVideoDevices(names);
+}
+
+HResult TVideoSample::listDevicePaths(std::vector<std::string>& paths) {
+  return dshow::ListVideoDevicePaths(paths);
+}
+
+HRESULT TVideoSample::note(const char* call, HRESULT result) {
+  if (FAILED(result)) failure_ = dshow::failureText(call, result);
+  return result;
 }
 
 HResult TVideoSample::StartVideo(const std::string& deviceName, bool showPreview,
@@ -165,12 +166,17 @@ HResult TVideoSample::startChosen(const Chooser& choose, bool showPreview, std::
   startTried_ = true;
   SourceFilter.reset();
   ShowPreview = showPreview;
-  if (!CaptureGraphBuilder || !GraphBuilder || !MediaControl) return E_FAIL;  // set-up failed
-  HRESULT hr = CaptureGraphBuilder->SetFiltergraph(GraphBuilder.get());
+  // Set-up failed: failure_ says where.
+  if (!CaptureGraphBuilder || !GraphBuilder || !MediaControl) return E_FAIL;
+  HRESULT hr = note("ICaptureGraphBuilder2::SetFiltergraph",
+                    CaptureGraphBuilder->SetFiltergraph(GraphBuilder.get()));
   if (FAILED(hr)) return hr;
   hr = SelectDevice(choose, foundName, &SourceFilter);
   if (FAILED(hr)) return hr;
-  if (hr != S_OK || !SourceFilter) return E_FAIL;  // no device matched
+  if (hr != S_OK || !SourceFilter) {
+    if (failure_.empty()) failure_ = "no such camera";
+    return E_FAIL;
+  }
   deviceName_ = foundName;
   LoadFormatTable();
   return BuildAndRunGraph(ShowPreview);
@@ -186,8 +192,11 @@ HResult TVideoSample::SelectDevice(const Chooser& choose, std::string& foundName
   try {
     dshow::VideoInputEnumeration found =
         dshow::enumerateVideoInputs(CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER);
-    if (FAILED(found.created)) return found.created;
-    if (found.created == S_FALSE) return E_FAIL;  // no video input device at all
+    if (FAILED(found.created)) return note("the system device enumerator", found.created);
+    if (found.created == S_FALSE) {
+      failure_ = "no camera is connected";
+      return E_FAIL;
+    }
     std::vector<std::string> names;
     for (const dshow::VideoInputDevice& device : found.devices)
       names.push_back(device.friendlyName);
@@ -195,10 +204,11 @@ HResult TVideoSample::SelectDevice(const Chooser& choose, std::string& foundName
     if (index < 0) return FAILED(found.ended) ? found.ended : S_FALSE;
     const dshow::VideoInputDevice& device = found.devices[static_cast<std::size_t>(index)];
     foundName = trimDeviceText(device.friendlyName);
+    devicePath_ = device.devicePath;
     const HRESULT bound =
         device.moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter->putVoid());
     if (bound != S_OK) filter->reset();
-    return bound;
+    return note("IMoniker::BindToObject (the camera's filter)", bound);
   } catch (const std::exception&) {
     return E_FAIL;
   }
@@ -231,10 +241,11 @@ HResult TVideoSample::LoadFormatTable() {
         VideoFormat format;
         format.width = c.InputSize.cx;
         format.height = c.InputSize.cy;
-        if ((format.width <= 0 || format.height <= 0) && videoInfo(*type) != nullptr) {
+        const std::optional<dshow::MediaFormat> described = dshow::mediaFormatOf(*type);
+        if ((format.width <= 0 || format.height <= 0) && described) {
           // A driver that leaves InputSize empty still describes the frames it sends.
-          format.width = videoInfo(*type)->bmiHeader.biWidth;
-          format.height = std::abs(videoInfo(*type)->bmiHeader.biHeight);
+          format.width = described->width;
+          format.height = described->height;
         }
         format.sampleSize = static_cast<std::int32_t>(type->lSampleSize);
         format.capsIndex = i;
@@ -252,7 +263,8 @@ HResult TVideoSample::LoadFormatTable() {
 }
 
 HResult TVideoSample::BuildAndRunGraph(bool preview) {
-  HRESULT hr = GraphBuilder->AddFilter(SourceFilter.get(), L"Video Capture");
+  HRESULT hr = note("IFilterGraph::AddFilter(Video Capture)",
+                    GraphBuilder->AddFilter(SourceFilter.get(), L"Video Capture"));
   if (FAILED(hr)) return hr;
   hr = connectGraph(preview);
   if (FAILED(hr)) return hr;
@@ -269,10 +281,12 @@ HResult TVideoSample::BuildAndRunGraph(bool preview) {
 // BuildAndRunGraph after the source, also the rebuild after a format switch: the source is in
 // the graph, the grabber and the renderer are added (again, after a teardown) and connected.
 HResult TVideoSample::connectGraph(bool preview) {
-  HRESULT hr = GraphBuilder->AddFilter(GrabberFilter.get(), L"Sample Grabber");
+  HRESULT hr = note("IFilterGraph::AddFilter(Sample Grabber)",
+                    GraphBuilder->AddFilter(GrabberFilter.get(), L"Sample Grabber"));
   if (FAILED(hr)) return hr;
   if (!preview) {
-    hr = GraphBuilder->AddFilter(NullRenderer.get(), L"Null Renderer");
+    hr = note("IFilterGraph::AddFilter(Null Renderer)",
+              GraphBuilder->AddFilter(NullRenderer.get(), L"Null Renderer"));
     if (FAILED(hr)) return hr;
   }
   try {
@@ -282,22 +296,35 @@ HResult TVideoSample::connectGraph(bool preview) {
   } catch (...) {
     hr = static_cast<HRESULT>(0xFFFFFFFFu);
   }
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) return note("ICaptureGraphBuilder2::RenderStream", hr);
+  takeConnectedLayout();
   if (preview) return SetupVideoWindow();
   return hr;
+}
+
+// How the samples of the connected format lie in their buffers, for the callback's packer:
+// the type the grabber agreed with the camera, stride and all.
+void TVideoSample::takeConnectedLayout() {
+  if (!SampleGrabber || CallbackObject == nullptr) return;
+  AM_MEDIA_TYPE connected{};
+  if (FAILED(SampleGrabber->GetConnectedMediaType(&connected))) return;
+  if (const std::optional<dshow::MediaFormat> format = dshow::mediaFormatOf(connected))
+    CallbackObject->impl().setLayout(format->layout);
+  dshow::freeMediaTypeContents(connected);
 }
 
 // IMediaControl::Run. S_FALSE says that a filter (the renderer, until its first sample) is
 // still on its way to running: a success. A filter that then fails to start (a camera that is
 // gone, or has no bandwidth for the format) may only show in the graph's state, not in Run's
-// result (so under Wine), so the transition is waited for, at most kRunSettleMs; a camera that
-// merely has not delivered yet leaves it intermediate, which is success too.
+// result (so under Wine), so a patient start waits for the transition, at most kRunSettleMs; a
+// camera that merely has not delivered yet leaves it intermediate, which is success too. An
+// impatient one (a reconnection try) only looks.
 HRESULT TVideoSample::runGraph() {
-  const HRESULT hr = MediaControl->Run();
+  const HRESULT hr = note("IMediaControl::Run", MediaControl->Run());
   if (hr != S_FALSE) return hr;
   OAFilterState state = State_Stopped;
-  const HRESULT settled = MediaControl->GetState(kRunSettleMs, &state);
-  return FAILED(settled) ? settled : hr;
+  const HRESULT settled = MediaControl->GetState(patient_ ? kRunSettleMs : 0, &state);
+  return FAILED(settled) ? note("IMediaControl::Run (the graph's state)", settled) : hr;
 }
 
 HResult TVideoSample::SetupVideoWindow() {
@@ -329,10 +356,11 @@ HResult TVideoSample::GetStreamInfo(std::int32_t& width, std::int32_t& height,
     hr = config->GetFormat(&returned);
     const MediaTypePtr type(returned);
     if (SUCCEEDED(hr) && type) {
-      if (const VIDEOINFOHEADER* info = videoInfo(*type)) {
-        width = info->bmiHeader.biWidth;
-        height = std::abs(info->bmiHeader.biHeight);
-        fourcc = info->bmiHeader.biCompression;
+      // Either kind of block: a camera's VIDEOINFOHEADER2 twin streams as well as the other.
+      if (const std::optional<dshow::MediaFormat> format = dshow::mediaFormatOf(*type)) {
+        width = format->width;
+        height = format->height;
+        fourcc = format->compression;
       }
     }
   }
@@ -369,7 +397,7 @@ HResult TVideoSample::SetFormatByIndex(std::int32_t index) {
       // supports); the graph downstream of it is then built again, in the new format or,
       // when SetFormat failed, in the old one.
       RemoveDownstream(SourceFilter.get());
-      hr = config->SetFormat(type.get());
+      hr = note("IAMStreamConfig::SetFormat", config->SetFormat(type.get()));
       ran = connectGraph(ShowPreview);
       if (SUCCEEDED(ran)) ran = runGraph();
     } else {
@@ -417,7 +445,7 @@ void TVideoSample::endStream(const char* why) const {
   if (streamEnded_) return;
   streamEnded_ = true;
   endReason_ = why;
-  std::fprintf(stderr, "ravdel: %s: %s\n", deviceName_.c_str(), why);
+  captureLog(deviceName_ + ": " + why);
 }
 
 // The graph's events, read without waiting. The owner window hears of them as 0x8001 too,

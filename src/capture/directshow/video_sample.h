@@ -56,6 +56,10 @@ class TVideoSample final : public CaptureDevice {
   // end the stream for good, as a failed Run does.
   bool running() const override;
 
+  std::string devicePath() const override { return devicePath_; }
+  std::string failure() const override { return failure_; }
+  void setPatient(bool patient) override { patient_ = patient; }
+
   // Why the stream ended, once running() has seen it end; empty before.
   const std::string& endReason() const { return endReason_; }
   // Samples that reached the callback, and those the receiver took. Any thread.
@@ -64,17 +68,21 @@ class TVideoSample final : public CaptureDevice {
 
  protected:
   HResult listDeviceNames(std::vector<std::string>& names) override;
+  HResult listDevicePaths(std::vector<std::string>& paths) override;
 
  private:
   using Chooser = std::function<int(const std::vector<std::string>& names)>;
 
   HResult startChosen(const Chooser& choose, bool showPreview, std::string& foundName);
+  // `result`, remembered in words (failure()) when it is a failure of `call`.
+  HRESULT note(const char* call, HRESULT result);
   HResult SelectDevice(const Chooser& choose, std::string& foundName,
                        dshow::ComRef<IBaseFilter>* filter);
   HResult LoadFormatTable();
   HResult BuildAndRunGraph(bool preview);
   // BuildAndRunGraph after the source is in the graph: grabber, renderer, RenderStream.
   HResult connectGraph(bool preview);
+  void takeConnectedLayout();
   HResult SetupVideoWindow();
   void ResizeVideoWindow();
   HRESULT runGraph();
@@ -107,7 +115,10 @@ class TVideoSample final : public CaptureDevice {
   std::vector<VideoFormat> Formats;
 
   bool startTried_ = false;
-  bool graphRan_ = false;  // a graph was built and run: its stop is logged
+  bool patient_ = true;     // a start waits for the graph to settle (setPatient)
+  std::string devicePath_;  // of the device matched
+  std::string failure_;     // the last failure in words
+  bool graphRan_ = false;   // a graph was built and run: its stop is logged
   std::string deviceName_;
   // The stream ended by itself (device lost, stream error, a Run that failed). Main thread;
   // mutable because running() reads the graph's events.

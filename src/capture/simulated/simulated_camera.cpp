@@ -57,7 +57,7 @@ bool settleDirectoryFormat(SimulatedSetup& setup, std::string& error) {
   }
   std::vector<std::uint8_t> bytes;
   JpegDecoder decoder;
-  if (!readSampleFile(first, bytes) ||
+  if (!readSampleFile(first, largestSampleBytes(fourcc::kMjpg), bytes) ||
       !decoder.readSize(bytes.data(), bytes.size(), d.format.width, d.format.height)) {
     error = "size: needed, as the picture size of " + firstName + " cannot be read";
     return false;
@@ -100,8 +100,7 @@ std::unique_ptr<SampleSource> makeSource(const SimulatedSetup& setup) {
   auto source = std::make_unique<SyntheticSource>(syntheticSettings(d));
   std::string error;
   if (!d.truthPath.empty() && !source->openTruth(d.truthPath, error)) {
-    std::fprintf(stderr, "ravdel: %s: truth file '%s': %s\n", d.name.c_str(), d.truthPath.c_str(),
-                 error.c_str());
+    captureLog(d.name + ": truth file '" + d.truthPath + "': " + error);
     return nullptr;
   }
   return source;
@@ -121,6 +120,12 @@ std::unique_ptr<SimulatedBackend> SimulatedBackend::fromDescription(const std::s
     if (!settleDirectoryFormat(*setup, error)) return nullptr;
   }
   buildFormatTable(*setup);
+  // Any entry of the table may be streamed: a file too large for all of them is refused.
+  const auto largest = std::max_element(
+      setup->formats.begin(), setup->formats.end(), [](const VideoFormat& a, const VideoFormat& b) {
+        return largestSampleBytes(streamCode(a.fourcc)) < largestSampleBytes(streamCode(b.fourcc));
+      });
+  if (!refuseLargeSamples(setup->files, streamCode(largest->fourcc), error)) return nullptr;
   return std::make_unique<SimulatedBackend>(std::move(setup));
 }
 
@@ -255,7 +260,7 @@ void SimulatedDevice::stopWorker() {
   stopWake_.notify_all();
   worker_.join();
   streaming_.store(false);
-  logStreamStopped(setup_->description.name, produced_.load(), delivered_.load());
+  logStreamStopped(setup_->description.name, slot_, produced_.load(), delivered_.load());
 }
 
 // ---- SimulatedDevice, worker thread ----

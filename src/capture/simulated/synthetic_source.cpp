@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 
 #include "base/fourcc.h"
+#include "capture/capture_device.h"
 #include "convert/frame_converter.h"
 
 namespace ravdel {
@@ -239,8 +239,7 @@ bool SyntheticSource::recordTruth() {
   if (!truth_.isOpen()) return true;
   for (const InjectedHit& hit : lastHits_) {
     if (!truth_.appendLine(truthJsonLine(hit))) {
-      std::fprintf(stderr, "ravdel: truth file '%s': %s\n", truth_.path().c_str(),
-                   truth_.error().c_str());
+      captureLog("truth file '" + truth_.path() + "': " + truth_.error());
       return false;
     }
   }

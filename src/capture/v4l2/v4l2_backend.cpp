@@ -12,6 +12,10 @@ HResult V4l2Backend::ListVideoDevices(std::vector<std::string>& list) {
   return listCaptureNames(*io_, directory_, list);
 }
 
+HResult V4l2Backend::ListDevicePaths(std::vector<std::string>& paths) {
+  return listCapturePaths(*io_, directory_, paths);
+}
+
 std::unique_ptr<CaptureDevice> V4l2Backend::CreateDevice() {
   return std::make_unique<V4l2Device>(io_, directory_);
 }

@@ -18,6 +18,7 @@ class V4l2Backend final : public CaptureBackend {
   HResult ListVideoDevices(std::vector<std::string>& list) override;
   // A V4l2Device sharing this backend's seam; it may outlive the backend.
   std::unique_ptr<CaptureDevice> CreateDevice() override;
+  HResult ListDevicePaths(std::vector<std::string>& paths) override;
 
  private:
   std::shared_ptr<V4l2Io> io_;

@@ -19,6 +19,10 @@ HResult V4l2Device::listDeviceNames(std::vector<std::string>& names) {
   return listCaptureNames(*io_, directory_, names);
 }
 
+HResult V4l2Device::listDevicePaths(std::vector<std::string>& paths) {
+  return listCapturePaths(*io_, directory_, paths);
+}
+
 HResult V4l2Device::StartVideoAt(std::int32_t position, std::string& foundName) {
   foundName.clear();
   if (device_.valid()) return kEFail;  // one start per object
@@ -27,11 +31,13 @@ HResult V4l2Device::StartVideoAt(std::int32_t position, std::string& foundName) 
   const V4l2Node& node = nodes[static_cast<std::size_t>(position) - 1];
   foundName = trimDeviceText(node.card);
   label_ = node.path + " (" + foundName + ")";
+  busInfo_ = node.busInfo;
   HResult hr = openNode(node);
   if (!failed(hr)) hr = leaveMultiPlaneFormat();
   if (!failed(hr)) hr = startStream();
   if (failed(hr)) {
     device_.reset();
+    busInfo_.clear();
     table_ = {};
   }
   return hr;
@@ -41,7 +47,9 @@ HResult V4l2Device::openNode(const V4l2Node& node) {
   DeviceHandle device(*io_, io_->open(node.path));
   if (!device.valid()) {
     const int error = errno;
-    std::fprintf(stderr, "ravdel: cannot open %s: %s\n", label_.c_str(), std::strerror(error));
+    // EBUSY: another program streams from it.
+    failure_ = "cannot open " + node.path + ": " + std::strerror(error);
+    captureLog(failure_ + " (" + label_ + ")");
     return hresultFromErrno(error);
   }
   device_ = std::move(device);
@@ -63,7 +71,11 @@ HResult V4l2Device::leaveMultiPlaneFormat() {
 HResult V4l2Device::startStream() {
   auto stream = std::make_unique<V4l2Stream>(*io_, device_.get(), bufferType_, label_, slot_);
   const HResult hr = stream->start();
-  if (!failed(hr)) stream_ = std::move(stream);
+  if (failed(hr)) {
+    failure_ = stream->failure();
+  } else {
+    stream_ = std::move(stream);
+  }
   return hr;
 }
 
@@ -99,8 +111,7 @@ HResult V4l2Device::setFormat(const VideoFormat& entry) {
   if (const int error = negotiateFormat(*io_, device_.get(), bufferType_, VIDIOC_S_FMT, pixelFormat,
                                         static_cast<std::uint32_t>(entry.width),
                                         static_cast<std::uint32_t>(entry.height), granted)) {
-    std::fprintf(stderr, "ravdel: %s: VIDIOC_S_FMT %s: %s\n", label_.c_str(),
-                 formatLine(entry).c_str(), std::strerror(error));
+    captureLog(label_ + ": VIDIOC_S_FMT " + formatLine(entry) + ": " + std::strerror(error));
     return hresultFromErrno(error);
   }
   selectFastestRate(granted);
@@ -114,8 +125,8 @@ void V4l2Device::selectFastestRate(const CaptureFormat& format) {
       fastestInterval(*io_, device_.get(), format.pixelFormat, format.width, format.height);
   if (!fastest.known()) return;
   if (const int error = setFrameInterval(*io_, device_.get(), bufferType_, fastest)) {
-    std::fprintf(stderr, "ravdel: %s: VIDIOC_S_PARM %u/%u: %s\n", label_.c_str(), fastest.numerator,
-                 fastest.denominator, std::strerror(error));
+    captureLog(label_ + ": VIDIOC_S_PARM " + std::to_string(fastest.numerator) + "/" +
+               std::to_string(fastest.denominator) + ": " + std::strerror(error));
   }
 }
 

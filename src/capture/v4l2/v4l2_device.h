@@ -36,9 +36,12 @@ class V4l2Device final : public CaptureDevice {
   // False once the stream's worker has ended by itself (device gone or failing); a device
   // that merely stalls stays running.
   bool running() const override { return stream_ != nullptr && !stream_->ended(); }
+  std::string devicePath() const override { return busInfo_; }
+  std::string failure() const override { return failure_; }
 
  protected:
   HResult listDeviceNames(std::vector<std::string>& names) override;
+  HResult listDevicePaths(std::vector<std::string>& paths) override;
 
  private:
   HResult openNode(const V4l2Node& node);
@@ -50,6 +53,8 @@ class V4l2Device final : public CaptureDevice {
   const std::shared_ptr<V4l2Io> io_;
   const std::string directory_;
   std::string label_;                                       // "/dev/video0 (card)" for the log
+  std::string busInfo_;                                     // of the opened node
+  std::string failure_;                                     // the last failure, in words
   std::uint32_t bufferType_ = V4L2_BUF_TYPE_VIDEO_CAPTURE;  // the opened node's buffer API
   DeviceHandle device_;
   FormatTable table_;

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <optional>
 
 #include "base/fourcc.h"
 #include "capture/v4l2/v4l2_format.h"
-#include "capture/v4l2/v4l2_frame_packer.h"
 #include "capture/v4l2/v4l2_handles.h"
 
 namespace ravdel {
@@ -57,14 +57,15 @@ std::optional<V4l2Node> captureNode(V4l2Io& io, const std::string& path) {
   if (!device.valid()) {
     const int error = errno;
     if (error != ENOENT && error != ENODEV && error != ENXIO)
-      std::fprintf(stderr, "ravdel: cannot open %s: %s\n", path.c_str(), std::strerror(error));
+      captureLog("cannot open " + path + ": " + std::strerror(error));
     return std::nullopt;
   }
   v4l2_capability caps{};
   if (ioctlRetry(io, device.get(), VIDIOC_QUERYCAP, &caps) < 0) return std::nullopt;
   const std::uint32_t bufferType = captureBufferType(nodeCapabilities(caps));
   if (bufferType == 0) return std::nullopt;
-  return V4l2Node{path, fixedText(caps.card, sizeof caps.card), bufferType};
+  return V4l2Node{path, fixedText(caps.card, sizeof caps.card), bufferType,
+                  fixedText(caps.bus_info, sizeof caps.bus_info)};
 }
 
 // Adds one size of a pixel format, with the fastest frame interval the device offers there
@@ -76,7 +77,8 @@ void addSize(V4l2Io& io, int fd, FormatTable& table, std::uint32_t pixelFormat, 
   VideoFormat format;
   format.width = static_cast<std::int32_t>(width);
   format.height = static_cast<std::int32_t>(height);
-  const std::size_t bytes = FramePacker::packedBytes({pixelFormat, width, height, 0, 1});
+  const std::size_t bytes =
+      FramePacker::packedBytes(frameLayoutOf({pixelFormat, width, height, 0, 1}));
   format.sampleSize = bytes <= kLargest ? static_cast<std::int32_t>(bytes) : 0;
   format.capsIndex = static_cast<std::int32_t>(table.pixelFormats.size());
   format.fourcc = capabilityCode(pixelFormat);
@@ -115,6 +117,26 @@ bool inOnePlane(V4l2Io& io, int fd, std::uint32_t pixelFormat, const CaptureForm
   return tried.pixelFormat != pixelFormat || tried.planes == 1;
 }
 
+// A device with several capture nodes (a colour and an infrared camera in one) reports one
+// bus_info for all: the second and later get "#2", "#3" ... in node order.
+void numberSharedBusInfo(std::vector<V4l2Node>& nodes) {
+  std::map<std::string, int> seen;
+  for (V4l2Node& node : nodes) {
+    if (node.busInfo.empty()) continue;
+    const int count = ++seen[node.busInfo];
+    if (count > 1) node.busInfo += "#" + std::to_string(count);
+  }
+}
+
+// One text of every capture node, in findCaptureNodes' order; kSFalse when there is none.
+HResult listEach(V4l2Io& io, const std::string& directory, std::string V4l2Node::*text,
+                 std::vector<std::string>& list) {
+  list.clear();
+  for (V4l2Node& node : findCaptureNodes(io, directory))
+    list.push_back(std::move(node.*text));
+  return list.empty() ? kSFalse : kSOk;
+}
+
 }  // namespace
 
 int ioctlRetry(V4l2Io& io, int fd, unsigned long request, void* arg) {
@@ -135,15 +157,18 @@ std::vector<V4l2Node> findCaptureNodes(V4l2Io& io, const std::string& directory)
   for (const auto& [number, name] : numbered) {
     if (auto node = captureNode(io, directory + "/" + name)) nodes.push_back(std::move(*node));
   }
+  numberSharedBusInfo(nodes);
   return nodes;
 }
 
 HResult listCaptureNames(V4l2Io& io, const std::string& directory,
                          std::vector<std::string>& names) {
-  names.clear();
-  for (V4l2Node& node : findCaptureNodes(io, directory))
-    names.push_back(std::move(node.card));
-  return names.empty() ? kSFalse : kSOk;
+  return listEach(io, directory, &V4l2Node::card, names);
+}
+
+HResult listCapturePaths(V4l2Io& io, const std::string& directory,
+                         std::vector<std::string>& paths) {
+  return listEach(io, directory, &V4l2Node::busInfo, paths);
 }
 
 std::uint32_t capabilityCode(std::uint32_t pixelFormat) {
@@ -174,6 +199,11 @@ std::uint32_t capabilityCode(std::uint32_t pixelFormat) {
 
 std::uint32_t streamCode(std::uint32_t pixelFormat) {
   return pixelFormat == V4L2_PIX_FMT_BGR24 ? fourcc::kRgb : capabilityCode(pixelFormat);
+}
+
+FrameLayout frameLayoutOf(const CaptureFormat& format) {
+  return {streamCode(format.pixelFormat), format.width, format.height, format.bytesPerLine,
+          format.pixelFormat == V4L2_PIX_FMT_BGR24};
 }
 
 FormatTable readFormatTable(V4l2Io& io, int fd, std::uint32_t bufferType) {

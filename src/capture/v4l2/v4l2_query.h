@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "capture/capture_device.h"
+#include "capture/frame_packer.h"
+#include "capture/v4l2/v4l2_format.h"
 #include "capture/v4l2/v4l2_io.h"
 
 namespace ravdel {
@@ -27,6 +29,10 @@ struct V4l2Node {
   std::string path;
   std::string card;
   std::uint32_t bufferType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  // The device's own place: its bus_info ("usb-0000:00:14.0-1"), which stays while it is
+  // plugged in and tells two cameras of one name apart; "#2", "#3" ... added for the further
+  // capture nodes of one device. Empty when the driver reports none.
+  std::string busInfo;
 };
 
 // The "video<number>" nodes under `directory` that capture video by streaming, through either
@@ -36,6 +42,8 @@ std::vector<V4l2Node> findCaptureNodes(V4l2Io& io, const std::string& directory)
 
 // The card names of findCaptureNodes, in its order; kSFalse when there is none. Main thread.
 HResult listCaptureNames(V4l2Io& io, const std::string& directory, std::vector<std::string>& names);
+// Their busInfo, in the same order.
+HResult listCapturePaths(V4l2Io& io, const std::string& directory, std::vector<std::string>& paths);
 
 // The code a V4L2 pixel format has in the format table (BGR24 is "RGB ", JPEG is MJPG, YU12
 // is I420, NV12, NV21, UYVY and GREY keep theirs); formats the converter does not know keep
@@ -43,6 +51,8 @@ HResult listCaptureNames(V4l2Io& io, const std::string& directory, std::vector<s
 std::uint32_t capabilityCode(std::uint32_t pixelFormat);
 // The code of frames in that format as the converter takes them (0 for BGR24).
 std::uint32_t streamCode(std::uint32_t pixelFormat);
+// How frames of a format lie in the driver's buffers (BGR24 top row first), for the packer.
+FrameLayout frameLayoutOf(const CaptureFormat& format);
 
 // The device's capabilities, sorted; capsIndex is the position in `pixelFormats`, which
 // keeps the V4L2 pixel format each entry must be set with.

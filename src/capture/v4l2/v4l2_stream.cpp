@@ -101,7 +101,8 @@ HResult V4l2Stream::start() {
 }
 
 HResult V4l2Stream::fail(int error, const char* step) {
-  std::fprintf(stderr, "ravdel: %s: %s: %s\n", label_.c_str(), step, std::strerror(error));
+  failure_ = std::string(step) + " failed: " + std::strerror(error);
+  captureLog(label_ + ": " + failure_);
   return hresultFromErrno(error);
 }
 
@@ -112,7 +113,7 @@ HResult V4l2Stream::readFormat() {
   if (const int error = readCaptureFormat(io_, fd_, type_, format))
     return fail(error, "VIDIOC_G_FMT");
   if (format.planes != 1) return fail(EINVAL, "format of several memory planes");
-  if (!packer_.configure(format)) return fail(EOVERFLOW, "frame size");
+  if (!packer_.configure(frameLayoutOf(format))) return fail(EOVERFLOW, "frame size");
   return kSOk;
 }
 
@@ -189,7 +190,7 @@ void V4l2Stream::stopWorker() {
   if (!worker_.joinable()) return;
   wake_.signal();
   worker_.join();
-  if (!ended()) logStreamStopped(label_, captured_, delivered_);
+  if (!ended()) logStreamStopped(label_, slot_, captured_, delivered_);
 }
 
 // After the device has gone these fail as expected; only failures of a live device are logged.
@@ -222,7 +223,7 @@ void V4l2Stream::run() {
   } catch (...) {
     reportEnd("unknown failure");
   }
-  logStreamStopped(label_, captured_, delivered_);
+  logStreamStopped(label_, slot_, captured_, delivered_);
   ended_.store(true);
 }
 
@@ -300,7 +301,7 @@ void V4l2Stream::deliver(const BufferMapping& buffer, std::size_t begin, std::si
 
 // Worker thread: why a stream ended by itself, logged once where it was found.
 void V4l2Stream::reportEnd(const std::string& reason) {
-  std::fprintf(stderr, "ravdel: %s: capture ended: %s\n", label_.c_str(), reason.c_str());
+  captureLog(label_ + ": capture ended: " + reason);
 }
 
 }  // namespace ravdel

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "capture/capture_device.h"
-#include "capture/v4l2/v4l2_frame_packer.h"
+#include "capture/frame_packer.h"
 #include "capture/v4l2/v4l2_handles.h"
 #include "capture/v4l2/v4l2_io.h"
 
@@ -33,6 +33,8 @@ class V4l2Stream {
   // and starts the worker. On failure the HResult of the failing step (hresultFromErrno); the
   // destructor then undoes the rest.
   HResult start();
+  // Why start failed: the step and the system's words for its errno. Main thread.
+  const std::string& failure() const { return failure_; }
 
   // True once the worker has ended by itself, for whatever reason (device gone or failing);
   // never while it merely waits for frames. Any thread.
@@ -67,6 +69,7 @@ class V4l2Stream {
   const int fd_;
   const std::uint32_t type_;
   const std::string label_;  // "/dev/video0 (card)" for the log
+  std::string failure_;      // main thread: the last failure of start or stop, in words
   const ReceiverSlot& slot_;
 
   // Set by start() before the worker exists, then only read until the worker is joined.

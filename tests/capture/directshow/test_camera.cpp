@@ -46,6 +46,8 @@ LoadedCamera load() {
   bind(module, "RavdelTestCamera_WorkerThread", s.workerThread, loaded.problem);
   bind(module, "RavdelTestCamera_FrameInterval", s.frameInterval, loaded.problem);
   bind(module, "RavdelTestCamera_CurrentFourcc", s.currentFourcc, loaded.problem);
+  bind(module, "RavdelTestCamera_SetQuirks", s.setQuirks, loaded.problem);
+  bind(module, "RavdelTestCamera_SetFriendlyName", s.setFriendlyName, loaded.problem);
   bind(module, "RavdelTestCamera_Reset", s.reset, loaded.problem);
   return loaded;
 }

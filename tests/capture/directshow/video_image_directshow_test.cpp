@@ -82,6 +82,51 @@ TEST_F(VideoImageDirectShowTest, FramesCrossFromTheStreamingThreadToTheMainThrea
   EXPECT_GT(image.framesReceived(), 0u);
 }
 
+// The share of pixels with a channel above 200: a dark frame with a few hits has next to none.
+double brightShare(const FrameBitmap& picture) {
+  std::int64_t bright = 0;
+  for (std::int32_t y = 0; y < picture.height(); ++y) {
+    const std::uint8_t* row = picture.row(y);
+    for (std::int32_t x = 0; x < picture.width() * 3; x += 3)
+      bright += row[x] > 200 || row[x + 1] > 200 || row[x + 2] > 200;
+  }
+  return static_cast<double>(bright) / (std::int64_t{picture.width()} * picture.height());
+}
+
+// Drivers that pad their rows (biWidth the stride, the picture in rcTarget) and hand out
+// buffers larger than a frame: every uncompressed format arrives packed and converts. Unpacked,
+// each frame would show the format notice; packed with the wrong stride, the padding's bright
+// bytes would show as a bright band.
+TEST_F(VideoImageDirectShowTest, PaddedRowsAndLargerBuffersArePackedForEveryFormat) {
+  for (int device = 0; device < testcam::kDevices; ++device) {
+    camera().setQuirks(device, testcam::kQuirkPadded);
+    TVideoImage image(backend_, loop_);
+    int frames = 0;
+    FrameBitmap picture;
+    image.OnNewVideoFrame = [&](TVideoImage& sender, std::int32_t, std::int32_t,
+                                const std::uint8_t*) {
+      ++frames;
+      sender.GetBitmap(picture);
+    };
+    ASSERT_EQ(image.VideoStart("#" + std::to_string(device + 1)), 0);
+    const std::vector<VideoFormat> table = image.formatTable();
+    for (std::int32_t index = 0; index < static_cast<std::int32_t>(table.size()); ++index) {
+      const VideoFormat& format = table[static_cast<std::size_t>(index)];
+      if (format.fourcc == fourcc::kMjpg) continue;
+      SCOPED_TRACE(std::to_string(device) + ": " + formatLine(format));
+      ASSERT_EQ(image.SelectFormat(index), 0);
+      EXPECT_EQ(image.width(), format.width) << "the picture, not the stride";
+      const int before = frames;
+      ASSERT_TRUE(runUntil(loop_, [&] { return frames >= before + 3; }));
+      EXPECT_FALSE(picture.showsNotice());
+      EXPECT_EQ(picture.width(), format.width);
+      EXPECT_EQ(picture.height(), format.height);
+      EXPECT_LT(brightShare(picture), 0.005);
+    }
+    image.VideoStop();
+  }
+}
+
 // Says nothing; remembers the log and what the monitor reported of the camera.
 class QuietView final : public test::SilentView, public EventSink {
  public:
@@ -148,6 +193,41 @@ TEST_F(CameraLossTest, ACameraThatStopsSendingIsLostAndReopened) {
   ASSERT_NO_FATAL_FAILURE(startMonitoring());
   camera().setStalled(0, TRUE);  // no event at all: only the silence tells
   expectLossAndReturn("no frame for", [&] { camera().setStalled(0, FALSE); });
+}
+
+// Two cameras of one name: the second drops out and comes back; reopened by its name alone, the
+// first would have been opened (in its own smaller format) and logged as back.
+TEST_F(CameraLossTest, OfTwoCamerasOfOneNameTheOneThatDroppedOutComesBack) {
+  ASSERT_TRUE(camera().setFriendlyName(1, testcam::kNames[0]));
+  monitor_.emplace(backend_, loop_, view_, MonitorConfig{FormatChoice{}, true});
+  monitor_->addSink(view_);
+  monitor_->Open(path("RVD.ini"), path("events") + "\\");
+  monitor_->CamLstCBChange(1);
+  ASSERT_TRUE(monitor_->RunSBClick());
+  ASSERT_TRUE(runUntil(loop_, [&] { return monitor_->framesSinceRun() >= 3; }));
+  EXPECT_EQ(monitor_->captureObject()->fourcc(), fourcc::kI420);
+  camera().setUnplugged(1, TRUE);
+  ASSERT_TRUE(runUntil(loop_, [&] { return monitor_->cameraLost(); }));
+  camera().setUnplugged(1, FALSE);
+  ASSERT_TRUE(runUntil(loop_, [&] { return !view_.back.empty(); }));
+  EXPECT_EQ(monitor_->captureObject()->devicePath(), testcam::kDevicePathsUtf8[1]);
+  EXPECT_EQ(monitor_->captureObject()->fourcc(), fourcc::kI420) << "in the format it had";
+  EXPECT_EQ(camera().framesSent(0), 0u) << "the other camera of that name stayed closed";
+  monitor_->StopSBClick();
+}
+
+// Run on a camera that cannot start: the box, and the reason in the log.
+TEST_F(CameraLossTest, ACameraThatCannotStartIsExplainedInTheLog) {
+  camera().setUnplugged(0, TRUE);
+  monitor_.emplace(backend_, loop_, view_, MonitorConfig{FormatChoice{}, true});
+  monitor_->Open(path("RVD.ini"), path("events") + "\\");
+  EXPECT_FALSE(monitor_->RunSBClick());
+  ASSERT_FALSE(view_.log.empty());
+  const std::string& why = view_.log.front();
+  EXPECT_EQ(why.rfind(std::string("Could not open ") + testcam::kNamesUtf8[0] + ": ", 0), 0u)
+      << why;
+  EXPECT_NE(why.find("IMediaControl::Run"), std::string::npos) << why;
+  EXPECT_EQ(view_.messages, std::vector<std::string>{"Could not start monitoring!"});
 }
 
 }  // namespace

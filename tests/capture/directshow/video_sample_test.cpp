@@ -62,6 +62,23 @@ class RecordingReceiver final : public FrameReceiver {
   int firstBytes_ = -1;
 };
 
+// One expected entry of a format table: size, the device's capability index, format code.
+struct TableEntry {
+  std::int32_t w, h, caps;
+  std::uint32_t code;
+};
+
+void expectTable(const std::vector<VideoFormat>& table, const std::vector<TableEntry>& expected) {
+  ASSERT_EQ(table.size(), expected.size());
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(table[i].width, expected[i].w);
+    EXPECT_EQ(table[i].height, expected[i].h);
+    EXPECT_EQ(table[i].capsIndex, expected[i].caps);
+    EXPECT_EQ(table[i].fourcc, expected[i].code);
+  }
+}
+
 class VideoSampleTest : public DirectShowTest {
  protected:
   // A started sample as frame delivery makes one: no owner window, native format, SampleCB.
@@ -84,22 +101,13 @@ TEST_F(VideoSampleTest, TheFormatTableIsSortedByWidthThenHeightKeepingTheDevices
   auto sample = start("#1");
   // Reported as 640x480 YUY2, 320x240 YUY2, 640x480 MJPG, 160x120 YUY2 (the documented example).
   const std::vector<VideoFormat>& table = sample->formats();
-  ASSERT_EQ(table.size(), 4u);
-  const struct {
-    std::int32_t w, h, caps;
-    std::uint32_t code;
-  } expected[] = {{160, 120, 3, fourcc::kYuy2},
-                  {320, 240, 1, fourcc::kYuy2},
-                  {640, 480, 0, fourcc::kYuy2},
-                  {640, 480, 2, fourcc::kMjpg}};
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(table[i].width, expected[i].w);
-    EXPECT_EQ(table[i].height, expected[i].h);
-    EXPECT_EQ(table[i].capsIndex, expected[i].caps);
-    EXPECT_EQ(table[i].fourcc, expected[i].code);
-    EXPECT_EQ(table[i].fastest.numerator, 333333u) << "the capability's shortest interval";
-    EXPECT_EQ(table[i].fastest.denominator, 10000000u);
+  expectTable(table, {{160, 120, 3, fourcc::kYuy2},
+                      {320, 240, 1, fourcc::kYuy2},
+                      {640, 480, 0, fourcc::kYuy2},
+                      {640, 480, 2, fourcc::kMjpg}});
+  for (const VideoFormat& format : table) {
+    EXPECT_EQ(format.fastest.numerator, 333333u) << "the capability's shortest interval";
+    EXPECT_EQ(format.fastest.denominator, 10000000u);
   }
   EXPECT_EQ(table[0].sampleSize, 160 * 120 * 2);
 
@@ -110,6 +118,32 @@ TEST_F(VideoSampleTest, TheFormatTableIsSortedByWidthThenHeightKeepingTheDevices
   sample->SetRunning(false);
   sample->ListFormats(lines);
   EXPECT_TRUE(lines.empty()) << "a stopped object lists nothing";
+}
+
+// Many UVC cameras list every mode a second time with a VIDEOINFOHEADER2 block, whose bitmap
+// header lies elsewhere: read as a VIDEOINFOHEADER those entries were 0 x 0 of format 0, and Run,
+// which streams the last entry, picked one.
+TEST_F(VideoSampleTest, FormatsOfferedTwiceAreReadFromEitherKindOfFormatBlock) {
+  camera().setQuirks(0, testcam::kQuirkTwins);
+  auto sample = start("#1");
+  const std::vector<TableEntry> expected = {
+      {160, 120, 3, fourcc::kYuy2}, {160, 120, 7, fourcc::kYuy2}, {320, 240, 1, fourcc::kYuy2},
+      {320, 240, 5, fourcc::kYuy2}, {640, 480, 0, fourcc::kYuy2}, {640, 480, 2, fourcc::kMjpg},
+      {640, 480, 4, fourcc::kYuy2}, {640, 480, 6, fourcc::kMjpg}};
+  expectTable(sample->formats(), expected);
+  // Each twin streams, and the stream says its size and code from the VIDEOINFOHEADER2.
+  for (const std::int32_t index : {1, 3, 7}) {
+    SCOPED_TRACE(index);
+    ASSERT_EQ(sample->SetFormatByIndex(index), S_OK);
+    std::int32_t w = 0, h = 0;
+    std::uint32_t code = 0;
+    ASSERT_EQ(sample->GetStreamInfo(w, h, code), S_OK);
+    const TableEntry& entry = expected[static_cast<std::size_t>(index)];
+    EXPECT_EQ(w, entry.w);
+    EXPECT_EQ(h, entry.h);
+    EXPECT_EQ(code, entry.code);
+    EXPECT_TRUE(sample->running());
+  }
 }
 
 TEST_F(VideoSampleTest, TwentyFourBitRgbIsListedAsRgbWithItsBlank) {
@@ -247,6 +281,81 @@ TEST_F(VideoSampleTest, ACameraPulledOutEndsTheStreamAndCannotStartUntilItIsBack
   camera().setUnplugged(0, FALSE);
   auto back = start("Ravdel Test Camera");
   EXPECT_TRUE(back->running());
+}
+
+// "Could not start monitoring!" needs its reason in the log: the failing call, its result and
+// what that means for a camera.
+TEST_F(VideoSampleTest, AFailedStartSaysWhichCallFailedAndWhatItMeans) {
+  camera().setUnplugged(0, TRUE);
+  HResult setup = E_FAIL;
+  TVideoSample unplugged(nullptr, false, 0, setup);
+  std::string found;
+  EXPECT_TRUE(failed(unplugged.StartVideo("#1", false, found)));
+  // Windows' graph answers Run with the camera's own result (0x8007048F: "the camera is not
+  // connected"); Wine's reports a failed state change as E_FAIL.
+  EXPECT_EQ(unplugged.failure().rfind("IMediaControl::Run", 0), 0u) << unplugged.failure();
+  EXPECT_NE(unplugged.failure().find(" failed with 0x8"), std::string::npos) << unplugged.failure();
+
+  TVideoSample nobody(nullptr, false, 0, setup);
+  EXPECT_TRUE(failed(nobody.StartVideo("Nobody's Camera", false, found)));
+  EXPECT_EQ(nobody.failure(), "no such camera");
+
+  camera().setUnplugged(0, FALSE);
+  auto plugged = start("#1");
+  EXPECT_EQ(plugged->failure(), "") << "nothing failed";
+}
+
+// The Sample Grabber's server for the test's duration: another DLL, or its own again.
+class SampleGrabberServer {
+ public:
+  SampleGrabberServer() {
+    RegOpenKeyExW(HKEY_CLASSES_ROOT,
+                  L"CLSID\\{C1F400A0-3F08-11D3-9F0B-006008039E37}\\InprocServer32", 0,
+                  KEY_QUERY_VALUE | KEY_SET_VALUE, &key_);
+    DWORD size = sizeof own_;
+    RegGetValueW(key_, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, own_, &size);
+  }
+  ~SampleGrabberServer() {
+    set(own_);
+    RegCloseKey(key_);
+  }
+  SampleGrabberServer(const SampleGrabberServer&) = delete;
+  SampleGrabberServer& operator=(const SampleGrabberServer&) = delete;
+  bool set(const wchar_t* path) {
+    const auto bytes = static_cast<DWORD>((wcslen(path) + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key_, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), bytes) ==
+           ERROR_SUCCESS;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+  wchar_t own_[MAX_PATH] = L"qedit.dll";
+};
+
+// Without the Sample Grabber (qedit.dll missing or not registered, as on some editions of
+// Windows) the log names it.
+TEST_F(VideoSampleTest, AMissingSampleGrabberIsNamed) {
+  HResult setup = S_OK;
+  std::unique_ptr<TVideoSample> sample;
+  {
+    SampleGrabberServer server;
+    ASSERT_TRUE(server.set(L"C:\\nowhere\\qedit-missing.dll"));
+    sample = std::make_unique<TVideoSample>(nullptr, false, 0, setup);
+  }
+  EXPECT_TRUE(failed(setup));
+  std::string found;
+  EXPECT_TRUE(failed(sample->StartVideo("#1", false, found)));
+  EXPECT_EQ(
+      sample->failure().rfind("CoCreateInstance(Sample Grabber, qedit.dll) failed with 0x", 0), 0u)
+      << sample->failure();
+}
+
+// Each camera's own path, which a camera of the same name does not share.
+TEST_F(VideoSampleTest, EachCameraHasItsDevicePath) {
+  for (int device = 0; device < testcam::kDevices; ++device) {
+    auto sample = start("#" + std::to_string(device + 1));
+    EXPECT_EQ(sample->devicePath(), testcam::kDevicePathsUtf8[device]);
+  }
 }
 
 TEST_F(VideoSampleTest, AStreamThatEndsEndsRunning) {

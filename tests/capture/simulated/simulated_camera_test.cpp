@@ -9,6 +9,7 @@
 #include <random>
 #include <thread>
 
+#include "capture/simulated/directory_source.h"
 #include "capture/simulated/synthetic_source.h"
 #include "convert/frame_converter.h"
 #include "detection/frame_analysis.h"
@@ -333,6 +334,47 @@ TEST(SimulatedCameraTest, DirectoryProblemsAreReported) {
     EXPECT_EQ(SimulatedBackend::fromDescription(c.text, error), nullptr) << c.text;
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
   }
+}
+
+// A file larger than the largest frame any entry of the table can have (8192x8192; a fixed cap
+// for Motion-JPEG) is no sample: the camera is refused, rather than reading it into memory
+// for every frame. The files are sparse: they take no room on the disk.
+TEST(SimulatedCameraTest, SamplesLargerThanAnyFrameOfTheFormatAreRefused) {
+  const std::uint64_t grey = largestSampleBytes(fourcc::kGrey);
+  EXPECT_EQ(grey, 8192u * 8192u);
+  EXPECT_EQ(largestSampleBytes(fourcc::kRgb), 3u * 8192u * 8192u);
+  EXPECT_EQ(largestSampleBytes(fourcc::kMjpg), 64u << 20);
+  TempDir dir;
+  dir.write("a.raw", Bytes(8, 0));
+  dir.write("b.raw", Bytes{});
+  std::filesystem::resize_file(std::filesystem::path(dir.path()) / "b.raw", grey + 1);
+  const struct {
+    std::string options;
+    bool refused;
+  } cases[] = {
+      {",format=GREY,size=4x2", true},
+      {",format=MJPG,size=4x2", true},
+      {",format=GREY,size=4x2,also=RGB@4x2", false},  // an RGB frame may be that large
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    std::string error;
+    const auto backend = SimulatedBackend::fromDescription("dir:" + dir.path() + c.options, error);
+    EXPECT_EQ(backend == nullptr, c.refused);
+    if (c.refused) {
+      EXPECT_NE(error.find("b.raw' is too large to be one sample: " + std::to_string(grey + 1) +
+                           " bytes"),
+                std::string::npos)
+          << error;
+    }
+  }
+
+  // A file that grows past the stream's largest sample later is not read either.
+  DirectorySource source({std::filesystem::path(dir.path()) / "b.raw"}, false);
+  source.start({fourcc::kGrey, 4, 2});
+  std::span<const std::uint8_t> sample;
+  ASSERT_TRUE(source.next(sample, FrameMoment{}));
+  EXPECT_TRUE(sample.empty());
 }
 
 // The description is UTF-8 text on every system, and so are the names in its messages.

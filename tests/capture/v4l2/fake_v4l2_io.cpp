@@ -70,7 +70,12 @@ std::uint32_t alignUp(std::uint32_t value, std::uint32_t alignment) {
 void FakeV4l2Io::addNode(const std::string& name, const std::string& card, std::uint32_t nodeCaps,
                          bool deviceCaps) {
   const std::lock_guard lock(mutex_);
-  nodes_[name] = {card, nodeCaps, deviceCaps};
+  nodes_[name] = {card, nodeCaps, deviceCaps, ""};
+}
+
+void FakeV4l2Io::setBusInfo(const std::string& name, const std::string& busInfo) {
+  const std::lock_guard lock(mutex_);
+  nodes_.at(name).busInfo = busInfo;
 }
 
 void FakeV4l2Io::addFormat(std::uint32_t pixelFormat, std::vector<Size> sizes,
@@ -236,6 +241,7 @@ int FakeV4l2Io::handle(int fd, unsigned long request, void* arg) {
       auto& caps = *static_cast<v4l2_capability*>(arg);
       const Node& node = nodes_.at(open_.at(fd));
       copyCard(node.card, caps.card);
+      copyCard(node.busInfo, caps.bus_info);
       caps.capabilities = node.nodeCaps;
       if (node.deviceCaps) {
         caps.device_caps = node.nodeCaps;

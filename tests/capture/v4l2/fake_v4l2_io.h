@@ -39,6 +39,8 @@ class FakeV4l2Io final : public V4l2Io {
   // capability of the whole device, as a UVC driver reports them.
   void addNode(const std::string& name, const std::string& card, std::uint32_t nodeCaps,
                bool deviceCaps = true);
+  // The bus_info VIDIOC_QUERYCAP answers for a node added before; "" until set.
+  void setBusInfo(const std::string& name, const std::string& busInfo);
   // `planes` > 1: a format whose planes lie in separate memory (multi-planar nodes).
   void addFormat(std::uint32_t pixelFormat, std::vector<Size> sizes, std::uint32_t planes = 1);
   void addRange(std::uint32_t pixelFormat, Size smallest, Size largest);
@@ -91,6 +93,7 @@ class FakeV4l2Io final : public V4l2Io {
     std::string card;
     std::uint32_t nodeCaps;
     bool deviceCaps;
+    std::string busInfo;
   };
   struct Format {
     std::uint32_t pixelFormat;

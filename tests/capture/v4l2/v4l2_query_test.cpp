@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,29 @@ TEST(V4l2QueryTest, StartFindsTheNodeByNameOrPosition) {
   }
 }
 
+// Two cameras of one name are told apart by their bus_info, and the further capture nodes of
+// one device by their order; a reopening finds the node it had.
+TEST(V4l2QueryTest, TwoCamerasOfOneNameAreToldApartByTheirBus) {
+  auto fake = std::make_shared<FakeV4l2Io>();
+  fake->addNode("video0", "Twin", kCapture);
+  fake->addNode("video2", "Twin", kCapture);
+  fake->addNode("video4", "Twin", kCapture);
+  fake->setBusInfo("video0", "usb-0000:00:14.0-1");
+  fake->setBusInfo("video2", "usb-0000:00:14.0-2");
+  fake->setBusInfo("video4", "usb-0000:00:14.0-2");
+  V4l2Backend backend(fake);
+  std::vector<std::string> paths;
+  EXPECT_EQ(backend.ListDevicePaths(paths), kSOk);
+  EXPECT_EQ(paths, (std::vector<std::string>{"usb-0000:00:14.0-1", "usb-0000:00:14.0-2",
+                                             "usb-0000:00:14.0-2#2"}));
+  for (const std::string& path : paths) {
+    auto device = backend.CreateDevice();
+    std::string found;
+    ASSERT_EQ(device->StartVideoByPath(path, "Twin", found), kSOk) << path;
+    EXPECT_EQ(device->devicePath(), path);
+  }
+}
+
 // A start failing part-way reports the failing call's errno and leaves nothing open or mapped.
 TEST(V4l2QueryTest, FailedStartLeavesNothingBehind) {
   const struct {
@@ -78,6 +102,9 @@ TEST(V4l2QueryTest, FailedStartLeavesNothingBehind) {
     std::string found;
     EXPECT_EQ(device->StartVideo("", found), hresultFromErrno(c.error));
     EXPECT_EQ(found, "Test Cam");
+    // What the window's log says about it: the failing step and the system's words.
+    EXPECT_NE(device->failure().find(std::strerror(c.error)), std::string::npos)
+        << device->failure();
     EXPECT_FALSE(device->running());
     EXPECT_TRUE(device->formats().empty());
     EXPECT_EQ(fake->openCount(), 0);
@@ -184,6 +211,25 @@ TEST(V4l2QueryTest, StreamInfoReportsPositiveSizesAndTheStreamCode) {
   std::uint32_t code = 0;
   EXPECT_TRUE(failed(V4l2Backend(makeCamera()).CreateDevice()->GetStreamInfo(w, h, code)));
   EXPECT_EQ(w + h, 0);
+}
+
+// The packer sees V4L2's formats by the converter's codes; BGR24 is RGB with its top row first.
+TEST(V4l2QueryTest, FrameLayoutsUseTheConvertersCodes) {
+  const struct {
+    std::uint32_t pixelFormat;
+    std::uint32_t code;
+    bool topDown;
+  } cases[] = {{V4L2_PIX_FMT_BGR24, fourcc::kRgb, true},
+               {V4L2_PIX_FMT_YUYV, fourcc::kYuyv, false},
+               {V4L2_PIX_FMT_YUV420, fourcc::kI420, false},
+               {V4L2_PIX_FMT_JPEG, fourcc::kMjpg, false}};
+  for (const auto& c : cases) {
+    const FrameLayout layout = frameLayoutOf({c.pixelFormat, 6, 4, 32, 1});
+    EXPECT_EQ(layout.code, c.code) << c.pixelFormat;
+    EXPECT_EQ(layout.topDown, c.topDown) << c.pixelFormat;
+    EXPECT_EQ(layout.stride, 32u);
+    EXPECT_EQ(layout.width, 6u);
+  }
 }
 
 }  // namespace

@@ -26,13 +26,35 @@ inline constexpr const wchar_t* kNames[kDevices] = {L"Ravdel Test Camera",
 inline constexpr const char* kNamesUtf8[kDevices] = {"Ravdel Test Camera",
                                                      "Ravdel Test Cam\xc3\xa9ra RGB"};
 
+// Their device paths, as the device enumerator reads them (DevicePath).
+inline constexpr const wchar_t* kDevicePaths[kDevices] = {
+    L"\\\\?\\usb#vid_0000&pid_0001#ravdel-test-0#{65e8773d-8f56-11d0-a3b9-00a0c9223196}",
+    L"\\\\?\\usb#vid_0000&pid_0002#ravdel-test-1#{65e8773d-8f56-11d0-a3b9-00a0c9223196}"};
+inline constexpr const char* kDevicePathsUtf8[kDevices] = {
+    "\\\\?\\usb#vid_0000&pid_0001#ravdel-test-0#{65e8773d-8f56-11d0-a3b9-00a0c9223196}",
+    "\\\\?\\usb#vid_0000&pid_0002#ravdel-test-1#{65e8773d-8f56-11d0-a3b9-00a0c9223196}"};
+
 // A capability as the pin reports it. fourcc 0 is MEDIASUBTYPE_RGB24.
 struct Capability {
   std::uint32_t fourcc;
   std::int32_t width;
   std::int32_t height;
-  bool topDown;  // reported with a negative biHeight
+  bool topDown;             // reported with a negative biHeight (RGB rows then run top first)
+  bool videoInfo2 = false;  // a VIDEOINFOHEADER2 format block rather than a VIDEOINFOHEADER
+  // Rows padded by this many pixels: biWidth is the stride in pixels, the picture rcTarget.
+  std::int32_t padPixels = 0;
 };
+
+// What real cameras do and the plain test camera does not; set per camera before it is
+// opened, taken by each filter object as it is made.
+// Every capability offered a second time, after all the others, with a VIDEOINFOHEADER2 block.
+inline constexpr DWORD kQuirkTwins = 1;
+// Uncompressed rows padded by kPadPixels, and buffers larger than a frame by kExtraBufferBytes.
+inline constexpr DWORD kQuirkPadded = 2;
+inline constexpr std::int32_t kPadPixels = 16;
+inline constexpr long kExtraBufferBytes = 4096;
+// The padding's bytes, which must never reach the converter.
+inline constexpr std::uint8_t kPaddingByte = 0xEE;
 
 inline constexpr std::uint32_t fourccOf(char a, char b, char c, char d) {
   return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
@@ -88,7 +110,12 @@ struct Steering {
   // The frame interval and the format code the camera streams, or was last set to.
   LONGLONG(WINAPI* frameInterval)(int device);
   DWORD(WINAPI* currentFourcc)(int device);
-  // Plugs every camera in, unstalls it, refuses nothing, clears the counts.
+  // The camera's friendly name as the device enumerator lists it from now on (two cameras of
+  // one name); nullptr: its own again.
+  BOOL(WINAPI* setFriendlyName)(int device, const wchar_t* name);
+  // The quirks (kQuirk...) of the filters made from now on.
+  void(WINAPI* setQuirks)(int device, DWORD quirks);
+  // Plugs every camera in, unstalls it, refuses nothing, clears the counts and quirks.
   void(WINAPI* reset)();
 };
 inline constexpr DWORD kNoRefusal = 0xffffffffu;
@@ -106,5 +133,7 @@ ULONGLONG WINAPI RavdelTestCamera_FramesSent(int device);
 DWORD WINAPI RavdelTestCamera_WorkerThread(int device);
 LONGLONG WINAPI RavdelTestCamera_FrameInterval(int device);
 DWORD WINAPI RavdelTestCamera_CurrentFourcc(int device);
+void WINAPI RavdelTestCamera_SetQuirks(int device, DWORD quirks);
+BOOL WINAPI RavdelTestCamera_SetFriendlyName(int device, const wchar_t* name);
 void WINAPI RavdelTestCamera_Reset();
 }

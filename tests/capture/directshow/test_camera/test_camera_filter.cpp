@@ -1,5 +1,7 @@
 #include "test_camera/test_camera_filter.h"
 
+#include <dvdmedia.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -36,11 +38,13 @@ struct LiveObject {
   LiveObject& operator=(const LiveObject&) = delete;
 };
 
-std::int64_t frameBytes(const Capability& c) {
-  const std::int64_t pixels = std::int64_t{c.width} * c.height;
+// Bytes from one row of the first plane to the next, padding included; RGB rows of a bitmap
+// end on four bytes.
+std::int64_t strideOf(const Capability& c) {
+  const std::int64_t pixels = std::int64_t{c.width} + c.padPixels;
   if (c.fourcc == kYuy2) return pixels * 2;
-  if (c.fourcc == kI420) return pixels * 3 / 2;
-  return pixels * 3;  // RGB24, and the most a Motion-JPEG picture may take
+  if (c.fourcc == kI420) return pixels;
+  return (pixels * 3 + 3) / 4 * 4;
 }
 
 WORD bitsPerPixel(const Capability& c) {
@@ -53,11 +57,36 @@ GUID subtypeOf(const Capability& c) {
   return c.fourcc == kRgb24 ? MEDIASUBTYPE_RGB24 : dshow::subtypeFromFourcc(c.fourcc);
 }
 
-const VIDEOINFOHEADER* videoInfo(const AM_MEDIA_TYPE& type) {
-  if (!IsEqualGUID(type.formattype, FORMAT_VideoInfo) || type.pbFormat == nullptr ||
-      type.cbFormat < sizeof(VIDEOINFOHEADER))
-    return nullptr;
-  return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+// The bitmap header of either kind of format block; null for any other.
+const BITMAPINFOHEADER* bitmapHeader(const AM_MEDIA_TYPE& type) {
+  if (type.pbFormat == nullptr) return nullptr;
+  if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER))
+    return &reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+  if (IsEqualGUID(type.formattype, FORMAT_VideoInfo2) && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
+    return &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
+  return nullptr;
+}
+
+LONGLONG* frameIntervalField(AM_MEDIA_TYPE& type) {
+  if (IsEqualGUID(type.formattype, FORMAT_VideoInfo2))
+    return &reinterpret_cast<VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame;
+  return &reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+}
+
+// The header fields and rectangles both kinds of block share.
+template <typename Block>
+void describe(Block& info, const Capability& c, LONGLONG interval, DWORD bytes) {
+  info.AvgTimePerFrame = interval;
+  info.dwBitRate = static_cast<DWORD>(std::min<LONGLONG>(
+      0xffffffff, LONGLONG{bytes} * 8 * 10000000 / std::max<LONGLONG>(interval, 1)));
+  if (c.padPixels != 0) info.rcSource = info.rcTarget = RECT{0, 0, c.width, c.height};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = c.width + c.padPixels;
+  info.bmiHeader.biHeight = c.topDown ? -c.height : c.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = bitsPerPixel(c);
+  info.bmiHeader.biCompression = c.fourcc;  // BI_RGB is 0
+  info.bmiHeader.biSizeImage = bytes;
 }
 
 // A partial type (GUID_NULL fields are wildcards) that `full` satisfies.
@@ -103,45 +132,65 @@ DeviceControl& control(int device) {
   return gControls[device];
 }
 
-std::span<const Capability> capabilitiesOf(int device) {
-  if (device == 0) return kCapabilities0;
-  return kCapabilities1;
+std::vector<Capability> capabilitiesOf(int device) {
+  const std::span<const Capability> plain(device == 0
+                                              ? std::span<const Capability>(kCapabilities0)
+                                              : std::span<const Capability>(kCapabilities1));
+  const DWORD quirks = control(device).quirks.load();
+  std::vector<Capability> caps(plain.begin(), plain.end());
+  if ((quirks & kQuirkPadded) != 0) {
+    for (Capability& c : caps) {
+      if (c.fourcc != kMjpg) c.padPixels = kPadPixels;
+    }
+  }
+  if ((quirks & kQuirkTwins) != 0) {
+    for (std::size_t i = 0, n = caps.size(); i < n; ++i) {
+      caps.push_back(caps[i]);
+      caps.back().videoInfo2 = true;
+    }
+  }
+  return caps;
+}
+
+std::int64_t frameBytes(const Capability& c) {
+  const std::int64_t stride = strideOf(c);
+  if (c.fourcc == kI420) return stride * c.height + 2 * (stride / 2) * ((c.height + 1) / 2);
+  if (c.fourcc == kMjpg) return std::int64_t{c.width} * c.height * 3;  // the most a picture takes
+  return stride * c.height;
 }
 
 bool makeMediaType(const Capability& c, LONGLONG interval, AM_MEDIA_TYPE& type) {
   type = AM_MEDIA_TYPE{};
-  auto* info = static_cast<VIDEOINFOHEADER*>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
-  if (info == nullptr) return false;
-  *info = VIDEOINFOHEADER{};
   const auto bytes = static_cast<DWORD>(frameBytes(c));
-  info->AvgTimePerFrame = interval;
-  info->dwBitRate = static_cast<DWORD>(std::min<LONGLONG>(
-      0xffffffff, LONGLONG{bytes} * 8 * 10000000 / std::max<LONGLONG>(interval, 1)));
-  info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info->bmiHeader.biWidth = c.width;
-  info->bmiHeader.biHeight = c.topDown ? -c.height : c.height;
-  info->bmiHeader.biPlanes = 1;
-  info->bmiHeader.biBitCount = bitsPerPixel(c);
-  info->bmiHeader.biCompression = c.fourcc;  // BI_RGB is 0
-  info->bmiHeader.biSizeImage = bytes;
+  const ULONG blockSize = c.videoInfo2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
+  BYTE* block = static_cast<BYTE*>(CoTaskMemAlloc(blockSize));
+  if (block == nullptr) return false;
+  if (c.videoInfo2) {
+    auto* info = new (block) VIDEOINFOHEADER2{};
+    describe(*info, c, interval, bytes);
+  } else {
+    auto* info = new (block) VIDEOINFOHEADER{};
+    describe(*info, c, interval, bytes);
+  }
   type.majortype = MEDIATYPE_Video;
   type.subtype = subtypeOf(c);
   type.bFixedSizeSamples = c.fourcc != kMjpg;
   type.bTemporalCompression = FALSE;
   type.lSampleSize = bytes;
-  type.formattype = FORMAT_VideoInfo;
-  type.cbFormat = sizeof(VIDEOINFOHEADER);
-  type.pbFormat = reinterpret_cast<BYTE*>(info);
+  type.formattype = c.videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
+  type.cbFormat = blockSize;
+  type.pbFormat = block;
   return true;
 }
 
-int findCapability(int device, const AM_MEDIA_TYPE& type) {
-  const VIDEOINFOHEADER* info = videoInfo(type);
-  if (!IsEqualGUID(type.majortype, MEDIATYPE_Video) || info == nullptr) return -1;
-  const std::span<const Capability> caps = capabilitiesOf(device);
+int findCapability(const std::vector<Capability>& caps, const AM_MEDIA_TYPE& type) {
+  const BITMAPINFOHEADER* header = bitmapHeader(type);
+  if (!IsEqualGUID(type.majortype, MEDIATYPE_Video) || header == nullptr) return -1;
+  const bool videoInfo2 = IsEqualGUID(type.formattype, FORMAT_VideoInfo2);
   for (std::size_t i = 0; i < caps.size(); ++i) {
-    if (IsEqualGUID(type.subtype, subtypeOf(caps[i])) && info->bmiHeader.biWidth == caps[i].width &&
-        std::abs(info->bmiHeader.biHeight) == caps[i].height)
+    const Capability& c = caps[i];
+    if (IsEqualGUID(type.subtype, subtypeOf(c)) && c.videoInfo2 == videoInfo2 &&
+        header->biWidth == c.width + c.padPixels && std::abs(header->biHeight) == c.height)
       return static_cast<int>(i);
   }
   return -1;
@@ -210,7 +259,8 @@ class OutputPin final : public IPin, public IKsPropertySet, public IAMStreamConf
 
  private:
   HRESULT connectWith(IPin* receivePin, int index);
-  HRESULT decideAllocator(IPin* receivePin, const AM_MEDIA_TYPE& type);
+  // `extra`: bytes beyond a frame in every buffer, as some drivers allocate them.
+  HRESULT decideAllocator(IPin* receivePin, const AM_MEDIA_TYPE& type, long extra);
   void dropConnection();
 
   TestCameraFilter& filter_;
@@ -227,9 +277,13 @@ class OutputPin final : public IPin, public IKsPropertySet, public IAMStreamConf
 class TestCameraFilter final
     : public ComObject<IBaseFilter, IID_IPersist, IID_IMediaFilter, IID_IBaseFilter> {
  public:
-  explicit TestCameraFilter(int device) : device_(device), control_(control(device)), pin_(*this) {
+  explicit TestCameraFilter(int device)
+      : device_(device),
+        control_(control(device)),
+        capabilities_(capabilitiesOf(device)),
+        pin_(*this) {
     stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    control_.currentFourcc.store(capabilitiesOf(device)[0].fourcc);
+    control_.currentFourcc.store(capabilities_[0].fourcc);
     control_.frameInterval.store(kDefaultInterval);
   }
   TestCameraFilter(const TestCameraFilter&) = delete;
@@ -295,6 +349,8 @@ class TestCameraFilter final
   std::recursive_mutex& mutex() { return mutex_; }
   FILTER_STATE state() const { return static_cast<FILTER_STATE>(state_.load()); }
   int device() const { return device_; }
+  // What this filter reports, fixed for its life.
+  const std::vector<Capability>& capabilities() const { return capabilities_; }
   IFilterGraph* graph() const { return graph_; }  // the lock held
   IPin* pin() { return &pin_; }
   DeviceControl& steering() { return control_; }
@@ -315,6 +371,7 @@ class TestCameraFilter final
   const LiveObject live_;
   const int device_;
   DeviceControl& control_;
+  const std::vector<Capability> capabilities_;
   // Guards graph_, name_, clock_, the pin's connection and format, and the state changes.
   // Recursive: a downstream pin calls back into ours while we connect to it.
   std::recursive_mutex mutex_;
@@ -384,7 +441,7 @@ class MediaTypeEnumerator final : public ComObject<IEnumMediaTypes, IID_IEnumMed
   HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
     if (types == nullptr) return E_POINTER;
     ULONG given = 0;
-    const std::span<const Capability> caps = capabilitiesOf(filter_->device());
+    const std::vector<Capability>& caps = filter_->capabilities();
     while (given < count && position_ < indices_.size()) {
       AM_MEDIA_TYPE type;
       if (!makeMediaType(caps[static_cast<std::size_t>(indices_[position_])], interval_, type))
@@ -458,14 +515,14 @@ HRESULT STDMETHODCALLTYPE OutputPin::Connect(IPin* receivePin, const AM_MEDIA_TY
   if (formatSet_) {
     candidates.push_back(formatIndex_);
   } else {
-    for (int i = 0; i < static_cast<int>(capabilitiesOf(filter_.device()).size()); ++i)
+    for (int i = 0; i < static_cast<int>(filter_.capabilities().size()); ++i)
       candidates.push_back(i);
   }
   for (const int index : candidates) {
     if (type != nullptr) {
       AM_MEDIA_TYPE offered;
-      if (!makeMediaType(capabilitiesOf(filter_.device())[static_cast<std::size_t>(index)],
-                         interval_, offered))
+      if (!makeMediaType(filter_.capabilities()[static_cast<std::size_t>(index)], interval_,
+                         offered))
         return E_OUTOFMEMORY;
       const bool fits = satisfies(offered, *type);
       dshow::freeMediaTypeContents(offered);
@@ -477,7 +534,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::Connect(IPin* receivePin, const AM_MEDIA_TY
 }
 
 HRESULT OutputPin::connectWith(IPin* receivePin, int index) {
-  const Capability& capability = capabilitiesOf(filter_.device())[static_cast<std::size_t>(index)];
+  const Capability& capability = filter_.capabilities()[static_cast<std::size_t>(index)];
   connectionType_.clear();
   if (!makeMediaType(capability, interval_, connectionType_.get())) return E_OUTOFMEMORY;
   HRESULT hr = receivePin->ReceiveConnection(this, &connectionType_.get());
@@ -486,7 +543,8 @@ HRESULT OutputPin::connectWith(IPin* receivePin, int index) {
     return hr;
   }
   connected_ = ComRef<IPin>::share(receivePin);
-  hr = decideAllocator(receivePin, connectionType_.get());
+  hr = decideAllocator(receivePin, connectionType_.get(),
+                       capability.padPixels != 0 ? kExtraBufferBytes : 0);
   if (FAILED(hr)) {
     receivePin->Disconnect();
     dropConnection();
@@ -498,7 +556,7 @@ HRESULT OutputPin::connectWith(IPin* receivePin, int index) {
   return S_OK;
 }
 
-HRESULT OutputPin::decideAllocator(IPin* receivePin, const AM_MEDIA_TYPE& type) {
+HRESULT OutputPin::decideAllocator(IPin* receivePin, const AM_MEDIA_TYPE& type, long extra) {
   ComRef<IMemInputPin> input;
   HRESULT hr = receivePin->QueryInterface(IID_IMemInputPin, input.putVoid());
   if (FAILED(hr)) return hr;
@@ -511,7 +569,7 @@ HRESULT OutputPin::decideAllocator(IPin* receivePin, const AM_MEDIA_TYPE& type) 
   ALLOCATOR_PROPERTIES wanted{};
   input->GetAllocatorRequirements(&wanted);
   wanted.cBuffers = std::max<long>(wanted.cBuffers, 3);
-  wanted.cbBuffer = std::max<long>(wanted.cbBuffer, static_cast<long>(type.lSampleSize));
+  wanted.cbBuffer = std::max<long>(wanted.cbBuffer, static_cast<long>(type.lSampleSize)) + extra;
   wanted.cbAlign = std::max<long>(wanted.cbAlign, 1);
   ALLOCATOR_PROPERTIES granted{};
   hr = allocator->SetProperties(&wanted, &granted);
@@ -577,7 +635,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::QueryId(LPWSTR* id) {
 
 HRESULT STDMETHODCALLTYPE OutputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
   if (type == nullptr) return E_POINTER;
-  return findCapability(filter_.device(), *type) >= 0 ? S_OK : S_FALSE;
+  return findCapability(filter_.capabilities(), *type) >= 0 ? S_OK : S_FALSE;
 }
 
 // After SetFormat only the format set is offered, as capture pins do.
@@ -588,7 +646,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
   if (formatSet_) {
     indices.push_back(formatIndex_);
   } else {
-    for (int i = 0; i < static_cast<int>(capabilitiesOf(filter_.device()).size()); ++i)
+    for (int i = 0; i < static_cast<int>(filter_.capabilities().size()); ++i)
       indices.push_back(i);
   }
   *types = new (std::nothrow) MediaTypeEnumerator(&filter_, std::move(indices), interval_, 0);
@@ -617,9 +675,9 @@ HRESULT STDMETHODCALLTYPE OutputPin::SetFormat(AM_MEDIA_TYPE* type) {
   if (type == nullptr) return E_POINTER;
   const std::lock_guard lock(filter_.mutex());
   if (filter_.state() != State_Stopped) return VFW_E_NOT_STOPPED;
-  const int index = findCapability(filter_.device(), *type);
+  const int index = findCapability(filter_.capabilities(), *type);
   if (index < 0) return VFW_E_INVALIDMEDIATYPE;
-  LONGLONG interval = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame;
+  LONGLONG interval = *frameIntervalField(*type);
   if (interval <= 0) interval = kDefaultInterval;
   interval = std::clamp(interval, kFastestInterval, kSlowestInterval);
   if (connected_ && connected_->QueryAccept(type) != S_OK) return VFW_E_INVALIDMEDIATYPE;
@@ -627,7 +685,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::SetFormat(AM_MEDIA_TYPE* type) {
   formatSet_ = true;
   interval_ = interval;
   filter_.steering().currentFourcc.store(
-      capabilitiesOf(filter_.device())[static_cast<std::size_t>(index)].fourcc);
+      filter_.capabilities()[static_cast<std::size_t>(index)].fourcc);
   filter_.steering().frameInterval.store(interval);
   // A connected pin reconnects in the new format, as a driver's pin does.
   if (connected_ && filter_.graph() != nullptr) return filter_.graph()->Reconnect(this);
@@ -641,8 +699,8 @@ HRESULT STDMETHODCALLTYPE OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
     *type = allocateMediaTypeCopy(connectionType_.get());
   } else {
     OwnedMediaType current;
-    if (!makeMediaType(capabilitiesOf(filter_.device())[static_cast<std::size_t>(formatIndex_)],
-                       interval_, current.get()))
+    if (!makeMediaType(filter_.capabilities()[static_cast<std::size_t>(formatIndex_)], interval_,
+                       current.get()))
       return E_OUTOFMEMORY;
     *type = allocateMediaTypeCopy(current.get());
   }
@@ -651,7 +709,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
 
 HRESULT STDMETHODCALLTYPE OutputPin::GetNumberOfCapabilities(int* count, int* size) {
   if (count == nullptr || size == nullptr) return E_POINTER;
-  *count = static_cast<int>(capabilitiesOf(filter_.device()).size());
+  *count = static_cast<int>(filter_.capabilities().size());
   *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
   return S_OK;
 }
@@ -659,7 +717,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::GetNumberOfCapabilities(int* count, int* si
 HRESULT STDMETHODCALLTYPE OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
   if (type == nullptr || caps == nullptr) return E_POINTER;
   *type = nullptr;
-  const std::span<const Capability> all = capabilitiesOf(filter_.device());
+  const std::vector<Capability>& all = filter_.capabilities();
   if (index < 0 || index >= static_cast<int>(all.size())) return S_FALSE;
   const Capability& c = all[static_cast<std::size_t>(index)];
   OwnedMediaType offered;
@@ -667,7 +725,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** ty
   *type = allocateMediaTypeCopy(offered.get());
   if (*type == nullptr) return E_OUTOFMEMORY;
   VIDEO_STREAM_CONFIG_CAPS config{};
-  config.guid = FORMAT_VideoInfo;
+  config.guid = c.videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
   config.InputSize = {c.width, c.height};
   config.MinCroppingSize = config.MaxCroppingSize = config.InputSize;
   config.CropGranularityX = config.CropGranularityY = 1;
@@ -690,7 +748,7 @@ HRESULT TestCameraFilter::refusal() const {
   if (control_.unplugged.load()) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
   const DWORD refused = control_.refusedFourcc.load();
   if (refused != kNoRefusal &&
-      refused == capabilitiesOf(device_)[static_cast<std::size_t>(pin_.formatIndex())].fourcc)
+      refused == capabilities_[static_cast<std::size_t>(pin_.formatIndex())].fourcc)
     return HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES);  // as for want of USB bandwidth
   return S_OK;
 }
@@ -768,12 +826,8 @@ class FrameMaker {
   // Fills `buffer`; the number of bytes written, 0 when the frame does not fit.
   long fill(BYTE* buffer, long size) {
     std::span<const std::uint8_t> sample;
-    if (!source_.next(sample)) return 0;
-    if (capability_.fourcc != kMjpg) {
-      if (static_cast<long>(sample.size()) > size) return 0;
-      std::memcpy(buffer, sample.data(), sample.size());
-      return static_cast<long>(sample.size());
-    }
+    if (!source_.next(sample, {})) return 0;
+    if (capability_.fourcc != kMjpg) return layOut(sample, buffer, size);
     FrameBitmap picture(capability_.width, capability_.height);
     const std::size_t stride = picture.stride();
     for (std::int32_t y = 0; y < capability_.height; ++y) {  // bottom-up rows to top-down
@@ -788,6 +842,35 @@ class FrameMaker {
   }
 
  private:
+  // The packed sample as the camera's buffers hold it: rows `strideOf` apart with the padding's
+  // bytes after each, I420 chroma planes at half that stride, RGB top row first when so
+  // reported.
+  long layOut(std::span<const std::uint8_t> sample, BYTE* buffer, long size) const {
+    const Capability& c = capability_;
+    if (frameBytes(c) > size) return 0;
+    const auto stride = static_cast<std::size_t>(strideOf(c));
+    const auto w = static_cast<std::size_t>(c.width);
+    const auto h = static_cast<std::size_t>(c.height);
+    std::memset(buffer, kPaddingByte, static_cast<std::size_t>(frameBytes(c)));
+    const auto copyRows = [&](std::size_t from, std::size_t to, std::size_t rowBytes,
+                              std::size_t rows, std::size_t toStride, bool flip) {
+      for (std::size_t r = 0; r < rows; ++r) {
+        const std::size_t row = flip ? rows - 1 - r : r;
+        std::memcpy(buffer + to + row * toStride, sample.data() + from + r * rowBytes, rowBytes);
+      }
+    };
+    if (c.fourcc == kI420) {
+      copyRows(0, 0, w, h, stride, false);
+      const std::size_t chromaRows = (h + 1) / 2;
+      copyRows(w * h, stride * h, w / 2, h / 2, stride / 2, false);
+      copyRows(w * h + w * h / 4, stride * h + stride / 2 * chromaRows, w / 2, h / 2, stride / 2,
+               false);
+    } else {
+      copyRows(0, 0, sample.size() / h, h, stride, c.topDown);
+    }
+    return static_cast<long>(frameBytes(c));
+  }
+
   static SyntheticSource::Settings settings(int device) {
     SyntheticSource::Settings s;
     s.hitsPerFrame = 0.2;
@@ -804,7 +887,7 @@ class FrameMaker {
 void TestCameraFilter::stream(int formatIndex, LONGLONG interval, ComRef<IPin> peer,
                               ComRef<IMemInputPin> input, ComRef<IMemAllocator> allocator) {
   const dshow::ComApartment apartment(COINIT_MULTITHREADED);
-  FrameMaker frames(capabilitiesOf(device_)[static_cast<std::size_t>(formatIndex)], device_);
+  FrameMaker frames(capabilities_[static_cast<std::size_t>(formatIndex)], device_);
   const auto period = static_cast<DWORD>(std::max<LONGLONG>(1, interval / 10000));
   while (WaitForSingleObject(stopEvent_, period) == WAIT_TIMEOUT) {
     if (state() != State_Running || control_.stalled.load()) continue;

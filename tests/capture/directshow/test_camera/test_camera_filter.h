@@ -27,6 +27,7 @@ struct DeviceControl {
   std::atomic<DWORD> workerThread{0};
   std::atomic<LONGLONG> frameInterval{kDefaultInterval};
   std::atomic<DWORD> currentFourcc{0};
+  std::atomic<DWORD> quirks{0};
 };
 DeviceControl& control(int device);
 
@@ -34,12 +35,15 @@ DeviceControl& control(int device);
 extern std::atomic<LONG> gLiveObjects;
 extern std::atomic<LONG> gServerLocks;
 
-std::span<const Capability> capabilitiesOf(int device);
+// The capabilities a filter of the camera made now reports, with its quirks.
+std::vector<Capability> capabilitiesOf(int device);
+// The bytes of one frame as the camera lays it out, padding included.
+std::int64_t frameBytes(const Capability& capability);
 // The media type a capability is reported with, at `interval`; its format block is allocated
 // with CoTaskMemAlloc.
 bool makeMediaType(const Capability& capability, LONGLONG interval, AM_MEDIA_TYPE& type);
-// The capability a media type names (subtype and size), or -1.
-int findCapability(int device, const AM_MEDIA_TYPE& type);
+// The capability of `capabilities` a media type names (subtype, block kind and size), or -1.
+int findCapability(const std::vector<Capability>& capabilities, const AM_MEDIA_TYPE& type);
 
 class TestCameraFilter;
 

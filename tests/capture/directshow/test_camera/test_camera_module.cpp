@@ -79,6 +79,24 @@ HRESULT registerServer(int device, const std::wstring& modulePath) {
   return status == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
 }
 
+// The key the filter mapper keeps a camera's entry of the video input category under, whose
+// values the device enumerator's property bag reads.
+std::wstring instanceKey(int device) {
+  return L"CLSID\\" + guidText(CLSID_VideoInputDeviceCategory) + L"\\Instance\\" +
+         guidText(testcam::kClsids[device]);
+}
+
+// One value of a camera's entry; false when the entry is not there.
+bool setInstanceValue(int device, const wchar_t* name, const std::wstring& value) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, instanceKey(device).c_str(), 0, KEY_SET_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return false;
+  const bool set = setString(key, name, value) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return set;
+}
+
 // Through the filter mapper, as a capture driver's filter is registered: under
 // CLSID_VideoInputDeviceCategory, with one video output pin.
 HRESULT registerFilters(bool install) {
@@ -106,6 +124,9 @@ HRESULT registerFilters(bool install) {
     hr = mapper->RegisterFilter(testcam::kClsids[device], testcam::kNames[device], nullptr,
                                 &CLSID_VideoInputDeviceCategory, nullptr, &filter);
     if (FAILED(hr)) return hr;
+    // A camera's own path, as a driver's device interface has one.
+    if (!setInstanceValue(device, L"DevicePath", testcam::kDevicePaths[device]))
+      return SELFREG_E_CLASS;
   }
   return install ? hr : S_OK;
 }
@@ -201,6 +222,15 @@ DWORD WINAPI RavdelTestCamera_CurrentFourcc(int device) {
   return testcam::control(device).currentFourcc.load();
 }
 
+void WINAPI RavdelTestCamera_SetQuirks(int device, DWORD quirks) {
+  testcam::control(device).quirks.store(quirks);
+}
+
+BOOL WINAPI RavdelTestCamera_SetFriendlyName(int device, const wchar_t* name) {
+  return setInstanceValue(device, L"FriendlyName",
+                          name != nullptr ? name : testcam::kNames[device]);
+}
+
 void WINAPI RavdelTestCamera_Reset() {
   for (int device = 0; device < testcam::kDevices; ++device) {
     testcam::DeviceControl& c = testcam::control(device);
@@ -210,6 +240,8 @@ void WINAPI RavdelTestCamera_Reset() {
     c.refusedFourcc.store(testcam::kNoRefusal);
     c.framesSent.store(0);
     c.workerThread.store(0);
+    c.quirks.store(0);
+    RavdelTestCamera_SetFriendlyName(device, nullptr);
   }
 }
 

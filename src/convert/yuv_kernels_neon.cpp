@@ -1,0 +1,181 @@
+// YUV row kernels with NEON (Advanced SIMD of 64-bit ARM), 8 pixel pairs per step. Every
+// 64-bit ARM processor has these instructions, so the source is built like the rest; the
+// dispatch still names them, so that RAVDEL_PORTABLE_KERNELS can turn them off.
+//
+// The arithmetic is the AVX2 kernels': per pair, 256 * the chroma table entry plus the luma's
+// rounding add; per pixel, 76309 * Y; the channel is the high half of their sum, which
+// vaddhn gives in one instruction, clamped to 0..255 by a saturating narrow.
+#if defined(__aarch64__)
+
+#include <arm_neon.h>
+
+#include "convert/yuv_kernels_simd.h"
+
+namespace ravdel {
+namespace {
+
+static_assert(kTermY.shift == 8, "luma + 256 * chroma is taken in one shift by 16");
+
+// 8 pixel pairs, split into their bytes.
+struct Pairs {
+  uint8x8_t y0, y1, u, v;
+};
+
+// 256 times each pair's table entries, with the luma's rounding add in the low byte; the first
+// four pairs in `low`, the last four in `high`.
+struct ChromaSums {
+  int32x4_t blueLow, blueHigh, greenLow, greenHigh, redLow, redHigh;
+};
+
+// The table entry (mul * c + add) >> 10 of four chroma bytes (zero-extended).
+template <const ExactTableTerm& term>
+[[gnu::always_inline]] inline int32x4_t entry(uint32x4_t c) {
+  static_assert(term.shift == 10, "the chroma terms shift by 10");
+  return vshrq_n_s32(vmlaq_n_s32(vdupq_n_s32(term.add), vreinterpretq_s32_u32(c), term.mul), 10);
+}
+
+// entry * 256 + the luma's rounding add (below 256, so it fills the low byte).
+[[gnu::always_inline]] inline int32x4_t scaled(int32x4_t tableEntry) {
+  return vsliq_n_s32(vdupq_n_s32(kTermY.add), tableEntry, 8);
+}
+
+[[gnu::always_inline]] inline ChromaSums chromaOf(uint8x8_t u, uint8x8_t v) {
+  const uint16x8_t u16 = vmovl_u8(u);
+  const uint16x8_t v16 = vmovl_u8(v);
+  const uint32x4_t uLow = vmovl_u16(vget_low_u16(u16));
+  const uint32x4_t uHigh = vmovl_high_u16(u16);
+  const uint32x4_t vLow = vmovl_u16(vget_low_u16(v16));
+  const uint32x4_t vHigh = vmovl_high_u16(v16);
+  return {scaled(entry<kTermUB>(uLow)),
+          scaled(entry<kTermUB>(uHigh)),
+          scaled(vaddq_s32(entry<kTermUG>(uLow), entry<kTermVG>(vLow))),
+          scaled(vaddq_s32(entry<kTermUG>(uHigh), entry<kTermVG>(vHigh))),
+          scaled(entry<kTermVR>(vLow)),
+          scaled(entry<kTermVR>(vHigh))};
+}
+
+// 76309 * Y of 8 pixels (the luma factor is 65536 + 10773), four per vector.
+struct Luma {
+  int32x4_t low, high;
+};
+
+[[gnu::always_inline]] inline Luma lumaOf(uint8x8_t y) {
+  constexpr std::uint16_t kRest = kTermY.mul - 65536;
+  const uint16x8_t y16 = vmovl_u8(y);
+  const uint32x4_t low = vmlal_n_u16(vshll_n_u16(vget_low_u16(y16), 16), vget_low_u16(y16), kRest);
+  const uint32x4_t high = vmlal_high_n_u16(vshll_high_n_u16(y16, 16), y16, kRest);
+  return {vreinterpretq_s32_u32(low), vreinterpretq_s32_u32(high)};
+}
+
+// One channel of 8 pixels: the high halves of luma + chroma, clamped to 0..255.
+[[gnu::always_inline]] inline uint8x8_t channel(const Luma& y, int32x4_t chromaLow,
+                                                int32x4_t chromaHigh) {
+  const int16x8_t sums = vaddhn_high_s32(vaddhn_s32(y.low, chromaLow), y.high, chromaHigh);
+  return vqmovun_s16(sums);
+}
+
+// The even and the odd pixels' channel, side by side in pixel order.
+[[gnu::always_inline]] inline uint8x16_t interleave(uint8x8_t even, uint8x8_t odd) {
+  const uint8x8x2_t zipped = vzip_u8(even, odd);
+  return vcombine_u8(zipped.val[0], zipped.val[1]);
+}
+
+// 16 pixels from 8 pairs with their chroma `c`; writes 48 bytes and raises `most` to their
+// largest channel (in some byte).
+[[gnu::always_inline]] inline void emitPixels(uint8x8_t y0, uint8x8_t y1, const ChromaSums& c,
+                                              std::uint8_t* dst, uint8x16_t& most) {
+  const Luma even = lumaOf(y0);
+  const Luma odd = lumaOf(y1);
+  uint8x16x3_t bgr;
+  bgr.val[0] =
+      interleave(channel(even, c.blueLow, c.blueHigh), channel(odd, c.blueLow, c.blueHigh));
+  bgr.val[1] =
+      interleave(channel(even, c.greenLow, c.greenHigh), channel(odd, c.greenLow, c.greenHigh));
+  bgr.val[2] = interleave(channel(even, c.redLow, c.redHigh), channel(odd, c.redLow, c.redHigh));
+  most = vmaxq_u8(most, vmaxq_u8(bgr.val[0], vmaxq_u8(bgr.val[1], bgr.val[2])));
+  vst3q_u8(dst, bgr);
+}
+
+[[gnu::always_inline]] inline void convert8Pairs(const Pairs& p, std::uint8_t* dst,
+                                                 uint8x16_t& most) {
+  emitPixels(p.y0, p.y1, chromaOf(p.u, p.v), dst, most);
+}
+
+// The largest channel of the vector part, or of the tail when that is larger.
+std::uint8_t largest(uint8x16_t most, std::uint8_t tail) {
+  const std::uint8_t lanes = vmaxvq_u8(most);
+  return lanes > tail ? lanes : tail;
+}
+
+// Packed 4:2:2; the byte numbers say where Y0, U, Y1 and V sit in a pair. The last pairs go
+// to the portable kernel of the same layout.
+template <int y0Byte, int uByte, int y1Byte, int vByte, auto YuvKernels::*PortableRow>
+std::uint8_t packed422RowNeon(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
+                              std::int32_t pairs) {
+  uint8x16_t most = vdupq_n_u8(0);
+  std::int32_t done = 0;
+  for (; done + 8 <= pairs; done += 8, src += 32, dst += 48) {
+    const uint8x8x4_t b = vld4_u8(src);
+    convert8Pairs({b.val[y0Byte], b.val[y1Byte], b.val[uByte], b.val[vByte]}, dst, most);
+  }
+  const std::uint8_t tail =
+      done < pairs ? (portableYuvKernels().*PortableRow)(t, src, dst, pairs - done) : 0;
+  return largest(most, tail);
+}
+
+constexpr auto packedRowNeon = packed422RowNeon<0, 1, 2, 3, &YuvKernels::packedRow>;  // Y0 U Y1 V
+constexpr auto uyvyRowNeon = packed422RowNeon<1, 0, 3, 2, &YuvKernels::uyvyRow>;      // U Y0 V Y1
+
+std::uint8_t planarRowNeon(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
+                           const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {
+  uint8x16_t most = vdupq_n_u8(0);
+  std::int32_t done = 0;
+  for (; done + 8 <= pairs; done += 8, y += 16, u += 8, v += 8, dst += 48) {
+    const uint8x8x2_t luma = vld2_u8(y);
+    convert8Pairs({luma.val[0], luma.val[1], vld1_u8(u), vld1_u8(v)}, dst, most);
+  }
+  const std::uint8_t tail =
+      done < pairs ? portableYuvKernels().planarRow(t, y, u, v, dst, pairs - done) : 0;
+  return largest(most, tail);
+}
+
+std::uint8_t semiPlanarRowNeon(const YuvTables& t, const std::uint8_t* y,
+                               const std::uint8_t* chroma, bool vFirst, std::uint8_t* dst,
+                               std::int32_t pairs) {
+  const int uAt = vFirst ? 1 : 0;
+  uint8x16_t most = vdupq_n_u8(0);
+  std::int32_t done = 0;
+  for (; done + 8 <= pairs; done += 8, y += 16, chroma += 16, dst += 48) {
+    const uint8x8x2_t luma = vld2_u8(y);
+    const uint8x8x2_t c = vld2_u8(chroma);
+    convert8Pairs({luma.val[0], luma.val[1], c.val[uAt], c.val[1 - uAt]}, dst, most);
+  }
+  const std::uint8_t tail =
+      done < pairs ? portableYuvKernels().semiPlanarRow(t, y, chroma, vFirst, dst, pairs - done)
+                   : 0;
+  return largest(most, tail);
+}
+
+std::uint8_t greyRowNeon(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
+                         std::int32_t pixels) {
+  const uint8x8_t neutral = vdup_n_u8(kNeutralChroma);
+  const ChromaSums grey = chromaOf(neutral, neutral);
+  uint8x16_t most = vdupq_n_u8(0);
+  std::int32_t done = 0;
+  for (; done + 16 <= pixels; done += 16, y += 16, dst += 48) {
+    const uint8x8x2_t luma = vld2_u8(y);
+    emitPixels(luma.val[0], luma.val[1], grey, dst, most);
+  }
+  const std::uint8_t tail =
+      done < pixels ? portableYuvKernels().greyRow(t, y, dst, pixels - done) : 0;
+  return largest(most, tail);
+}
+
+}  // namespace
+
+extern const YuvKernels kYuvKernelsNeon{"neon",        packedRowNeon,     uyvyRowNeon,
+                                        planarRowNeon, semiPlanarRowNeon, greyRowNeon};
+
+}  // namespace ravdel
+
+#endif  // defined(__aarch64__)
