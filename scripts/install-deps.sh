@@ -21,6 +21,9 @@ packages=(
   # the network's server: the broker's password hashes and random passwords (libssl); the
   # tests' certificate authority (openssl)
   libssl-dev openssl
+  # the network's figures: the page's HTTP server and its chart library (built into the
+  # program), and the browser that tests the page
+  libcpp-httplib-dev libjs-dygraphs chromium
   # the Windows programs: MinGW-w64 cross compilers, nasm for libjpeg-turbo's SIMD, the tools
   # to unpack Debian's source packages, Wine to run the tests
   g++-mingw-w64-x86-64-posix nasm dpkg-dev googletest wine wine64 tcl

@@ -24,6 +24,9 @@ done
 
 echo "== benchmarks: one short pass at the smallest size"
 build/release/bench/ravdel-bench --benchmark_filter='640x480' --benchmark_min_time=0.01 >/dev/null
+# The network's figures on a small generated store (a year of 100 stations takes minutes).
+build/release/bench/ravdel-figures-bench --stations=10 --days=7 --benchmark_min_time=0.01 \
+  --folder=build/release/figures-bench >/dev/null
 build/release/bench/ravdel-network-bench --benchmark_filter='SQLite' >/dev/null
 
 echo "== fuzzing for ${fuzz_seconds} s"

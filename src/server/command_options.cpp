@@ -60,6 +60,18 @@ double numberOption(const std::string& name, const std::string& text, double low
   return number;
 }
 
+std::int64_t wholeNumberOption(const std::string& name, const std::string& text,
+                               std::int64_t lowest, std::int64_t highest) {
+  std::int64_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || number < lowest ||
+      number > highest) {
+    throw CommandLineError("--" + name + " takes a whole number from " + std::to_string(lowest) +
+                           " to " + std::to_string(highest));
+  }
+  return number;
+}
+
 std::string readPasswordFile(const std::string& path) {
   std::string bytes;
   if (readWholeFile(path, bytes) != FileRead::ok)

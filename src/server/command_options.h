@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -37,6 +38,9 @@ CommandArguments parseCommandArguments(const std::vector<std::string>& arguments
 // A number given to an option, within [lowest, highest]; throws CommandLineError.
 double numberOption(const std::string& name, const std::string& text, double lowest,
                     double highest);
+// The same for a whole number.
+std::int64_t wholeNumberOption(const std::string& name, const std::string& text,
+                               std::int64_t lowest, std::int64_t highest);
 
 // The first line of a file that holds a password. Throws CommandLineError when it cannot be
 // read or its first line is empty.

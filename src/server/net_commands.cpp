@@ -1,6 +1,7 @@
 #include "server/net_commands.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "server/accounts.h"
 
@@ -37,34 +38,6 @@ std::string ingestSettings(const BrokerAccount& account) {
          " --password-file FILE --broker HOST[:PORT] --store ...\n";
 }
 
-std::vector<NetCommand> makeCommands() {
-  std::vector<OptionSpec> stationOptions = kAccountFiles;
-  stationOptions.push_back({"server"});
-  stationOptions.push_back({"tls-ca"});
-  return {
-      {{"station", "add"},
-       "NAME --passwords FILE --acl FILE [--server HOST[:PORT]] [--tls-ca FILE]",
-       "a station's broker account and access rules, and the settings the station needs",
-       stationOptions,
-       1,
-       [](const CommandArguments& arguments, std::string& out) {
-         out += stationSettings(
-             addStationAccount(arguments.words.at(0), arguments.required("passwords"),
-                               arguments.required("acl")),
-             arguments);
-       }},
-      {{"ingest-account", "add"},
-       "NAME --passwords FILE --acl FILE",
-       "an account for ravdel-ingest: reads every station's messages, acknowledges them",
-       kAccountFiles,
-       1,
-       [](const CommandArguments& arguments, std::string& out) {
-         out += ingestSettings(addIngestAccount(
-             arguments.words.at(0), arguments.required("passwords"), arguments.required("acl")));
-       }},
-  };
-}
-
 bool startsWith(const std::vector<std::string>& arguments, const std::vector<std::string>& words) {
   return arguments.size() >= words.size() &&
          std::equal(words.begin(), words.end(), arguments.begin());
@@ -77,31 +50,73 @@ std::string joined(const std::vector<std::string>& words) {
   return text;
 }
 
+// Runs `command` on the words after its own; its exit status.
+int runOne(const NetCommand& command, const std::vector<std::string>& rest, std::ostream& out) {
+  const CommandArguments parsed = parseCommandArguments(rest, command.options);
+  if (parsed.words.size() != command.operands)
+    throw CommandLineError("usage: ravdel-net " + joined(command.words) + " " + command.synopsis);
+  return command.run(parsed, out);
+}
+
 }  // namespace
 
-const std::vector<NetCommand>& netCommands() {
-  static const std::vector<NetCommand> commands = makeCommands();
-  return commands;
+std::vector<NetCommand> accountCommands() {
+  std::vector<OptionSpec> stationOptions = kAccountFiles;
+  stationOptions.push_back({"server"});
+  stationOptions.push_back({"tls-ca"});
+  return {
+      {{"station", "add"},
+       "NAME --passwords FILE --acl FILE [--server HOST[:PORT]] [--tls-ca FILE]",
+       "a station's broker account and access rules, and the settings the station needs",
+       stationOptions,
+       1,
+       [](const CommandArguments& arguments, std::ostream& out) {
+         out << stationSettings(
+             addStationAccount(arguments.words.at(0), arguments.required("passwords"),
+                               arguments.required("acl")),
+             arguments);
+         return 0;
+       }},
+      {{"ingest-account", "add"},
+       "NAME --passwords FILE --acl FILE",
+       "an account for ravdel-ingest: reads every station's messages, acknowledges them",
+       kAccountFiles,
+       1,
+       [](const CommandArguments& arguments, std::ostream& out) {
+         out << ingestSettings(addIngestAccount(
+             arguments.words.at(0), arguments.required("passwords"), arguments.required("acl")));
+         return 0;
+       }},
+  };
 }
 
-void runNetCommand(const std::vector<std::string>& arguments, std::string& out) {
-  for (const NetCommand& command : netCommands()) {
-    if (!startsWith(arguments, command.words)) continue;
+int runNetCommand(const std::vector<NetCommand>& commands,
+                  const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  const auto named = std::find_if(commands.begin(), commands.end(), [&](const NetCommand& c) {
+    return startsWith(arguments, c.words);
+  });
+  const std::string who =
+      named == commands.end() ? "ravdel-net" : "ravdel-net " + joined(named->words);
+  try {
+    if (named == commands.end()) {
+      throw CommandLineError(arguments.empty() ? "no command given"
+                                               : "no command " + joined(arguments));
+    }
     const std::vector<std::string> rest(
-        arguments.begin() + static_cast<std::ptrdiff_t>(command.words.size()), arguments.end());
-    const CommandArguments parsed = parseCommandArguments(rest, command.options);
-    if (parsed.words.size() != command.operands)
-      throw CommandLineError("usage: ravdel-net " + joined(command.words) + " " + command.synopsis);
-    command.run(parsed, out);
-    return;
+        arguments.begin() + static_cast<std::ptrdiff_t>(named->words.size()), arguments.end());
+    return runOne(*named, rest, out);
+  } catch (const CommandLineError& e) {
+    err << who << ": " << e.what() << " (see ravdel-net --help)\n";
+    return 2;
+  } catch (const std::exception& e) {
+    err << who << ": " << e.what() << "\n";
+    return 1;
   }
-  throw CommandLineError(arguments.empty() ? "no command given"
-                                           : "no command " + joined(arguments));
 }
 
-std::string netUsage() {
+std::string netUsage(const std::vector<NetCommand>& commands) {
   std::string text = "Usage: ravdel-net COMMAND ...\nThe station network's tools.\n\n";
-  for (const NetCommand& command : netCommands())
+  for (const NetCommand& command : commands)
     text +=
         "  " + joined(command.words) + " " + command.synopsis + "\n      " + command.summary + "\n";
   return text;

@@ -1,29 +1,20 @@
-// ravdel-net: the station network's tools (accounts now; more subcommands join net_commands).
-#include <cstdio>
-#include <exception>
+// ravdel-net: the station network's tools: the broker's accounts and the network's figures.
+#include <iostream>
 #include <string>
 #include <vector>
 
-#include "server/accounts.h"
-#include "server/command_options.h"
+#include "server/figure_commands.h"
 #include "server/net_commands.h"
 
 int main(int argc, char* argv[]) {
+  std::vector<ravdel::NetCommand> commands = ravdel::accountCommands();
+  for (ravdel::NetCommand& command : ravdel::figureCommands())
+    commands.push_back(std::move(command));
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "help") {
-    std::fputs(ravdel::netUsage().c_str(), arguments.empty() ? stderr : stdout);
+    (arguments.empty() ? std::cerr : std::cout)
+        << ravdel::netUsage(commands) << ravdel::figureNotes();
     return arguments.empty() ? 2 : 0;
   }
-  try {
-    std::string out;
-    ravdel::runNetCommand(arguments, out);
-    std::fputs(out.c_str(), stdout);
-    return 0;
-  } catch (const ravdel::CommandLineError& e) {
-    std::fprintf(stderr, "ravdel-net: %s (see --help)\n", e.what());
-    return 2;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "ravdel-net: %s\n", e.what());
-    return 1;
-  }
+  return ravdel::runNetCommand(commands, arguments, std::cout, std::cerr);
 }

@@ -2,13 +2,17 @@
 
 #include <string_view>
 
+#include "store/hourly_counts.h"
+#include "store/row_columns.h"
+
 namespace ravdel {
 namespace {
 
-// One step of the schema, in each engine's words where they differ.
+// One step of the schema, in each engine's words where they differ, and what it fills in.
 struct Migration {
   std::string_view sqlite;
   std::string_view postgresql;
+  void (*fill)(Database&) = nullptr;
 };
 
 // Never edit a migration that has shipped: add the next one.
@@ -58,17 +62,21 @@ CREATE TABLE heartbeats (station TEXT NOT NULL, run_id TEXT NOT NULL, hb_seq BIG
 CREATE INDEX heartbeats_by_station_time ON heartbeats (station, to_us);
 CREATE INDEX heartbeats_outbox ON heartbeats (stored_us) WHERE delivered = 0;
 )"},
+    // 2: hourly counts per station, kept up to date by every insert
+    {R"(
+CREATE TABLE hourly_counts (station TEXT NOT NULL, hour_us INTEGER NOT NULL,
+  events INTEGER NOT NULL DEFAULT 0, live_ms INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (station, hour_us));
+)",
+     R"(
+CREATE TABLE hourly_counts (station TEXT NOT NULL, hour_us BIGINT NOT NULL,
+  events BIGINT NOT NULL DEFAULT 0, live_ms BIGINT NOT NULL DEFAULT 0,
+  PRIMARY KEY (station, hour_us));
+)",
+     fillHourlyCounts},
 };
 
 static_assert(std::size(kMigrations) == Store::kSchemaVersion);
-
-constexpr std::string_view kEventColumns =
-    "station, run_id, seq, t_us, t_lo_us, t_hi_us, clock_synced, x, y, r, g, b, lim, width, "
-    "height, fourcc, camera, frame, live_s, crop, lat, lon, flags, stored_us, delivered";
-constexpr std::string_view kHeartbeatColumns =
-    "station, run_id, hb_seq, from_us, to_us, live_ms, frames_delivered, frames_analysed, "
-    "frames_dropped, events, masked_pixels, leak_paused_ms, clock_synced, clock_error_us, "
-    "stored_us, delivered";
 
 constexpr int kEventFields = 25;
 constexpr int kHeartbeatFields = 16;
@@ -89,27 +97,51 @@ std::string placeholders(int count, std::size_t rows) {
   return text;
 }
 
+// A row comes back only when it was new: what the hourly counts add up.
 std::string insertSql(std::string_view table, std::string_view columns, int count,
-                      std::string_view key, std::size_t rows) {
+                      std::string_view key, std::size_t rows, std::string_view counted) {
   return "INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES " +
-         placeholders(count, rows) + " ON CONFLICT (" + std::string(key) + ") DO NOTHING";
+         placeholders(count, rows) + " ON CONFLICT (" + std::string(key) +
+         ") DO NOTHING RETURNING " + std::string(counted);
+}
+
+// What a new row adds to the hourly counts: the columns its insert returns (kEventCounted,
+// kHeartbeatCounted).
+constexpr std::string_view kEventCounted = "station, t_us, flags";
+constexpr std::string_view kHeartbeatCounted = "station, from_us, to_us, live_ms";
+
+void countEvent(const Statement& s, HourlyTally& tally) {
+  tally.addEvent(s.text(0), s.integer(1), s.integer(2));
+}
+
+void countHeartbeat(const Statement& s, HourlyTally& tally) {
+  tally.addLive(s.text(0), s.integer(1), s.integer(2), s.integer(3));
+}
+
+// Runs an insert and counts the rows it returns, the new ones only.
+void runCounted(Statement& insert, HourlyTally& tally,
+                void (*count)(const Statement&, HourlyTally&)) {
+  while (insert.step())
+    count(insert, tally);
+  insert.reset();  // a statement left running would hold up the commit
 }
 
 // Whole blocks through `block`, the rest one by one through `one`.
 template <class Row>
 void writeRows(std::span<const Row> rows, Statement& one, Statement& block, int fields,
-               void (*bind)(Statement&, const Row&, int)) {
+               void (*bind)(Statement&, const Row&, int), HourlyTally& tally,
+               void (*count)(const Statement&, HourlyTally&)) {
   std::size_t at = 0;
   for (; rows.size() - at >= kRowsPerInsert; at += kRowsPerInsert) {
     block.reset();
     for (std::size_t k = 0; k < kRowsPerInsert; ++k)
       bind(block, rows[at + k], static_cast<int>(k) * fields);
-    block.step();
+    runCounted(block, tally, count);
   }
   for (; at < rows.size(); ++at) {
     one.reset();
     bind(one, rows[at], 0);
-    one.step();
+    runCounted(one, tally, count);
   }
 }
 
@@ -141,6 +173,8 @@ void bindEvent(Statement& s, const EventRow& e, int at) {
   s.bind(at + 25, std::int64_t{e.delivered ? 1 : 0});
 }
 
+}  // namespace
+
 EventRow readEvent(const Statement& s) {
   EventRow e;
   e.station = s.text(0);
@@ -171,6 +205,8 @@ EventRow readEvent(const Statement& s) {
   return e;
 }
 
+namespace {
+
 void bindHeartbeat(Statement& s, const HeartbeatRow& h, int at) {
   s.bind(at + 1, h.station);
   s.bind(at + 2, h.runId);
@@ -189,6 +225,8 @@ void bindHeartbeat(Statement& s, const HeartbeatRow& h, int at) {
   s.bind(at + 15, h.storedUs);
   s.bind(at + 16, std::int64_t{h.delivered ? 1 : 0});
 }
+
+}  // namespace
 
 HeartbeatRow readHeartbeat(const Statement& s) {
   HeartbeatRow h;
@@ -211,6 +249,8 @@ HeartbeatRow readHeartbeat(const Statement& s) {
   return h;
 }
 
+namespace {
+
 bool startsWith(const std::string& text, std::string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -228,13 +268,16 @@ Store::Store(std::unique_ptr<Database> database) : database_(std::move(database)
   migrate();
   constexpr std::string_view kEventKey = "station, run_id, seq";
   constexpr std::string_view kHeartbeatKey = "station, run_id, hb_seq";
-  insertEvent_ = database_->prepare(insertSql("events", kEventColumns, kEventFields, kEventKey, 1));
+  insertEvent_ = database_->prepare(
+      insertSql("events", kEventColumns, kEventFields, kEventKey, 1, kEventCounted));
   insertEvents_ = database_->prepare(
-      insertSql("events", kEventColumns, kEventFields, kEventKey, kRowsPerInsert));
-  insertHeartbeat_ = database_->prepare(
-      insertSql("heartbeats", kHeartbeatColumns, kHeartbeatFields, kHeartbeatKey, 1));
-  insertHeartbeats_ = database_->prepare(
-      insertSql("heartbeats", kHeartbeatColumns, kHeartbeatFields, kHeartbeatKey, kRowsPerInsert));
+      insertSql("events", kEventColumns, kEventFields, kEventKey, kRowsPerInsert, kEventCounted));
+  insertHeartbeat_ = database_->prepare(insertSql("heartbeats", kHeartbeatColumns, kHeartbeatFields,
+                                                  kHeartbeatKey, 1, kHeartbeatCounted));
+  insertHeartbeats_ =
+      database_->prepare(insertSql("heartbeats", kHeartbeatColumns, kHeartbeatFields, kHeartbeatKey,
+                                   kRowsPerInsert, kHeartbeatCounted));
+  upsertHourly_ = database_->prepare(kHourlyUpsertSql);
   noteStation_ = database_->prepare(
       "INSERT INTO stations (station, lat, lon, first_heard_us, last_heard_us) "
       "VALUES ($1, $2, $3, $4, $4) ON CONFLICT (station) DO UPDATE SET "
@@ -264,6 +307,7 @@ void Store::migrate() {
     if (version == kSchemaVersion) return;
     const Migration& step = kMigrations[version];
     database_->execute(database_->engine() == Engine::sqlite ? step.sqlite : step.postgresql);
+    if (step.fill != nullptr) step.fill(*database_);
     database_->execute("DELETE FROM schema_version");
     database_->execute("INSERT INTO schema_version (version) VALUES (" +
                        std::to_string(version + 1) + ")");
@@ -277,23 +321,35 @@ int Store::schemaVersion() {
   return static_cast<int>(query->integer(0));
 }
 
-void Store::writeEvents(std::span<const EventRow> rows) {
-  writeRows(rows, *insertEvent_, *insertEvents_, kEventFields, &bindEvent);
+void Store::writeEvents(std::span<const EventRow> rows, HourlyTally& tally) {
+  writeRows(rows, *insertEvent_, *insertEvents_, kEventFields, &bindEvent, tally, &countEvent);
 }
 
-void Store::writeHeartbeats(std::span<const HeartbeatRow> rows) {
-  writeRows(rows, *insertHeartbeat_, *insertHeartbeats_, kHeartbeatFields, &bindHeartbeat);
+void Store::writeHeartbeats(std::span<const HeartbeatRow> rows, HourlyTally& tally) {
+  writeRows(rows, *insertHeartbeat_, *insertHeartbeats_, kHeartbeatFields, &bindHeartbeat, tally,
+            &countHeartbeat);
 }
 
 void Store::insertEvents(std::span<const EventRow> rows) {
   Transaction transaction(*database_);
-  writeEvents(rows);
+  HourlyTally tally;
+  writeEvents(rows, tally);
+  tally.flush(*upsertHourly_);
   transaction.commit();
 }
 
 void Store::insertHeartbeats(std::span<const HeartbeatRow> rows) {
   Transaction transaction(*database_);
-  writeHeartbeats(rows);
+  HourlyTally tally;
+  writeHeartbeats(rows, tally);
+  tally.flush(*upsertHourly_);
+  transaction.commit();
+}
+
+void Store::rebuildHourlyCounts() {
+  Transaction transaction(*database_);
+  database_->execute("DELETE FROM hourly_counts");
+  fillHourlyCounts(*database_);
   transaction.commit();
 }
 
@@ -318,8 +374,10 @@ void Store::storeReceived(std::span<const EventRow> events,
                           std::span<const HeartbeatRow> heartbeats,
                           std::span<const StationNote> stations) {
   Transaction transaction(*database_);
-  writeEvents(events);
-  writeHeartbeats(heartbeats);
+  HourlyTally tally;
+  writeEvents(events, tally);
+  writeHeartbeats(heartbeats, tally);
+  tally.flush(*upsertHourly_);
   for (const StationNote& note : stations) {
     noteStation(note.station, note.lat, note.lon, note.heardUs);
     if (note.flags != 0) flagStation(note.station, note.flags);

@@ -22,6 +22,9 @@ struct ChildOptions {
   std::string workingDirectory;                                  // empty: the test's
   std::string outputFile;  // stdout and stderr appended to it; empty: thrown away
   std::string user;        // run as this account when the test runs as root
+  // Descriptors of the test the child inherits under numbers of its own (a browser's
+  // DevTools pipe as 3 and 4): {child's number, test's descriptor}. At most 16.
+  std::vector<std::pair<int, int>> descriptors;
 };
 
 // A program the test started and owns by its pid: killed when the object goes, and by the

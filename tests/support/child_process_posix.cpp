@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -62,6 +63,23 @@ std::optional<passwd> accountOf(const std::string& user) {
   return *entry;
 }
 
+constexpr std::size_t kMostDescriptors = 16;
+
+// In the child: the test's descriptors under the child's numbers, through copies above any
+// target number, so that no target overwrites a source still to be handed on. The copies and
+// targets carry no close-on-exec.
+bool handOnDescriptors(const std::vector<std::pair<int, int>>& descriptors) {
+  std::array<int, kMostDescriptors> copies{};
+  for (std::size_t i = 0; i < descriptors.size(); ++i) {
+    copies[i] = ::fcntl(descriptors[i].second, F_DUPFD, 100);
+    if (copies[i] < 0) return false;
+  }
+  for (std::size_t i = 0; i < descriptors.size(); ++i) {
+    if (::dup2(copies[i], descriptors[i].first) < 0) return false;
+  }
+  return true;
+}
+
 [[noreturn]] void becomeChild(const ChildOptions& options, const Launch& launch, char** argv,
                               char** envp) {
   const int output = options.outputFile.empty()
@@ -71,6 +89,7 @@ std::optional<passwd> accountOf(const std::string& user) {
   if (output < 0 || input < 0 || ::dup2(input, 0) < 0 || ::dup2(output, 1) < 0 ||
       ::dup2(output, 2) < 0)
     ::_exit(127);
+  if (!handOnDescriptors(options.descriptors)) ::_exit(127);
   ::setpgid(0, 0);  // a terminal's Ctrl+C reaches the test, which ends its children itself
   if (launch.account) {
     if (::setgroups(0, nullptr) != 0 || ::setgid(launch.account->pw_gid) != 0 ||
@@ -90,6 +109,8 @@ std::optional<passwd> accountOf(const std::string& user) {
 
 ChildProcess::ChildProcess(const ChildOptions& options) {
   if (options.argv.empty()) throw ServiceError("no program to start");
+  if (options.descriptors.size() > kMostDescriptors)
+    throw ServiceError("more than 16 descriptors to hand on");
   Launch launch{options.argv, environmentWith(options.environment), accountOf(options.user)};
   std::vector<char*> argv = Launch::pointers(launch.argv);
   std::vector<char*> envp = Launch::pointers(launch.environment);

@@ -193,7 +193,7 @@ std::optional<std::string> TestPostgres::unavailable() {
 }
 
 TestPostgres::TestPostgres(std::string folder, PostgresOptions options)
-    : folder_(std::move(folder) + "/pg"), data_(folder_ + "/data"), options_(options) {
+    : folder_(fs::absolute(folder).string() + "/pg"), data_(folder_ + "/data"), options_(options) {
   initialise();
 }
 
@@ -213,6 +213,10 @@ ChildOptions TestPostgres::asServerAccount(std::vector<std::string> argv) const 
 }
 
 void TestPostgres::initialise() {
+  if (options_.reuse && fs::exists(data_ + "/PG_VERSION")) {
+    start();
+    return;
+  }
   fs::create_directories(folder_);
   if (runningAsRoot()) giveTo(folder_, kServerAccount);
   run(asServerAccount({tool("initdb"), "-D", data_, "-U", "ravdel", "-A", "trust", "-E", "UTF8",

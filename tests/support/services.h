@@ -64,6 +64,9 @@ struct PostgresOptions {
   // done when the server has it: an operating system crash could lose it, a server restart
   // cannot.
   bool durable = false;
+  // A cluster an earlier run left in the folder is started as it is (a benchmark's store);
+  // otherwise, or when there is none, a new one is made.
+  bool reuse = false;
 };
 
 // A PostgreSQL cluster of the test's own: initdb into `folder`/pg (as the postgres account when
