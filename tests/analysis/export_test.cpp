@@ -15,9 +15,8 @@ namespace {
 
 using test::eventAt;
 using test::heartbeatOver;
+using test::kHour0;
 using ExportTest = test::EngineStoreTest;
-
-constexpr std::int64_t kHour0 = 491310 * kHourUs;
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;

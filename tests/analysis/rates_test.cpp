@@ -13,9 +13,8 @@ namespace {
 
 using test::eventAt;
 using test::heartbeatOver;
+using test::kHour0;
 using RatesTest = test::EngineStoreTest;
-
-constexpr std::int64_t kHour0 = 491310 * kHourUs;
 
 // Live 30 minutes of an hour with 10 events: 20 an hour, live half the hour. The next hour
 // has an event but no live time: no rate, not zero. The day bin sums both.

@@ -5,7 +5,7 @@
 namespace ravdel {
 namespace {
 
-constexpr std::int64_t kNow = 1796720813123456;  // 2026-12-08T09:06:53.123456Z
+constexpr std::int64_t kMoment = 1796720813123456;  // 2026-12-08T09:06:53.123456Z
 
 TEST(TimeTextTest, MomentsAsPeopleWriteThem) {
   struct Case {
@@ -19,10 +19,10 @@ TEST(TimeTextTest, MomentsAsPeopleWriteThem) {
       {"2026-12-08T10:06:53+01:00", 1796720813000000},
       {"1970-01-01", 0},
       {"2024-02-29T23:59:59Z", 1709251199000000},
-      {"now", kNow},
-      {"-30m", kNow - 1800000000},
-      {"-24h", kNow - 86400000000},
-      {"-7d", kNow - 7 * 86400000000},
+      {"now", kMoment},
+      {"-30m", kMoment - 1800000000},
+      {"-24h", kMoment - 86400000000},
+      {"-7d", kMoment - 7 * 86400000000},
       {"", std::nullopt},
       {"yesterday", std::nullopt},
       {"2026-13-01", std::nullopt},
@@ -33,14 +33,14 @@ TEST(TimeTextTest, MomentsAsPeopleWriteThem) {
       {"-h", std::nullopt},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(parseMoment(c.text, kNow), c.us) << c.text;
+    EXPECT_EQ(parseMoment(c.text, kMoment), c.us) << c.text;
 }
 
 TEST(TimeTextTest, UtcTextReadsBack) {
-  for (const std::int64_t us : {kNow, std::int64_t{0}, std::int64_t{1709251199000000}}) {
+  for (const std::int64_t us : {kMoment, std::int64_t{0}, std::int64_t{1709251199000000}}) {
     EXPECT_EQ(parseMoment(utcText(us), 0), us) << utcText(us);
   }
-  EXPECT_EQ(utcText(kNow), "2026-12-08T09:06:53.123456Z");
+  EXPECT_EQ(utcText(kMoment), "2026-12-08T09:06:53.123456Z");
   EXPECT_EQ(utcText(1796688000000000), "2026-12-08T00:00:00Z");
 }
 

@@ -4,8 +4,12 @@
 #include <string>
 
 #include "store/rows.h"
+#include "store/time_bins.h"
 
 namespace ravdel::test {
+
+// The start of the hour the figures' tests put their rows in (2026-01-18, 06:00 UTC).
+inline constexpr std::int64_t kHour0 = 491310 * kHourUs;
 
 // An event of `station` at `tUs` with an interval of ±`halfUs`, run "r1" unless given.
 inline EventRow eventAt(const std::string& station, std::int64_t seq, std::int64_t tUs,
