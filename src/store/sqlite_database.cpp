@@ -1,6 +1,8 @@
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "store/database.h"
@@ -118,6 +120,19 @@ class SqliteDatabase final : public Database {
   sqlite3* db_;
 };
 
+constexpr int kBusyTimeoutMs = 10000;
+
+// Switching a new file to the write-ahead log takes the file for a moment, and a connection
+// opening it at that moment may be told that it is locked without its busy handler being asked
+// (so under Wine, with six programs opening one new store): the switch is tried again within
+// the busy timeout.
+void useWriteAheadLog(sqlite3* db) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  while (sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_BUSY &&
+         std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 }  // namespace
 
 std::unique_ptr<Database> openSqlite(const std::string& path) {
@@ -133,8 +148,9 @@ std::unique_ptr<Database> openSqlite(const std::string& path) {
   auto database = std::make_unique<SqliteDatabase>(db);
   // Another connection (the sender's thread, another program) may hold the write lock for a
   // moment: wait for it rather than fail.
-  sqlite3_busy_timeout(db, 10000);
-  database->execute("PRAGMA journal_mode=WAL");
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  useWriteAheadLog(db);
+  database->execute("PRAGMA journal_mode=WAL");  // says why, if it still cannot
   database->execute("PRAGMA synchronous=NORMAL");
   return database;
 }
