@@ -66,6 +66,15 @@ bool readKeys(const Json& list, std::vector<RowKey>& keys) {
   return true;
 }
 
+// Whether `j` is an object of this wire version. Nothing but an integer is read as one: a
+// number too large for it, or a string, is no version (and converting it would not be safe).
+bool ofThisVersion(const Json& j) {
+  if (!j.is_object()) return false;
+  const auto version = j.find("v");
+  return version != j.end() && version->is_number_integer() &&
+         version->get<std::int64_t>() == kWireVersion;
+}
+
 }  // namespace
 
 bool parseBrokerAddress(std::string_view text, bool tls, std::string& host, int& port) {
@@ -125,7 +134,7 @@ std::string encodeAck(const Ack& ack) {
 
 std::optional<Ack> parseAck(std::string_view payload) {
   const Json j = Json::parse(payload, nullptr, false);
-  if (!j.is_object() || j.value("v", 0) != kWireVersion) return std::nullopt;
+  if (!ofThisVersion(j)) return std::nullopt;
   Ack ack;
   if (j.contains("events") && !readKeys(j["events"], ack.events)) return std::nullopt;
   if (j.contains("heartbeats") && !readKeys(j["heartbeats"], ack.heartbeats)) return std::nullopt;
@@ -134,11 +143,12 @@ std::optional<Ack> parseAck(std::string_view payload) {
     if (!rejected.is_array()) return std::nullopt;
     for (const Json& r : rejected) {
       if (!r.is_object() || !r.value("kind", Json()).is_string() ||
-          !r.value("run_id", Json()).is_string() || !r.value("seq", Json()).is_number_integer())
+          !r.value("run_id", Json()).is_string() || !r.value("seq", Json()).is_number_integer() ||
+          !r.value("reason", Json("")).is_string())
         return std::nullopt;
       ack.rejected.push_back({r["kind"].get<std::string>(),
                               {r["run_id"].get<std::string>(), r["seq"].get<std::int64_t>()},
-                              r.value("reason", std::string())});
+                              r.value("reason", Json("")).get<std::string>()});
     }
   }
   return ack;

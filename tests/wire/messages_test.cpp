@@ -30,8 +30,13 @@ TEST(WireTest, AnAckReadsBackAndAnythingElseIsNoAck) {
   ASSERT_EQ(read->rejected.size(), 1u);
   EXPECT_EQ(read->rejected[0].key, (RowKey{"bb", 3}));
   EXPECT_EQ(read->rejected[0].reason, "flood");
-  for (const char* bad : {"", "{", "[]", R"({"v":2,"events":[]})", R"({"v":1,"events":[["a"]]})",
-                          R"({"v":1,"events":[[1,2]]})", R"({"v":1,"rejected":[{}]})"})
+  for (const char* bad :
+       {"", "{", "[]", R"({"v":2,"events":[]})", R"({"v":1,"events":[["a"]]})",
+        R"({"v":1,"events":[[1,2]]})", R"({"v":1,"rejected":[{}]})",
+        // Found by fuzzing: read as an int, each was undefined or threw on the
+        // uplink's thread.
+        R"({"v":6.6e112})", R"({"v":"1"})",
+        R"({"v":1,"rejected":[{"kind":"event","run_id":"a","seq":1,"reason":7}]})"})
     EXPECT_FALSE(parseAck(bad).has_value()) << bad;
 }
 
