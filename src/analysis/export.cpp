@@ -6,6 +6,7 @@
 #include "base/json_text.h"
 #include "store/row_columns.h"
 #include "wire/messages.h"
+#include "wire/row_json.h"
 
 namespace ravdel {
 namespace {
@@ -101,21 +102,9 @@ void writeEvent(std::ostream& out, const EventRow& e, ExportFormat format) {
 
 void writeHeartbeat(std::ostream& out, const HeartbeatRow& h, ExportFormat format) {
   if (format == ExportFormat::jsonl) {
-    const nlohmann::json row = {{"kind", "heartbeat"},
-                                {"station", h.station},
-                                {"run_id", h.runId},
-                                {"hb_seq", h.hbSeq},
-                                {"from_us", h.fromUs},
-                                {"to_us", h.toUs},
-                                {"live_ms", h.liveMs},
-                                {"frames_delivered", h.framesDelivered},
-                                {"frames_analysed", h.framesAnalysed},
-                                {"frames_dropped", h.framesDropped},
-                                {"events", h.events},
-                                {"masked_pixels", h.maskedPixels},
-                                {"leak_paused_ms", h.leakPausedMs},
-                                {"clock_synced", h.clockSynced},
-                                {"clock_error_us", h.clockErrorUs}};
+    nlohmann::json row = heartbeatJson(h);
+    row["kind"] = "heartbeat";
+    row["station"] = h.station;
     out << row.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     return;
   }

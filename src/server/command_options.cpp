@@ -29,11 +29,11 @@ CommandArguments parseCommandArguments(const std::vector<std::string>& arguments
     }
     const auto equals = word.find('=');
     const std::string name = word.substr(2, equals == std::string::npos ? word.npos : equals - 2);
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     for (const OptionSpec& candidate : known)
-      spec = candidate.name == name ? &candidate : spec;
-    if (spec == nullptr) throw CommandLineError("unknown option --" + name);
-    if (!spec->takesValue) {
+      option = candidate.name == name ? &candidate : option;
+    if (option == nullptr) throw CommandLineError("unknown option --" + name);
+    if (!option->takesValue) {
       if (equals != std::string::npos) throw CommandLineError("--" + name + " takes no value");
       parsed.options[name] = "";
     } else if (equals != std::string::npos) {

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <nlohmann/json.hpp>
 
+#include "wire/row_json.h"
+
 namespace ravdel {
 namespace {
 
@@ -25,22 +27,6 @@ Json eventJson(const EventRow& e) {
     j["lon"] = *e.lon;
   }
   return j;
-}
-
-Json heartbeatJson(const HeartbeatRow& h) {
-  return {{"run_id", h.runId},
-          {"hb_seq", h.hbSeq},
-          {"from_us", h.fromUs},
-          {"to_us", h.toUs},
-          {"live_ms", h.liveMs},
-          {"frames_delivered", h.framesDelivered},
-          {"frames_analysed", h.framesAnalysed},
-          {"frames_dropped", h.framesDropped},
-          {"events", h.events},
-          {"masked_pixels", h.maskedPixels},
-          {"leak_paused_ms", h.leakPausedMs},
-          {"clock_synced", h.clockSynced},
-          {"clock_error_us", h.clockErrorUs}};
 }
 
 Json keysJson(std::span<const RowKey> keys) {
@@ -76,6 +62,22 @@ bool ofThisVersion(const Json& j) {
 }
 
 }  // namespace
+
+Json heartbeatJson(const HeartbeatRow& h) {
+  return {{"run_id", h.runId},
+          {"hb_seq", h.hbSeq},
+          {"from_us", h.fromUs},
+          {"to_us", h.toUs},
+          {"live_ms", h.liveMs},
+          {"frames_delivered", h.framesDelivered},
+          {"frames_analysed", h.framesAnalysed},
+          {"frames_dropped", h.framesDropped},
+          {"events", h.events},
+          {"masked_pixels", h.maskedPixels},
+          {"leak_paused_ms", h.leakPausedMs},
+          {"clock_synced", h.clockSynced},
+          {"clock_error_us", h.clockErrorUs}};
+}
 
 bool parseBrokerAddress(std::string_view text, bool tls, std::string& host, int& port) {
   port = tls ? 8883 : 1883;
