@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libraries of the Windows programs with MinGW-w64, statically: libjpeg-turbo, libpng
 # and zlib, and for the station network SQLite, OpenSSL and libmosquitto, from Debian's own
-# source packages (Debian has no MinGW builds of them); GoogleTest from /usr/src/googletest and
+# source packages (Debian has no MinGW builds of them); the HTTP server of the station's page as
+# its source package's single header (Debian's own header needs Debian's library); GoogleTest from /usr/src/googletest and
 # the JSON headers from nlohmann-json3-dev. The result is a prefix cached in
 # ${RAVDEL_WINDOWS_DEPS_CACHE:-~/.cache/ravdel-windows-deps}/<key>, the key made of the source
 # versions, the compiler's version and this script's own checksum; a prefix that is missing or
@@ -80,7 +81,7 @@ source_version() {
 
 apt_update
 declare -A version
-for package in libjpeg-turbo libpng1.6 zlib sqlite3 openssl mosquitto; do
+for package in libjpeg-turbo libpng1.6 zlib sqlite3 openssl mosquitto cpp-httplib; do
   version[$package]="$(source_version "$package")"
   if [ -z "${version[$package]}" ]; then
     log "no source package $package in $(cat "$apt_dir/sources/ravdel-deb-src.sources" | tr '\n' ' ')"
@@ -92,6 +93,7 @@ compiler_version="$(x86_64-w64-mingw32-g++-posix -dumpfullversion)"
 recipe="$(cat "$0" "$toolchain" | sha256sum | cut -c1-12)"
 key="jpeg-${version[libjpeg-turbo]}_png-${version[libpng1.6]}_zlib-${version[zlib]}"
 key+="_sqlite-${version[sqlite3]}_ssl-${version[openssl]}_mosq-${version[mosquitto]}"
+key+="_httplib-${version[cpp-httplib]}"
 key+="_gtest-${gtest_version}_gcc-${compiler_version}_${recipe}"
 key="$(echo "$key" | tr ':~+' '_-_')"
 prefix="$cache/$key"
@@ -199,6 +201,11 @@ cmake --build "$work/build-mosquitto" -j"$jobs" >/dev/null
 cmake --install "$work/build-mosquitto" >/dev/null
 log "libmosquitto ${version[mosquitto]} built"
 
+# cpp-httplib is one header upstream, which its source package keeps whole.
+httplib_src="$(fetch cpp-httplib "${version[cpp-httplib]}")"
+cp "$httplib_src/httplib.h" "$staging/include/"
+log "cpp-httplib ${version[cpp-httplib]} taken"
+
 # The JSON headers need no build: the package's own, with its CMake files.
 cp -r /usr/include/nlohmann "$staging/include/"
 mkdir -p "$staging/share/cmake"
@@ -219,6 +226,7 @@ rm -rf "$staging/bin" "$staging/share/man" "$staging/share/doc"
   echo "sqlite3 ${version[sqlite3]}"
   echo "openssl ${version[openssl]}"
   echo "mosquitto ${version[mosquitto]}"
+  echo "cpp-httplib ${version[cpp-httplib]}"
   echo "googletest $gtest_version"
   echo "x86_64-w64-mingw32-g++-posix $compiler_version"
 } >"$staging/VERSIONS"

@@ -52,6 +52,7 @@ enum MenuId : int {
   IDM_Quit,
   IDM_DetectionOptions,
   IDM_NetworkOptions,
+  IDM_History,
 };
 
 // The controls of the "Detection options" dialog.

@@ -156,6 +156,19 @@ void drawGlyph16(gp::Graphics& g, Glyph glyph) {
       g.DrawBezier(&thin, 8.0f, 1.5f, 11.0f, 5.0f, 11.0f, 11.0f, 8.0f, 14.5f);
       break;
     }
+    case Glyph::history: {  // a rate over bars
+      const gp::Pen axes(rgb(0x22456e), 1.2f);
+      const gp::PointF corner[] = {{2, 1.5f}, {2, 14}, {14.5f, 14}};
+      g.DrawLines(&axes, corner, 3);
+      rect(g, 4, 9, 2.2f, 4.5f, 0x7fb3e6);
+      rect(g, 7.5f, 6.5f, 2.2f, 7, 0x7fb3e6);
+      rect(g, 11, 8, 2.2f, 5.5f, 0x7fb3e6);
+      gp::Pen rate(rgb(0xc0392b), 1.2f);
+      rate.SetLineJoin(gp::LineJoinRound);
+      const gp::PointF line[] = {{3.5f, 7.5f}, {6.5f, 4.5f}, {9.5f, 6}, {14, 2}};
+      g.DrawLines(&rate, line, 4);
+      break;
+    }
     case Glyph::mail: {
       framedRect(g, 1.5f, 3.5f, 13, 9, 0xffffff, 0x1f6fbf);
       const gp::Pen pen(rgb(0x1f6fbf), 1);

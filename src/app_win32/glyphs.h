@@ -23,6 +23,7 @@ enum class Glyph {
   minimize,
   options,
   web,
+  history,
   mail,
   system
 };

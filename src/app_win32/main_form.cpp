@@ -425,6 +425,7 @@ void TMainForm::createTray() {
   addSeparator();
   addEntry(IDM_DetectionOptions, L"Detection options\u2026", Glyph::options);
   addEntry(IDM_NetworkOptions, L"Network\u2026", Glyph::web);
+  addEntry(IDM_History, L"History\u2026", Glyph::history);
   addSeparator();
   addEntry(IDM_Quit, L"Exit", Glyph::exit);
   tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, appIconSmall_.get(), kTitle,
@@ -609,6 +610,8 @@ void TMainForm::onCommand(int id, int code) {
       return DetectionOptionsClick();
     case IDM_NetworkOptions:
       return NetworkOptionsClick();
+    case IDM_History:
+      return HistoryClick();
     case IDOK:
     case IDCANCEL:
       return onEscapeOrEnter(id);
@@ -740,6 +743,7 @@ void TMainForm::FormCloseQuery(bool& canClose) {
 }
 
 void TMainForm::FormClose() {
+  stationPage_.reset();
   session_->close();
   InstanceMutex.release();  // an error while closing is of no use to anyone
 }
@@ -785,6 +789,11 @@ void TMainForm::NetworkOptionsClick() {
   const std::optional<NetworkChoice> chosen = editNetworkOptions(window_, session_->network());
   // Taken even when a file cannot be written; the failure box says which.
   if (chosen) session_->changeNetwork(chosen->settings, chosen->password);
+}
+
+void TMainForm::HistoryClick() {
+  if (!stationPage_) stationPage_ = std::make_unique<StationPage>(session_->historyPath());
+  openUrl(stationPage_->address(session_->historyStation()));
 }
 
 // ---- tray and window -----------------------------------------------------------------------

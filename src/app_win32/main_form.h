@@ -20,6 +20,7 @@
 #include "platform/os_release.h"
 #include "platform/single_instance.h"
 #include "session/monitor_session.h"
+#include "web/station_page.h"
 
 namespace ravdel {
 
@@ -88,6 +89,8 @@ class TMainForm final : private MonitorView, private EventSink {
   void MinimizeClick();
   void DetectionOptionsClick();
   void NetworkOptionsClick();
+  // Opens the station's own page, from its local history, in the user's browser.
+  void HistoryClick();
   void QuitClick();
   void HomeLMouseMove();
   void HomeLMouseLeave();
@@ -238,6 +241,7 @@ class TMainForm final : private MonitorView, private EventSink {
   // disposed; the boxes and the balloon go before both.
   std::unique_ptr<Win32MainLoop> loop_;
   std::unique_ptr<MonitorSession> session_;
+  std::unique_ptr<StationPage> stationPage_;  // serves from the first "History…" until close
   std::unique_ptr<TrayIcon> tray_;
   std::unique_ptr<EventNotice> eventNotice_;
   std::unique_ptr<FrameFailureBox> frameFailureBox_;

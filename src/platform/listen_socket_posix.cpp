@@ -6,7 +6,7 @@
 
 namespace ravdel {
 
-void setListenSocketOptions(int socket) {
+void setListenSocketOptions(NativeSocket socket) {
   const int yes = 1;
   setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
 }

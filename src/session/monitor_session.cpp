@@ -104,11 +104,15 @@ std::string MonitorSession::historyPath() const {
   return besideSettings(kHistoryFile);
 }
 
+std::string MonitorSession::historyStation() const {
+  return network_.station.empty() ? kLocalStation : network_.station;
+}
+
 void MonitorSession::startStation() {
   lastCounts_.reset();
   if (!network_.keepsHistory()) return;
   StationIdentity identity;
-  identity.station = network_.station.empty() ? kLocalStation : network_.station;
+  identity.station = historyStation();
   double lat = 0, lon = 0;
   if (!network_.location.empty()) {
     if (parseLocation(network_.location, lat, lon)) {

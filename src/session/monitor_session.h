@@ -74,6 +74,8 @@ class MonitorSession {
   static constexpr const char* kPasswordFile = "RVD-station.password";
 
   std::string historyPath() const;
+  // The name the history keeps this station's events under.
+  std::string historyStation() const;
   // The uplink's figures (its last, once stopped); nothing without a server.
   std::optional<Uplink::Counts> uplinkCounts() const;
   // "queued 3, sent 120, stored 117": the minute line's network figures; empty without a server.

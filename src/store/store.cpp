@@ -443,6 +443,12 @@ std::int64_t Store::eventCount() {
   return query->step() ? query->integer(0) : 0;
 }
 
+bool Store::holdsEvents() {
+  const auto query =
+      database_->prepare("SELECT count(*) FROM (SELECT 1 FROM events LIMIT 1) AS one");
+  return query->step() && query->integer(0) != 0;
+}
+
 std::int64_t Store::prune(std::int64_t olderThanUs, std::int64_t maxBytes) {
   std::int64_t removed = 0;
   const auto removeOld = [&](std::string_view table) {

@@ -60,6 +60,8 @@ class Store {
   std::int64_t prune(std::int64_t olderThanUs, std::int64_t maxBytes);
 
   std::int64_t eventCount();
+  // Whether any event is stored, without counting them.
+  bool holdsEvents();
 
  private:
   void migrate();

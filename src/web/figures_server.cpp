@@ -2,8 +2,10 @@
 
 #include <httplib.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "platform/files.h"
 #include "platform/listen_socket.h"
 #include "platform/local_time.h"
 #include "web/page_api.h"
@@ -30,6 +32,30 @@ void reply(httplib::Response& response, int status, const std::string& body,
   response.set_content(body, type);
 }
 
+void replyError(httplib::Response& response, int status, const std::string& message) {
+  reply(response, status,
+        nlohmann::json({{"error", message}})
+            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+        "application/json");
+}
+
+const WebAsset& assetNamed(std::string_view name) {
+  for (const WebAsset& asset : webAssets())
+    if (asset.name == name) return asset;
+  throw std::logic_error("the page has no file " + std::string(name));
+}
+
+void replyAsset(httplib::Response& response, const WebAsset& asset) {
+  const std::string type = std::string(asset.type) + "; charset=utf-8";  // all are text
+  response.set_content(reinterpret_cast<const char*>(asset.bytes.data()), asset.bytes.size(),
+                       type.c_str());
+}
+
+bool fileExists(const std::string& path) {
+  std::error_code unreadable;
+  return std::filesystem::exists(pathFromUtf8(path), unreadable);
+}
+
 }  // namespace
 
 struct FiguresServer::Http {
@@ -40,7 +66,8 @@ FiguresServer::FiguresServer(FiguresServerOptions options)
     : options_(std::move(options)), http_(std::make_unique<Http>()) {
   if (!options_.now) options_.now = clockNow;
   if (!options_.token.empty()) base_ = "/" + options_.token;
-  giveBack(Store::open(options_.storeLocation));
+  if (!options_.localHistory || fileExists(options_.storeLocation))
+    giveBack(Store::open(options_.storeLocation));
 }
 
 FiguresServer::~FiguresServer() {
@@ -64,6 +91,15 @@ void FiguresServer::giveBack(std::unique_ptr<Store> store) {
   idle_.push_back(std::move(store));
 }
 
+bool FiguresServer::historyKept() {
+  if (!options_.localHistory) return true;
+  if (!fileExists(options_.storeLocation)) return false;
+  std::unique_ptr<Store> store = borrowStore();
+  const bool kept = store->holdsEvents();
+  giveBack(std::move(store));
+  return kept;
+}
+
 std::string FiguresServer::address() const {
   return "http://" + options_.host + ":" + std::to_string(port_) + base_ + "/";
 }
@@ -76,28 +112,31 @@ void FiguresServer::route() {
                               {"Referrer-Policy", "no-referrer"},
                               {"Cache-Control", "no-store"}});
   for (const WebAsset& asset : webAssets()) {
-    const std::string path =
-        base_ + "/" + (asset.name == "index.html" ? "" : std::string(asset.name));
-    const std::string type = std::string(asset.type) + "; charset=utf-8";  // all are text
-    server.Get(path, [&asset, type](const httplib::Request&, httplib::Response& response) {
-      response.set_content(reinterpret_cast<const char*>(asset.bytes.data()), asset.bytes.size(),
-                           type.c_str());
-    });
+    if (asset.name == "index.html") continue;
+    server.Get(base_ + "/" + std::string(asset.name),
+               [&asset](const httplib::Request&, httplib::Response& response) {
+                 replyAsset(response, asset);
+               });
   }
+  server.Get(base_ + "/", [this](const httplib::Request&, httplib::Response& response) {
+    try {
+      replyAsset(response, assetNamed(historyKept() ? "index.html" : "no-history.html"));
+    } catch (const std::exception& e) {
+      replyError(response, 500, e.what());
+    }
+  });
   server.Get(base_ + R"(/api/([a-z]+))",
              [this](const httplib::Request& request, httplib::Response& response) {
-               std::unique_ptr<Store> store;
+               if (options_.localHistory && !fileExists(options_.storeLocation))
+                 return replyError(response, 404, "no history is kept yet");
                try {
-                 store = borrowStore();
+                 std::unique_ptr<Store> store = borrowStore();
                  const ApiReply answer = answerApi(request.matches[1].str(), request.params,
                                                    store->database(), options_.now());
                  giveBack(std::move(store));
                  reply(response, answer.status, answer.body, answer.type);
                } catch (const std::exception& e) {
-                 reply(response, 500,
-                       nlohmann::json({{"error", e.what()}})
-                           .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                       "application/json");
+                 replyError(response, 500, e.what());
                }
              });
 }

@@ -27,6 +27,10 @@ struct FiguresServerOptions {
   // Not empty: every address of the page starts with /TOKEN/, and nothing else is answered,
   // so that only who was given the address can read it (the desktop program's own page).
   std::string token;
+  // The desktop program's own history: the store may not exist yet (the history is off) and is
+  // then not made; while it holds no event, the page's address answers a page that says how to
+  // switch the history on.
+  bool localHistory = false;
   int threads = 4;  // requests answered at once
   // The time the figures are judged at (health, default ranges); the clock by default.
   std::function<std::int64_t()> now;
@@ -37,7 +41,8 @@ struct FiguresServerOptions {
 // ever written. Owned by one thread, which starts and stops it.
 class FiguresServer {
  public:
-  // Opens the store once, so that a store that cannot be read fails here. Throws StoreError.
+  // Opens the store once, so that a store that cannot be read fails here (a local history only
+  // when it exists). Throws StoreError.
   explicit FiguresServer(FiguresServerOptions options);
   // Stops serving.
   ~FiguresServer();
@@ -60,6 +65,8 @@ class FiguresServer {
   // Lends a store connection; a connection that failed is not given back (it may be broken).
   std::unique_ptr<Store> borrowStore();
   void giveBack(std::unique_ptr<Store> store);
+  // False for a local history that does not exist or holds no event yet.
+  bool historyKept();
   void route();
 
   FiguresServerOptions options_;

@@ -316,6 +316,7 @@ void TMainForm::createTray() {
   DetectionOptions =
       addEntry("DetectionOptions", "options", QStringLiteral("Detection options\u2026"));
   NetworkOptions = addEntry("NetworkOptions", "web", QStringLiteral("Network\u2026"));
+  History = addEntry("History", "history", QStringLiteral("History\u2026"));
   PopupMenu->addSeparator();
   Quit = addEntry("Quit", "exit", QStringLiteral("Exit"));
 
@@ -354,6 +355,7 @@ void TMainForm::connectHandlers() {
   connect(Minimize, &QAction::triggered, this, on(&TMainForm::MinimizeClick));
   connect(DetectionOptions, &QAction::triggered, this, on(&TMainForm::DetectionOptionsClick));
   connect(NetworkOptions, &QAction::triggered, this, on(&TMainForm::NetworkOptionsClick));
+  connect(History, &QAction::triggered, this, on(&TMainForm::HistoryClick));
   connect(Quit, &QAction::triggered, this, on(&TMainForm::QuitClick));
   connect(TrayI, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
@@ -410,6 +412,7 @@ void TMainForm::QueryEndSession() {
 }
 
 void TMainForm::FormClose() {
+  stationPage_.reset();
   session_->close();
   try {
     InstanceMutex.release();
@@ -499,6 +502,11 @@ void TMainForm::NetworkOptionsClick() {
   if (dialog.exec() != QDialog::Accepted) return;
   // Taken even when a file cannot be written; the failure box says which.
   session_->changeNetwork(dialog.settings(), dialog.password());
+}
+
+void TMainForm::HistoryClick() {
+  if (!stationPage_) stationPage_ = std::make_unique<StationPage>(session_->historyPath());
+  openUrl(QUrl(QString::fromStdString(stationPage_->address(session_->historyStation()))));
 }
 
 void TMainForm::HomeLMouseMove() {

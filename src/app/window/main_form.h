@@ -16,6 +16,7 @@
 #include "platform/os_release.h"
 #include "platform/single_instance.h"
 #include "session/monitor_session.h"
+#include "web/station_page.h"
 
 class QAction;
 class QCheckBox;
@@ -104,6 +105,8 @@ class TMainForm final : public QWidget, private MonitorView, private EventSink {
   void DetectionOptionsClick();
   // Opens the station network's settings; OK saves them and starts the station's outputs anew.
   void NetworkOptionsClick();
+  // Opens the station's own page, from its local history, in the desktop's browser.
+  void HistoryClick();
   void QuitClick();
   // The links of the about area.
   void HomeLMouseMove();
@@ -175,6 +178,7 @@ class TMainForm final : public QWidget, private MonitorView, private EventSink {
   QAction* Minimize = nullptr;
   QAction* DetectionOptions = nullptr;
   QAction* NetworkOptions = nullptr;
+  QAction* History = nullptr;
   QAction* Quit = nullptr;
 
   // Window-wide state; the monitoring state lives in the monitor.
@@ -235,6 +239,7 @@ class TMainForm final : public QWidget, private MonitorView, private EventSink {
   std::unique_ptr<QtMainLoop> loop_;
   std::unique_ptr<EventNotice> eventNotice_;  // on loop_'s timers: goes first
   std::unique_ptr<MonitorSession> session_;
+  std::unique_ptr<StationPage> stationPage_;  // serves from the first "History…" until close
 };
 
 }  // namespace ravdel

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -30,6 +31,7 @@
 #include "monitor/settings.h"
 #include "store/store.h"
 #include "support/fake_camera.h"
+#include "support/page_fetch.h"
 #include "window_test_app.h"
 
 namespace ravdel {
@@ -475,9 +477,9 @@ TEST_F(MainFormTest, TrayMenuOffersRestoreMinimizeAndExitWhichCloses) {
     entries << (action->isSeparator() ? "-" : action->objectName() + "=" + action->text());
   EXPECT_EQ(entries.join(' '),
             "Restore=Restore - Minimize=Minimize - DetectionOptions=Detection options\u2026 "
-            "NetworkOptions=Network\u2026 - Quit=Exit");
-  for (const QAction* action :
-       {form->Restore, form->Minimize, form->DetectionOptions, form->NetworkOptions, form->Quit})
+            "NetworkOptions=Network\u2026 History=History\u2026 - Quit=Exit");
+  for (const QAction* action : {form->Restore, form->Minimize, form->DetectionOptions,
+                                form->NetworkOptions, form->History, form->Quit})
     EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
   EXPECT_EQ(form->TrayI->contextMenu(), form->PopupMenu);
 
@@ -575,6 +577,49 @@ TEST_F(MainFormTest, NetworkDialogSavesTheStationAndStartsItsHistory) {
   EXPECT_EQ(query->text(0), "school-3");
   EXPECT_EQ(query->real(1), 48.21);
   EXPECT_EQ(query->real(2), 16.37);
+}
+
+// "History…" serves the station's page from its history on loopback, under a token, while the
+// window lives: first the notice that nothing is kept yet, then the page once an event is.
+TEST_F(MainFormTest, HistoryServesTheStationsOwnPageUnderItsTokenUntilTheWindowCloses) {
+  NetworkSettings network;
+  network.history = true;
+  SaveNetworkSettings(path("RVD.ini"), network);
+  auto form = makeForm();
+  QList<QUrl> opened;
+  form->openUrl = [&](const QUrl& url) { opened << url; };
+  form->History->trigger();
+  ASSERT_EQ(opened.size(), 1);
+  const QUrl url = opened[0];
+  EXPECT_EQ(url.host(), "127.0.0.1");
+  EXPECT_EQ(url.fragment(), "/station/local");
+  const QString token = url.path().section('/', 1, 1);
+  EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}$").match(token).hasMatch())
+      << url.toString().toStdString();
+
+  const std::string page = url.toString().toStdString();
+  EXPECT_NE(test::fetchPage(page).body.find("No local history yet"), std::string::npos);
+  const std::string root = "http://127.0.0.1:" + std::to_string(url.port());
+  for (const std::string& guess : {root + "/", root + "/api/stations", root + "/0123/"})
+    EXPECT_EQ(test::fetchPage(guess).status, 404) << guess;
+
+  run(*form);
+  form->LimitUD->setValue(100);
+  deliver(0);
+  deliver(120);
+  const test::Fetched filled = test::fetchPage(page);
+  EXPECT_EQ(filled.status, 200);
+  EXPECT_NE(filled.body.find("<title>Ravdel stations</title>"), std::string::npos);
+  const test::Fetched station =
+      test::fetchPage(root + "/" + token.toStdString() + "/api/station?station=local&since=-1d");
+  EXPECT_EQ(station.status, 200);
+  EXPECT_NE(station.body.find("\"latest\":[{"), std::string::npos) << "the event: " << station.body;
+
+  form->History->trigger();
+  ASSERT_EQ(opened.size(), 2);
+  EXPECT_EQ(opened[1], url) << "one server while the window lives";
+  form->Quit->trigger();
+  EXPECT_EQ(test::fetchPage(page).status, 0) << "the port is closed with the window";
 }
 
 TEST_F(MainFormTest, SuspendPausesTheMinuteTickAndResumeBringsItBackWhileRunning) {
