@@ -11,7 +11,7 @@ packages=(
   # the desktop program's end-to-end test: an X server, a notification area, input and
   # screenshots; a private bus for the suspend and resume test (no dbus-x11: it would start
   # a session bus that outlives the program)
-  xvfb xauth trayer xdotool xclip imagemagick fonts-dejavu-core dbus-daemon
+  xvfb xauth trayer xdotool xclip imagemagick fonts-dejavu-core dbus-daemon curl
   # a comma-decimal locale for the figures' tests; load for the end-to-end test's stress runs
   locales stress-ng
   # the station network: the store's engines, the broker and its client library, JSON; the

@@ -26,6 +26,7 @@
 #include "platform/windows_text.h"
 #include "store/store.h"
 #include "support/fake_camera.h"
+#include "support/page_fetch.h"
 #include "support/temp_dir.h"
 
 namespace ravdel {
@@ -324,7 +325,7 @@ TEST_F(MainFormTest, TabAndArrowKeysMoveTheFocusBetweenTheControls) {
 
 TEST_F(MainFormTest, TrayMenuHoldsRestoreMinimizeTheOptionsAndExitWithImages) {
   const HMENU menu = form().PopupMenu();
-  ASSERT_EQ(::GetMenuItemCount(menu), 8);
+  ASSERT_EQ(::GetMenuItemCount(menu), 9);
   struct Entry {
     UINT id;
     const char* caption;
@@ -335,9 +336,10 @@ TEST_F(MainFormTest, TrayMenuHoldsRestoreMinimizeTheOptionsAndExitWithImages) {
                            {0, ""},
                            {IDM_DetectionOptions, "Detection options\xE2\x80\xA6"},
                            {IDM_NetworkOptions, "Network\xE2\x80\xA6"},
+                           {IDM_History, "History\xE2\x80\xA6"},
                            {0, ""},
                            {IDM_Quit, "Exit"}};
-  for (UINT i = 0; i < 8; ++i) {
+  for (UINT i = 0; i < 9; ++i) {
     wchar_t caption[32] = {};
     MENUITEMINFOW item{};
     item.cbSize = sizeof item;
@@ -668,6 +670,44 @@ TEST_F(MainFormTest, NetworkOptionsSaveTheStationAndTheNextRunKeepsItsHistory) {
   ASSERT_TRUE(pumpUntil([&] { return text(IDC_EvsL) == "1"; }));
   click(IDC_StopSB);
   EXPECT_EQ(Store::open(path("RVD-history.db"))->eventCount(), 1);
+}
+
+// "History…" serves the station's page from its history on loopback, under a token, while the
+// window lives: first the notice that nothing is kept yet, then the page once an event is.
+TEST_F(MainFormTest, HistoryServesTheStationsOwnPageUnderItsTokenUntilTheWindowCloses) {
+  NetworkSettings network;
+  network.history = true;
+  SaveNetworkSettings(settings_, network);
+  command(IDM_History);
+  ASSERT_EQ(urls_.size(), 1u);
+  const std::string page = urls_[0];
+  const std::string root = "http://127.0.0.1:";
+  ASSERT_EQ(page.rfind(root, 0), 0u) << page;
+  const std::size_t tokenAt = page.find('/', root.size());
+  const std::string origin = page.substr(0, tokenAt);
+  const std::string token = page.substr(tokenAt + 1, 32);
+  EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos) << page;
+  EXPECT_EQ(page.substr(tokenAt + 33), "/#/station/local");
+
+  EXPECT_NE(test::fetchPage(page).body.find("No local history yet"), std::string::npos);
+  for (const std::string& guess : {origin + "/", origin + "/api/stations", origin + "/0123/"})
+    EXPECT_EQ(test::fetchPage(guess).status, 404) << guess;
+
+  click(IDC_RunSB);
+  deliver(10);
+  ASSERT_TRUE(pumpUntil([&] { return text(IDC_SourceXYL) == "4 x 2"; }));
+  deliver(200);
+  ASSERT_TRUE(pumpUntil([&] { return text(IDC_EvsL) == "1"; }));
+  EXPECT_NE(test::fetchPage(page).body.find("<title>Ravdel stations</title>"), std::string::npos);
+  const test::Fetched station =
+      test::fetchPage(origin + "/" + token + "/api/station?station=local&since=-1d");
+  EXPECT_NE(station.body.find("\"latest\":[{"), std::string::npos) << "the event: " << station.body;
+
+  command(IDM_History);
+  ASSERT_EQ(urls_.size(), 2u);
+  EXPECT_EQ(urls_[1], page) << "one server while the window lives";
+  command(IDM_Quit);
+  EXPECT_EQ(test::fetchPage(page).status, 0) << "the port is closed with the window";
 }
 
 // Escape puts the window away as closing it does; Enter presses the focused button.

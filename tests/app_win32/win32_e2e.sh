@@ -3,7 +3,8 @@
 # it starts hidden behind its icon in Wine's own tray window (no tray host is started: docking
 # into one is unreliable under Wine), the icon opens the window, Run records pictures named as
 # on Linux with the simulated camera, a balloon shows, a second instance ends at once, Exit from
-# the tray menu ends with status 0, and the end of the session ends it through its close path.
+# the tray menu ends with status 0 (History… before it hands the station's page to the browser,
+# which closes with the program), and the end of the session ends it through its close path.
 # Screenshots of the window, the tray menu and the balloon go to the artifact folder.
 #
 # Usage: win32_e2e.sh RAVDEL_EXE ARTIFACT_DIR [RUNS]     WINEPREFIX must name the test prefix,
@@ -16,7 +17,7 @@ ravdel=$(realpath "$1")
 artifacts=$2
 runs=${3:-1}
 : "${WINEPREFIX:?set WINEPREFIX to the test prefix}"
-for tool in Xvfb xdotool import wine winepath; do
+for tool in Xvfb xdotool import wine winepath curl; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 mkdir -p "$artifacts"
@@ -38,6 +39,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$(dirname "$0")/../e2e/station_page.sh"
+install_noting_browser "$work"
 
 fail() {
   echo "FAILED: $*" >&2
@@ -150,14 +153,18 @@ ended_with() {
   [ "$status" -eq "$1" ] || fail "ended with $status, not $1"
 }
 
-# Exit, the menu's last entry, clicked; again when a tip or balloon took the menu away first.
-exit_from_menu() {
+# An entry of the menu clicked, $1 pixels above its bottom edge (Exit: 10; History, above the
+# last separator: 38), until the command "$2..." holds; again when a tip or balloon took the
+# menu away first.
+choose_in_menu() {
+  local above=$1
+  shift
   for _ in 1 2 3; do
     open_menu || fail "no tray menu"
     shot tray-menu
     eval "$(xdotool getwindowgeometry --shell "$menu")"
-    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 10)) click 1
-    wait_for 15 program_gone && return 0
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - above)) click 1
+    wait_for 15 "$@" && return 0
   done
   return 1
 }
@@ -189,9 +196,17 @@ run_once() {
   [ "$(xdotool search --onlyvisible --name '^Ravdel$' | wc -l)" -eq 1 ] ||
     fail "the second instance showed a window"
 
+  step "History… from the tray menu hands the station's page to the browser"
+  rm -f "$work/opened"
+  choose_in_menu 38 test -s "$work/opened" || fail "History… opened no page"
+  local page
+  page=$(head -n1 "$work/opened")
+  check_station_page "$page" "$work/page.html"
+
   step "Exit from the tray menu ends with status 0"
-  exit_from_menu || fail "Exit did not end the program"
+  choose_in_menu 10 program_gone || fail "Exit did not end the program"
   ended_with 0
+  page_closed "$page" || fail "the station's page still answers after Exit"
 
   step "the end of the session ends it through the close path"
   start_program

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The real program under a real X server with a notification area, used with the mouse and
 # keyboard as a person would: the tray icon, the window, Run and Stop with the simulated camera,
-# the directory chooser, saving the settings, a second instance, the tray menu, an uncovered
-# lens, and a termination signal. Screenshots of each step go to the artifact folder.
+# the directory chooser, saving the settings, a second instance, the tray menu and its History…
+# page, an uncovered lens, and a termination signal. Screenshots of each step go to the artifact folder.
 #
 # Usage: desktop_e2e.sh RAVDEL_BINARY ARTIFACT_DIR
 # Exit 77 (skipped) when the X tools are not installed.
@@ -10,7 +10,7 @@ set -euo pipefail
 
 ravdel=$1
 artifacts=$2
-for tool in Xvfb trayer xdotool import xclip; do
+for tool in Xvfb trayer xdotool import xclip curl; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 mkdir -p "$artifacts"
@@ -28,6 +28,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$(dirname "$0")/station_page.sh"
+install_noting_browser "$work"
 
 fail() {
   echo "FAILED: $*" >&2
@@ -89,10 +91,9 @@ message_box_gone() { [ -z "$(message_box)" ]; }
 
 menu_shown() { [ -n "$(windows_named 'Ravdel menu')" ]; }
 
-# Opens the icon's menu, waits for it and clicks one of its entries (Restore, Minimize or Exit;
-# four entries and three separators alternate, so a third of the height is within Minimize
-# whatever the entries' and separators' heights), then waits for the command
-# that follows to hold. The mouse, not the keyboard: a key pressed before the menu grabs the
+# Opens the icon's menu, waits for it and clicks one of its entries (Restore, Minimize, History
+# or Exit: the first two counted from the top, the last two from the bottom, each entry 24
+# pixels high and the separators thin), then waits for the command that follows to hold. The mouse, not the keyboard: a key pressed before the menu grabs the
 # keyboard would go to the window instead. A balloon that comes or goes with an event at the
 # moment of the click can take the menu away again, so a menu that did not open or did not act
 # is tried again.
@@ -107,7 +108,8 @@ choose_in_tray_menu() {
       read -r id x y w h <<<"$(windows_named 'Ravdel menu')"
       case $entry in
       Restore) y=$((y + 12)) ;;
-      Minimize) y=$((y + h / 3)) ;;
+      Minimize) y=$((y + 35)) ;;
+      History) y=$((y + h - 35)) ;;
       Exit) y=$((y + h - 12)) ;;
       esac
       xdotool mousemove $((x + w / 2)) "$y" click 1
@@ -298,11 +300,17 @@ choose_in_tray_menu Minimize window_hidden
 click_tray 1
 wait_for 5 window_shown || fail "the window did not come back"
 
+step "History… from the tray menu hands the station's page to the browser"
+choose_in_tray_menu History test -s "$work/opened"
+page=$(head -n1 "$work/opened")
+check_station_page "$page" "$work/page.html"
+
 step "Exit from the tray menu while monitoring ends the process with capture stopped"
 click_run
 wait_for 10 at_least_pngs "$events" $((count + 1)) || fail "no events after the second Run"
 choose_in_tray_menu Exit ravdel_gone
 wait "$ravdel_pid" || fail "the program ended with status $?"
+page_closed "$page" || fail "the station's page still answers after Exit"
 # Each Run stops and starts the stream once to select the last format, so a Run that is
 # stopped again leaves two lines and the last one counts frames.
 tail -n1 "$work/ravdel-first.log" | grep -qE 'stream stopped after [1-9][0-9]* frames' ||
