@@ -160,6 +160,8 @@ void FiguresServer::start() {
   }
   // An idle connection the browser keeps open holds a thread until this runs out, also at stop.
   server.set_keep_alive_timeout(1);
+  server.set_read_timeout(options_.stallSeconds, 0);
+  server.set_write_timeout(options_.stallSeconds, 0);
   listener_ = std::thread([this, &server] {
     server.listen_after_bind();
     listenerDone_ = true;

@@ -32,6 +32,9 @@ struct FiguresServerOptions {
   // switch the history on.
   bool localHistory = false;
   int threads = 4;  // requests answered at once
+  // How long a connection may stall in a request or its answer before it is dropped; stop()
+  // waits at most this long for one.
+  int stallSeconds = 5;
   // The time the figures are judged at (health, default ranges); the clock by default.
   std::function<std::int64_t()> now;
 };

@@ -49,7 +49,8 @@ std::string StationPage::address(std::string_view station) {
     options.port = 0;
     options.token = randomToken();
     options.localHistory = true;
-    options.threads = 2;  // one person's browser
+    options.threads = 2;       // one person's browser
+    options.stallSeconds = 1;  // a browser on this machine sends at once; closing never waits
     auto server = std::make_unique<FiguresServer>(std::move(options));
     server->start();
     server_ = std::move(server);

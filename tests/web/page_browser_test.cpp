@@ -7,6 +7,7 @@
 #include "seeded_network.h"
 #include "support/browser.h"
 #include "support/engine_stores.h"
+#include "support/temp_dir.h"
 #include "web/figures_server.h"
 
 namespace ravdel {
@@ -116,6 +117,48 @@ TEST_P(PageBrowserTest, StationsChartsAndCoincidencesAtADesktopsAndAPhonesSize) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PageBrowserTest, test::kBothEngines, test::engineTestName);
+
+// The desktop program's own page (its "History…"): under its token, the notice while no
+// history exists, then the station's charts from the same address once it does.
+using LocalHistoryPageTest = test::TempDirTest;
+
+TEST_F(LocalHistoryPageTest, ShowsTheNoticeThenTheStationUnderItsToken) {
+  if (const auto missing = test::HeadlessBrowser::unavailable()) GTEST_SKIP() << *missing;
+  const std::string history = (dir_ / "RVD-history.db").string();
+  FiguresServerOptions options;
+  options.storeLocation = history;
+  options.port = 0;
+  options.token = "0123456789abcdef0123456789abcdef";
+  options.localHistory = true;
+  options.now = [] { return test::kSeedNowUs; };
+  FiguresServer server(options);
+  server.start();
+  test::HeadlessBrowser browser(dir_.string());
+  browser.setViewport(1280, 800, false);
+  const std::filesystem::path artifacts = RAVDEL_WEB_ARTIFACTS;
+  std::filesystem::create_directories(artifacts);
+
+  browser.navigate(server.address() + "#/station/alpha");
+  ASSERT_TRUE(browser.waitUntil("document.body && document.body.dataset.state === 'no-history'"));
+  EXPECT_FALSE(std::filesystem::exists(history)) << "the notice makes no store";
+  browser.screenshot((artifacts / "history-none-1280x800.png").string());
+
+  test::seedNetwork(*Store::open(history));
+  browser.navigate("about:blank");
+  browser.navigate(server.address() + "#/station/alpha");
+  ASSERT_TRUE(
+      browser.waitUntil("document.body && document.body.dataset.drawn === '#/station/alpha'"));
+  ASSERT_EQ(browser.evaluate("document.body.dataset.state"), "ready");
+  EXPECT_GT(browser.evaluate(drawnPixels("#rate-chart")).get<int>(), 500);
+  ASSERT_TRUE(browser.waitUntil("document.querySelectorAll('#gallery img').length === 24"));
+  browser.screenshot((artifacts / "history-station-1280x800.png").string());
+  for (const std::string& url : browser.requests()) {
+    EXPECT_TRUE(url.rfind(server.address(), 0) == 0 || url.rfind("data:", 0) == 0 ||
+                url == "about:blank")
+        << "every request goes under the token: " << url;
+  }
+  EXPECT_EQ(browser.errors(), std::vector<std::string>{});
+}
 
 }  // namespace
 }  // namespace ravdel
