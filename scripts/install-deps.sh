@@ -45,7 +45,7 @@ packages+=(
   crossbuild-essential-arm64 qemu-user lintian
   libc6:arm64 libstdc++6:arm64 libjpeg62-turbo-dev:arm64 libpng-dev:arm64 zlib1g-dev:arm64
   libgtest-dev:arm64 qt6-base-dev:arm64 qt6-multimedia-dev:arm64 qt6-svg-dev:arm64
-  libsqlite3-dev:arm64 libmosquitto-dev:arm64 libssl-dev:arm64
+  libsqlite3-dev:arm64 libmosquitto-dev:arm64 libssl-dev:arm64 libcpp-httplib-dev:arm64
 )
 # Quick when everything is there already: apt is asked only for what is missing.
 missing=()
