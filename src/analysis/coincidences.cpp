@@ -1,12 +1,12 @@
 #include "analysis/coincidences.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <numeric>
 #include <thread>
+#include <utility>
 
 #include "store/row_columns.h"
 #include "store/time_bins.h"
@@ -156,46 +156,70 @@ class ChainSweep {
   std::int64_t chainEnd_ = 0;
 };
 
-std::int64_t floorMod(std::int64_t a, std::int64_t b) {
-  const std::int64_t r = a % b;
-  return r < 0 ? r + b : r;
+// The order of the sweep: by start, then by station and place in its list, so that two hits
+// that start together always meet in the same order.
+bool earlier(const Hit& x, const Hit& y) {
+  if (x.loUs != y.loUs) return x.loUs < y.loUs;
+  return x.station != y.station ? x.station < y.station : x.index < y.index;
 }
 
-// What one sweep works in, kept from search to search by the thread that runs them (a year of a
-// network is millions of hits).
+// A stretch of one station's list whose starts all move by `offsetUs` in a search: its shift,
+// less the range as often as the shift wraps that stretch round.
+struct Run {
+  const Hit* next = nullptr;
+  const Hit* end = nullptr;
+  std::int64_t offsetUs = 0;
+};
+
+// What one sweep works in, kept from search to search by the thread that runs them.
 struct SweepSpace {
-  std::vector<Hit> hits, order;
+  std::vector<Run> runs;
+  std::vector<Hit> slice, order;
   std::vector<std::uint32_t> counts, next;
 };
 
-// Every station's hits, each moved by its station's shift cyclically within [since, since +
-// range) (none without shifts), into `out`.
-void gather(const StationHits& hits, const std::vector<std::int64_t>& shifts, std::int64_t since,
-            std::int64_t range, std::vector<Hit>& out) {
-  out.clear();
+// Hits per slice of time on average: a slice and its sorting space (about 200 KB) stay in the
+// processor's second-level cache, where the whole year's hits would not; much smaller slices
+// visit every station's runs more often for a few hits each.
+constexpr double kSliceHits = 4096;
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+  const std::int64_t q = a / b;
+  return a % b < 0 ? q - 1 : q;
+}
+
+// Each station's list, moved by its shift cyclically within [since, since + range) (not moved
+// without shifts), as runs that stay sorted: a shift only cuts a sorted list where it wraps.
+void cutIntoRuns(const StationHits& hits, const std::vector<std::int64_t>& shifts,
+                 std::int64_t since, std::int64_t range, std::vector<Run>& runs) {
+  runs.clear();
   for (std::size_t s = 0; s < hits.size(); ++s) {
+    const Hit* first = hits[s].data();
+    const Hit* last = first + hits[s].size();
     if (shifts.empty()) {
-      out.insert(out.end(), hits[s].begin(), hits[s].end());
+      if (first != last) runs.push_back({first, last, 0});
       continue;
     }
-    for (const Hit& hit : hits[s]) {
-      Hit moved = hit;
-      moved.loUs = since + floorMod(hit.loUs - since + shifts[s], range);
-      moved.hiUs = moved.loUs + (hit.hiUs - hit.loUs);
-      out.push_back(moved);
+    const std::int64_t shift = shifts[s];
+    while (first != last) {
+      const std::int64_t lap = floorDiv(first->loUs - since + shift, range);
+      const Hit* end = std::partition_point(first, last, [&](const Hit& hit) {
+        return floorDiv(hit.loUs - since + shift, range) == lap;
+      });
+      runs.push_back({first, end, shift - lap * range});
+      first = end;
     }
   }
 }
 
-// Sorts space.hits by start in about linear time: a bucket per hit on average over the range
-// (hits before it in the first bucket, after it in the last), then each bucket by insertion,
-// or by std::sort when it is crowded.
-void sortByStart(SweepSpace& space, std::int64_t since, std::int64_t range) {
-  std::vector<Hit>& hits = space.hits;
+// Sorts the slice, whose starts lie in [from, from + width), by `earlier` in about linear time:
+// a bucket per hit on average, then each bucket by insertion, or by std::sort when crowded.
+void sortSlice(SweepSpace& space, std::int64_t from, std::int64_t width) {
+  std::vector<Hit>& hits = space.slice;
   const std::size_t buckets = std::max<std::size_t>(1, hits.size());
-  const double perUs = static_cast<double>(buckets) / static_cast<double>(range);
+  const double perUs = static_cast<double>(buckets) / static_cast<double>(width);
   const auto bucketOf = [&](const Hit& hit) {
-    const std::int64_t at = std::clamp<std::int64_t>(hit.loUs - since, 0, range - 1);
+    const std::int64_t at = std::clamp<std::int64_t>(hit.loUs - from, 0, width - 1);
     return std::min(static_cast<std::size_t>(static_cast<double>(at) * perUs), buckets - 1);
   };
   std::vector<std::uint32_t>& counts = space.counts;
@@ -208,7 +232,6 @@ void sortByStart(SweepSpace& space, std::int64_t since, std::int64_t range) {
   space.next.assign(counts.begin(), counts.end() - 1);
   for (const Hit& hit : hits)
     space.order[space.next[bucketOf(hit)]++] = hit;
-  const auto earlier = [](const Hit& x, const Hit& y) { return x.loUs < y.loUs; };
   for (std::size_t b = 0; b < buckets; ++b) {
     const auto first = space.order.begin() + counts[b], last = space.order.begin() + counts[b + 1];
     if (last - first > 32) {
@@ -222,29 +245,85 @@ void sortByStart(SweepSpace& space, std::int64_t since, std::int64_t range) {
   hits.swap(space.order);
 }
 
+// Merges the runs a slice of time at a time, each slice sorted, into the sweep. A slice
+// starts where the earliest hit left is, so stretches without hits cost nothing.
+void mergeRuns(SweepSpace& space, std::int64_t width, ChainSweep& sweep) {
+  std::int64_t from = INT64_MAX;
+  for (const Run& run : space.runs)
+    from = std::min(from, run.next->loUs + run.offsetUs);
+  while (from != INT64_MAX) {
+    const std::int64_t to = from > INT64_MAX - width ? INT64_MAX : from + width;
+    std::int64_t nextFrom = INT64_MAX;
+    space.slice.clear();
+    for (Run& run : space.runs) {
+      for (; run.next != run.end && run.next->loUs + run.offsetUs < to; ++run.next) {
+        Hit moved = *run.next;
+        moved.loUs += run.offsetUs;
+        moved.hiUs += run.offsetUs;
+        space.slice.push_back(moved);
+      }
+      if (run.next != run.end) nextFrom = std::min(nextFrom, run.next->loUs + run.offsetUs);
+    }
+    sortSlice(space, from, to - from);
+    for (const Hit& hit : space.slice)
+      sweep.add(hit);
+    from = nextFrom;
+  }
+}
+
 void sweepIn(SweepSpace& space, const StationHits& hits, const std::vector<std::int64_t>& shiftsUs,
              std::int64_t sinceUs, std::int64_t untilUs, int minStations, const Found& found) {
-  gather(hits, shiftsUs, sinceUs, untilUs - sinceUs, space.hits);
-  sortByStart(space, sinceUs, untilUs - sinceUs);
+  const std::int64_t range = untilUs - sinceUs;
+  cutIntoRuns(hits, shiftsUs, sinceUs, range, space.runs);
+  std::size_t total = 0;
+  for (const auto& list : hits)
+    total += list.size();
+  const double width = static_cast<double>(range) * kSliceHits / static_cast<double>(total + 1);
   ChainSweep sweep(minStations, found);
-  for (const Hit& hit : space.hits)
-    sweep.add(hit);
+  mergeRuns(space, std::llround(std::max(1.0, std::min(width, static_cast<double>(range)))), sweep);
   sweep.close();
 }
 
-std::vector<std::string> stationsWithEvents(Database& database, std::int64_t since,
-                                            std::int64_t until) {
+// The stations with events in the range, by name, each with about how many it has (the
+// hourly counts, by whole hours).
+std::vector<std::pair<std::string, std::int64_t>> stationsWithEvents(Database& database,
+                                                                     std::int64_t since,
+                                                                     std::int64_t until) {
   const auto query = database.prepare(
-      "SELECT DISTINCT station FROM hourly_counts WHERE events > 0 AND hour_us >= $1 AND "
-      "hour_us < $2 ORDER BY station");
+      "SELECT station, sum(events) FROM hourly_counts WHERE events > 0 AND hour_us >= $1 AND "
+      "hour_us < $2 GROUP BY station ORDER BY station");
   query->bind(1, binStart(since, kHourUs));
   query->bind(2, until);
-  std::vector<std::string> stations;
+  std::vector<std::pair<std::string, std::int64_t>> stations;
   while (query->step())
-    stations.push_back(query->text(0));
+    stations.emplace_back(query->text(0), query->integer(1));
   return stations;
 }
 
+// Puts a station's hits in order of start, their times with them, where the intervals' widths
+// vary so much that time order is not that order already. Hits that start together keep
+// their order in time.
+void orderByStart(std::vector<Hit>& hits, std::vector<std::int64_t>& times) {
+  const auto start = [](const Hit& a, const Hit& b) { return a.loUs < b.loUs; };
+  if (std::is_sorted(hits.begin(), hits.end(), start)) return;
+  std::vector<std::size_t> order(hits.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return hits[a].loUs < hits[b].loUs; });
+  std::vector<Hit> sorted;
+  std::vector<std::int64_t> sortedTimes;
+  sorted.reserve(hits.size());
+  sortedTimes.reserve(times.size());
+  for (const std::size_t i : order) {
+    sorted.push_back(hits[i]);
+    sorted.back().index = static_cast<std::int32_t>(sorted.size() - 1);
+    sortedTimes.push_back(times[i]);
+  }
+  hits.swap(sorted);
+  times.swap(sortedTimes);
+}
+
+// Each station's intervals in time order, straight from the index that holds them.
 CoincidenceInput loadHits(Database& database, const CoincidenceQuery& query, std::int64_t since,
                           std::int64_t until) {
   CoincidenceInput loaded;
@@ -252,32 +331,36 @@ CoincidenceInput loadHits(Database& database, const CoincidenceQuery& query, std
   loaded.untilUs = until;
   const auto events = database.prepare(
       "SELECT t_us, t_lo_us, t_hi_us FROM events WHERE station = $1 AND t_us >= $2 AND "
-      "t_us < $3 AND (flags & 1) = 0");
-  for (const std::string& station : stationsWithEvents(database, since, until)) {
+      "t_us < $3 AND (flags & 1) = 0 ORDER BY t_us");
+  for (auto& [station, expected] : stationsWithEvents(database, since, until)) {
     events->reset();
     events->bind(1, station);
     events->bind(2, since);
     events->bind(3, until);
-    std::vector<std::array<std::int64_t, 3>> rows;
+    const auto index = static_cast<std::int32_t>(loaded.stations.size());
+    std::vector<Hit> hits;
+    std::vector<std::int64_t> times;
+    hits.reserve(static_cast<std::size_t>(std::max<std::int64_t>(expected, 0)));
+    times.reserve(hits.capacity());
     while (events->step()) {
       const std::int64_t t = events->integer(0);
+      Hit& hit = hits.emplace_back();
       if (query.windowUs) {
-        const std::int64_t half = *query.windowUs / 2;
-        rows.push_back({t, t - half, t - half + *query.windowUs});
+        hit.loUs = t - *query.windowUs / 2;
+        hit.hiUs = hit.loUs + *query.windowUs;
       } else {
-        rows.push_back({t, events->integer(1), events->integer(2)});
+        hit.loUs = events->integer(1);
+        hit.hiUs = events->integer(2);
       }
+      hit.station = index;
+      hit.index = static_cast<std::int32_t>(hits.size() - 1);
+      times.push_back(t);
     }
-    if (rows.empty()) continue;
-    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a[1] < b[1]; });
-    const auto index = static_cast<std::int32_t>(loaded.stations.size());
-    loaded.stations.push_back(station);
-    auto& hits = loaded.hits.emplace_back();
-    auto& times = loaded.times.emplace_back();
-    for (const auto& row : rows) {
-      hits.push_back({row[1], row[2], index, static_cast<std::int32_t>(hits.size())});
-      times.push_back(row[0]);
-    }
+    if (hits.empty()) continue;
+    orderByStart(hits, times);
+    loaded.stations.push_back(std::move(station));
+    loaded.hits.push_back(std::move(hits));
+    loaded.times.push_back(std::move(times));
   }
   return loaded;
 }

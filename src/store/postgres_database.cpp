@@ -1,7 +1,6 @@
 #include <libpq-fe.h>
 
 #include <charconv>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -90,8 +89,14 @@ class PostgresStatement final : public Statement {
   }
 
   bool isNull(int column) const override { return PQgetisnull(result_.get(), row_, column) != 0; }
+  // The server writes an integer as plain digits, read without the locale that strtoll
+  // consults on every call (the coincidence search reads 18 million of them for a year of a
+  // network). An empty text (NULL) reads as 0.
   std::int64_t integer(int column) const override {
-    return std::strtoll(PQgetvalue(result_.get(), row_, column), nullptr, 10);
+    const char* text = PQgetvalue(result_.get(), row_, column);
+    std::int64_t value = 0;
+    std::from_chars(text, text + PQgetlength(result_.get(), row_, column), value);
+    return value;
   }
   double real(int column) const override {
     double value = 0;

@@ -20,7 +20,7 @@ class HourlyTally;
 // operation throws StoreError.
 class Store {
  public:
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   // "sqlite:FILE", "postgresql://..." or "postgres://...", or a plain path (SQLite).
   static std::unique_ptr<Store> open(const std::string& location);

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <set>
+#include <tuple>
 #include <vector>
+
+#include "support/engine_stores.h"
+#include "support/network_rows.h"
 
 namespace ravdel {
 namespace {
@@ -105,6 +111,102 @@ TEST(CoincidenceSweepTest, ShiftsWrapRoundTheRange) {
   sweepGroups(hits, {0, 10 * s}, 0, 3600 * s, 2, [&](const std::vector<Hit>&, int) { ++groups; });
   EXPECT_EQ(groups, 0);
 }
+
+// Each group found as its hits' (station, index), in the order the sweep reports them.
+using FoundGroups = std::vector<std::set<std::pair<int, int>>>;
+
+FoundGroups sweepOf(const StationHits& hits, const std::vector<std::int64_t>& shifts,
+                    std::int64_t since, std::int64_t until) {
+  FoundGroups groups;
+  sweepGroups(hits, shifts, since, until, 2, [&](const std::vector<Hit>& group, int) {
+    auto& g = groups.emplace_back();
+    for (const Hit& hit : group)
+      g.insert({hit.station, hit.index});
+  });
+  return groups;
+}
+
+// The same search done plainly: every hit moved by hand, and all of them in one list sorted
+// by start, station and index, which the sweep takes as it stands.
+FoundGroups plainSweepOf(const StationHits& hits, const std::vector<std::int64_t>& shifts,
+                         std::int64_t since, std::int64_t until) {
+  const std::int64_t range = until - since;
+  std::vector<Hit> all;
+  for (std::size_t s = 0; s < hits.size(); ++s) {
+    for (Hit hit : hits[s]) {
+      if (!shifts.empty()) {
+        const std::int64_t moved = ((hit.loUs - since + shifts[s]) % range + range) % range;
+        hit.hiUs += since + moved - hit.loUs;
+        hit.loUs = since + moved;
+      }
+      all.push_back(hit);
+    }
+  }
+  std::sort(all.begin(), all.end(), [](const Hit& a, const Hit& b) {
+    return std::tie(a.loUs, a.station, a.index) < std::tie(b.loUs, b.station, b.index);
+  });
+  return sweepOf(StationHits{all}, {}, since, until);
+}
+
+// A crowded network, so that chains long and short, groups split by depth and by start,
+// shared starts and hits starting before the range all occur: the search and its shifted
+// searches find exactly what the plain search finds.
+TEST(CoincidenceSweepTest, ShiftedSearchesFindWhatThePlainSearchFinds) {
+  const std::int64_t s = 1000000, since = 5000 * s, until = since + 1200 * s;
+  std::mt19937_64 random(17);
+  std::vector<Interval> intervals;
+  for (int station = 0; station < 12; ++station) {
+    for (int i = 0; i < 400; ++i) {
+      const auto t = since - 2 * s + static_cast<std::int64_t>(random() % (1202 * s));
+      const auto half = i % 100 == 0 ? 3 * s : static_cast<std::int64_t>(random() % (s / 3));
+      intervals.push_back({station, t - half, t + half});
+    }
+    intervals.push_back({station, since + 600 * s, since + 600 * s + s / 10});  // a shower
+  }
+  const StationHits hits = hitsOf(intervals, 12);
+  const FoundGroups unshifted = sweepOf(hits, {}, since, until);
+  EXPECT_GT(unshifted.size(), 500u);
+  EXPECT_EQ(unshifted, plainSweepOf(hits, {}, since, until));
+  for (int k = 1; k <= 20; ++k) {
+    const auto shifts = backgroundShifts(k, hits.size(), until - since);
+    ASSERT_EQ(shifts.size(), hits.size());
+    EXPECT_EQ(sweepOf(hits, shifts, since, until), plainSweepOf(hits, shifts, since, until))
+        << "search " << k;
+  }
+}
+
+using CoincidenceInputTest = test::EngineStoreTest;
+
+// A station's intervals come in order of start with their own times, however their widths
+// vary; with a window they are the window round each time.
+TEST_P(CoincidenceInputTest, IntervalsAreReadInOrderOfStart) {
+  auto store = openStore();
+  if (!store) GTEST_SKIP() << "no PostgreSQL here";
+  const std::int64_t s = 1000000, t0 = test::kHour0;
+  store->insertEvents(std::vector<EventRow>{
+      test::eventAt("b", 1, t0 + 10 * s, 5 * s), test::eventAt("b", 2, t0 + 11 * s, s / 2),
+      test::eventAt("b", 3, t0 + 12 * s, 8 * s), test::eventAt("a", 1, t0 + 20 * s)});
+  CoincidenceQuery query;
+  query.sinceUs = t0;
+  query.untilUs = t0 + kHourUs;
+  CoincidenceInput input = loadCoincidenceInput(store->database(), query);
+  ASSERT_EQ(input.stations, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(input.times[1], (std::vector<std::int64_t>{t0 + 12 * s, t0 + 10 * s, t0 + 11 * s}));
+  const std::vector<std::int64_t> starts = {t0 + 4 * s, t0 + 5 * s, t0 + 10 * s + s / 2};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(input.hits[1][i].loUs, starts[i]);
+    EXPECT_EQ(input.hits[1][i].hiUs, 2 * input.times[1][i] - starts[i]);
+    EXPECT_EQ(input.hits[1][i].station, 1);
+    EXPECT_EQ(input.hits[1][i].index, static_cast<std::int32_t>(i));
+  }
+  query.windowUs = 2 * s;
+  input = loadCoincidenceInput(store->database(), query);
+  EXPECT_EQ(input.times[1], (std::vector<std::int64_t>{t0 + 10 * s, t0 + 11 * s, t0 + 12 * s}));
+  EXPECT_EQ(input.hits[1][2].loUs, t0 + 11 * s);
+  EXPECT_EQ(input.hits[1][2].hiUs, t0 + 13 * s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, CoincidenceInputTest, test::kBothEngines, test::engineTestName);
 
 }  // namespace
 }  // namespace ravdel
