@@ -46,15 +46,18 @@ Uplink::~Uplink() {
 }
 
 void Uplink::wake() {
+  wakes_.fetch_add(1);
   pending_.store(true);
 }
 
 void Uplink::drain(std::chrono::milliseconds most) {
   const Clock::time_point until = Clock::now() + most;
   wake();
-  // The thread counts the outbox at least once a second, and after every acknowledgement.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  while (Clock::now() < until && connectedShown_.load() && (pending_.load() || queued_.load() > 0))
+  const std::uint64_t mine = wakes_.load();
+  // The thread counts the outbox at least once a second, and after every acknowledgement; a
+  // count begun before this wake may miss the last rows, so only a later one says none wait.
+  while (Clock::now() < until && connectedShown_.load() &&
+         (countedWakes_.load() < mine || queued_.load() > 0))
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
@@ -238,8 +241,10 @@ void Uplink::sendDue() {
   const Clock::time_point now = Clock::now();
   if (!pending_.exchange(false) && now - lastLook_ < kLookEvery) return;
   lastLook_ = now;
+  const std::uint64_t wakesSeen = wakes_.load();  // their rows are in the store: counted below
   try {
     queued_.store(store_->undeliveredCount());
+    countedWakes_.store(wakesSeen);
     if (inFlightRows(eventsInFlight_, heartbeatsInFlight_) >=
         static_cast<std::int64_t>(kMostInFlight))
       return;

@@ -101,7 +101,9 @@ class Uplink {
   std::map<std::string, std::int64_t> rejections_;  // by reason: each said once
 
   std::atomic<bool> stop_{false};
-  std::atomic<bool> pending_{true};  // rows may wait: look at the store
+  std::atomic<bool> pending_{true};             // rows may wait: look at the store
+  std::atomic<std::uint64_t> wakes_{0};         // wake() calls so far
+  std::atomic<std::uint64_t> countedWakes_{0};  // wakes whose rows queued_ has counted
   std::atomic<std::int64_t> queued_{0};
   std::atomic<std::int64_t> sent_{0};
   std::atomic<std::int64_t> stored_{0};
