@@ -10,6 +10,7 @@
 #include <immintrin.h>
 
 #include <array>
+#include <limits>
 
 #include "convert/yuv_kernels_simd.h"
 
@@ -56,12 +57,16 @@ constexpr ByteTable kOutFirst = byteTable([](int i) { return channelByte(i); });
 constexpr ByteTable kOutSecond = byteTable([](int i) { return i < 32 ? channelByte(64 + i) : 0; });
 constexpr __mmask64 kOddBytes = 0xAAAAAAAAAAAAAAAAull;
 
-// The words (c, 256 * (c - 128)) of a chroma byte at `at` of each lane: c from the frame, the
-// second from its copy with every byte's top bit flipped; bytes 1 and 2 are zeroed by the mask.
+// The chroma byte at `at` of each lane as the bytes (c, 0, 0, c), within each 128-bit lane
+// (a byte shuffle's index with its top bit set gives 0). Flipping the top bit of the last
+// makes the words (c, 256 * (c - 128)).
+constexpr std::uint8_t kZeroByte = 0x80;
 constexpr ByteTable chromaWords(int at) {
-  return byteTable([at](int i) { return (i % 4 == 0 ? 0 : kSecond) + (i & ~3) + at; });
+  return byteTable([at](int i) {
+    const int first = (i % 16) & ~3;
+    return i % 4 == 0 || i % 4 == 3 ? first + at : kZeroByte;
+  });
 }
-constexpr __mmask64 kChromaBytes = 0x9999999999999999ull;
 // Where U and V sit in a pair: Y0 U Y1 V, or U Y0 V Y1.
 enum class PairOrder { yuyv, uyvy };
 constexpr ByteTable kUWords[] = {chromaWords(1), chromaWords(0)};
@@ -112,16 +117,31 @@ struct Constants {
   __m512i oddLumaFactor = _mm512_set1_epi32((kTermY.mul - 65536) << 16);
   __m512i yWords = _mm512_set1_epi32(0x00ff00ff);
   __m512i highWord = _mm512_set1_epi32(static_cast<std::int32_t>(0xffff0000u));
-  __m512i topBits = _mm512_set1_epi8(static_cast<char>(0x80));
+  __m512i chromaSign = _mm512_set1_epi32(std::numeric_limits<std::int32_t>::min());
   __m512i clearLowByte = _mm512_set1_epi32(~0xff);
   __m512i lumaAdd = _mm512_set1_epi32(kTermY.add);
   __m512i uWords, vWords;
   __m512i outFirst = load(kOutFirst);
   __m512i outSecond = load(kOutSecond);
+  // A byte shuffle moving each lane's high word into its low word, and the low words' bytes.
+  __m512i highWordDown = load(byteTable([](int i) { return ((i % 16) & ~3) + 2 + i % 2; }));
+  __mmask64 lowWordBytes = 0x3333333333333333ull;
+  __mmask64 oddBytes = kOddBytes;
 
   explicit Constants(PairOrder order = PairOrder::yuyv)
       : uWords(load(kUWords[static_cast<int>(order)])),
-        vWords(load(kVWords[static_cast<int>(order)])) {}
+        vWords(load(kVWords[static_cast<int>(order)])) {
+    // Left to itself the compiler makes several of these again in every step of a row, with
+    // broadcasts and mask moves on the port the permutes and packs already keep busy. Hiding
+    // their values keeps them in registers.
+    asm(""
+        : "+v"(ub.words), "+v"(ub.add), "+v"(ug.words), "+v"(ug.add), "+v"(vr.words), "+v"(vr.add),
+          "+v"(vg.words), "+v"(vg.add));
+    asm(""
+        : "+v"(evenLumaFactor), "+v"(oddLumaFactor), "+v"(yWords), "+v"(highWord), "+v"(chromaSign),
+          "+v"(clearLowByte), "+v"(lumaAdd), "+v"(highWordDown));
+    asm("" : "+k"(oddBytes), "+k"(lowWordBytes));
+  }
 };
 static_assert(kTermY.shift == 8, "luma + 256 * chroma is taken in one shift by 16");
 
@@ -137,13 +157,12 @@ inline __m512i scaledEntry(const Constants& k, __m512i sum) {
 
 // The chroma of 16 pairs in the order `k` was made for.
 [[gnu::always_inline]] inline ChromaSums chromaOf(const Constants& k, __m512i p) {
-  const __m512i flipped = _mm512_xor_si512(p, k.topBits);
-  const __m512i u = _mm512_maskz_permutex2var_epi8(kChromaBytes, p, k.uWords, flipped);
-  const __m512i v = _mm512_maskz_permutex2var_epi8(kChromaBytes, p, k.vWords, flipped);
-  const __m512i greenEntry =
-      _mm512_add_epi32(_mm512_srai_epi32(k.ug.sum(u), 10), _mm512_srai_epi32(k.vg.sum(v), 10));
-  return {scaledEntry(k, k.ub.sum(u)), _mm512_or_si512(_mm512_slli_epi32(greenEntry, 8), k.lumaAdd),
-          scaledEntry(k, k.vr.sum(v))};
+  const __m512i u = _mm512_xor_si512(_mm512_shuffle_epi8(p, k.uWords), k.chromaSign);
+  const __m512i v = _mm512_xor_si512(_mm512_shuffle_epi8(p, k.vWords), k.chromaSign);
+  const __m512i green =
+      _mm512_add_epi32(scaledEntry(k, k.ug.sum(u)),
+                       _mm512_and_si512(_mm512_srai_epi32(k.vg.sum(v), 2), k.clearLowByte));
+  return {scaledEntry(k, k.ub.sum(u)), green, scaledEntry(k, k.vr.sum(v))};
 }
 
 // One channel of the even and the odd pixels: luma + chroma per 32-bit lane, whose high word is
@@ -151,6 +170,14 @@ inline __m512i scaledEntry(const Constants& k, __m512i sum) {
 // odd bytes (the even bytes get the low words, unused).
 inline __m512i channelBytes(__m512i lumaEven, __m512i lumaOdd, __m512i chroma) {
   return _mm512_packus_epi16(_mm512_add_epi32(lumaEven, chroma), _mm512_add_epi32(lumaOdd, chroma));
+}
+
+// Blue and green of the pixels with luma `luma`: the green sum's high word moved into the low
+// word of the blue sum, so that packing to bytes clamps green into the even byte and blue into
+// the odd one.
+inline __m512i blueGreenSums(const Constants& k, __m512i luma, const ChromaSums& c) {
+  return _mm512_mask_shuffle_epi8(_mm512_add_epi32(luma, c.blue), k.lowWordBytes,
+                                  _mm512_add_epi32(luma, c.green), k.highWordDown);
 }
 
 // 32 pixels from 16 pairs (64 bytes in `order`) with their chroma `c`; writes 96 bytes and
@@ -162,12 +189,11 @@ template <PairOrder order>
       order == PairOrder::yuyv ? _mm512_and_si512(p, k.yWords) : _mm512_srli_epi16(p, 8);
   const __m512i lumaEven = _mm512_dpwssd_epi32(_mm512_slli_epi32(y, 16), y, k.evenLumaFactor);
   const __m512i lumaOdd = _mm512_dpwssd_epi32(_mm512_and_si512(y, k.highWord), y, k.oddLumaFactor);
-  const __m512i blue = channelBytes(lumaEven, lumaOdd, c.blue);
-  const __m512i green = channelBytes(lumaEven, lumaOdd, c.green);
+  const __m512i blueGreen =
+      _mm512_packus_epi16(blueGreenSums(k, lumaEven, c), blueGreenSums(k, lumaOdd, c));
   const __m512i red = channelBytes(lumaEven, lumaOdd, c.red);
-  const __m512i blueGreen = _mm512_mask_mov_epi8(blue, ~kOddBytes, _mm512_srli_epi16(green, 8));
   most = _mm512_max_epu8(most, blueGreen);
-  most = _mm512_mask_max_epu8(most, kOddBytes, most, red);
+  most = _mm512_mask_max_epu8(most, k.oddBytes, most, red);
 
   _mm512_storeu_si512(dst, _mm512_permutex2var_epi8(blueGreen, k.outFirst, red));
   _mm256_storeu_si256(
