@@ -1,136 +1,226 @@
 // YUV row kernels with AVX2, 8 pixel pairs per step. Compiled with -mavx2; run only when
 // cpuFeatures().avx2 is set. Calls no inline function of the shared headers, so no copy of one
 // built with AVX2 can stand in for the baseline build's.
+//
+// Every layout is first brought into packed pairs, one per 32-bit lane, and converted with
+// the AVX-512 kernels' exact arithmetic: word dot products for the large multipliers (a 32-bit
+// multiply costs two), in-lane byte shuffles for moving bytes.
 #if defined(__x86_64__)
 
 #include <immintrin.h>
+
+#include <array>
+#include <limits>
 
 #include "convert/yuv_kernels_simd.h"
 
 namespace ravdel {
 namespace {
 
-__m256i bothLanes(__m128i lane) {
-  return _mm256_broadcastsi128_si256(lane);
+// Where the bytes of a pixel pair sit in its 32-bit lane.
+struct PairLayout {
+  int y0, u, y1, v;
+};
+constexpr PairLayout kYuyv{0, 1, 2, 3};
+constexpr PairLayout kUyvy{1, 0, 3, 2};
+constexpr PairLayout kYvyu{0, 3, 2, 1};
+
+// A byte shuffle's indices, the same for both 128-bit lanes; an index with its top bit set
+// gives 0.
+using ShuffleTable = std::array<std::uint8_t, 32>;
+constexpr std::uint8_t kZeroByte = 0x80;
+
+template <typename ByteAt>
+constexpr ShuffleTable shuffleTable(ByteAt at) {
+  ShuffleTable t{};
+  for (int i = 0; i < 32; ++i)
+    t[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(at(i % 16));
+  return t;
 }
 
-// Broadcast constants, loaded once per row.
-struct Constants {
-  __m256i yMul = _mm256_set1_epi32(kTermY.mul);
-  __m256i yAdd = _mm256_set1_epi32(kTermY.add);
-  __m256i ugMul = _mm256_set1_epi32(kTermUG.mul);
-  __m256i ugAdd = _mm256_set1_epi32(kTermUG.add);
-  __m256i ubMul = _mm256_set1_epi32(kTermUB.mul);
-  __m256i ubAdd = _mm256_set1_epi32(kTermUB.add);
-  __m256i vrMul = _mm256_set1_epi32(kTermVR.mul);
-  __m256i vrAdd = _mm256_set1_epi32(kTermVR.add);
-  __m256i vgMul = _mm256_set1_epi32(kTermVG.mul);
-  __m256i vgAdd = _mm256_set1_epi32(kTermVG.add);
-  // Byte n of 8 pixels' output (per 128-bit lane) from B0..7 G0..7 and from R0..7.
-  __m256i fromBg0 =
-      bothLanes(_mm_setr_epi8(0, 8, -1, 1, 9, -1, 2, 10, -1, 3, 11, -1, 4, 12, -1, 5));
-  __m256i fromR0 =
-      bothLanes(_mm_setr_epi8(-1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1));
-  __m256i fromBg1 =
-      bothLanes(_mm_setr_epi8(13, -1, 6, 14, -1, 7, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1));
-  __m256i fromR1 =
-      bothLanes(_mm_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1));
+__m256i load(const ShuffleTable& t) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.data()));
+}
+
+// The chroma byte at `at` of each lane as the bytes (c, 0, 0, c). Flipping the top bit of the
+// last makes the words (c, 256 * (c - 128)).
+constexpr ShuffleTable chromaWords(int at) {
+  return shuffleTable([at](int i) { return i % 4 == 0 || i % 4 == 3 ? (i & ~3) + at : kZeroByte; });
+}
+
+// Output byte o of a 128-bit lane's 8 pixels (blue, green, red per pixel) from the packed
+// channels. Pair k's even pixel has green and blue at bytes 2k and 2k + 1 of `blueGreen`, its
+// odd pixel at 8 + 2k and 9 + 2k; red sits at the blue byte's place in `red`.
+constexpr int channelByte(int o, bool fromRed) {
+  const int pixel = o / 3;
+  const int at = (pixel % 2 == 0 ? 0 : 8) + 2 * (pixel / 2);
+  switch (o % 3) {
+    case 0:
+      return fromRed ? kZeroByte : at + 1;
+    case 1:
+      return fromRed ? kZeroByte : at;
+    default:
+      return fromRed ? at + 1 : kZeroByte;
+  }
+}
+// The first 16 output bytes of a lane, and the last 8.
+constexpr ShuffleTable kHeadFromBlueGreen =
+    shuffleTable([](int i) { return channelByte(i, false); });
+constexpr ShuffleTable kHeadFromRed = shuffleTable([](int i) { return channelByte(i, true); });
+constexpr ShuffleTable kTailFromBlueGreen =
+    shuffleTable([](int i) { return i < 8 ? channelByte(16 + i, false) : kZeroByte; });
+constexpr ShuffleTable kTailFromRed =
+    shuffleTable([](int i) { return i < 8 ? channelByte(16 + i, true) : kZeroByte; });
+
+// A chroma term (mul * c + add) >> 10 as a dot product of word pairs over (c, 256 * (c - 128)):
+// low + 256 * high = mul, and the product is mul * c - 32768 * high.
+struct ChromaTerm {
+  __m256i words;
+  __m256i add;
+
+  explicit ChromaTerm(const ExactTableTerm& term) {
+    const std::int32_t high = (term.mul + 128) >> 8;
+    const std::int32_t low = term.mul - 256 * high;
+    words = _mm256_set1_epi32(static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(high) << 16 | (static_cast<std::uint32_t>(low) & 0xffff)));
+    add = _mm256_set1_epi32(term.add + 32768 * high);
+  }
+
+  // mul * c + add for the chroma words of each lane.
+  __m256i sum(__m256i chromaWords) const {
+    return _mm256_add_epi32(_mm256_madd_epi16(chromaWords, words), add);
+  }
 };
 
-// (mul * c + add) >> 10: the chroma table entry of each lane.
-inline __m256i chromaEntry(__m256i c, __m256i mul, __m256i add) {
-  return _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(c, mul), add), 10);
+// Broadcast constants, made once per row.
+struct Constants {
+  ChromaTerm ub{kTermUB}, ug{kTermUG}, vr{kTermVR}, vg{kTermVG};
+  __m256i uWords, vWords;
+  __m256i chromaSign = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::min());
+  __m256i clearLowByte = _mm256_set1_epi32(~0xff);
+  __m256i lumaAdd = _mm256_set1_epi32(kTermY.add);
+  // The words (Y0, Y1) times these give 10773 * Y0 and 10773 * Y1; the rest of the luma
+  // factor, 65536 * Y, is Y moved to the high word.
+  __m256i evenLumaFactor = _mm256_set1_epi32(kTermY.mul - 65536);
+  __m256i oddLumaFactor = _mm256_set1_epi32((kTermY.mul - 65536) << 16);
+  __m256i yWords = _mm256_set1_epi32(0x00ff00ff);
+  __m256i headFromBlueGreen = load(kHeadFromBlueGreen);
+  __m256i headFromRed = load(kHeadFromRed);
+  __m256i tailFromBlueGreen = load(kTailFromBlueGreen);
+  __m256i tailFromRed = load(kTailFromRed);
+
+  explicit Constants(const PairLayout& layout)
+      : uWords(load(chromaWords(layout.u))), vWords(load(chromaWords(layout.v))) {}
+};
+static_assert(kTermY.shift == 8, "luma + 256 * chroma is taken in one shift by 16");
+
+// 256 times each pair's table entries.
+struct ChromaSums {
+  __m256i blue, green, red;
+};
+
+// 256 * (sum >> 10): (sum >> 2) with the low byte cleared.
+inline __m256i scaledEntry(const Constants& k, __m256i sum) {
+  return _mm256_and_si256(_mm256_srai_epi32(sum, 2), k.clearLowByte);
 }
 
-// One channel of 16 pixels as words in pixel order: the high half of luma + 256 * chroma for
-// the even and the odd pixel of each pair, which is floor(sum / 256) of the table sums.
-inline __m256i channelWords(__m256i lumaEven, __m256i lumaOdd, __m256i chroma256) {
-  const __m256i even = _mm256_add_epi32(lumaEven, chroma256);
-  const __m256i odd = _mm256_add_epi32(lumaOdd, chroma256);
-  return _mm256_blend_epi16(_mm256_srli_epi32(even, 16), odd, 0xAA);
+inline ChromaSums chromaOf(const Constants& k, __m256i p) {
+  const __m256i u = _mm256_xor_si256(_mm256_shuffle_epi8(p, k.uWords), k.chromaSign);
+  const __m256i v = _mm256_xor_si256(_mm256_shuffle_epi8(p, k.vWords), k.chromaSign);
+  const __m256i green = _mm256_add_epi32(scaledEntry(k, k.ug.sum(u)), scaledEntry(k, k.vg.sum(v)));
+  return {scaledEntry(k, k.ub.sum(u)), green, scaledEntry(k, k.vr.sum(v))};
 }
 
-// 16 pixels from 8 pairs, one pair per 32-bit lane (Y values and chroma zero-extended);
-// writes 48 bytes and raises `most` to their largest channel (in some byte).
-inline void convert8Pairs(const Constants& k, __m256i yEven, __m256i yOdd, __m256i u, __m256i v,
-                          std::uint8_t* dst, __m256i& most) {
-  const __m256i lumaEven = _mm256_add_epi32(_mm256_mullo_epi32(yEven, k.yMul), k.yAdd);
-  const __m256i lumaOdd = _mm256_add_epi32(_mm256_mullo_epi32(yOdd, k.yMul), k.yAdd);
-  const __m256i ub = _mm256_slli_epi32(chromaEntry(u, k.ubMul, k.ubAdd), 8);
-  const __m256i vr = _mm256_slli_epi32(chromaEntry(v, k.vrMul, k.vrAdd), 8);
-  const __m256i g = _mm256_slli_epi32(
-      _mm256_add_epi32(chromaEntry(u, k.ugMul, k.ugAdd), chromaEntry(v, k.vgMul, k.vgAdd)), 8);
+// The largest channel so far: bytes of blue and green, and red in the high byte of each word.
+struct Most {
+  __m256i blueGreen = _mm256_setzero_si256();
+  __m256i red = _mm256_setzero_si256();
+};
 
-  // Signed words -> bytes with saturation is the 0..255 clamp.
+// Blue and green of the pixels with luma `luma`, per 32-bit lane: the green sum's high word
+// moved into the low word of the blue sum, so that packing to bytes clamps green into the even
+// byte and blue into the odd one.
+inline __m256i blueGreenSums(__m256i luma, const ChromaSums& c) {
+  return _mm256_blend_epi16(_mm256_add_epi32(luma, c.blue),
+                            _mm256_srli_epi32(_mm256_add_epi32(luma, c.green), 16), 0x55);
+}
+
+// 16 pixels from 8 pairs in `layout` with their chroma `c`; writes 48 bytes.
+template <PairLayout layout>
+inline void emitPixels(const Constants& k, __m256i p, const ChromaSums& c, std::uint8_t* dst,
+                       Most& most) {
+  static_assert(layout.y1 == layout.y0 + 2, "the Y bytes are the low or the high byte of a word");
+  const __m256i y = layout.y0 == 0 ? _mm256_and_si256(p, k.yWords) : _mm256_srli_epi16(p, 8);
+  // 76309 * Y + 125 per pixel: Y and the rounding add in the high and the low word, plus the
+  // words' dot product.
+  const __m256i lumaEven = _mm256_add_epi32(_mm256_or_si256(_mm256_slli_epi32(y, 16), k.lumaAdd),
+                                            _mm256_madd_epi16(y, k.evenLumaFactor));
+  const __m256i lumaOdd = _mm256_add_epi32(_mm256_blend_epi16(y, k.lumaAdd, 0x55),
+                                           _mm256_madd_epi16(y, k.oddLumaFactor));
+  // Luma + chroma per 32-bit lane has the channel in its high word, floor(sum / 65536); packing
+  // the words to bytes with saturation is the clamp to 0..255. Red keeps its odd bytes.
   const __m256i blueGreen =
-      _mm256_packus_epi16(channelWords(lumaEven, lumaOdd, ub), channelWords(lumaEven, lumaOdd, g));
-  const __m256i red = channelWords(lumaEven, lumaOdd, vr);
-  const __m256i redRed = _mm256_packus_epi16(red, red);
-  most = _mm256_max_epu8(most, _mm256_max_epu8(blueGreen, redRed));
+      _mm256_packus_epi16(blueGreenSums(lumaEven, c), blueGreenSums(lumaOdd, c));
+  const __m256i red =
+      _mm256_packus_epi16(_mm256_add_epi32(lumaEven, c.red), _mm256_add_epi32(lumaOdd, c.red));
+  most.blueGreen = _mm256_max_epu8(most.blueGreen, blueGreen);
+  most.red = _mm256_max_epu16(most.red, red);
 
-  const __m256i head = _mm256_or_si256(_mm256_shuffle_epi8(blueGreen, k.fromBg0),
-                                       _mm256_shuffle_epi8(redRed, k.fromR0));
-  const __m256i tail = _mm256_or_si256(_mm256_shuffle_epi8(blueGreen, k.fromBg1),
-                                       _mm256_shuffle_epi8(redRed, k.fromR1));
+  const __m256i head = _mm256_or_si256(_mm256_shuffle_epi8(blueGreen, k.headFromBlueGreen),
+                                       _mm256_shuffle_epi8(red, k.headFromRed));
+  const __m256i tail = _mm256_or_si256(_mm256_shuffle_epi8(blueGreen, k.tailFromBlueGreen),
+                                       _mm256_shuffle_epi8(red, k.tailFromRed));
   // Each 128-bit lane holds 8 pixels: 16 bytes in `head`, 8 in `tail`.
-  auto* out = reinterpret_cast<__m128i*>(dst);
-  _mm_storeu_si128(out, _mm256_castsi256_si128(head));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(head));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), _mm256_castsi256_si128(tail));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), _mm256_extracti128_si256(head, 1));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 40), _mm256_extracti128_si256(tail, 1));
 }
 
-// The largest byte of `most`, or of the tail's channels when that is larger.
-std::uint8_t largest(__m256i most, std::uint8_t tail) {
-  return largestByte(_mm_max_epu8(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1)),
+template <PairLayout layout>
+inline void convert8Pairs(const Constants& k, __m256i p, std::uint8_t* dst, Most& most) {
+  emitPixels<layout>(k, p, chromaOf(k, p), dst, most);
+}
+
+// The largest channel of `most`, or the tail's when that is larger.
+std::uint8_t largest(const Most& most, std::uint8_t tail) {
+  const __m256i all = _mm256_max_epu8(most.blueGreen, _mm256_srli_epi16(most.red, 8));
+  return largestByte(_mm_max_epu8(_mm256_castsi256_si128(all), _mm256_extracti128_si256(all, 1)),
                      tail);
 }
 
-// Byte `byte` of each 32-bit lane.
-template <int byte>
-__m256i laneByte(__m256i p) {
-  const __m256i shifted = _mm256_srli_epi32(p, 8 * byte);
-  if constexpr (byte == 3) return shifted;
-  return _mm256_and_si256(shifted, _mm256_set1_epi32(0xff));
+// Pairs from 16 Y bytes and 16 bytes whose words put a chroma byte before the other.
+inline __m256i pairsOf(const std::uint8_t* y, __m128i chroma) {
+  const __m256i luma = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
+  return _mm256_or_si256(luma, _mm256_slli_epi16(_mm256_cvtepu8_epi16(chroma), 8));
 }
 
-// Packed 4:2:2, one pair per 32-bit lane; the byte numbers say where Y0, U, Y1 and V sit in
-// it. The last pairs go to the portable kernel of the same layout.
-template <int y0Byte, int uByte, int y1Byte, int vByte,
-          auto YuvKernels::*PortableRow = &YuvKernels::packedRow>
+// Packed 4:2:2 in `layout`; the last pairs go to the portable kernel of the same layout.
+template <PairLayout layout, auto YuvKernels::*PortableRow>
 std::uint8_t packed422RowAvx2(const YuvTables& t, const std::uint8_t* src, std::uint8_t* dst,
                               std::int32_t pairs) {
-  const Constants k;
-  __m256i most = _mm256_setzero_si256();
+  const Constants k(layout);
+  Most most;
   std::int32_t done = 0;
-  for (; done + 8 <= pairs; done += 8, src += 32, dst += 48) {
-    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
-    convert8Pairs(k, laneByte<y0Byte>(p), laneByte<y1Byte>(p), laneByte<uByte>(p),
-                  laneByte<vByte>(p), dst, most);
-  }
+  for (; done + 8 <= pairs; done += 8, src += 32, dst += 48)
+    convert8Pairs<layout>(k, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src)), dst, most);
   const std::uint8_t tail =
       done < pairs ? (portableYuvKernels().*PortableRow)(t, src, dst, pairs - done) : 0;
   return largest(most, tail);
 }
 
-constexpr auto packedRowAvx2 = packed422RowAvx2<0, 1, 2, 3>;                      // Y0 U Y1 V
-constexpr auto uyvyRowAvx2 = packed422RowAvx2<1, 0, 3, 2, &YuvKernels::uyvyRow>;  // U Y0 V Y1
+constexpr auto packedRowAvx2 = packed422RowAvx2<kYuyv, &YuvKernels::packedRow>;
+constexpr auto uyvyRowAvx2 = packed422RowAvx2<kUyvy, &YuvKernels::uyvyRow>;
 
 std::uint8_t planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std::uint8_t* u,
                            const std::uint8_t* v, std::uint8_t* dst, std::int32_t pairs) {
-  const Constants k;
-  __m256i most = _mm256_setzero_si256();
-  const __m256i lowWord = _mm256_set1_epi32(0xffff);
+  const Constants k(kYuyv);
+  Most most;
   std::int32_t done = 0;
   for (; done + 8 <= pairs; done += 8, y += 16, u += 8, v += 8, dst += 48) {
-    const __m256i yWords =
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
-    const __m256i uLanes =
-        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)));
-    const __m256i vLanes =
-        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)));
-    convert8Pairs(k, _mm256_and_si256(yWords, lowWord), _mm256_srli_epi32(yWords, 16), uLanes,
-                  vLanes, dst, most);
+    const __m128i uv = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)),
+                                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)));
+    convert8Pairs<kYuyv>(k, pairsOf(y, uv), dst, most);
   }
   const std::uint8_t tail =
       done < pairs ? portableYuvKernels().planarRow(t, y, u, v, dst, pairs - done) : 0;
@@ -138,23 +228,14 @@ std::uint8_t planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std:
 }
 
 // The chroma order is a template argument so that the loop holds no choice.
-template <bool kVFirst>
+template <PairLayout layout>
 std::int32_t semiPlanarPairsAvx2(const std::uint8_t* y, const std::uint8_t* chroma,
-                                 std::uint8_t* dst, std::int32_t pairs, __m256i& most) {
-  const Constants k;
-  const __m256i lowWord = _mm256_set1_epi32(0xffff);
-  const __m256i lowByte = _mm256_set1_epi32(0xff);
+                                 std::uint8_t* dst, std::int32_t pairs, Most& most) {
+  const Constants k(layout);
   std::int32_t done = 0;
   for (; done + 8 <= pairs; done += 8, y += 16, chroma += 16, dst += 48) {
-    const __m256i yWords =
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
-    // One chroma pair per 32-bit lane: first | second << 8.
-    const __m256i c =
-        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma)));
-    const __m256i first = _mm256_and_si256(c, lowByte);
-    const __m256i second = _mm256_srli_epi32(c, 8);
-    convert8Pairs(k, _mm256_and_si256(yWords, lowWord), _mm256_srli_epi32(yWords, 16),
-                  kVFirst ? second : first, kVFirst ? first : second, dst, most);
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma));
+    convert8Pairs<layout>(k, pairsOf(y, c), dst, most);
   }
   return done;
 }
@@ -162,9 +243,9 @@ std::int32_t semiPlanarPairsAvx2(const std::uint8_t* y, const std::uint8_t* chro
 std::uint8_t semiPlanarRowAvx2(const YuvTables& t, const std::uint8_t* y,
                                const std::uint8_t* chroma, bool vFirst, std::uint8_t* dst,
                                std::int32_t pairs) {
-  __m256i most = _mm256_setzero_si256();
-  const std::int32_t done = vFirst ? semiPlanarPairsAvx2<true>(y, chroma, dst, pairs, most)
-                                   : semiPlanarPairsAvx2<false>(y, chroma, dst, pairs, most);
+  Most most;
+  const std::int32_t done = vFirst ? semiPlanarPairsAvx2<kYvyu>(y, chroma, dst, pairs, most)
+                                   : semiPlanarPairsAvx2<kYuyv>(y, chroma, dst, pairs, most);
   const std::uint8_t tail =
       done < pairs ? portableYuvKernels().semiPlanarRow(t, y + 2 * done, chroma + 2 * done, vFirst,
                                                         dst + 6 * done, pairs - done)
@@ -174,16 +255,13 @@ std::uint8_t semiPlanarRowAvx2(const YuvTables& t, const std::uint8_t* y,
 
 std::uint8_t greyRowAvx2(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
                          std::int32_t pixels) {
-  const Constants k;
-  __m256i most = _mm256_setzero_si256();
-  const __m256i lowWord = _mm256_set1_epi32(0xffff);
-  const __m256i neutral = _mm256_set1_epi32(kNeutralChroma);
+  const Constants k(kYuyv);
+  const ChromaSums grey = chromaOf(k, _mm256_set1_epi8(static_cast<char>(kNeutralChroma)));
+  Most most;
   std::int32_t done = 0;
   for (; done + 16 <= pixels; done += 16, y += 16, dst += 48) {
-    const __m256i yWords =
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
-    convert8Pairs(k, _mm256_and_si256(yWords, lowWord), _mm256_srli_epi32(yWords, 16), neutral,
-                  neutral, dst, most);
+    const __m256i luma = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
+    emitPixels<kYuyv>(k, luma, grey, dst, most);
   }
   const std::uint8_t tail =
       done < pixels ? portableYuvKernels().greyRow(t, y, dst, pixels - done) : 0;
