@@ -27,16 +27,27 @@ struct ChromaSums {
   int32x4_t blueLow, blueHigh, greenLow, greenHigh, redLow, redHigh;
 };
 
-// The table entry (mul * c + add) >> 10 of four chroma bytes (zero-extended).
+// mul * c + add of four chroma bytes (zero-extended): the table entry is this >> 10.
+template <const ExactTableTerm& term>
+[[gnu::always_inline]] inline int32x4_t termSum(uint32x4_t c) {
+  static_assert(term.shift == 10, "the chroma terms shift by 10");
+  return vmlaq_n_s32(vdupq_n_s32(term.add), vreinterpretq_s32_u32(c), term.mul);
+}
+
 template <const ExactTableTerm& term>
 [[gnu::always_inline]] inline int32x4_t entry(uint32x4_t c) {
-  static_assert(term.shift == 10, "the chroma terms shift by 10");
-  return vshrq_n_s32(vmlaq_n_s32(vdupq_n_s32(term.add), vreinterpretq_s32_u32(c), term.mul), 10);
+  return vshrq_n_s32(termSum<term>(c), 10);
 }
 
 // entry * 256 + the luma's rounding add (below 256, so it fills the low byte).
 [[gnu::always_inline]] inline int32x4_t scaled(int32x4_t tableEntry) {
   return vsliq_n_s32(vdupq_n_s32(kTermY.add), tableEntry, 8);
+}
+
+// The same from the term's sum in one step less: sum >> 2 with the low byte replaced.
+template <const ExactTableTerm& term>
+[[gnu::always_inline]] inline int32x4_t scaledEntry(uint32x4_t c) {
+  return vbslq_s32(vdupq_n_u32(~0xffu), vshrq_n_s32(termSum<term>(c), 2), vdupq_n_s32(kTermY.add));
 }
 
 [[gnu::always_inline]] inline ChromaSums chromaOf(uint8x8_t u, uint8x8_t v) {
@@ -46,12 +57,12 @@ template <const ExactTableTerm& term>
   const uint32x4_t uHigh = vmovl_high_u16(u16);
   const uint32x4_t vLow = vmovl_u16(vget_low_u16(v16));
   const uint32x4_t vHigh = vmovl_high_u16(v16);
-  return {scaled(entry<kTermUB>(uLow)),
-          scaled(entry<kTermUB>(uHigh)),
+  return {scaledEntry<kTermUB>(uLow),
+          scaledEntry<kTermUB>(uHigh),
           scaled(vaddq_s32(entry<kTermUG>(uLow), entry<kTermVG>(vLow))),
           scaled(vaddq_s32(entry<kTermUG>(uHigh), entry<kTermVG>(vHigh))),
-          scaled(entry<kTermVR>(vLow)),
-          scaled(entry<kTermVR>(vHigh))};
+          scaledEntry<kTermVR>(vLow),
+          scaledEntry<kTermVR>(vHigh)};
 }
 
 // 76309 * Y of 8 pixels (the luma factor is 65536 + 10773), four per vector.
@@ -67,17 +78,21 @@ struct Luma {
   return {vreinterpretq_s32_u32(low), vreinterpretq_s32_u32(high)};
 }
 
-// One channel of 8 pixels: the high halves of luma + chroma, clamped to 0..255.
-[[gnu::always_inline]] inline uint8x8_t channel(const Luma& y, int32x4_t chromaLow,
-                                                int32x4_t chromaHigh) {
-  const int16x8_t sums = vaddhn_high_s32(vaddhn_s32(y.low, chromaLow), y.high, chromaHigh);
-  return vqmovun_s16(sums);
+// The high halves of luma + chroma of 8 pixels.
+[[gnu::always_inline]] inline int16x8_t channelSums(const Luma& y, int32x4_t chromaLow,
+                                                    int32x4_t chromaHigh) {
+  return vaddhn_high_s32(vaddhn_s32(y.low, chromaLow), y.high, chromaHigh);
 }
 
-// The even and the odd pixels' channel, side by side in pixel order.
-[[gnu::always_inline]] inline uint8x16_t interleave(uint8x8_t even, uint8x8_t odd) {
-  const uint8x8x2_t zipped = vzip_u8(even, odd);
-  return vcombine_u8(zipped.val[0], zipped.val[1]);
+// One channel of the even and the odd pixels, clamped to 0..255, side by side in pixel order.
+[[gnu::always_inline]] inline uint8x16_t channel(const Luma& even, const Luma& odd,
+                                                 int32x4_t chromaLow, int32x4_t chromaHigh) {
+  static constexpr std::uint8_t kPixelOrder[16] = {0, 8,  1, 9,  2, 10, 3, 11,
+                                                   4, 12, 5, 13, 6, 14, 7, 15};
+  const uint8x16_t evenThenOdd =
+      vqmovun_high_s16(vqmovun_s16(channelSums(even, chromaLow, chromaHigh)),
+                       channelSums(odd, chromaLow, chromaHigh));
+  return vqtbl1q_u8(evenThenOdd, vld1q_u8(kPixelOrder));
 }
 
 // 16 pixels from 8 pairs with their chroma `c`; writes 48 bytes and raises `most` to their
@@ -87,11 +102,9 @@ struct Luma {
   const Luma even = lumaOf(y0);
   const Luma odd = lumaOf(y1);
   uint8x16x3_t bgr;
-  bgr.val[0] =
-      interleave(channel(even, c.blueLow, c.blueHigh), channel(odd, c.blueLow, c.blueHigh));
-  bgr.val[1] =
-      interleave(channel(even, c.greenLow, c.greenHigh), channel(odd, c.greenLow, c.greenHigh));
-  bgr.val[2] = interleave(channel(even, c.redLow, c.redHigh), channel(odd, c.redLow, c.redHigh));
+  bgr.val[0] = channel(even, odd, c.blueLow, c.blueHigh);
+  bgr.val[1] = channel(even, odd, c.greenLow, c.greenHigh);
+  bgr.val[2] = channel(even, odd, c.redLow, c.redHigh);
   most = vmaxq_u8(most, vmaxq_u8(bgr.val[0], vmaxq_u8(bgr.val[1], bgr.val[2])));
   vst3q_u8(dst, bgr);
 }
