@@ -2,9 +2,9 @@
 // 64-bit ARM processor has these instructions, so the source is built like the rest; the
 // dispatch still names them, so that RAVDEL_PORTABLE_KERNELS can turn them off.
 //
-// The arithmetic is the AVX2 kernels': per pair, 256 * the chroma table entry plus the luma's
-// rounding add; per pixel, 76309 * Y; the channel is the high half of their sum, which
-// vaddhn gives in one instruction, clamped to 0..255 by a saturating narrow.
+// The arithmetic is the x86 kernels': per pair, 256 * the chroma table entry (here with the
+// luma's rounding add in its low byte); per pixel, 76309 * Y; the channel is the high half of their
+// sum, which vaddhn gives in one instruction, clamped to 0..255 by a saturating narrow.
 #if defined(__aarch64__)
 
 #include <arm_neon.h>
