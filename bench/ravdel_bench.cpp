@@ -32,6 +32,7 @@
 #include "capture/simulated/simulated_camera.h"
 #include "capture/video_image.h"
 #include "convert/frame_converter.h"
+#include "convert/yuv_kernels.h"
 #include "detection/frame_analysis.h"
 #include "detection/hot_pixel_mask.h"
 #include "detection/png_writer.h"
@@ -179,6 +180,21 @@ void benchRavdelConvert(benchmark::State& state, Size s, std::uint32_t code,
                                                     sample.data(), bitmap);
     if (o != ConvertOutcome::Converted) throw std::runtime_error("conversion failed");
     keep(bitmap.data());
+  });
+}
+
+// The packed 4:2:2 rows through one narrower kernel set, as on a processor without the best
+// set's instructions: its figure beside the best set's and libyuv's in one run.
+void benchKernelSetRows(benchmark::State& state, Size s, const YuvKernels& kernels, bool uyvy) {
+  const std::vector<std::uint8_t>& sample = uyvy ? frames(s).uyvy : frames(s).yuy2;
+  const auto row = uyvy ? kernels.uyvyRow : kernels.packedRow;
+  const auto rowBytes = static_cast<std::size_t>(s.width) * 2;
+  FrameBitmap bitmap(s.width, s.height);
+  timeFrames(state, [&] {
+    for (std::int32_t r = 0; r < s.height; ++r) {
+      keep(row(yuvTables(), sample.data() + static_cast<std::size_t>(r) * rowBytes, bitmap.row(r),
+               s.width / 2));
+    }
   });
 }
 
@@ -561,6 +577,13 @@ void registerAll() {
       benchRavdelConvert(st, z, fourcc::kUyvy, frames(z).uyvy);
     });
     add("convert/UYVY/libyuv", s, benchLibyuvUyvy);
+    for (int i = 1; i + 1 < availableYuvKernelCount(); ++i) {
+      const YuvKernels& k = availableYuvKernels(i);
+      for (const bool uyvy : {false, true}) {
+        add(std::string(uyvy ? "convert/UYVY/ravdel-" : "convert/YUY2/ravdel-") + k.name, s,
+            [&k, uyvy](benchmark::State& st, Size z) { benchKernelSetRows(st, z, k, uyvy); });
+      }
+    }
     add("convert/GREY/ravdel", s, [](benchmark::State& st, Size z) {
       benchRavdelConvert(st, z, fourcc::kGrey, frames(z).grey);
     });

@@ -105,6 +105,15 @@ for size in sizes:
             continue
         fmt = (lambda v: f"{v:.3f} ms") if what == "time" else (lambda v: f"{v:.0f} B")
         print(f"  {label:<30} {table[a] / table[b]:7.3f}   ({fmt(table[a])} vs {fmt(table[b])})")
+    # Narrower kernel sets than the best, as processors without its instructions run them.
+    for name in sorted(times):
+        parts = name.split("/")
+        if len(parts) == 4 and parts[2].startswith("ravdel-") and parts[3] == size:
+            anchor = f"convert/{parts[1]}/libyuv/{size}"
+            if anchor in times:
+                label = f"{parts[1]} convert, {parts[2][len('ravdel-'):]} / libyuv"
+                print(f"  {label:<30} {times[name] / times[anchor]:7.3f}   "
+                      f"({times[name]:.3f} ms vs {times[anchor]:.3f} ms)")
     # The receiver's own cost beyond the copy it has to make.
     a, b = f"deliver/receiver/{size}", f"memory/copy-frame/{size}"
     if a in times and b in times:
