@@ -25,28 +25,21 @@ constexpr PairLayout kYuyv{0, 1, 2, 3};
 constexpr PairLayout kUyvy{1, 0, 3, 2};
 constexpr PairLayout kYvyu{0, 3, 2, 1};
 
-// A byte shuffle's indices, the same for both 128-bit lanes; an index with its top bit set
-// gives 0.
+// A byte shuffle's indices, the same for both 128-bit lanes.
 using ShuffleTable = std::array<std::uint8_t, 32>;
-constexpr std::uint8_t kZeroByte = 0x80;
 
 template <typename ByteAt>
-constexpr ShuffleTable shuffleTable(ByteAt at) {
-  ShuffleTable t{};
-  for (int i = 0; i < 32; ++i)
-    t[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(at(i % 16));
-  return t;
+consteval ShuffleTable shuffleTable(ByteAt at) {
+  return byteTable<32>([at](int i) { return at(i % 16); });
 }
 
 __m256i load(const ShuffleTable& t) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.data()));
 }
 
-// The chroma byte at `at` of each lane as the bytes (c, 0, 0, c). Flipping the top bit of the
-// last makes the words (c, 256 * (c - 128)).
-constexpr ShuffleTable chromaWords(int at) {
-  return shuffleTable([at](int i) { return i % 4 == 0 || i % 4 == 3 ? (i & ~3) + at : kZeroByte; });
-}
+// The chroma words' shuffle for a chroma byte at each place of a pair.
+constexpr ShuffleTable kChromaWords[] = {chromaWordsShuffle<32>(0), chromaWordsShuffle<32>(1),
+                                         chromaWordsShuffle<32>(2), chromaWordsShuffle<32>(3)};
 
 // Output byte o of a 128-bit lane's 8 pixels (blue, green, red per pixel) from the packed
 // channels. Pair k's even pixel has green and blue at bytes 2k and 2k + 1 of `blueGreen`, its
@@ -72,19 +65,13 @@ constexpr ShuffleTable kTailFromBlueGreen =
 constexpr ShuffleTable kTailFromRed =
     shuffleTable([](int i) { return i < 8 ? channelByte(16 + i, true) : kZeroByte; });
 
-// A chroma term (mul * c + add) >> 10 as a dot product of word pairs over (c, 256 * (c - 128)):
-// low + 256 * high = mul, and the product is mul * c - 32768 * high.
+// A chroma term's sum mul * c + add (its table entry is the sum >> 10) from the chroma words.
 struct ChromaTerm {
   __m256i words;
   __m256i add;
 
-  explicit ChromaTerm(const ExactTableTerm& term) {
-    const std::int32_t high = (term.mul + 128) >> 8;
-    const std::int32_t low = term.mul - 256 * high;
-    words = _mm256_set1_epi32(static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(high) << 16 | (static_cast<std::uint32_t>(low) & 0xffff)));
-    add = _mm256_set1_epi32(term.add + 32768 * high);
-  }
+  explicit ChromaTerm(const WordPairTerm& term)
+      : words(_mm256_set1_epi32(term.words)), add(_mm256_set1_epi32(term.add)) {}
 
   // mul * c + add for the chroma words of each lane.
   __m256i sum(__m256i chromaWords) const {
@@ -94,7 +81,7 @@ struct ChromaTerm {
 
 // Broadcast constants, made once per row.
 struct Constants {
-  ChromaTerm ub{kTermUB}, ug{kTermUG}, vr{kTermVR}, vg{kTermVG};
+  ChromaTerm ub{kWordsUB}, ug{kWordsUG}, vr{kWordsVR}, vg{kWordsVG};
   __m256i uWords, vWords;
   __m256i chromaSign = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::min());
   __m256i clearLowByte = _mm256_set1_epi32(~0xff);
@@ -110,7 +97,7 @@ struct Constants {
   __m256i tailFromRed = load(kTailFromRed);
 
   explicit Constants(const PairLayout& layout)
-      : uWords(load(chromaWords(layout.u))), vWords(load(chromaWords(layout.v))) {}
+      : uWords(load(kChromaWords[layout.u])), vWords(load(kChromaWords[layout.v])) {}
 };
 static_assert(kTermY.shift == 8, "luma + 256 * chroma is taken in one shift by 16");
 

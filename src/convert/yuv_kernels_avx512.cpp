@@ -23,11 +23,8 @@ using ByteTable = std::array<std::uint8_t, 64>;
 constexpr std::uint8_t kSecond = 64;
 
 template <typename ByteAt>
-constexpr ByteTable byteTable(ByteAt at) {
-  ByteTable t{};
-  for (int i = 0; i < 64; ++i)
-    t[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(at(i));
-  return t;
+consteval ByteTable byteTable(ByteAt at) {
+  return ravdel::byteTable<64>(at);
 }
 
 __m512i load(const ByteTable& t) {
@@ -57,20 +54,10 @@ constexpr ByteTable kOutFirst = byteTable([](int i) { return channelByte(i); });
 constexpr ByteTable kOutSecond = byteTable([](int i) { return i < 32 ? channelByte(64 + i) : 0; });
 constexpr __mmask64 kOddBytes = 0xAAAAAAAAAAAAAAAAull;
 
-// The chroma byte at `at` of each lane as the bytes (c, 0, 0, c), within each 128-bit lane
-// (a byte shuffle's index with its top bit set gives 0). Flipping the top bit of the last
-// makes the words (c, 256 * (c - 128)).
-constexpr std::uint8_t kZeroByte = 0x80;
-constexpr ByteTable chromaWords(int at) {
-  return byteTable([at](int i) {
-    const int first = (i % 16) & ~3;
-    return i % 4 == 0 || i % 4 == 3 ? first + at : kZeroByte;
-  });
-}
 // Where U and V sit in a pair: Y0 U Y1 V, or U Y0 V Y1.
 enum class PairOrder { yuyv, uyvy };
-constexpr ByteTable kUWords[] = {chromaWords(1), chromaWords(0)};
-constexpr ByteTable kVWords[] = {chromaWords(3), chromaWords(2)};
+constexpr ByteTable kUWords[] = {chromaWordsShuffle<64>(1), chromaWordsShuffle<64>(0)};
+constexpr ByteTable kVWords[] = {chromaWordsShuffle<64>(3), chromaWordsShuffle<64>(2)};
 
 // Y0 U Y1 V from a row's Y bytes (first source) and chroma bytes (second source).
 constexpr ByteTable kFromPlanar = byteTable([](int i) {  // U bytes 0..15, V bytes 16..31
@@ -78,7 +65,7 @@ constexpr ByteTable kFromPlanar = byteTable([](int i) {  // U bytes 0..15, V byt
   const int at[] = {2 * k, kSecond + k, 2 * k + 1, kSecond + 16 + k};
   return at[i % 4];
 });
-constexpr ByteTable semiPlanar(bool vFirst) {
+consteval ByteTable semiPlanar(bool vFirst) {
   return byteTable([vFirst](int i) {
     const int k = i / 4;
     const int u = kSecond + 2 * k + (vFirst ? 1 : 0);
@@ -90,19 +77,13 @@ constexpr ByteTable semiPlanar(bool vFirst) {
 constexpr ByteTable kFromUv = semiPlanar(false);
 constexpr ByteTable kFromVu = semiPlanar(true);
 
-// A chroma term (mul * c + add) >> 10 as a dot product of word pairs over (c, 256 * (c - 128)):
-// low + 256 * high = mul, and the product is mul * c - 32768 * high.
+// A chroma term's sum mul * c + add (its table entry is the sum >> 10) from the chroma words.
 struct ChromaTerm {
   __m512i words;
   __m512i add;
 
-  explicit ChromaTerm(const ExactTableTerm& term) {
-    const std::int32_t high = (term.mul + 128) >> 8;
-    const std::int32_t low = term.mul - 256 * high;
-    words = _mm512_set1_epi32(static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(high) << 16 | (static_cast<std::uint32_t>(low) & 0xffff)));
-    add = _mm512_set1_epi32(term.add + 32768 * high);
-  }
+  explicit ChromaTerm(const WordPairTerm& term)
+      : words(_mm512_set1_epi32(term.words)), add(_mm512_set1_epi32(term.add)) {}
 
   // mul * c + add for the chroma words of each lane.
   __m512i sum(__m512i chromaWords) const { return _mm512_dpwssd_epi32(add, chromaWords, words); }
@@ -110,7 +91,7 @@ struct ChromaTerm {
 
 // Broadcast constants, made once per row.
 struct Constants {
-  ChromaTerm ub{kTermUB}, ug{kTermUG}, vr{kTermVR}, vg{kTermVG};
+  ChromaTerm ub{kWordsUB}, ug{kWordsUG}, vr{kWordsVR}, vg{kWordsVG};
   // The words (Y0, Y1) times these give 10773 * Y0 and 10773 * Y1; the rest of the luma
   // factor, 65536 * Y, is Y moved to the high word.
   __m512i evenLumaFactor = _mm512_set1_epi32(kTermY.mul - 65536);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #if defined(__x86_64__)
@@ -32,6 +34,52 @@ inline constexpr ExactTableTerm kTermVG{-213115, 35540945, 10};
 static_assert(kTermUG.shift == 10 && kTermUB.shift == 10 && kTermVR.shift == 10 &&
                   kTermVG.shift == 10,
               "the vector kernels shift every chroma term by 10");
+
+// A chroma term as the x86 kernels take it: the dot product of the word pair
+// (c, 256 * (c - 128)) with the words (low, high), low + 256 * high = mul, is mul * c -
+// 32768 * high, so the add takes 32768 * high more. Worked out at compile time only, so that
+// nothing of it is compiled into the kernels' sources.
+struct WordPairTerm {
+  std::int32_t words;  // high in the high word, low in the low one
+  std::int32_t add;
+};
+
+consteval WordPairTerm wordPairTerm(const ExactTableTerm& term) {
+  const std::int32_t high = (term.mul + 128) >> 8;
+  const std::int32_t low = term.mul - 256 * high;
+  return {static_cast<std::int32_t>(static_cast<std::uint32_t>(high) << 16 |
+                                    (static_cast<std::uint32_t>(low) & 0xffff)),
+          term.add + 32768 * high};
+}
+
+inline constexpr WordPairTerm kWordsUG = wordPairTerm(kTermUG);
+inline constexpr WordPairTerm kWordsUB = wordPairTerm(kTermUB);
+inline constexpr WordPairTerm kWordsVR = wordPairTerm(kTermVR);
+inline constexpr WordPairTerm kWordsVG = wordPairTerm(kTermVG);
+
+#if defined(__x86_64__)
+// The x86 kernels' byte shuffle and permute tables: byte i is at(i).
+template <std::size_t N, typename ByteAt>
+consteval std::array<std::uint8_t, N> byteTable(ByteAt at) {
+  std::array<std::uint8_t, N> t{};
+  for (std::size_t i = 0; i < N; ++i)
+    t[i] = static_cast<std::uint8_t>(at(static_cast<int>(i)));
+  return t;
+}
+
+// The index of an in-lane byte shuffle that gives 0.
+inline constexpr std::uint8_t kZeroByte = 0x80;
+
+// The in-lane byte shuffle that makes the chroma byte at `at` of each 32-bit lane the bytes
+// (c, 0, 0, c); flipping the top bit of the last then gives the words (c, 256 * (c - 128)).
+template <std::size_t N>
+consteval std::array<std::uint8_t, N> chromaWordsShuffle(int at) {
+  return byteTable<N>([at](int i) {
+    const int inLane = i % 16;
+    return inLane % 4 == 0 || inLane % 4 == 3 ? (inLane & ~3) + at : kZeroByte;
+  });
+}
+#endif
 
 // Kernel sets built for wider instruction sets, each in its own source compiled with those
 // instructions. Data only, so that nothing of them runs before the dispatch checked
