@@ -84,14 +84,18 @@ struct Luma {
   return vaddhn_high_s32(vaddhn_s32(y.low, chromaLow), y.high, chromaHigh);
 }
 
-// One channel of the even and the odd pixels, clamped to 0..255, side by side in pixel order.
+// One channel of the even and the odd pixels, clamped to 0..255: the 8 even pixels, then the
+// 8 odd ones.
 [[gnu::always_inline]] inline uint8x16_t channel(const Luma& even, const Luma& odd,
                                                  int32x4_t chromaLow, int32x4_t chromaHigh) {
+  return vqmovun_high_s16(vqmovun_s16(channelSums(even, chromaLow, chromaHigh)),
+                          channelSums(odd, chromaLow, chromaHigh));
+}
+
+// A channel in pixel order.
+[[gnu::always_inline]] inline uint8x16_t pixelOrder(uint8x16_t evenThenOdd) {
   static constexpr std::uint8_t kPixelOrder[16] = {0, 8,  1, 9,  2, 10, 3, 11,
                                                    4, 12, 5, 13, 6, 14, 7, 15};
-  const uint8x16_t evenThenOdd =
-      vqmovun_high_s16(vqmovun_s16(channelSums(even, chromaLow, chromaHigh)),
-                       channelSums(odd, chromaLow, chromaHigh));
   return vqtbl1q_u8(evenThenOdd, vld1q_u8(kPixelOrder));
 }
 
@@ -101,12 +105,13 @@ struct Luma {
                                               std::uint8_t* dst, uint8x16_t& most) {
   const Luma even = lumaOf(y0);
   const Luma odd = lumaOf(y1);
-  uint8x16x3_t bgr;
-  bgr.val[0] = channel(even, odd, c.blueLow, c.blueHigh);
-  bgr.val[1] = channel(even, odd, c.greenLow, c.greenHigh);
-  bgr.val[2] = channel(even, odd, c.redLow, c.redHigh);
-  most = vmaxq_u8(most, vmaxq_u8(bgr.val[0], vmaxq_u8(bgr.val[1], bgr.val[2])));
-  vst3q_u8(dst, bgr);
+  const uint8x16_t blue = channel(even, odd, c.blueLow, c.blueHigh);
+  const uint8x16_t green = channel(even, odd, c.greenLow, c.greenHigh);
+  const uint8x16_t red = channel(even, odd, c.redLow, c.redHigh);
+  // The largest channel needs no pixel order: taken before the reordering, it leaves the
+  // reordered channels to the store alone.
+  most = vmaxq_u8(most, vmaxq_u8(blue, vmaxq_u8(green, red)));
+  vst3q_u8(dst, {{pixelOrder(blue), pixelOrder(green), pixelOrder(red)}});
 }
 
 [[gnu::always_inline]] inline void convert8Pairs(const Pairs& p, std::uint8_t* dst,
