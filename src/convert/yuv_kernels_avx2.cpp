@@ -176,10 +176,12 @@ std::uint8_t largest(const Most& most, std::uint8_t tail) {
                      tail);
 }
 
-// Pairs from 16 Y bytes and 16 bytes whose words put a chroma byte before the other.
+// Pairs from 16 Y bytes and 16 bytes whose words put a chroma byte before the other: each
+// Y byte followed by a chroma byte, as in packed 4:2:2.
 inline __m256i pairsOf(const std::uint8_t* y, __m128i chroma) {
-  const __m256i luma = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
-  return _mm256_or_si256(luma, _mm256_slli_epi16(_mm256_cvtepu8_epi16(chroma), 8));
+  const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi8(luma, chroma)),
+                                 _mm_unpackhi_epi8(luma, chroma), 1);
 }
 
 // Packed 4:2:2 in `layout`; the last pairs go to the portable kernel of the same layout.
