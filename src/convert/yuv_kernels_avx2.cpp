@@ -132,10 +132,11 @@ inline __m256i blueGreenSums(__m256i luma, const ChromaSums& c) {
                             _mm256_srli_epi32(_mm256_add_epi32(luma, c.green), 16), 0x55);
 }
 
-// 16 pixels from 8 pairs in `layout` with their chroma `c`; writes 48 bytes.
+// 16 pixels from 8 pairs in `layout` with their chroma `c`; writes the first half's 24 bytes
+// at `dst` and the second half's `secondHalf` bytes after them.
 template <PairLayout layout>
 inline void emitPixels(const Constants& k, __m256i p, const ChromaSums& c, std::uint8_t* dst,
-                       Most& most) {
+                       Most& most, std::size_t secondHalf = 24) {
   static_assert(layout.y1 == layout.y0 + 2, "the Y bytes are the low or the high byte of a word");
   const __m256i y = layout.y0 == 0 ? _mm256_and_si256(p, k.yWords) : _mm256_srli_epi16(p, 8);
   // 76309 * Y + 125 per pixel: Y and the rounding add in the high and the low word, plus the
@@ -160,13 +161,15 @@ inline void emitPixels(const Constants& k, __m256i p, const ChromaSums& c, std::
   // Each 128-bit lane holds 8 pixels: 16 bytes in `head`, 8 in `tail`.
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(head));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), _mm256_castsi256_si128(tail));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), _mm256_extracti128_si256(head, 1));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 40), _mm256_extracti128_si256(tail, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + secondHalf), _mm256_extracti128_si256(head, 1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + secondHalf + 16),
+                   _mm256_extracti128_si256(tail, 1));
 }
 
 template <PairLayout layout>
-inline void convert8Pairs(const Constants& k, __m256i p, std::uint8_t* dst, Most& most) {
-  emitPixels<layout>(k, p, chromaOf(k, p), dst, most);
+inline void convert8Pairs(const Constants& k, __m256i p, std::uint8_t* dst, Most& most,
+                          std::size_t secondHalf = 24) {
+  emitPixels<layout>(k, p, chromaOf(k, p), dst, most, secondHalf);
 }
 
 // The largest channel of `most`, or the tail's when that is larger.
@@ -182,6 +185,17 @@ inline __m256i pairsOf(const std::uint8_t* y, __m128i chroma) {
   const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
   return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi8(luma, chroma)),
                                  _mm_unpackhi_epi8(luma, chroma), 1);
+}
+
+// 16 pairs from 32 Y bytes and 32 bytes whose words put a chroma byte before the other. Byte
+// unpacking works within 128-bit halves, so one vector holds pairs 0-3 and 8-11, the other
+// 4-7 and 12-15: each writes its halves 48 bytes apart.
+template <PairLayout layout>
+inline void convert16Pairs(const Constants& k, const std::uint8_t* y, __m256i chroma,
+                           std::uint8_t* dst, Most& most) {
+  const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
+  convert8Pairs<layout>(k, _mm256_unpacklo_epi8(luma, chroma), dst, most, 48);
+  convert8Pairs<layout>(k, _mm256_unpackhi_epi8(luma, chroma), dst + 24, most, 48);
 }
 
 // Packed 4:2:2 in `layout`; the last pairs go to the portable kernel of the same layout.
@@ -206,6 +220,14 @@ std::uint8_t planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std:
   const Constants k(kYuyv);
   Most most;
   std::int32_t done = 0;
+  for (; done + 16 <= pairs; done += 16, y += 32, u += 16, v += 16, dst += 96) {
+    const __m128i uFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
+    const __m128i vFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+    const __m256i uv =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi8(uFirst, vFirst)),
+                                _mm_unpackhi_epi8(uFirst, vFirst), 1);
+    convert16Pairs<kYuyv>(k, y, uv, dst, most);
+  }
   for (; done + 8 <= pairs; done += 8, y += 16, u += 8, v += 8, dst += 48) {
     const __m128i uv = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)),
                                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)));
@@ -222,6 +244,9 @@ std::int32_t semiPlanarPairsAvx2(const std::uint8_t* y, const std::uint8_t* chro
                                  std::uint8_t* dst, std::int32_t pairs, Most& most) {
   const Constants k(layout);
   std::int32_t done = 0;
+  for (; done + 16 <= pairs; done += 16, y += 32, chroma += 32, dst += 96)
+    convert16Pairs<layout>(k, y, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chroma)), dst,
+                           most);
   for (; done + 8 <= pairs; done += 8, y += 16, chroma += 16, dst += 48) {
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma));
     convert8Pairs<layout>(k, pairsOf(y, c), dst, most);
