@@ -179,12 +179,16 @@ std::uint8_t largest(const Most& most, std::uint8_t tail) {
                      tail);
 }
 
+// The bytes of `first` and `second` taken in turn, first[0] second[0] first[1] ...
+inline __m256i interleaveBytes(__m128i first, __m128i second) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi8(first, second)),
+                                 _mm_unpackhi_epi8(first, second), 1);
+}
+
 // Pairs from 16 Y bytes and 16 bytes whose words put a chroma byte before the other: each
 // Y byte followed by a chroma byte, as in packed 4:2:2.
 inline __m256i pairsOf(const std::uint8_t* y, __m128i chroma) {
-  const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi8(luma, chroma)),
-                                 _mm_unpackhi_epi8(luma, chroma), 1);
+  return interleaveBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)), chroma);
 }
 
 // 16 pairs from 32 Y bytes and 32 bytes whose words put a chroma byte before the other. Byte
@@ -221,11 +225,8 @@ std::uint8_t planarRowAvx2(const YuvTables& t, const std::uint8_t* y, const std:
   Most most;
   std::int32_t done = 0;
   for (; done + 16 <= pairs; done += 16, y += 32, u += 16, v += 16, dst += 96) {
-    const __m128i uFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
-    const __m128i vFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
-    const __m256i uv =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi8(uFirst, vFirst)),
-                                _mm_unpackhi_epi8(uFirst, vFirst), 1);
+    const __m256i uv = interleaveBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
     convert16Pairs<kYuyv>(k, y, uv, dst, most);
   }
   for (; done + 8 <= pairs; done += 8, y += 16, u += 8, v += 8, dst += 48) {
