@@ -32,9 +32,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Static libraries only, so that find_package never picks an import library.
 set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 
-# Tests (and gtest_discover_tests) run the programs under Wine. WINEPREFIX and WINEDEBUG come
-# from the environment (the windows preset sets them).
+# Tests (and gtest_discover_tests) run the programs under Wine, through a runner that starts a
+# program once more when Wine did not start it at all. WINEPREFIX and WINEDEBUG come from the
+# environment (the windows preset sets them).
 find_program(RAVDEL_WINE wine)
 if(RAVDEL_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${RAVDEL_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-test-runner.sh ${RAVDEL_WINE})
 endif()
