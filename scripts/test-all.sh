@@ -61,13 +61,10 @@ mkdir -p "$WINEPREFIX"
 # The window's tests need an X display, and Wine's desktop process must have it from its start:
 # an X server of our own for the Windows part.
 wineserver -k 2>/dev/null || true
-rm -f build/windows/display
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>build/windows/display 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [ -s build/windows/display ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 build/windows/display)"
+source tests/x_server.sh
+start_xvfb build/windows || { echo "no X server for the Windows tests" >&2; exit 1; }
 wineserver -p </dev/null >/dev/null 2>&1
-trap 'wineserver -k 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true' EXIT
+trap 'wineserver -k 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
 wine cmd /c exit </dev/null >/dev/null 2>&1
 ctest --preset windows -j"$(nproc)"
 echo "== windows: ravdel.exe end to end under Wine and Xvfb (screenshots in build/windows/e2e)"
@@ -79,7 +76,7 @@ echo "== windows: the portable zip and the installer, installed and uninstalled 
 setup="$(scripts/package-windows.sh build/windows | tail -n1)"
 packaging/windows/check_installer.sh "$setup"
 wineserver -k
-kill "$xvfb"
+kill "$xvfb_pid"
 unset DISPLAY
 trap - EXIT
 echo "== windows: $((SECONDS - windows_start)) s"

@@ -62,10 +62,9 @@ wait_for() {
 shot() { import -window root "$artifacts/$1.png"; }
 
 # The X server, on a display it picks itself.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fail "no X server"
-export DISPLAY=":$(head -n1 "$work/display")"
+source "$(dirname "$0")/../x_server.sh"
+start_xvfb "$work" || fail "no X server"
+pids+=("$xvfb_pid")
 wineserver -k 2>/dev/null || true
 wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1

@@ -6,14 +6,9 @@
 #   with_xvfb.sh COMMAND [ARGUMENT...]
 set -euo pipefail
 if [ -n "${DISPLAY:-}" ]; then exec "$@"; fi
+source "$(dirname "$0")/../x_server.sh"
 work=$(mktemp -d)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-server=$!
-trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 200); do
-  [ -s "$work/display" ] && break
-  kill -0 "$server" 2>/dev/null || { echo "with_xvfb: Xvfb did not start" >&2; exit 1; }
-  sleep 0.05
-done
-[ -s "$work/display" ] || { echo "with_xvfb: no display from Xvfb" >&2; exit 1; }
-DISPLAY=":$(head -n1 "$work/display")" "$@"
+xvfb_pid=
+trap 'kill $xvfb_pid 2>/dev/null || true; wait $xvfb_pid 2>/dev/null || true; rm -rf "$work"' EXIT
+start_xvfb "$work" || { echo "with_xvfb: Xvfb did not start" >&2; exit 1; }
+"$@"

@@ -214,10 +214,9 @@ start_ravdel() {
 ravdel_gone() { ! kill -0 "$ravdel_pid" 2>/dev/null; }
 
 step "X server and notification area"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+source "$(dirname "$0")/../x_server.sh"
+start_xvfb "$work" || fail "Xvfb did not start"
+pids+=("$xvfb_pid")
 trayer --edge top --align right --widthtype pixel --width 120 --height 32 \
   --SetDockType true --transparent false >/dev/null 2>&1 &
 pids+=($!)
