@@ -3,7 +3,7 @@
 
 # Starts Xvfb on a display it picks itself, so that parallel runs never collide, and waits until
 # it says which: exports DISPLAY and sets xvfb_pid. $1 is a folder for the display's number.
-# Returns 1 when the server does not start.
+# Returns 1 when the server does not start; one that never says its display is ended.
 #
 # -noreset: by default an X server resets when its last client disconnects, and refuses the
 # clients that connect meanwhile ("cannot open display"). A test polling for a window with
@@ -23,5 +23,6 @@ start_xvfb() {
     kill -0 "$xvfb_pid" 2>/dev/null || return 1
     sleep 0.05
   done
+  kill "$xvfb_pid" 2>/dev/null || true
   return 1
 }
