@@ -54,7 +54,12 @@ PeakPixel searchPeak(const FrameBitmap& frame, RowMax rowMax, Skipped skipped) {
   std::int32_t peakRow = -1;
   std::int64_t best = -1;
   for (const std::int32_t y : searchOrder(frame)) {
-    if (rowCeiling(maxima, y) < best) break;
+    // Rows come by falling ceiling, rows of one ceiling top-down. Once a row's ceiling is
+    // below the best, or equals it in a row below the peak's (a tie from below loses), no row
+    // after it can take the peak. A grey picture's rows reach their ceilings, so its search
+    // stops at the second row of the peak's level instead of reading all of them.
+    const std::int64_t ceiling = rowCeiling(maxima, y);
+    if (ceiling < best || (ceiling == best && y > peakRow)) break;
     const std::int64_t m = rowMax(y);
     if (m > best || (m == best && m >= 0 && y < peakRow)) {
       best = m;

@@ -91,20 +91,25 @@ void noteRowMaxima(FrameBitmap& frame) {
 
 // With the rows' largest channels known, rows that cannot hold the peak are passed over: the
 // peak must stay the rule's, masked or not. Mostly dark rows with a few lit ones, levels
-// where a row's ceiling (3 * max * max) meets another's floor (max * max), and ties.
+// where a row's ceiling (3 * max * max) meets another's floor (max * max), and ties. In every
+// third frame most rows are grey, as a monochrome camera's are: a grey row's ceiling is its
+// peak, which a coloured row with a larger channel may match (5 5 5 against 7 5 1).
 TEST_P(MaskedPeakTest, RowsPassedOverNeverHoldThePeak) {
   std::mt19937 random(19);
   const std::uint8_t levels[] = {0, 5, 12, 60, 104, 105, 180, 181, 255};
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0; round < 600; ++round) {
     const auto w = static_cast<std::int32_t>(1 + random() % 40);
     const auto h = static_cast<std::int32_t>(1 + random() % 12);
     FrameBitmap frame(w, h);
     for (std::int32_t y = 0; y < h; ++y) {
       const bool lit = random() % 3 == 0;
+      const bool grey = round % 3 == 2 && random() % 3 != 0;
       std::uint8_t* row = frame.row(y);
-      for (std::size_t i = 0; i < frame.stride(); ++i)
-        row[i] =
-            lit ? levels[random() % std::size(levels)] : static_cast<std::uint8_t>(random() % 13);
+      for (std::size_t i = 0; i < frame.stride(); ++i) {
+        row[i] = grey && i % 3 != 0 ? row[i - 1]
+                 : lit              ? levels[random() % std::size(levels)]
+                                    : static_cast<std::uint8_t>(random() % 13);
+      }
     }
     HotPixelMask mask(w, h);
     const auto masked = round % 2 == 0 ? 0u : random() % static_cast<unsigned>(w * h / 4 + 1);
@@ -115,6 +120,27 @@ TEST_P(MaskedPeakTest, RowsPassedOverNeverHoldThePeak) {
     ASSERT_EQ(frame.rowChannelMax().size(), static_cast<std::size_t>(h));
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " round " + std::to_string(round));
     expectSamePeak(findPeak(frame, mask, kernels()), referencePeak(frame, mask));
+  }
+}
+
+// A grey row's ceiling is its peak: 5 5 5 ties with the 7 5 1 of a row whose ceiling is
+// higher and is searched first. The grey row wins from above and loses from below.
+TEST_P(MaskedPeakTest, AGreyRowTiesWithTheCeilingOfARowSearchedBefore) {
+  struct Case {
+    std::int32_t greyRow;
+    PeakPixel peak;
+  };
+  for (const Case& c : {Case{0, {4, 0, 5, 5, 5}}, Case{2, {2, 1, 7, 5, 1}}}) {
+    FrameBitmap frame(6, 3);
+    frame.fill(1, 1, 1);
+    setPixel(frame, 4, c.greyRow, 5, 5, 5);
+    setPixel(frame, 2, 1, 7, 5, 1);
+    noteRowMaxima(frame);
+    HotPixelMask elsewhere(6, 3);
+    elsewhere.add(0, 1);
+    SCOPED_TRACE("grey row " + std::to_string(c.greyRow));
+    expectSamePeak(findPeak(frame), c.peak);
+    expectSamePeak(findPeak(frame, elsewhere, kernels()), c.peak);
   }
 }
 
