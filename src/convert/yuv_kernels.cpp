@@ -60,8 +60,11 @@ std::uint8_t semiPlanarRowPortable(const YuvTables& t, const std::uint8_t* y,
 std::uint8_t greyRowPortable(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
                              std::int32_t pixels) {
   std::uint8_t most = 0;
-  for (std::int32_t x = 0; x < pixels; ++x, dst += 3)
-    most = std::max(most, pixel(t, y[x], kNeutralChroma, kNeutralChroma, dst));
+  for (std::int32_t x = 0; x < pixels; ++x, dst += 3) {
+    const std::uint8_t level = t.grey[y[x]];
+    dst[0] = dst[1] = dst[2] = level;
+    most = std::max(most, level);
+  }
   return most;
 }
 

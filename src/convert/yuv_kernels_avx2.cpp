@@ -4,7 +4,8 @@
 //
 // Every layout is first brought into packed pairs, one per 32-bit lane, and converted with
 // the AVX-512 kernels' exact arithmetic: word dot products for the large multipliers (a 32-bit
-// multiply costs two), in-lane byte shuffles for moving bytes.
+// multiply costs two), in-lane byte shuffles for moving bytes. Grey takes a shorter way: one
+// level a pixel in 16-bit words (kGreyLevel), written as all three channels.
 #if defined(__x86_64__)
 
 #include <immintrin.h>
@@ -268,19 +269,50 @@ std::uint8_t semiPlanarRowAvx2(const YuvTables& t, const std::uint8_t* y,
   return largest(most, tail);
 }
 
+// Grey: each level once, from 16-bit words (kGreyLevel), then written three times.
+struct GreyConstants {
+  __m256i one = _mm256_set1_epi8(1);
+  // Byte weights of the words (Y, 1): (scale, add) gives scale * Y + add, (1, offset) Y + offset.
+  __m256i scaled = _mm256_set1_epi16(static_cast<short>(kGreyLevel.add << 8 | kGreyLevel.scale));
+  __m256i shifted = _mm256_set1_epi16(static_cast<short>((kGreyLevel.offset & 0xff) << 8 | 1));
+  __m256i mul = _mm256_set1_epi16(static_cast<short>(kGreyLevel.mul));
+  // Bytes of 16 pixels' triples from their levels: the first, second and last 16.
+  __m256i triples[3] = {load(shuffleTable([](int i) { return i / 3; })),
+                        load(shuffleTable([](int i) { return (16 + i) / 3; })),
+                        load(shuffleTable([](int i) { return (32 + i) / 3; }))};
+};
+static_assert(kGreyLevel.scale < 128 && kGreyLevel.add < 128 && kGreyLevel.offset >= -128,
+              "the grey weights are signed bytes");
+
+// The levels of the words (Y, 1), not yet clamped.
+inline __m256i greyLevels(const GreyConstants& k, __m256i pairs) {
+  const __m256i carry = _mm256_mulhi_epu16(_mm256_maddubs_epi16(pairs, k.scaled), k.mul);
+  return _mm256_add_epi16(_mm256_maddubs_epi16(pairs, k.shifted), carry);
+}
+
 std::uint8_t greyRowAvx2(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
                          std::int32_t pixels) {
-  const Constants k(kYuyv);
-  const ChromaSums grey = chromaOf(k, _mm256_set1_epi8(static_cast<char>(kNeutralChroma)));
-  Most most;
+  const GreyConstants k;
+  __m256i most = _mm256_setzero_si256();
   std::int32_t done = 0;
-  for (; done + 16 <= pixels; done += 16, y += 16, dst += 48) {
-    const __m256i luma = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
-    emitPixels<kYuyv>(k, luma, grey, dst, most);
+  for (; done + 32 <= pixels; done += 32, y += 32, dst += 96) {
+    const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
+    // Unpacking and packing both work within 128-bit halves: pixels 0-15 stay in the first.
+    const __m256i levels = _mm256_packus_epi16(greyLevels(k, _mm256_unpacklo_epi8(luma, k.one)),
+                                               greyLevels(k, _mm256_unpackhi_epi8(luma, k.one)));
+    most = _mm256_max_epu8(most, levels);
+    const __m256i first = _mm256_shuffle_epi8(levels, k.triples[0]);
+    const __m256i second = _mm256_shuffle_epi8(levels, k.triples[1]);
+    const __m256i last = _mm256_shuffle_epi8(levels, k.triples[2]);
+    auto* out = reinterpret_cast<__m256i*>(dst);
+    _mm256_storeu_si256(out, _mm256_permute2x128_si256(first, second, 0x20));
+    _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(last, first, 0x30));
+    _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(second, last, 0x31));
   }
   const std::uint8_t tail =
       done < pixels ? portableYuvKernels().greyRow(t, y, dst, pixels - done) : 0;
-  return largest(most, tail);
+  return largestByte(_mm_max_epu8(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1)),
+                     tail);
 }
 
 }  // namespace

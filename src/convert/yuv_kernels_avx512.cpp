@@ -4,7 +4,8 @@
 //
 // Every layout is first permuted into Y0 U Y1 V order, one pair per 32-bit lane; the channels
 // follow the AVX2 kernels' exact arithmetic. The large multipliers go through word dot
-// products, and byte permutes put 32 pixels' channels in blue-green-red order.
+// products, and byte permutes put 32 pixels' channels in blue-green-red order. Grey takes a
+// shorter way: one level a pixel in 16-bit words (kGreyLevel), written as all three channels.
 #if defined(__x86_64__)
 
 #include <immintrin.h>
@@ -254,17 +255,41 @@ std::uint8_t semiPlanarRowAvx512(const YuvTables& t, const std::uint8_t* y,
   return largest(most, tail);
 }
 
+// Grey: each level once, from 16-bit words (kGreyLevel), then written three times.
+struct GreyConstants {
+  __m512i one = _mm512_set1_epi8(1);
+  // Byte weights of the words (Y, 1): (scale, add) gives scale * Y + add, (1, offset) Y + offset.
+  __m512i scaled = _mm512_set1_epi16(static_cast<short>(kGreyLevel.add << 8 | kGreyLevel.scale));
+  __m512i shifted = _mm512_set1_epi16(static_cast<short>((kGreyLevel.offset & 0xff) << 8 | 1));
+  __m512i mul = _mm512_set1_epi16(static_cast<short>(kGreyLevel.mul));
+  // Bytes of 64 pixels' triples from their levels: the first, second and last 64.
+  __m512i triples[3] = {load(byteTable([](int i) { return i / 3; })),
+                        load(byteTable([](int i) { return (64 + i) / 3; })),
+                        load(byteTable([](int i) { return (128 + i) / 3; }))};
+};
+static_assert(kGreyLevel.scale < 128 && kGreyLevel.add < 128 && kGreyLevel.offset >= -128,
+              "the grey weights are signed bytes");
+
+// The levels of the words (Y, 1), not yet clamped.
+inline __m512i greyLevels(const GreyConstants& k, __m512i pairs) {
+  const __m512i carry = _mm512_mulhi_epu16(_mm512_maddubs_epi16(pairs, k.scaled), k.mul);
+  return _mm512_add_epi16(_mm512_maddubs_epi16(pairs, k.shifted), carry);
+}
+
 std::uint8_t greyRowAvx512(const YuvTables& t, const std::uint8_t* y, std::uint8_t* dst,
                            std::int32_t pixels) {
-  const Constants k;
-  const __m512i order = load(kFromUv);
-  const __m512i neutral = _mm512_set1_epi8(static_cast<char>(kNeutralChroma));
-  const ChromaSums grey = chromaOf(k, neutral);
+  const GreyConstants k;
   __m512i most = _mm512_setzero_si512();
   std::int32_t done = 0;
-  for (; done + 32 <= pixels; done += 32, y += 32, dst += 96)
-    emitPixels<PairOrder::yuyv>(k, _mm512_permutex2var_epi8(load32(y), order, neutral), grey, dst,
-                                most);
+  for (; done + 64 <= pixels; done += 64, y += 64, dst += 192) {
+    const __m512i luma = _mm512_loadu_si512(y);
+    // Unpacking and packing both work within 128-bit lanes: the levels stay in pixel order.
+    const __m512i levels = _mm512_packus_epi16(greyLevels(k, _mm512_unpacklo_epi8(luma, k.one)),
+                                               greyLevels(k, _mm512_unpackhi_epi8(luma, k.one)));
+    most = _mm512_max_epu8(most, levels);
+    for (int part = 0; part < 3; ++part)
+      _mm512_storeu_si512(dst + 64 * part, _mm512_permutexvar_epi8(k.triples[part], levels));
+  }
   const std::uint8_t tail =
       done < pixels ? portableYuvKernels().greyRow(t, y, dst, pixels - done) : 0;
   return largest(most, tail);

@@ -35,6 +35,40 @@ static_assert(kTermUG.shift == 10 && kTermUB.shift == 10 && kTermVR.shift == 10 
                   kTermVG.shift == 10,
               "the vector kernels shift every chroma term by 10");
 
+// Neutral chroma gives every channel the same table entry, so a grey pixel has one level.
+inline constexpr std::int32_t kNeutralEntry = kTermUB.entry(kNeutralChroma);
+static_assert(kTermVR.entry(kNeutralChroma) == kNeutralEntry &&
+                  kTermUG.entry(kNeutralChroma) + kTermVG.entry(kNeutralChroma) == kNeutralEntry,
+              "neutral chroma leaves a pixel grey");
+
+// A grey pixel's level in 16-bit arithmetic: Y + offset + ((scale * Y + add) * mul >> 16),
+// clamped to 0..255. The luma entry is 256 * Y + floor((10773 * Y + 125) / 256); with the
+// neutral entry 256 * q + r (q = -19, r = 95) the level is Y + q + floor((10773 * Y + 125 +
+// 256 * r) / 65536), and the multiply's high half is that last term for every byte (checked
+// below). Found by search; the vector kernels take it, the tests compare every Y.
+struct GreyLevelTerm {
+  std::int32_t scale;
+  std::int32_t add;
+  std::int32_t mul;
+  std::int32_t offset;
+
+  constexpr std::int32_t carry(int y) const { return ((scale * y + add) * mul) >> 16; }
+};
+inline constexpr GreyLevelTerm kGreyLevel{4, 9, 2694, kNeutralEntry >> 8};
+
+consteval bool greyCarryIsExact() {
+  const std::int32_t r = kNeutralEntry & 0xff;
+  for (int y = 0; y < 256; ++y) {
+    const std::int32_t carry = ((kTermY.mul - 65536) * y + kTermY.add + 256 * r) >> 16;
+    if (kGreyLevel.carry(y) != carry || kGreyLevel.scale * y + kGreyLevel.add > 0xffff)
+      return false;
+  }
+  return true;
+}
+static_assert(kTermY.shift == 8 && kTermY.mul > 65536 && kTermY.mul < 2 * 65536 &&
+                  greyCarryIsExact(),
+              "the grey level's multiply gives the luma's carry into the level");
+
 // A chroma term as the x86 kernels take it: the dot product of the word pair
 // (c, 256 * (c - 128)) with the words (low, high), low + 256 * high = mul, is mul * c -
 // 32768 * high, so the add takes 32768 * high more. Worked out at compile time only, so that

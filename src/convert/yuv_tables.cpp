@@ -32,6 +32,11 @@ YuvTables buildTables() {
     t.clamp[static_cast<std::size_t>(i + 1023)] =
         static_cast<std::uint8_t>(i < 0 ? 0 : (i > 255 ? 255 : i));
   }
+  for (int i = 0; i < 256; ++i) {
+    std::array<std::uint8_t, 3> bgr{};
+    yuvToBgr(t, static_cast<std::uint8_t>(i), kNeutralChroma, kNeutralChroma, bgr.data());
+    t.grey[static_cast<std::size_t>(i)] = bgr[0];
+  }
   return t;
 }
 

@@ -15,6 +15,8 @@ struct YuvTables {
   std::array<std::int32_t, 256> vg;  // green contribution of a V byte
   // Clamps a channel to 0..255, indexed -1023..+1023 (stored with an offset of 1023).
   std::array<std::uint8_t, 2047> clamp;
+  // The level of each Y byte with neutral chroma, which all three channels share.
+  std::array<std::uint8_t, 256> grey;
 
   std::uint8_t clampChannel(std::int32_t sum) const {
     // Division truncating toward zero: (s + 255) >> 8 for negative sums.
