@@ -484,14 +484,14 @@ void timeDelivery(benchmark::State& state, HeadlessMainLoop& loop, Analysed anal
 }
 
 // The simulated camera as fast as it goes into frame delivery, and a consumer that converts
-// and analyses every notification, all on one core.
-void benchEndToEnd(benchmark::State& state, Size s) {
+// and analyses every notification, all on one core. YUY2 unless `format` says otherwise.
+void benchEndToEnd(benchmark::State& state, Size s, const char* format = "YUY2") {
   const OneCore pinned;
   std::string error;
-  const auto backend =
-      SimulatedBackend::fromDescription("synthetic:format=YUY2,size=" + std::to_string(s.width) +
-                                            "x" + std::to_string(s.height) + ",fps=0,hits=30",
-                                        error);
+  const auto backend = SimulatedBackend::fromDescription(
+      std::string("synthetic:format=") + format + ",size=" + std::to_string(s.width) + "x" +
+          std::to_string(s.height) + ",fps=0,hits=30",
+      error);
   if (!backend) {
     state.SkipWithError(error.c_str());
     return;
@@ -602,7 +602,9 @@ void registerAll() {
     add("memory/copy", s, benchCopy);
     add("memory/copy-frame", s, benchCopyFrame);
     add("deliver/receiver", s, benchReceiver);
-    add("deliver/end-to-end", s, benchEndToEnd);
+    add("deliver/end-to-end", s, [](benchmark::State& st, Size z) { benchEndToEnd(st, z); });
+    add("deliver/end-to-end-grey", s,
+        [](benchmark::State& st, Size z) { benchEndToEnd(st, z, "GREY"); });
     add("deliver/end-to-end-headless", s, benchEndToEndHeadless);
   }
 }

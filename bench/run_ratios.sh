@@ -119,13 +119,14 @@ for size in sizes:
     if a in times and b in times:
         print(f"  {'frame receiver - frame copy':<30} {(times[a] - times[b]) * 1000:7.1f} us")
     e2e = f"deliver/end-to-end/{size}"
-    if e2e in rates:
-        print(f"  {'end to end, one core':<30} {rates[e2e]:7.0f} frames analysed per second")
     copy = f"memory/copy-frame/{size}"
-    if e2e in cpu_per_frame and copy in times:
-        ms = cpu_per_frame[e2e]
-        print(f"  {'end to end, CPU per frame':<30} {ms:7.3f} ms   "
-              f"({ms / times[copy]:.2f} frame copies of {times[copy]:.3f} ms)")
+    for label, name in (("end to end", e2e), ("end to end GREY", f"deliver/end-to-end-grey/{size}")):
+        if name in rates:
+            print(f"  {label + ', one core':<30} {rates[name]:7.0f} frames analysed per second")
+        if name in cpu_per_frame and copy in times:
+            ms = cpu_per_frame[name]
+            print(f"  {label + ', CPU per frame':<30} {ms:7.3f} ms   "
+                  f"({ms / times[copy]:.2f} frame copies of {times[copy]:.3f} ms)")
     headless = f"deliver/end-to-end-headless/{size}"
     if headless in rates:
         print(f"  {'headless monitor, one core':<30} {rates[headless]:7.0f} frames analysed per second")
