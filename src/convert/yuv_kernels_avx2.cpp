@@ -269,17 +269,20 @@ std::uint8_t semiPlanarRowAvx2(const YuvTables& t, const std::uint8_t* y,
   return largest(most, tail);
 }
 
-// Grey: each level once, from 16-bit words (kGreyLevel), then written three times.
+// Grey: each level once, from 16-bit words (kGreyLevel), then written three times. The bytes
+// of 16 pixels' triples from their levels: the first, second and last 16.
+consteval ShuffleTable greyTriples(int part) {
+  return shuffleTable([part](int i) { return (16 * part + i) / 3; });
+}
+constexpr ShuffleTable kGreyTriples[] = {greyTriples(0), greyTriples(1), greyTriples(2)};
+
 struct GreyConstants {
   __m256i one = _mm256_set1_epi8(1);
   // Byte weights of the words (Y, 1): (scale, add) gives scale * Y + add, (1, offset) Y + offset.
   __m256i scaled = _mm256_set1_epi16(static_cast<short>(kGreyLevel.add << 8 | kGreyLevel.scale));
   __m256i shifted = _mm256_set1_epi16(static_cast<short>((kGreyLevel.offset & 0xff) << 8 | 1));
   __m256i mul = _mm256_set1_epi16(static_cast<short>(kGreyLevel.mul));
-  // Bytes of 16 pixels' triples from their levels: the first, second and last 16.
-  __m256i triples[3] = {load(shuffleTable([](int i) { return i / 3; })),
-                        load(shuffleTable([](int i) { return (16 + i) / 3; })),
-                        load(shuffleTable([](int i) { return (32 + i) / 3; }))};
+  __m256i triples[3] = {load(kGreyTriples[0]), load(kGreyTriples[1]), load(kGreyTriples[2])};
 };
 static_assert(kGreyLevel.scale < 128 && kGreyLevel.add < 128 && kGreyLevel.offset >= -128,
               "the grey weights are signed bytes");

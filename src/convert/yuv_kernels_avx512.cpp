@@ -255,17 +255,20 @@ std::uint8_t semiPlanarRowAvx512(const YuvTables& t, const std::uint8_t* y,
   return largest(most, tail);
 }
 
-// Grey: each level once, from 16-bit words (kGreyLevel), then written three times.
+// Grey: each level once, from 16-bit words (kGreyLevel), then written three times. The bytes
+// of 64 pixels' triples from their levels: the first, second and last 64.
+consteval ByteTable greyTriples(int part) {
+  return byteTable([part](int i) { return (64 * part + i) / 3; });
+}
+constexpr ByteTable kGreyTriples[] = {greyTriples(0), greyTriples(1), greyTriples(2)};
+
 struct GreyConstants {
   __m512i one = _mm512_set1_epi8(1);
   // Byte weights of the words (Y, 1): (scale, add) gives scale * Y + add, (1, offset) Y + offset.
   __m512i scaled = _mm512_set1_epi16(static_cast<short>(kGreyLevel.add << 8 | kGreyLevel.scale));
   __m512i shifted = _mm512_set1_epi16(static_cast<short>((kGreyLevel.offset & 0xff) << 8 | 1));
   __m512i mul = _mm512_set1_epi16(static_cast<short>(kGreyLevel.mul));
-  // Bytes of 64 pixels' triples from their levels: the first, second and last 64.
-  __m512i triples[3] = {load(byteTable([](int i) { return i / 3; })),
-                        load(byteTable([](int i) { return (64 + i) / 3; })),
-                        load(byteTable([](int i) { return (128 + i) / 3; }))};
+  __m512i triples[3] = {load(kGreyTriples[0]), load(kGreyTriples[1]), load(kGreyTriples[2])};
 };
 static_assert(kGreyLevel.scale < 128 && kGreyLevel.add < 128 && kGreyLevel.offset >= -128,
               "the grey weights are signed bytes");
