@@ -173,11 +173,15 @@ inline void convert8Pairs(const Constants& k, __m256i p, std::uint8_t* dst, Most
   emitPixels<layout>(k, p, chromaOf(k, p), dst, most, secondHalf);
 }
 
+// The largest of the 32 bytes of `bytes`, or `tail` when that is larger.
+std::uint8_t largest(__m256i bytes, std::uint8_t tail) {
+  return largestByte(
+      _mm_max_epu8(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)), tail);
+}
+
 // The largest channel of `most`, or the tail's when that is larger.
 std::uint8_t largest(const Most& most, std::uint8_t tail) {
-  const __m256i all = _mm256_max_epu8(most.blueGreen, _mm256_srli_epi16(most.red, 8));
-  return largestByte(_mm_max_epu8(_mm256_castsi256_si128(all), _mm256_extracti128_si256(all, 1)),
-                     tail);
+  return largest(_mm256_max_epu8(most.blueGreen, _mm256_srli_epi16(most.red, 8)), tail);
 }
 
 // The bytes of `first` and `second` taken in turn, first[0] second[0] first[1] ...
@@ -314,8 +318,7 @@ std::uint8_t greyRowAvx2(const YuvTables& t, const std::uint8_t* y, std::uint8_t
   }
   const std::uint8_t tail =
       done < pixels ? portableYuvKernels().greyRow(t, y, dst, pixels - done) : 0;
-  return largestByte(_mm_max_epu8(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1)),
-                     tail);
+  return largest(most, tail);
 }
 
 }  // namespace
